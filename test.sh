@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Lumidra with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs every test suite.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash scripts/install-deps.sh
+jobs="$(nproc)"
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIDRA_SANITIZE=ON \
+  -DCMAKE_CXX_FLAGS="-O1 -g" -DCMAKE_C_FLAGS="-O1 -g" >/dev/null
+cmake --build build-test -j"$jobs"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export QT_QPA_PLATFORM=offscreen
+cd build-test
+ctest --output-on-failure -j"$jobs" --timeout 900 "$@"

@@ -1,0 +1,43 @@
+// Test main shared by every test program. Before anything else it gives the
+// process its own HOME, XDG_CONFIG_HOME, TMPDIR and scratch folder, so that no
+// test ever touches the real user's settings, then creates a QApplication on
+// the offscreen platform.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    // QTemporaryDir would itself use TMPDIR; create the root by hand first.
+    char rootTemplate[] = "/tmp/lumidra-test-XXXXXX";
+    const char *root = mkdtemp(rootTemplate);
+    if (!root) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    const QString r = QString::fromLocal8Bit(root);
+    for (const char *sub : {"home", "config", "tmp", "scratch"})
+        QDir().mkpath(r + "/" + sub);
+    setenv("HOME", (r + "/home").toLocal8Bit().constData(), 1);
+    setenv("XDG_CONFIG_HOME", (r + "/config").toLocal8Bit().constData(), 1);
+    setenv("TMPDIR", (r + "/tmp").toLocal8Bit().constData(), 1);
+    setenv("LUMIDRA_TEST_SCRATCH", (r + "/scratch").toLocal8Bit().constData(), 1);
+    setenv("LUMIDRA_TEST_MODE", "1", 1);
+    if (!getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc;
+    {
+        QApplication app(argc, argv);
+        QCoreApplication::setOrganizationName("Lumidra");
+        QCoreApplication::setApplicationName("Lumidra 3");
+        rc = RUN_ALL_TESTS();
+    }
+    if (!getenv("LUMIDRA_KEEP_TEST_DIRS"))
+        QDir(r).removeRecursively();
+    return rc;
+}

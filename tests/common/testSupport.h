@@ -1,0 +1,44 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+// Helpers shared by every test program: the isolated scratch folder the test
+// main prepared, and the real sample files of the shared test data folder.
+
+#include <QString>
+#include <gtest/gtest.h>
+
+namespace testSupport {
+
+// A folder private to this test process (removed when it ends).
+QString scratchDir();
+
+// A fresh, empty sub-folder of scratchDir() named after the running test.
+QString freshDir(const QString &name = QString());
+
+// Folder of the shared sample files, or an empty string when it is absent.
+QString testDataDir();
+
+// Path of one sample file (relative to the sample folder), or an empty string
+// when the folder or the file is absent.
+QString testDataFile(const QString &relative);
+
+// Source folder of the project (for resources the tests read).
+QString sourceDir();
+
+// Build folder (where the program's side files are generated).
+QString binaryDir();
+
+// Writes bytes to a file, returns success.
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+} // namespace testSupport
+
+// Skips the running test with a message when the shared sample folder is absent.
+#define LUMIDRA_REQUIRE_TESTDATA()                                                          \
+    do {                                                                                    \
+        if (testSupport::testDataDir().isEmpty())                                           \
+            GTEST_SKIP() << "shared test data folder not found; real-file test skipped";    \
+    } while (0)
+
+#endif // TESTSUPPORT_H
