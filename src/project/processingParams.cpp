@@ -1,0 +1,108 @@
+#include "project/processingParams.h"
+
+#include <algorithm>
+#include <new>
+
+void processingParams_t::destroy()
+{
+    brightnessSelectivePoints.clear();
+    hueSelectivePoints.clear();
+    for (curveEntry_t &curve : curves)
+        curve.points.clear();
+}
+
+void copyProcessingParams(processingParams_t *destination, const processingParams_t *source)
+{
+    if (!destination || !source || destination == source)
+        return;
+    // Table pointers and values are copied as they are; the point lists are
+    // value lists that share their data until either side changes them.
+    *destination = *source;
+}
+
+namespace {
+
+template <typename T>
+std::unique_ptr<T[]> zeroed(size_t count)
+{
+    std::unique_ptr<T[]> table(new (std::nothrow) T[count]);
+    if (table)
+        std::fill(table.get(), table.get() + count, T(0));
+    return table;
+}
+
+} // namespace
+
+bool processingTables_t::allocate()
+{
+    freeAll();
+    bool ok = true;
+    for (auto &table : curveLut)
+        ok = ok && (table = zeroed<quint16>(PP_CURVE_LUT_SIZE));
+    for (auto &table : histograms)
+        ok = ok && (table = zeroed<quint32>(PP_HISTOGRAM_SIZE));
+    for (auto &table : cumulative)
+        ok = ok && (table = zeroed<double>(PP_HISTOGRAM_SIZE));
+    for (auto &table : channelLut)
+        ok = ok && (table = zeroed<double>(PP_CHANNEL_LUT_SIZE));
+    ok = ok && (maskWeight = zeroed<double>(PP_MASK_TABLE_SIZE));
+    ok = ok && (hueSelective = zeroed<double>(PP_SELECTIVE_TABLE_SIZE));
+    ok = ok && (brightnessSelective = zeroed<double>(PP_SELECTIVE_TABLE_SIZE));
+    ok = ok && (maskTone = zeroed<float>(size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE));
+    if (!ok)
+        freeAll();
+    return ok;
+}
+
+bool processingTables_t::allocateVignetteProfile(int count)
+{
+    freeVignetteProfile();
+    if (count <= 0)
+        return false;
+    vignette = zeroed<double>(size_t(count));
+    if (!vignette)
+        return false;
+    vignetteCount = count;
+    return true;
+}
+
+void processingTables_t::freeVignetteProfile()
+{
+    vignette.reset();
+    vignetteCount = 0;
+}
+
+void processingTables_t::freeAll()
+{
+    for (auto &table : curveLut)
+        table.reset();
+    for (auto &table : histograms)
+        table.reset();
+    for (auto &table : cumulative)
+        table.reset();
+    for (auto &table : channelLut)
+        table.reset();
+    maskTone.reset();
+    maskWeight.reset();
+    hueSelective.reset();
+    brightnessSelective.reset();
+    freeVignetteProfile();
+}
+
+void processingTables_t::attach(processingParams_t *params) const
+{
+    for (int i = 0; i < PP_CURVE_COUNT; ++i)
+        params->curveLut[i] = curveLut[i].get();
+    for (int i = 0; i < 4; ++i) {
+        params->histograms[i] = histograms[i].get();
+        params->cumulative[i] = cumulative[i].get();
+    }
+    for (int i = 0; i < 3; ++i)
+        params->channelLut[i] = channelLut[i].get();
+    params->maskToneTable = maskTone.get();
+    params->maskWeightTable = maskWeight.get();
+    params->hueSelectiveTable = hueSelective.get();
+    params->brightnessSelectiveTable = brightnessSelective.get();
+    params->vignetteProfile = vignette.get();
+    params->vignetteProfileCount = vignetteCount;
+}
