@@ -1,0 +1,87 @@
+#ifndef PYRAMID_H
+#define PYRAMID_H
+
+// The one image container of the processing engine: an image held at up to
+// PYRAMID_MAX_LEVELS resolutions, each level half the width and height of the
+// one above (integer division; an odd last row or column takes no part).
+//
+// Samples are 1 byte (unsigned 8-bit), 2 bytes (unsigned 16-bit) or 4 bytes
+// (32-bit float); 1, 3 or 4 channels, interleaved, rows top first with no
+// padding, so pixel (x, y) of a level starts at (y x width + x) x channels.
+// Sizes are computed in 64 bits.
+//
+// The pyramid owns its level buffers: it can't be copied, only moved, and
+// its destructor frees what it still holds. It has no lock: the owner keeps
+// a level from being rebuilt or freed while a worker reads it.
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+class QIODevice;
+
+constexpr int PYRAMID_MAX_LEVELS = 16;
+
+struct pyramidLevel_t {
+    bool valid = false;   // content is up to date with level 0
+    int32_t width = 0;
+    int32_t height = 0;
+    void *data = nullptr; // width x height x channels x bytesPerSample bytes, owned
+};
+
+class pyramid
+{
+public:
+    pyramid();
+    ~pyramid();
+    pyramid(const pyramid &) = delete;
+    pyramid &operator=(const pyramid &) = delete;
+    pyramid(pyramid &&other) noexcept;
+    pyramid &operator=(pyramid &&other) noexcept;
+
+    pyramidLevel_t levels[PYRAMID_MAX_LEVELS];
+    int32_t levelCount = 0;
+    int32_t bytesPerSample = 0;
+    int32_t channels = 0;
+
+    void setLevelSizes(int32_t width, int32_t height);
+    // Stores the layout and the level sizes; with allocate, gives every level
+    // below levelCount a zero-filled buffer. Does not free buffers already
+    // held (call freeAll first). False, with a log line, on a failed allocation.
+    bool makePyramid(int32_t width, int32_t height, int32_t levelCount, int32_t bytesPerSample,
+                     int32_t channels, bool allocate);
+    void freeAll();
+    // Zeroes the counters and sizes without freeing; keepBuffers false forgets
+    // the pointers (only for a pyramid whose buffers are owned elsewhere).
+    void reset(bool keepBuffers);
+    void clear();
+    // Rebuilds levels s+1 .. levelCount-1 from the level above each by 2 x 2 averaging.
+    void buildLevelsFrom(int s);
+
+    // Bytes of one level's buffer (64-bit), 0 outside the levels in use.
+    size_t levelBytes(int level) const;
+
+    // Layer- and ghost-mask undo files (1 byte, 1 channel only): a 32-bit
+    // little-endian length, then a zlib stream of level 0. The writer goes
+    // through a temporary name; the reader checks the stored length and the
+    // decompressed size and leaves level 0 untouched on any failure.
+    bool writeMaskFile(const QString &path) const;
+    bool readMaskFile(const QString &path);
+
+    // Level 0 as a 32-bit RGB image file (format by suffix), through a temporary name.
+    bool saveImage(const QString &path) const;
+    // 0 = loaded at level 0's size, 1 = loaded and rescaled, -1 = failure.
+    int32_t readFromImage(const QString &path);
+
+    // Level 0's raw bytes at the device's position / from position 0.
+    bool writeToTempFile(QIODevice *device) const;
+    bool readFromTempFile(QIODevice *device);
+
+private:
+    void moveFrom(pyramid &other);
+};
+
+// x to the integer power n by repeated squaring; negative n gives 1 / x^|n|.
+double powInt(double x, int n);
+
+#endif // PYRAMID_H

@@ -1,0 +1,309 @@
+// Pyramid container: level sizes, the offset 2 x 2 averaging, mask undo
+// files, image import/export and the temp-file swap.
+#include "project/pyramid.h"
+#include "project/photoInfo.h"
+
+#include "testSupport.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QtEndian>
+#include <cstring>
+#include <random>
+#include <zlib.h>
+
+namespace {
+
+// Reference for one target pixel of the averaging: the 2 x 2 block that ends
+// at (2x, 2y), repeating column/row 2x/2y at the left and top edges.
+template <typename T>
+double referenceMean(const std::vector<T> &src, int srcW, int ch, int x, int y, int k)
+{
+    const int xs[2] = {2 * x, x == 0 ? 0 : 2 * x - 1};
+    const int ys[2] = {2 * y, y == 0 ? 0 : 2 * y - 1};
+    double sum = 0;
+    for (int yy : ys)
+        for (int xx : xs)
+            sum += src[(size_t(yy) * srcW + xx) * ch + k];
+    return sum;
+}
+
+template <typename T>
+void fillLevel(pyramid &p, int level, unsigned seed, int maxValue)
+{
+    std::mt19937 rng(seed);
+    T *d = static_cast<T *>(p.levels[level].data);
+    const size_t n = p.levelBytes(level) / sizeof(T);
+    for (size_t i = 0; i < n; ++i)
+        d[i] = T(rng() % unsigned(maxValue + 1));
+}
+
+} // namespace
+
+TEST(pyramid, levelSizesHalveWithTruncation)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(5, 3, 3, 2, 3, true));
+    EXPECT_EQ(p.levels[1].width, 2);
+    EXPECT_EQ(p.levels[1].height, 1);
+    EXPECT_EQ(p.levels[2].width, 1);
+    EXPECT_EQ(p.levels[2].height, 0);
+    EXPECT_EQ(p.levels[3].data, nullptr);
+    EXPECT_TRUE(p.levels[0].valid);
+    EXPECT_FALSE(p.levels[1].valid);
+    p.buildLevelsFrom(0); // the 1 x 0 level is skipped without reading
+    p.freeAll();
+    EXPECT_EQ(p.levelCount, 0);
+    EXPECT_EQ(p.levels[0].data, nullptr);
+}
+
+TEST(pyramid, oneByOneWithThreeLevels)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(1, 1, 3, 1, 1, true));
+    static_cast<uint8_t *>(p.levels[0].data)[0] = 77;
+    p.buildLevelsFrom(0);
+    EXPECT_EQ(p.levels[1].width, 0);
+}
+
+// Every combination of 1, 3, 4 channels with 1, 2, 4 bytes against the reference.
+TEST(pyramid, averagingMatchesReferenceForEveryLayout)
+{
+    for (int ch : {1, 3, 4}) {
+        for (int bps : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << "channels " << ch << " bytes " << bps);
+            pyramid p;
+            ASSERT_TRUE(p.makePyramid(9, 7, 3, bps, ch, true));
+            if (bps == 1)
+                fillLevel<uint8_t>(p, 0, 1, 255);
+            else if (bps == 2)
+                fillLevel<uint16_t>(p, 0, 2, 65535);
+            else
+                fillLevel<float>(p, 0, 3, 1000);
+            p.buildLevelsFrom(0);
+            for (int t = 1; t < 3; ++t) {
+                EXPECT_TRUE(p.levels[t].valid);
+                const int sw = p.levels[t - 1].width;
+                const size_t n = p.levelBytes(t - 1) / bps;
+                for (int y = 0; y < p.levels[t].height; ++y)
+                    for (int x = 0; x < p.levels[t].width; ++x)
+                        for (int k = 0; k < ch; ++k) {
+                            const size_t i = (size_t(y) * p.levels[t].width + x) * ch + k;
+                            if (bps == 1) {
+                                const uint8_t *s = static_cast<uint8_t *>(p.levels[t - 1].data);
+                                std::vector<uint8_t> src(s, s + n);
+                                EXPECT_EQ(static_cast<uint8_t *>(p.levels[t].data)[i],
+                                          uint8_t(unsigned(referenceMean(src, sw, ch, x, y, k)) >> 2));
+                            } else if (bps == 2) {
+                                const uint16_t *s = static_cast<uint16_t *>(p.levels[t - 1].data);
+                                std::vector<uint16_t> src(s, s + n);
+                                EXPECT_EQ(static_cast<uint16_t *>(p.levels[t].data)[i],
+                                          uint16_t(unsigned(referenceMean(src, sw, ch, x, y, k)) >> 2));
+                            } else {
+                                const float *s = static_cast<float *>(p.levels[t - 1].data);
+                                std::vector<float> src(s, s + n);
+                                EXPECT_FLOAT_EQ(static_cast<float *>(p.levels[t].data)[i],
+                                                float(referenceMean(src, sw, ch, x, y, k) * 0.25));
+                            }
+                        }
+            }
+        }
+    }
+}
+
+TEST(pyramid, cornerPixelsOfRebuiltLevel)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(4, 2, 2, 2, 1, true));
+    uint16_t *s = static_cast<uint16_t *>(p.levels[0].data);
+    const uint16_t row0[4] = {100, 200, 300, 400};
+    std::memcpy(s, row0, sizeof(row0));
+    p.buildLevelsFrom(0);
+    const uint16_t *t = static_cast<uint16_t *>(p.levels[1].data);
+    EXPECT_EQ(t[0], 100);               // target (0, 0) is the source pixel (0, 0)
+    EXPECT_EQ(t[1], (300 + 200 + 300 + 200) / 4); // (2,0), (1,0) twice, row 0 repeated
+}
+
+TEST(pyramid, sixteenBitSumDoesNotOverflow)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(4, 4, 2, 2, 3, true));
+    uint16_t *s = static_cast<uint16_t *>(p.levels[0].data);
+    for (size_t i = 0; i < 48; ++i)
+        s[i] = 65535;
+    p.buildLevelsFrom(0);
+    EXPECT_EQ(static_cast<uint16_t *>(p.levels[1].data)[5], 65535);
+}
+
+class pyramidMaskFile : public testing::TestWithParam<int>
+{
+};
+
+// Empty, constant, random (incompressible) masks round-trip.
+TEST_P(pyramidMaskFile, roundTrip)
+{
+    const int kind = GetParam();
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(97, 61, 1, 1, 1, true));
+    uint8_t *d = static_cast<uint8_t *>(p.levels[0].data);
+    std::mt19937 rng(kind);
+    for (size_t i = 0; i < p.levelBytes(0); ++i)
+        d[i] = kind == 0 ? 0 : kind == 1 ? 200 : uint8_t(rng());
+    const QString path = testSupport::freshDir() + "/layerUndo_0_0";
+    ASSERT_TRUE(p.writeMaskFile(path));
+    EXPECT_FALSE(QFile::exists(path + "~"));
+    std::vector<uint8_t> expected(d, d + p.levelBytes(0));
+    p.clear();
+    ASSERT_TRUE(p.readMaskFile(path));
+    EXPECT_EQ(0, std::memcmp(expected.data(), p.levels[0].data, expected.size()));
+}
+INSTANTIATE_TEST_SUITE_P(kinds, pyramidMaskFile, testing::Values(0, 1, 2));
+
+TEST(pyramid, maskFileRefusesDamagedOrForgedFiles)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(64, 32, 1, 1, 1, true));
+    uint8_t *d = static_cast<uint8_t *>(p.levels[0].data);
+    for (size_t i = 0; i < p.levelBytes(0); ++i)
+        d[i] = uint8_t(i * 7);
+    const QString dir = testSupport::freshDir();
+    ASSERT_TRUE(p.writeMaskFile(dir + "/good"));
+    const QByteArray good = testSupport::readFile(dir + "/good");
+
+    QByteArray hugeLength = good;
+    qToLittleEndian<quint32>(0xfffffff0u, reinterpret_cast<uchar *>(hugeLength.data()));
+    QByteArray shortLength = good;
+    qToLittleEndian<quint32>(quint32(good.size() - 4 - 10), reinterpret_cast<uchar *>(shortLength.data()));
+    QByteArray flipped = good;
+    flipped[good.size() / 2] = char(flipped[good.size() / 2] ^ 0x55);
+    // A valid stream of the wrong size (the mask of another image).
+    pyramid other;
+    ASSERT_TRUE(other.makePyramid(10, 10, 1, 1, 1, true));
+    ASSERT_TRUE(other.writeMaskFile(dir + "/other"));
+
+    const struct {
+        const char *name;
+        QByteArray bytes;
+    } cases[] = {
+        {"empty", QByteArray()},
+        {"header only", good.left(4)},
+        {"truncated", good.left(good.size() - 5)},
+        {"huge length", hugeLength},
+        {"short length", shortLength},
+        {"flipped byte", flipped},
+        {"other size", testSupport::readFile(dir + "/other")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::memset(d, 0xAB, p.levelBytes(0));
+        ASSERT_TRUE(testSupport::writeFile(dir + "/bad", c.bytes));
+        EXPECT_FALSE(p.readMaskFile(dir + "/bad"));
+        EXPECT_EQ(d[0], 0xAB); // level 0 untouched
+        EXPECT_EQ(d[p.levelBytes(0) - 1], 0xAB);
+    }
+    EXPECT_FALSE(p.readMaskFile(dir + "/missing"));
+}
+
+TEST(pyramid, maskFileOnlyForOneByteOneChannel)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(8, 8, 1, 1, 3, true));
+    const QString path = testSupport::freshDir() + "/m";
+    EXPECT_FALSE(p.writeMaskFile(path));
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_FALSE(p.readMaskFile(path));
+}
+
+TEST(pyramid, imageExportAndImport)
+{
+    const QString dir = testSupport::freshDir();
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(6, 4, 1, 2, 3, true));
+    uint16_t *d = static_cast<uint16_t *>(p.levels[0].data);
+    for (int i = 0; i < 6 * 4 * 3; ++i)
+        d[i] = uint16_t(i * 1000);
+    ASSERT_TRUE(p.saveImage(dir + "/out.png"));
+    QImage saved(dir + "/out.png");
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(qRed(saved.pixel(1, 0)), (3 * 1000) >> 8);
+    EXPECT_EQ(qBlue(saved.pixel(1, 0)), (5 * 1000) >> 8);
+
+    // Import the same file: 16-bit samples become the byte x 256.
+    pyramid q;
+    ASSERT_TRUE(q.makePyramid(6, 4, 1, 2, 3, true));
+    EXPECT_EQ(q.readFromImage(dir + "/out.png"), 0);
+    EXPECT_EQ(static_cast<uint16_t *>(q.levels[0].data)[3], ((3 * 1000) >> 8) * 256);
+
+    // Another size is scaled to the level's size.
+    pyramid m;
+    ASSERT_TRUE(m.makePyramid(3, 2, 1, 1, 1, true));
+    EXPECT_EQ(m.readFromImage(dir + "/out.png"), 1);
+
+    // A fully transparent pixel imports as 0.
+    QImage transparent(2, 2, QImage::Format_ARGB32);
+    transparent.fill(qRgba(255, 255, 255, 0));
+    ASSERT_TRUE(transparent.save(dir + "/t.png"));
+    pyramid t;
+    ASSERT_TRUE(t.makePyramid(2, 2, 1, 1, 3, true));
+    std::memset(t.levels[0].data, 9, t.levelBytes(0));
+    EXPECT_EQ(t.readFromImage(dir + "/t.png"), 0);
+    EXPECT_EQ(static_cast<uint8_t *>(t.levels[0].data)[0], 0);
+
+    EXPECT_EQ(t.readFromImage(dir + "/missing.png"), -1);
+    pyramid f;
+    ASSERT_TRUE(f.makePyramid(2, 2, 1, 4, 3, true));
+    EXPECT_EQ(f.readFromImage(dir + "/t.png"), -1); // float buffers are refused
+}
+
+TEST(pyramid, tempFileSwap)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(5, 5, 2, 4, 3, true));
+    float *d = static_cast<float *>(p.levels[0].data);
+    for (int i = 0; i < 75; ++i)
+        d[i] = i * 0.5f;
+    QBuffer buffer;
+    ASSERT_TRUE(buffer.open(QIODevice::ReadWrite));
+    EXPECT_FALSE(p.writeToTempFile(nullptr));
+    ASSERT_TRUE(p.writeToTempFile(&buffer));
+    EXPECT_EQ(buffer.size(), 75 * 4);
+    p.clear();
+    ASSERT_TRUE(p.readFromTempFile(&buffer));
+    EXPECT_FLOAT_EQ(d[74], 37.0f);
+    buffer.buffer().chop(1);
+    EXPECT_FALSE(p.readFromTempFile(&buffer));
+}
+
+TEST(pyramid, powIntByRepeatedSquaring)
+{
+    EXPECT_DOUBLE_EQ(powInt(2.0, 10), 1024.0);
+    EXPECT_DOUBLE_EQ(powInt(2.0, -3), 0.125);
+    EXPECT_DOUBLE_EQ(powInt(1.5, 0), 1.0);
+    EXPECT_DOUBLE_EQ(powInt(-3.0, 3), -27.0);
+}
+
+TEST(photoInfo, copiesShareBuffersAndCopyBytes)
+{
+    photoInfo_t a;
+    uint16_t preview[3] = {1, 2, 3};
+    a.preview = preview;
+    a.filePath = "/photos/a.jpg";
+    a.rawArguments << "-w";
+    a.exif.iso = 400;
+    a.projectHeader.setBlockSize(1000000);
+    a.projectHeader.setPixelDataOffset(2, 29192);
+    photoInfo_t b(a);
+    EXPECT_EQ(b.preview, preview);
+    EXPECT_EQ(b.exif.iso, 400);
+    EXPECT_EQ(b.projectHeader.blockSize(), 1000000);
+    EXPECT_EQ(b.projectHeader.pixelDataOffset(2), 29192);
+    EXPECT_EQ(b.projectHeader.pixelDataOffset(PROJECT_MAX_PHOTO_ENTRIES), 0);
+    EXPECT_EQ(b.projectHeader.exifCarrierOffset(-1), 0);
+    photoInfo_t c;
+    c = b;
+    EXPECT_EQ(c.rawArguments, QStringList{"-w"});
+    EXPECT_EQ(c.filePath, a.filePath);
+    { photoInfo_t d(c); } // destroying a copy frees nothing
+    EXPECT_EQ(preview[2], 3);
+}
