@@ -1,0 +1,245 @@
+#include "imageio/openEXR.h"
+
+#include "app/debugLog.h"
+#include "app/sharedFlags.h"
+
+#include <OpenEXR/ImfCRgbaFile.h>
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr float HALF_MAX = 65504.0f;
+constexpr int64_t MAX_SIDE = 1 << 20;
+constexpr int64_t MAX_PIXELS = int64_t(1) << 31;
+
+struct inputCloser {
+    void operator()(ImfInputFile *f) const
+    {
+        if (f)
+            ImfCloseInputFile(f);
+    }
+};
+
+// Data window of an open file; false when it is empty or absurdly large.
+bool dataWindow(ImfInputFile *in, int &xMin, int &yMin, int64_t &width, int64_t &height)
+{
+    const ImfHeader *header = ImfInputHeader(in);
+    if (!header)
+        return false;
+    int xMax = 0, yMax = 0;
+    ImfHeaderDataWindow(header, &xMin, &yMin, &xMax, &yMax);
+    width = int64_t(xMax) - xMin + 1;
+    height = int64_t(yMax) - yMin + 1;
+    return width > 0 && height > 0 && width <= MAX_SIDE && height <= MAX_SIDE && width * height <= MAX_PIXELS;
+}
+
+// The library's close cannot report a failure of the last buffered writes;
+// reading the last scanline back proves the file is complete.
+bool lastScanlineReadable(const char *name, int width, int height)
+{
+    std::unique_ptr<ImfInputFile, inputCloser> in(ImfOpenInputFile(name));
+    if (!in)
+        return false;
+    int xMin = 0, yMin = 0;
+    int64_t w = 0, h = 0;
+    if (!dataWindow(in.get(), xMin, yMin, w, h) || w != width || h != height || xMin != 0 || yMin != 0)
+        return false;
+    std::vector<ImfRgba> line(static_cast<size_t>(width));
+    const intptr_t shift = intptr_t(height - 1) * width * intptr_t(sizeof(ImfRgba));
+    ImfRgba *base = reinterpret_cast<ImfRgba *>(reinterpret_cast<uintptr_t>(line.data()) - uintptr_t(shift));
+    return ImfInputSetFrameBuffer(in.get(), base, 1, size_t(width)) && ImfInputReadPixels(in.get(), height - 1, height - 1);
+}
+
+} // namespace
+
+namespace imageLoader {
+
+bool getOpenEXRinfo(const QString &path, int &width, int &height)
+{
+    ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
+    if (!in)
+        return false;
+    if (!ImfInputHeader(in)) {
+        ImfCloseInputFile(in);
+        return false;
+    }
+    int xMin = 0, yMin = 0;
+    int64_t w = 0, h = 0;
+    const bool ok = dataWindow(in, xMin, yMin, w, h);
+    debugLog("OpenEXR image size: %lld x %lld\n", (long long)w, (long long)h);
+    ImfCloseInputFile(in);
+    if (!ok)
+        return false;
+    width = int(w);
+    height = int(h);
+    return true;
+}
+
+bool loadOpenEXR(const QString &path, int width, int height, float *rgb, float &minimum, float &maximum)
+{
+    minimum = 1e9f;
+    maximum = 0.0f;
+    ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
+    if (!in)
+        return false;
+    // The data-window origin is read again from the file being decoded, so a
+    // load can never use another file's origin.
+    int xMin = 0, yMin = 0;
+    int64_t w = 0, h = 0;
+    if (!dataWindow(in, xMin, yMin, w, h) || w != width || h != height) {
+        debugLog("%s: data window differs from the expected size (%d x %d)\n", "imageLoader::loadOpenEXR", width,
+                 height);
+        ImfCloseInputFile(in);
+        return false;
+    }
+
+    std::vector<ImfRgba> line;
+    std::vector<ImfHalf> halves;
+    std::vector<float> floats;
+    try {
+        line.resize(size_t(width));
+        halves.resize(size_t(width));
+        floats.resize(size_t(width) * 3);
+    } catch (const std::bad_alloc &) {
+        ImfCloseInputFile(in);
+        return false;
+    }
+
+    bool ok = true;
+    for (int i = 0; i < height && ok; ++i) {
+        const int y = yMin + i;
+        // The library addresses pixel (x, y) at base + x * xStride + y * yStride
+        // (in elements); place the base so that (xMin, y) is line[0].
+        const intptr_t shift = (intptr_t(xMin) + intptr_t(y) * width) * intptr_t(sizeof(ImfRgba));
+        ImfRgba *base = reinterpret_cast<ImfRgba *>(reinterpret_cast<uintptr_t>(line.data()) - uintptr_t(shift));
+        if (!ImfInputSetFrameBuffer(in, base, 1, size_t(width))) {
+            debugLog("ImfInputSetFrameBuffer failed\n");
+            ok = false;
+            break;
+        }
+        if (!ImfInputReadPixels(in, y, y)) {
+            debugLog("ImfInputReadPixels failed\n");
+            debugLog("%s: %s\n", "imageLoader::loadOpenEXR", ImfErrorMessage());
+            ok = false;
+            break;
+        }
+        for (int c = 0; c < 3; ++c) {
+            for (int x = 0; x < width; ++x)
+                halves[x] = c == 0 ? line[x].r : (c == 1 ? line[x].g : line[x].b);
+            ImfHalfToFloatArray(width, halves.data(), floats.data() + size_t(c) * width);
+        }
+        float *out = rgb + size_t(i) * width * 3;
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                float v = floats[size_t(c) * width + x];
+                if (v > HALF_MAX)
+                    v = HALF_MAX;
+                out[x * 3 + c] = v;
+                if (v > maximum)
+                    maximum = v;
+                if (v < minimum)
+                    minimum = v;
+            }
+        }
+    }
+    if (!ImfCloseInputFile(in)) {
+        debugLog("ImfCloseInputFile failed\n");
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace imageLoader
+
+namespace imageSaver {
+
+bool saveOpenEXR(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
+                 double maximum)
+{
+    debugLog("Saving OpenEXR image format...\n");
+    const QByteArray finalName = QFile::encodeName(path);
+    const QByteArray tempName = finalName + "~";
+    if (width <= 0 || height <= 0 || !rgb) {
+        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
+        return false;
+    }
+    ImfHeader *header = ImfNewHeader();
+    if (!header) {
+        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
+        return false;
+    }
+    ImfHeaderSetDataWindow(header, 0, 0, width - 1, height - 1);
+    ImfHeaderSetDisplayWindow(header, 0, 0, width - 1, height - 1);
+    ImfHeaderSetCompression(header, IMF_PIZ_COMPRESSION);
+    ImfHeaderSetLineOrder(header, IMF_INCREASING_Y);
+    ImfOutputFile *out = ImfOpenOutputFile(tempName.constData(), header, IMF_WRITE_RGBA);
+    ImfDeleteHeader(header);
+    if (!out) {
+        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
+        remove(tempName.constData());
+        return false;
+    }
+
+    double offset = 0.0, range = 1.0;
+    if (normalise) {
+        offset = minimum;
+        range = maximum - minimum;
+        if (!(range > 0.0))
+            range = 1.0; // an empty range cannot be stretched; write the values unchanged
+    }
+    bool ok = true;
+    std::vector<ImfRgba> line;
+    std::vector<float> floats;
+    std::vector<ImfHalf> halves;
+    try {
+        line.resize(size_t(width));
+        floats.resize(size_t(width));
+        halves.resize(size_t(width));
+    } catch (const std::bad_alloc &) {
+        ok = false;
+    }
+    for (int y = 0; ok && y < height; ++y) {
+        const float *in = rgb + size_t(y) * width * 3;
+        for (int c = 0; c < 4; ++c) {
+            for (int x = 0; x < width; ++x)
+                floats[x] = c == 3 ? 1.0f : float((in[x * 3 + c] - offset) / range);
+            ImfFloatToHalfArray(width, floats.data(), halves.data());
+            for (int x = 0; x < width; ++x) {
+                ImfRgba &p = line[x];
+                (c == 0 ? p.r : c == 1 ? p.g : c == 2 ? p.b : p.a) = halves[x];
+            }
+        }
+        const intptr_t shift = intptr_t(y) * width * intptr_t(sizeof(ImfRgba));
+        const ImfRgba *base =
+            reinterpret_cast<const ImfRgba *>(reinterpret_cast<uintptr_t>(line.data()) - uintptr_t(shift));
+        if (!ImfOutputSetFrameBuffer(out, base, 1, size_t(width)) || !ImfOutputWritePixels(out, 1)) {
+            debugLog("%s: %s\n", "imageSaver::saveOpenEXR", ImfErrorMessage());
+            ok = false;
+        }
+        ++progressCounter;
+    }
+    if (!ImfCloseOutputFile(out)) {
+        debugLog("%s: %s\n", "imageSaver::saveOpenEXR", ImfErrorMessage());
+        ok = false;
+    }
+    if (ok && !lastScanlineReadable(tempName.constData(), width, height)) {
+        debugLog("%s: the written file is incomplete\n", "imageSaver::saveOpenEXR");
+        ok = false;
+    }
+    if (ok && rename(tempName.constData(), finalName.constData()) != 0)
+        ok = false;
+    if (!ok) {
+        remove(tempName.constData());
+        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
+    }
+    return ok;
+}
+
+} // namespace imageSaver

@@ -1,0 +1,32 @@
+#ifndef OPENEXR_H
+#define OPENEXR_H
+
+// OpenEXR images through the library's plain-function RGBA interface: only R,
+// G and B are used (alpha is dropped on reading and written as 1.0).
+
+#include <QString>
+
+namespace imageLoader {
+
+// Size of the file's data window (the display window is not consulted).
+bool getOpenEXRinfo(const QString &path, int &width, int &height);
+
+// Decodes the data window into rgb (width x height x 3 floats, top row first).
+// Width and height must be those the info call returned. Values above the
+// largest finite half (65504, infinity included) are clamped to it.
+bool loadOpenEXR(const QString &path, int width, int height, float *rgb, float &minimum, float &maximum);
+
+} // namespace imageLoader
+
+namespace imageSaver {
+
+// Writes rgb as a half-float RGBA file with PIZ compression. With normalise
+// set every value v becomes (v - minimum) / (maximum - minimum) first. The file
+// is written under the name path + "~" and renamed over path only when every
+// scanline and the close succeeded.
+bool saveOpenEXR(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
+                 double maximum);
+
+} // namespace imageSaver
+
+#endif // OPENEXR_H

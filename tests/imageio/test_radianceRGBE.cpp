@@ -1,0 +1,333 @@
+#include "imageio/radianceRGBE.h"
+
+#include "testSupport.h"
+#include "writeFailure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// A straightforward decoding of the published Radiance format, written
+// independently of the reader: header up to the empty line, resolution line,
+// then new-style run-length or flat scanlines. Values use the program's
+// convention, 256 times the usual Radiance scale.
+struct referenceImage {
+    int width = 0, height = 0;
+    std::vector<float> rgb;
+};
+
+bool referenceDecode(const QByteArray &file, referenceImage &img)
+{
+    const int headerEnd = file.indexOf("\n\n");
+    if (headerEnd < 0)
+        return false;
+    int pos = headerEnd + 2;
+    const int lineEnd = file.indexOf('\n', pos);
+    const QList<QByteArray> res = file.mid(pos, lineEnd - pos).split(' ');
+    if (res.size() != 4)
+        return false;
+    img.height = res[1].toInt();
+    img.width = res[3].toInt();
+    pos = lineEnd + 1;
+    const int w = img.width;
+    img.rgb.assign(size_t(w) * img.height * 3, 0.0f);
+    auto byteAt = [&](int i) -> int { return i < file.size() ? uint8_t(file[i]) : -1; };
+    std::vector<uint8_t> line(size_t(w) * 4);
+    for (int y = 0; y < img.height; ++y) {
+        const bool rle = w >= 8 && w < 32768 && byteAt(pos) == 2 && byteAt(pos + 1) == 2 && byteAt(pos + 2) < 128;
+        if (rle) {
+            pos += 4;
+            for (int c = 0; c < 4; ++c) {
+                for (int x = 0; x < w;) {
+                    int n = byteAt(pos++);
+                    if (n > 128) {
+                        n -= 128;
+                        const int v = byteAt(pos++);
+                        while (n--)
+                            line[size_t(x++) * 4 + c] = uint8_t(v);
+                    } else {
+                        while (n--)
+                            line[size_t(x++) * 4 + c] = uint8_t(byteAt(pos++));
+                    }
+                }
+            }
+        } else {
+            for (int i = 0; i < w * 4; ++i)
+                line[i] = uint8_t(byteAt(pos++));
+        }
+        for (int x = 0; x < w; ++x) {
+            const int e = line[size_t(x) * 4 + 3];
+            // Values beyond the float range (large exponents at this scale)
+            // are held at the largest float.
+            for (int c = 0; c < 3; ++c)
+                img.rgb[(size_t(y) * w + x) * 3 + c] = e == 0 ? 0.0f
+                    : float(std::min(std::ldexp(double(line[size_t(x) * 4 + c]), e - 136) * 256.0,
+                                     double(std::numeric_limits<float>::max())));
+        }
+    }
+    return pos <= file.size();
+}
+
+QString writeBytes(const QString &name, const QByteArray &bytes)
+{
+    const QString path = testSupport::freshDir() + "/" + name;
+    EXPECT_TRUE(testSupport::writeFile(path, bytes));
+    return path;
+}
+
+QByteArray header(const char *extra, int w, int h)
+{
+    return QByteArray("#?RADIANCE\n") + extra + "\n\n" + QByteArray("-Y ") + QByteArray::number(h) + " +X " +
+           QByteArray::number(w) + "\n";
+}
+
+} // namespace
+
+TEST(radianceRGBE, realFilesMatchReferenceDecoding)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    struct { const char *file; int w, h; } cases[] = {
+        {"radiance/image1.hdr", 128, 85},       // run-length scanlines
+        {"radiance/scale.hdr", 256, 8},         // flat scanlines, whole exponent range
+        {"radiance/rgbr4x4.hdr", 4, 4},         // flat, too narrow for run-length
+        {"radiance/mpi_atrium_3.hdr", 1024, 676} // photograph, run-length, EXPOSURE line
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = testSupport::testDataFile(c.file);
+        ASSERT_FALSE(path.isEmpty());
+        int w = 0, h = 0;
+        double prim[8];
+        bool primPresent = true;
+        ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(path, w, h, prim, primPresent));
+        EXPECT_EQ(w, c.w);
+        EXPECT_EQ(h, c.h);
+        EXPECT_FALSE(primPresent);
+        std::vector<float> rgb(size_t(w) * h * 3, -1.0f);
+        float mn = 0, mx = 0;
+        ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, rgb.data(), mn, mx));
+
+        referenceImage ref;
+        ASSERT_TRUE(referenceDecode(testSupport::readFile(path), ref));
+        ASSERT_EQ(ref.rgb.size(), rgb.size());
+        double refMin = 9e9, refMax = 0;
+        size_t bad = 0;
+        for (size_t i = 0; i < rgb.size(); ++i) {
+            refMin = std::min(refMin, double(ref.rgb[i]));
+            refMax = std::max(refMax, double(ref.rgb[i]));
+            // Exponent 0 is black for the usual decoders and a tiny value here.
+            if (std::fabs(rgb[i] - ref.rgb[i]) > 1e-30 + 1e-6 * std::fabs(ref.rgb[i]))
+                ++bad;
+        }
+        EXPECT_EQ(bad, 0u);
+        EXPECT_NEAR(mx, refMax, 1e-6 * refMax);
+        EXPECT_NEAR(mn, refMin, 1e-30 + 1e-6 * refMin);
+    }
+}
+
+TEST(radianceRGBE, pixelScaleAndOrientation)
+{
+    // A 2 x 2 flat file whose resolution line says +Y: the first scanline is
+    // still the top row. Pixel (128, 64, 32, 129) is (256, 128, 64).
+    QByteArray bytes = header("FORMAT=32-bit_rle_rgbe", 2, 2).replace("-Y", "+Y");
+    const uint8_t px[] = {128, 64, 32, 129, 0, 0, 0, 0, 1, 1, 1, 128, 255, 0, 0, 130};
+    bytes.append(reinterpret_cast<const char *>(px), sizeof px);
+    const QString path = writeBytes("px.hdr", bytes);
+    int w = 0, h = 0;
+    double prim[8];
+    bool present = false;
+    ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(path, w, h, prim, present));
+    ASSERT_EQ(w, 2);
+    ASSERT_EQ(h, 2);
+    float rgb[12];
+    float mn, mx;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, 2, 2, rgb, mn, mx));
+    EXPECT_FLOAT_EQ(rgb[0], 256.0f);
+    EXPECT_FLOAT_EQ(rgb[1], 128.0f);
+    EXPECT_FLOAT_EQ(rgb[2], 64.0f);
+    EXPECT_FLOAT_EQ(rgb[6], 1.0f);
+    EXPECT_FLOAT_EQ(rgb[9], 1020.0f);
+    EXPECT_FLOAT_EQ(mx, 1020.0f);
+    EXPECT_FLOAT_EQ(mn, 0.0f);
+    // A size other than the one the info call gave is refused.
+    EXPECT_FALSE(imageLoader::loadRadianceRGBE(path, 2, 3, rgb, mn, mx));
+}
+
+TEST(radianceRGBE, headerRules)
+{
+    const uint8_t px[4 * 4] = {};
+    struct { const char *name; QByteArray headerLines; bool accepted; bool primaries; } cases[] = {
+        {"noFormat", "# no format line", true, false},
+        {"rgbe", "FORMAT=32-bit_rle_rgbe", true, false},
+        {"xyze", "FORMAT=32-bit_rle_xyze", false, false},
+        {"primaries", "FORMAT=32-bit_rle_rgbe\nPRIMARIES=0.64 0.33 0.3 0.6 0.15 0.06 0.3127 0.329", true, true},
+        {"exposure", "EXPOSURE=2.5\nSOFTWARE=x", true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = header(c.headerLines.constData(), 2, 2);
+        bytes.append(reinterpret_cast<const char *>(px), sizeof px);
+        const QString path = writeBytes(QString(c.name) + ".hdr", bytes);
+        int w = 0, h = 0;
+        double prim[8] = {};
+        bool present = false;
+        EXPECT_EQ(imageLoader::getRadianceRGBEinfo(path, w, h, prim, present), c.accepted);
+        EXPECT_EQ(present, c.primaries);
+        if (c.primaries) {
+            EXPECT_DOUBLE_EQ(prim[0], 0.64);
+            EXPECT_DOUBLE_EQ(prim[7], 0.329);
+        }
+    }
+}
+
+TEST(radianceRGBE, headerLineIsCut)
+{
+    const QString path = writeBytes("long.txt", QByteArray(300, 'a') + "\nshort\n");
+    FILE *f = fopen(QFile::encodeName(path).constData(), "rb");
+    ASSERT_TRUE(f);
+    char buf[imageLoader::RADIANCE_LINE_SIZE];
+    EXPECT_EQ(imageLoader::readHeaderLine(f, buf), 254);
+    EXPECT_EQ(imageLoader::readHeaderLine(f, buf), 45); // the rest of the long line
+    EXPECT_EQ(imageLoader::readHeaderLine(f, buf), 5);
+    EXPECT_STREQ(buf, "short");
+    EXPECT_EQ(imageLoader::readHeaderLine(f, buf), 0);
+    fclose(f);
+}
+
+TEST(radianceRGBE, damagedFilesAreRefused)
+{
+    // Run-length scanline of width 8 whose run overflows the row, a truncated
+    // file, a length that differs from the width, and a header that promises a
+    // huge image in a few bytes.
+    QByteArray overflow = header("FORMAT=32-bit_rle_rgbe", 8, 1);
+    overflow.append("\x02\x02\x00\x08", 4);
+    overflow.append("\xff\x01", 2); // a run of 127 into 8 bytes
+    overflow.append(QByteArray(64, '\x01'));
+    QByteArray wrongLength = header("FORMAT=32-bit_rle_rgbe", 8, 1);
+    wrongLength.append("\x02\x02\x00\x09", 4);
+    wrongLength.append(QByteArray(64, '\x01'));
+    QByteArray huge = header("FORMAT=32-bit_rle_rgbe", 30000, 30000);
+    huge.append(QByteArray(64, '\x01'));
+    struct { const char *name; QByteArray bytes; bool infoOk; } cases[] = {
+        {"overflow", overflow, true},
+        {"wrongLength", wrongLength, true},
+        {"huge", huge, false},
+        {"noResolution", QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n"), false},
+        {"negative", header("", -5, 4) + QByteArray(100, 0), false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeBytes(QString(c.name) + ".hdr", c.bytes);
+        int w = 0, h = 0;
+        double prim[8];
+        bool present;
+        ASSERT_EQ(imageLoader::getRadianceRGBEinfo(path, w, h, prim, present), c.infoOk);
+        if (c.infoOk) {
+            std::vector<float> rgb(size_t(w) * h * 3);
+            float mn, mx;
+            EXPECT_FALSE(imageLoader::loadRadianceRGBE(path, w, h, rgb.data(), mn, mx));
+        }
+    }
+    LUMIDRA_REQUIRE_TESTDATA();
+    // A real file cut in the middle of its pixels.
+    const QByteArray real = testSupport::readFile(testSupport::testDataFile("radiance/image1.hdr"));
+    const QString cut = writeBytes("cut.hdr", real.left(real.size() / 2));
+    int w = 0, h = 0;
+    double prim[8];
+    bool present;
+    if (imageLoader::getRadianceRGBEinfo(cut, w, h, prim, present)) {
+        std::vector<float> rgb(size_t(w) * h * 3);
+        float mn, mx;
+        EXPECT_FALSE(imageLoader::loadRadianceRGBE(cut, w, h, rgb.data(), mn, mx));
+    }
+}
+
+TEST(radianceRGBE, writerBytes)
+{
+    struct { float r, g, b; uint8_t expect[4]; } cases[] = {
+        {1.0f, 0.5f, 0.25f, {128, 64, 32, 129}},
+        {0.0f, 0.0f, 0.0f, {0, 0, 0, 0}},
+        {1e-39f, 2e-39f, 0.0f, {0, 0, 0, 0}},
+        {-1.0f, 0.5f, 0.0f, {0, 128, 0, 128}},
+    };
+    for (const auto &c : cases) {
+        uint8_t out[4];
+        imageSaver::encodeRGBE(c.r, c.g, c.b, out);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(out[i], c.expect[i]) << c.r << " " << c.g << " " << c.b << " byte " << i;
+    }
+
+    // The header and the first pixel of a written file.
+    const QString path = testSupport::freshDir() + "/one.hdr";
+    const float px[3] = {1.0f, 0.5f, 0.25f};
+    ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, 1, 1, px, false, 0, 1));
+    const QByteArray bytes = testSupport::readFile(path);
+    EXPECT_EQ(bytes, QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=Lumidra 3.11.1\n\n-Y 1 +X 1\n") +
+                         QByteArray("\x80\x40\x20\x81", 4));
+}
+
+TEST(radianceRGBE, writeThenReadRoundTrip)
+{
+    const int w = 37, h = 23;
+    std::vector<float> rgb(size_t(w) * h * 3);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = float(std::pow(2.0, double(i % 41) - 20.0) * (1.0 + (i % 7) / 10.0));
+    for (bool normalise : {false, true}) {
+        SCOPED_TRACE(normalise);
+        const QString path = testSupport::freshDir() + "/rt.hdr";
+        const double mn = 0.0, mx = 4096.0;
+        ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), normalise, mn, mx));
+        int rw = 0, rh = 0;
+        double prim[8];
+        bool present;
+        ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(path, rw, rh, prim, present));
+        ASSERT_EQ(rw, w);
+        ASSERT_EQ(rh, h);
+        std::vector<float> back(rgb.size());
+        float rmin, rmax;
+        ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, back.data(), rmin, rmax));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const float *p = &rgb[(size_t(y) * w + x) * 3];
+                const float *q = &back[(size_t(y) * w + x) * 3];
+                const double m = std::max({p[0], p[1], p[2]}) / (normalise ? mx : 1.0);
+                for (int c = 0; c < 3; ++c) {
+                    const double expect = (normalise ? (p[c] - mn) / (mx - mn) : p[c]) * 256.0;
+                    // Eight bits of mantissa shared by the pixel.
+                    ASSERT_NEAR(q[c], expect, m * 256.0 / 128.0 + 1e-30) << x << "," << y << " c" << c;
+                }
+            }
+        }
+    }
+}
+
+TEST(radianceRGBE, failedWritesLeaveNoFile)
+{
+    const int w = 512, h = 256;
+    std::vector<float> rgb(size_t(w) * h * 3);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = float(i % 1000) / 7.0f;
+
+    // A folder nobody may create files in.
+    const QString ro = writeFailure::readOnlyFolder(testSupport::freshDir("ro"));
+    EXPECT_FALSE(imageSaver::saveRadianceRGBE(ro + "/x.hdr", w, h, rgb.data(), false, 0, 1));
+    EXPECT_FALSE(QFileInfo::exists(ro + "/x.hdr"));
+
+    // A write cut short (as by a full disk): the old file stays as it was and
+    // no temporary file is left.
+    const QString dir = testSupport::freshDir("full");
+    const QString path = dir + "/x.hdr";
+    ASSERT_TRUE(testSupport::writeFile(path, "old contents"));
+    {
+        writeFailure::fileSizeLimit limit(64 * 1024);
+        EXPECT_FALSE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), false, 0, 1));
+    }
+    EXPECT_EQ(testSupport::readFile(path), QByteArray("old contents"));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
+}
