@@ -1,0 +1,118 @@
+#include "app/rawFileIO.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <cstring>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+void putLE32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i, v >>= 8)
+        p[i] = uint8_t(v & 0xff);
+}
+
+uint32_t getLE32(const uint8_t *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+} // namespace
+
+bool writeRawFile(FILE *file, const void *source, uint64_t byteCount, uint64_t *written,
+                  std::atomic<uint64_t> *progress)
+{
+    if (written)
+        *written = 0;
+    if (!file || (!source && byteCount))
+        return false;
+    std::vector<uint8_t> packed;
+    try {
+        packed.resize(compressBound(RAW_FILE_BLOCK_SIZE));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    for (uint64_t offset = 0; offset < byteCount; offset += RAW_FILE_BLOCK_SIZE) {
+        const uint64_t chunk = std::min<uint64_t>(RAW_FILE_BLOCK_SIZE, byteCount - offset);
+        uLongf length = uLongf(packed.size());
+        if (compress(packed.data(), &length, src + offset, uLong(chunk)) != Z_OK)
+            return false;
+        uint8_t header[8];
+        putLE32(header, uint32_t(length));
+        putLE32(header + 4, 0);
+        if (std::fwrite(header, 1, 8, file) != 8 || std::fwrite(packed.data(), 1, length, file) != length)
+            return false;
+        if (written)
+            *written += uint64_t(length) + 8;
+        if (progress)
+            *progress += chunk;
+    }
+    return true;
+}
+
+bool readRawFile(FILE *file, void *destination, uint64_t expected, uint32_t blockSize)
+{
+    if (!file || (!destination && expected) || blockSize == 0 || blockSize > RAW_FILE_MAX_BLOCK_SIZE)
+        return false;
+    const uint64_t maxStored = compressBound(blockSize);
+    std::vector<uint8_t> work;
+    uint8_t *dst = static_cast<uint8_t *>(destination);
+    uint64_t produced = 0;
+    while (produced < expected) {
+        uint8_t header[8];
+        if (std::fread(header, 1, 8, file) != 8)
+            return false;
+        const uint64_t length = getLE32(header);
+        if (getLE32(header + 4) != 0 || length == 0 || length > maxStored)
+            return false;
+        try {
+            if (work.size() < length)
+                work.resize(length);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        if (std::fread(work.data(), 1, length, file) != length)
+            return false;
+        // Inflate into what is left of the destination, at most one block.
+        const uint64_t want = std::min<uint64_t>(blockSize, expected - produced);
+        uLongf out = uLongf(want);
+        if (uncompress(dst + produced, &out, work.data(), uLong(length)) != Z_OK || out != want)
+            return false;
+        produced += out;
+    }
+    return produced == expected;
+}
+
+FILE *openFileWide(const QString &path, const char *mode)
+{
+    if (path.isEmpty() || path.size() > 2047 || !mode || std::strlen(mode) > 31)
+        return nullptr;
+    return std::fopen(QFile::encodeName(path).constData(), mode);
+}
+
+void gaussianSmoothHistogram4096(double *histogram)
+{
+    constexpr int bins = 4096;
+    constexpr int centre = 32;
+    double kernel[2 * centre + 1];
+    for (int j = 0; j <= 2 * centre; ++j)
+        kernel[j] = std::exp(-double((j - centre) * (j - centre)) / 512.0);
+    std::vector<double> out(bins);
+    for (int i = 0; i < bins; ++i) {
+        double sum = 0, weight = 0;
+        for (int j = 0; j <= 2 * centre; ++j) {
+            const int s = i + j - centre;
+            if (s < 0 || s >= bins)
+                continue;
+            sum += kernel[j] * histogram[s];
+            weight += kernel[j];
+        }
+        out[i] = sum / weight;
+    }
+    std::memcpy(histogram, out.data(), sizeof(double) * bins);
+}

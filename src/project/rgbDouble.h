@@ -1,0 +1,12 @@
+#ifndef RGBDOUBLE_H
+#define RGBDOUBLE_H
+
+// An RGB triple of doubles: sampled pixel values passed between the views,
+// panels and the main window, and the colour maths' results.
+struct rgbDouble_t {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+};
+
+#endif // RGBDOUBLE_H
