@@ -1,0 +1,313 @@
+// Draws the program's own images (icons, arrows, grips and the splash
+// picture) into the folder given as the first argument. Not part of the
+// build; run it by hand after changing a drawing:
+//   g++ -std=c++17 -fPIC makeImages.cpp $(pkg-config --cflags --libs Qt5Gui) -o /tmp/makeImages
+//   QT_QPA_PLATFORM=offscreen /tmp/makeImages ..
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QString>
+#include <cmath>
+#include <functional>
+
+namespace {
+
+QString outDir;
+
+// Draws on a square (or w x h) transparent canvas in a 16-unit coordinate
+// system scaled to the image size.
+void icon(const QString &name, int w, int h, const std::function<void(QPainter &)> &draw, double units = 16.0)
+{
+    QImage img(w, h, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(w / units, h / units);
+    draw(p);
+    p.end();
+    img.save(outDir + "/" + name + ".png");
+}
+
+void glyph(const QString &name, const std::function<void(QPainter &)> &draw)
+{
+    icon(name, 32, 32, draw);
+}
+
+QPen pen(const QColor &c, double width)
+{
+    QPen pn(c, width);
+    pn.setCapStyle(Qt::RoundCap);
+    pn.setJoinStyle(Qt::RoundJoin);
+    return pn;
+}
+
+const QColor white(235, 235, 235);
+
+void arrow(const QString &name, int direction, const QColor &c)
+{
+    // direction: 0 down, 1 up, 2 left, 3 right
+    icon(name, 9, 9, [&](QPainter &p) {
+        p.translate(4.5, 4.5);
+        p.rotate(direction == 0 ? 0 : direction == 1 ? 180 : direction == 2 ? 90 : -90);
+        QPainterPath path;
+        path.moveTo(-3.5, -1.8);
+        path.lineTo(3.5, -1.8);
+        path.lineTo(0, 2.2);
+        path.closeSubpath();
+        p.fillPath(path, c);
+    }, 9.0);
+}
+
+void check(const QString &name, const QColor &c)
+{
+    icon(name, 12, 12, [&](QPainter &p) {
+        p.setPen(pen(c, 2.0));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 6.5), QPointF(5, 9), QPointF(9.5, 3)}));
+    }, 12.0);
+}
+
+void menuArrow(const QString &name, const QColor &c)
+{
+    icon(name, 8, 12, [&](QPainter &p) {
+        QPainterPath path;
+        path.moveTo(2, 2.5);
+        path.lineTo(6, 6);
+        path.lineTo(2, 9.5);
+        path.closeSubpath();
+        p.fillPath(path, c);
+    }, 8.0);
+}
+
+void splashPicture(const QString &name, int scale)
+{
+    const int w = 500 * scale, h = 300 * scale;
+    QImage img(w, h, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
+    QLinearGradient bg(0, 0, 0, 300);
+    bg.setColorAt(0, QColor(250, 250, 248));
+    bg.setColorAt(1, QColor(222, 226, 224));
+    p.setPen(QPen(QColor(170, 170, 170), 1));
+    p.setBrush(bg);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 499, 299), 6, 6);
+    // Three overlapping exposures: dark, middle and bright.
+    const QColor tones[3] = {QColor(40, 60, 50, 150), QColor(40, 178, 83, 150), QColor(250, 210, 90, 170)};
+    for (int i = 0; i < 3; ++i) {
+        QRadialGradient g(QPointF(205 + i * 45, 56), 40);
+        g.setColorAt(0, tones[i].lighter(130));
+        g.setColorAt(1, tones[i]);
+        p.setPen(Qt::NoPen);
+        p.setBrush(g);
+        p.drawEllipse(QPointF(205 + i * 45, 56), 36, 36);
+    }
+    QFont f("DejaVu Sans");
+    f.setPixelSize(30);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(QColor(60, 70, 64));
+    p.drawText(QRectF(0, 100, 500, 34), Qt::AlignCenter, "Lumidra");
+    p.setPen(QPen(QColor(40, 178, 83), 2));
+    p.drawLine(QPointF(170, 258), QPointF(330, 258));
+    p.end();
+    img.save(outDir + "/" + name + ".png");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(".");
+
+    // Title bar buttons.
+    for (int scale : {1, 2}) {
+        const QString suffix = scale == 2 ? "@2x" : "";
+        icon("window_close" + suffix, 10 * scale, 10 * scale, [](QPainter &p) {
+            p.setPen(pen(white, 1.6));
+            p.drawLine(QPointF(2.5, 2.5), QPointF(7.5, 7.5));
+            p.drawLine(QPointF(7.5, 2.5), QPointF(2.5, 7.5));
+        }, 10.0);
+        icon("window_resize" + suffix, 10 * scale, 10 * scale, [](QPainter &p) {
+            p.setPen(pen(white, 1.2));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(2, 2, 6, 6));
+            p.drawLine(QPointF(2, 3), QPointF(8, 3));
+        }, 10.0);
+        icon("window_minimize" + suffix, 10 * scale, 10 * scale, [](QPainter &p) {
+            p.setPen(pen(white, 1.4));
+            p.drawLine(QPointF(2.5, 7.5), QPointF(7.5, 7.5));
+        }, 10.0);
+    }
+    // Program icon.
+    for (int size : {16, 32}) {
+        icon(QString("icon%1").arg(size), size, size, [](QPainter &p) {
+            const QColor tones[3] = {QColor(30, 80, 50), QColor(40, 178, 83), QColor(240, 200, 80)};
+            for (int i = 0; i < 3; ++i) {
+                p.setPen(Qt::NoPen);
+                p.setBrush(QColor(tones[i].red(), tones[i].green(), tones[i].blue(), 200));
+                p.drawEllipse(QPointF(5 + i * 3, 8), 4.5, 4.5);
+            }
+        });
+    }
+    icon("size_grip", 12, 12, [](QPainter &p) {
+        p.setPen(pen(QColor(140, 140, 140), 1.0));
+        for (int i = 0; i < 3; ++i)
+            p.drawLine(QPointF(11 - 3 * i - 2, 11), QPointF(11, 11 - 3 * i - 2));
+    }, 12.0);
+
+    // Message box kinds (white glyphs, tinted at run time).
+    glyph("_info_icon", [](QPainter &p) {
+        p.setPen(pen(white, 1.3));
+        p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
+        p.setPen(pen(white, 1.8));
+        p.drawLine(QPointF(8, 7), QPointF(8, 11.5));
+        p.drawPoint(QPointF(8, 4.5));
+    });
+    glyph("_warn_icon", [](QPainter &p) {
+        p.setPen(pen(white, 1.3));
+        p.drawPolygon(QPolygonF({QPointF(8, 1.5), QPointF(15, 14), QPointF(1, 14)}));
+        p.setPen(pen(white, 1.8));
+        p.drawLine(QPointF(8, 6), QPointF(8, 9.5));
+        p.drawPoint(QPointF(8, 12));
+    });
+    glyph("_error_icon", [](QPainter &p) {
+        p.setPen(pen(white, 1.3));
+        p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
+        p.setPen(pen(white, 1.8));
+        p.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
+        p.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
+    });
+    glyph("_question_icon", [](QPainter &p) {
+        p.setPen(pen(white, 1.3));
+        p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
+        p.setPen(pen(white, 1.6));
+        QPainterPath q;
+        q.moveTo(5.8, 6.2);
+        q.cubicTo(5.8, 3.5, 10.4, 3.5, 10.4, 6.2);
+        q.cubicTo(10.4, 7.8, 8, 7.8, 8, 9.8);
+        p.drawPath(q);
+        p.drawPoint(QPointF(8, 12));
+    });
+
+    // Widget kit buttons.
+    glyph("default_m", [](QPainter &p) {
+        p.setPen(pen(white, 1.5));
+        p.drawArc(QRectF(3, 3, 10, 10), 90 * 16, 270 * 16);
+        QPainterPath head;
+        head.moveTo(8, 1);
+        head.lineTo(11, 3);
+        head.lineTo(8, 5);
+        head.closeSubpath();
+        p.fillPath(head, white);
+    });
+    glyph("zoom_100", [](QPainter &p) {
+        QFont f("DejaVu Sans");
+        f.setPixelSize(8);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(white);
+        p.drawText(QRectF(0, 0, 16, 16), Qt::AlignCenter, "1:1");
+    });
+    glyph("zoom_fit", [](QPainter &p) {
+        p.setPen(pen(white, 1.3));
+        p.drawRect(QRectF(2.5, 3.5, 11, 9));
+        p.drawLine(QPointF(5, 6), QPointF(11, 10));
+        p.drawLine(QPointF(11, 6), QPointF(5, 10));
+    });
+    glyph("user", [](QPainter &p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawEllipse(QPointF(8, 5.2), 3, 3);
+        p.drawChord(QRectF(2.5, 9, 11, 10), 0, 180 * 16);
+    });
+    glyph("pin3", [](QPainter &p) {
+        p.setPen(pen(QColor(170, 170, 170), 1.4));
+        p.drawRect(QRectF(3, 3, 10, 10));
+        p.drawLine(QPointF(3, 6), QPointF(13, 6));
+    });
+    glyph("unpin", [](QPainter &p) {
+        p.setPen(pen(QColor(170, 170, 170), 1.4));
+        p.drawRect(QRectF(2, 5, 8, 8));
+        p.drawLine(QPointF(6, 3), QPointF(14, 3));
+        p.drawLine(QPointF(14, 3), QPointF(14, 10));
+    });
+    icon("grip", 4, 4, [](QPainter &p) {
+        p.fillRect(QRectF(0, 0, 1, 1), QColor(90, 90, 90));
+        p.fillRect(QRectF(2, 2, 1, 1), QColor(90, 90, 90));
+        p.fillRect(QRectF(1, 1, 1, 1), QColor(30, 30, 30));
+        p.fillRect(QRectF(3, 3, 1, 1), QColor(30, 30, 30));
+    }, 4.0);
+    icon("slider_handle", 8, 8, [](QPainter &p) {
+        p.setPen(pen(QColor(140, 140, 140), 1));
+        p.drawLine(QPointF(4, 1.5), QPointF(4, 6.5));
+    }, 8.0);
+    icon("slider_handle_disabled", 8, 8, [](QPainter &p) {
+        p.setPen(pen(QColor(90, 90, 90), 1));
+        p.drawLine(QPointF(4, 1.5), QPointF(4, 6.5));
+    }, 8.0);
+
+    // Style sheet images: Dark skin, then the Bright skin variants ("2").
+    const QColor arrowDark(177, 177, 177), arrowDisabled(96, 96, 96), arrowHover(40, 178, 83);
+    const QColor arrowBright(40, 40, 40), arrowBrightDisabled(150, 150, 150), arrowBrightHover(20, 120, 50);
+    arrow("down_arrow", 0, arrowDark);
+    arrow("down_arrow_disabled", 0, arrowDisabled);
+    arrow("down_arrow_hover", 0, arrowHover);
+    arrow("up_arrow", 1, arrowDark);
+    arrow("up_arrow_disabled", 1, arrowDisabled);
+    arrow("left_arrow", 2, arrowDark);
+    arrow("left_arrow_disabled", 2, arrowDisabled);
+    arrow("right_arrow", 3, arrowDark);
+    arrow("right_arrow_disabled", 3, arrowDisabled);
+    arrow("down_arrow2", 0, arrowBright);
+    arrow("down_arrow_disabled2", 0, arrowBrightDisabled);
+    arrow("down_arrow_hover2", 0, arrowBrightHover);
+    arrow("up_arrow2", 1, arrowBright);
+    arrow("up_arrow_disabled2", 1, arrowBrightDisabled);
+    arrow("left_arrow2", 2, arrowBright);
+    arrow("left_arrow_disabled2", 2, arrowBrightDisabled);
+    arrow("right_arrow2", 3, arrowBright);
+    arrow("right_arrow_disabled2", 3, arrowBrightDisabled);
+    check("check", QColor(200, 200, 200));
+    check("check-disabled", QColor(100, 100, 100));
+    check("check-selected", QColor(40, 178, 83));
+    check("check2", QColor(20, 20, 20));
+    check("check-disabled2", QColor(150, 150, 150));
+    check("check-selected2", QColor(20, 120, 50));
+    menuArrow("menu-right-arrow", QColor(192, 192, 192));
+    menuArrow("menu-right-arrow-disabled", QColor(104, 104, 104));
+    menuArrow("menu-right-arrow-selected", QColor(240, 240, 240));
+    menuArrow("menu-right-arrow2", QColor(20, 20, 20));
+    menuArrow("menu-right-arrow-disabled2", QColor(150, 150, 150));
+    menuArrow("menu-right-arrow-selected2", QColor(8, 8, 8));
+    icon("toolbar_handle1", 8, 8, [](QPainter &p) {
+        p.fillRect(QRectF(3, 1, 1, 6), QColor(100, 100, 100));
+    }, 8.0);
+    icon("toolbar_handle2", 8, 8, [](QPainter &p) {
+        p.fillRect(QRectF(1, 3, 6, 1), QColor(100, 100, 100));
+    }, 8.0);
+    icon("toolbar_separator1", 6, 6, [](QPainter &p) {
+        p.fillRect(QRectF(2, 0, 1, 6), QColor(34, 34, 34));
+        p.fillRect(QRectF(3, 0, 1, 6), QColor(90, 90, 90));
+    }, 6.0);
+    icon("toolbar_separator2", 6, 6, [](QPainter &p) {
+        p.fillRect(QRectF(0, 2, 6, 1), QColor(34, 34, 34));
+        p.fillRect(QRectF(0, 3, 6, 1), QColor(90, 90, 90));
+    }, 6.0);
+    icon("splitter-horz", 4, 20, [](QPainter &p) {
+        for (int y = 6; y < 14; y += 3)
+            p.fillRect(QRectF(1, y, 2, 1), QColor(110, 110, 110));
+    }, 1.0);
+    icon("splitter-vert", 20, 4, [](QPainter &p) {
+        for (int x = 6; x < 14; x += 3)
+            p.fillRect(QRectF(x, 1, 1, 2), QColor(110, 110, 110));
+    }, 1.0);
+
+    splashPicture("splash", 1);
+    splashPicture("splash@2x", 2);
+    return 0;
+}

@@ -1,0 +1,46 @@
+#include "testSupport.h"
+#include "widgets/splash.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+TEST(splash, fadesOutAndReportsItself)
+{
+    splash s(-1, true);
+    s.start();
+    EXPECT_TRUE(s.isVisible());
+    EXPECT_DOUBLE_EQ(s.windowOpacity(), 1.0);
+    QSignalSpy finished(&s, &splash::finished);
+    s.startHiding();
+    ASSERT_TRUE(finished.wait(3000));
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).value<QWidget *>(), &s);
+    EXPECT_EQ(s.stepCount(), 100);
+    EXPECT_LT(s.windowOpacity(), 0.01);
+    QTest::qWait(50);
+    EXPECT_EQ(finished.count(), 1);
+}
+
+TEST(splash, clickSkipsTheVisiblePhaseAndALaterStartHidingChangesNothing)
+{
+    splash s(0, true);
+    s.start();
+    QSignalSpy finished(&s, &splash::finished);
+    QTest::mouseClick(&s, Qt::LeftButton);
+    EXPECT_TRUE(s.isHiding());
+    EXPECT_EQ(s.stepCount(), 60);
+    s.startHiding();  // start-up calls it after showing the main window
+    ASSERT_TRUE(finished.wait(3000));
+    QTest::qWait(50);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(s.stepCount(), 100);
+}
+
+TEST(splash, sizeFollowsThePicture)
+{
+    splash s(5, false);  // an unknown screen number falls back to the primary screen
+    EXPECT_EQ(s.size(), QSize(500, 300));
+    s.start();
+    EXPECT_TRUE(s.isVisible());
+    s.hide();
+}
