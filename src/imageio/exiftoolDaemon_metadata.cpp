@@ -1,0 +1,149 @@
+// Metadata operations of exiftoolDaemon: each builds one exiftool command,
+// runs it through execute() and, for the readers, interprets the reply.
+
+#include "imageio/exiftoolDaemon.h"
+
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+QString softwareText()
+{
+    return QStringLiteral(EXIFTOOL_PRODUCT_TEXT " " EXIFTOOL_VERSION_TEXT " " EXIFTOOL_PLATFORM_TEXT);
+}
+
+QString alignedComment()
+{
+    return QStringLiteral("Image aligned with " EXIFTOOL_PRODUCT_TEXT " " EXIFTOOL_VERSION_TEXT ".");
+}
+
+// File names go as absolute paths, so that a name beginning with "-" can
+// never be taken for an option.
+QString fileArg(const QString &path)
+{
+    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+}
+
+// The text after the first ": " of a reply line, at most 63 characters.
+QString valueOf(const QString &line)
+{
+    const int p = line.indexOf(QLatin1String(": "));
+    if (p < 0)
+        return QString();
+    return line.mid(p + 2).left(63);
+}
+
+} // namespace
+
+QStringList exiftoolDaemon::transferExifArgs(const QString &target, const QString &source,
+                                             const QString &methodText, bool aligned,
+                                             int resolution, bool keepGps, bool copyOnly,
+                                             bool removeExposureTags)
+{
+    QString comment;
+    bool clearExposure = false;
+    if (aligned) {
+        comment = alignedComment();
+    } else if (!methodText.isEmpty()) {
+        comment = QStringLiteral("HDR created and tone mapped with " EXIFTOOL_PRODUCT_TEXT
+                                 " " EXIFTOOL_VERSION_TEXT ": ")
+                  + methodText;
+        clearExposure = removeExposureTags;
+    } else {
+        comment = QStringLiteral("Single photo enhanced with " EXIFTOOL_PRODUCT_TEXT
+                                 " " EXIFTOOL_VERSION_TEXT ".");
+    }
+
+    QStringList args{QStringLiteral("-v0"), QStringLiteral("-ver"),
+                     QStringLiteral("-overwrite_original"), QStringLiteral("-tagsfromfile"),
+                     fileArg(source), QStringLiteral("-all:all")};
+    if (!copyOnly) {
+        const QString sw = softwareText();
+        args << QStringLiteral("-Software=") + sw << QStringLiteral("-CreatorTool=") + sw
+             << QStringLiteral("-HistorySoftwareAgent=") + sw
+             << QStringLiteral("-Orientation=Horizontal (normal)");
+        if (clearExposure) {
+            args << QStringLiteral("-ExposureTime=") << QStringLiteral("-TargetExposureTime=")
+                 << QStringLiteral("-ShutterSpeed=") << QStringLiteral("-ShutterSpeedValue=");
+        }
+        args << QStringLiteral("-comment=") + comment << QStringLiteral("-thumbnailimage=");
+        if (!keepGps)
+            args << QStringLiteral("-gps:all=") << QStringLiteral("-xmp:geotag=");
+        if (resolution > 0) {
+            args << QStringLiteral("-XResolution=%1").arg(resolution)
+                 << QStringLiteral("-YResolution=%1").arg(resolution);
+        }
+    }
+    args << fileArg(target);
+    return args;
+}
+
+bool exiftoolDaemon::transferExif(const QString &target, const QString &source,
+                                  const QString &methodText, bool aligned, int resolution,
+                                  bool keepGps, bool copyOnly)
+{
+    const bool removeExposure = optionsInstance && optionsInstance->savingResult.hdrRemoveExpTime;
+    return execute(transferExifArgs(target, source, methodText, aligned, resolution, keepGps,
+                                    copyOnly, removeExposure),
+                   nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
+
+bool exiftoolDaemon::readIccProfile(const QString &source, const QString &iccFile)
+{
+    if (QFile::exists(iccFile))
+        QFile::remove(iccFile);
+    const QStringList args{QStringLiteral("-v0"), QStringLiteral("-ver"),
+                           QStringLiteral("-icc_profile"), QStringLiteral("-b"),
+                           QStringLiteral("-w"), QStringLiteral("icc"),
+                           fileArg(source), QStringLiteral("-o"), fileArg(iccFile)};
+    return execute(args, nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
+
+bool exiftoolDaemon::writeIccProfile(const QString &target, const QString &iccFile)
+{
+    const QStringList args{QStringLiteral("-v0"), QStringLiteral("-ver"),
+                           QStringLiteral("-icc_profile<=") + fileArg(iccFile), fileArg(target),
+                           QStringLiteral("-overwrite_original")};
+    return execute(args, nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
+
+bool exiftoolDaemon::parseCameraLens(const QStringList &lines, QString &camera, QString &lens,
+                                     double &focalLength)
+{
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1String("Camera Model Name"))) {
+            camera = valueOf(line);
+        } else if (line.contains(QLatin1String("Lens ID"))) {
+            lens = valueOf(line);
+        } else if (line.contains(QLatin1String("Focal Length"))) {
+            const int p = line.indexOf(QLatin1String(": "));
+            double f = 0.0;
+            if (p >= 0 && std::sscanf(line.mid(p + 2).toUtf8().constData(), "%lf", &f) == 1)
+                focalLength = f;
+        }
+    }
+    return !camera.isEmpty() && !lens.isEmpty();
+}
+
+bool exiftoolDaemon::readCameraLens(const QString &fileName, QString &camera, QString &lens,
+                                    double &focalLength)
+{
+    camera.clear();
+    lens.clear();
+    focalLength = 0.0;
+    QStringList lines;
+    const QStringList args{QStringLiteral("-lensId"), QStringLiteral("-model"),
+                           QStringLiteral("-focalLength"), fileArg(fileName)};
+    if (!execute(args, &lines, false, DEFAULT_POLL_LIMIT, true))
+        return false;
+    const bool both = parseCameraLens(lines, camera, lens, focalLength);
+    debugLog("EXIF - camera: %s\n", qUtf8Printable(camera));
+    debugLog("EXIF - lens: %s\n", qUtf8Printable(lens));
+    debugLog("EXIF - focal: %lf\n", focalLength);
+    return both;
+}
