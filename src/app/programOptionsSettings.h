@@ -17,10 +17,31 @@ public:
     programOptionsSettings();
     ~programOptionsSettings() override = default;
 
+    // Reads the store: the common keys always, the dialog defaults and the
+    // user-interface keys only when all is true (at construction); then runs
+    // the version upgrade and validate().
     void readSettings(bool all);
+    // Validates the record behind optionsInstance and writes every stored key.
     static void writeSettings();
+    // Brings every ranged value back into range, chooses the scratch-pad and
+    // checks the output name pattern and the files the record names.
     void validate();
+    // Chooses scratchpad.pathCurrent (the scratch-pad step of validate).
+    void selectScratchpad();
+    // activeScale 0 -> logicalDpiX / 96, 1 -> 0.9, 3 -> 1.1, 4 -> 1.2, else 1.0.
     double uiScale() const;
+
+    // What the record needs to know of the default screen. Tests may pretend
+    // another screen with setScreenInfoOverride (nullptr = the real one).
+    struct screenInfo_t {
+        double devicePixelRatio = 1.0;
+        int width = 0;
+        int logicalDpiX = 96;
+    };
+    static screenInfo_t screenInfo();
+    static void setScreenInfoOverride(const screenInfo_t *info);
+    // Default of "Performance/Resample" for this machine and screen.
+    static int resampleDefault(int idealThreads);
 
     // Control
     bool resetOnExit = false;
@@ -40,9 +61,9 @@ public:
     } userInterface;
 
     struct {
-        bool standard = true;                 // Scratchpad/Standard
-        QString path;                         // Scratchpad/Path
-        QString pathCurrent;                  // directory in use during this run
+        bool standard = true;                           // Scratchpad/Standard
+        QString path;                                   // Scratchpad/Path
+        QString pathCurrent;                            // directory in use during this run
     } scratchpad;
 
     struct {
@@ -231,7 +252,11 @@ public:
 
 extern programOptionsSettings *optionsInstance;
 
-// Removes every stored setting (all groups and the main window keys).
+// The program version the stored "CurrentVersion" is compared with.
+extern const char *const PROGRAM_VERSION; // "3.11.1"
+
+// Removes every stored setting: every group, and the top-level "Screen",
+// "WindowGeometry" and "WindowMaximized"; other top-level keys stay.
 void resetAllSettings();
 
 #endif // PROGRAMOPTIONSSETTINGS_H
