@@ -1,0 +1,88 @@
+#include "hdr/ghostMaths.h"
+
+#include "app/debugLog.h"
+
+#include <algorithm>
+#include <cmath>
+
+double ghostDeviation(const ghostDeviationTables_t &t, const quint16 *r, const quint16 *g,
+                      const quint16 *b, const double *exposure)
+{
+    const int count = std::min(t.photoCount, GHOST_MAX_PHOTOS);
+    double n[GHOST_MAX_PHOTOS][3];
+    for (int i = 0; i < count; i++) {
+        if (!t.included[i])
+            continue;
+        const double e = exposure[i] > 0.0 ? exposure[i] : 1e-30;
+        n[i][0] = std::sqrt(std::max(0.0, t.responseR[r[i]] / e));
+        n[i][1] = std::sqrt(std::max(0.0, t.responseG[g[i]] / e));
+        n[i][2] = std::sqrt(std::max(0.0, t.responseB[b[i]] / e));
+    }
+
+    double worst = 0.0;
+    for (int a = 0; a < count; a++) {
+        if (!t.included[a])
+            continue;
+        const quint16 sa[3] = {r[a], g[a], b[a]};
+        for (int bb = 0; bb < count; bb++) {
+            if (bb == a || !t.included[bb] || t.evLn[bb] < t.evLn[a])
+                continue;
+            const quint16 sb[3] = {r[bb], g[bb], b[bb]};
+            const double m = 1.0 / std::max(t.evLn[bb] - t.evLn[a], 0.5);
+            for (int c = 0; c < 3; c++) {
+                const double d = std::fabs(n[a][c] - n[bb][c]) / (n[a][c] + n[bb][c] + 1e-5) * 0.5 * m
+                                 * (t.ghostWeightTable[sa[c]] + t.ghostWeightTable[sb[c]]);
+                worst = std::max(worst, d);
+            }
+        }
+    }
+    return std::min(worst, 1.0);
+}
+
+double ghostSpread(int smoothness)
+{
+    static const double spread[10] = {0.4, 0.5, 0.6, 0.8, 1.0, 1.25, 1.5, 2.0, 2.5, 3.0};
+    return spread[std::clamp(smoothness, 1, 10) - 1];
+}
+
+void ghostMaskRadii(int smoothness, int previewLongSide, int *expand, int *smooth)
+{
+    const double g = ghostSpread(smoothness);
+    const double scale = previewLongSide / 1400.0 * 0.5;
+    const int e = int(g * 12.0 * scale);
+    const int s = int(g * 50.0 * scale);
+    debugLog("makeAntiGhostMasks, %d, expand=%d, smooth=%d", smoothness, e, s);
+    *expand = std::max(2, e);
+    *smooth = std::max(8, s);
+    debugLog("-> expand=%d, smooth=%d\n", *expand, *smooth);
+}
+
+void ghostMaskRamp(quint8 *ramp256)
+{
+    for (int i = 0; i < 256; i++) {
+        const double x = i / 255.0;
+        ramp256[i] = quint8(std::min(255.0, std::floor(x * x * 450.0)));
+    }
+}
+
+void fillUnsetLabels(quint8 *labelMask, qint64 pixelCount, int label)
+{
+    const quint8 value = quint8(label % 100 + 1);
+    for (qint64 i = 0; i < pixelCount; i++)
+        if (labelMask[i] == 255)
+            labelMask[i] = value;
+}
+
+double ghostRegionScore(const quint8 *labelMask, qint64 pixelCount, qint64 start,
+                        const quint16 *preview)
+{
+    double score = 0.0;
+    for (qint64 i = pixelCount - 1; i >= start && i >= 0; i--) {
+        if (labelMask[i] != 255)
+            continue;
+        const quint16 *p = preview + i * 3;
+        const int l = (int(p[0]) + p[1] + p[2]) / 3;
+        score += l > 32767 ? 65536.0 - 2.0 * l : 1.1 * l - 3276.8;
+    }
+    return score;
+}
