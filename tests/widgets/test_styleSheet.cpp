@@ -41,6 +41,11 @@ const conversionCase_t conversionCases[] = {
      1.0, 1, "url(down_arrow2.png) url(down_arrow_disabled2.png) url(check-selected2.png) url(menu-right-arrow2.png)"},
 };
 
+void PrintTo(const conversionCase_t &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class styleSheetConversion : public ::testing::TestWithParam<conversionCase_t>
 {
 };
