@@ -11,7 +11,18 @@
 #include <QStringList>
 #include <QTimer>
 #include <deque>
+#include <ostream>
 #include <functional>
+
+// Readable gtest output for Qt strings.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &l, std::ostream *os)
+{
+    *os << '{' << l.join("\", \"").toStdString() << '}';
+}
 
 struct recordedBox_t {
     int kind;
