@@ -2,6 +2,7 @@
 
 #include "app/programOptionsSettings.h"
 #include "widgets/styledMessageBox.h"
+#include "app/utils.h"
 #include "widgets/widgetSupport.h"
 
 #include <QDir>
@@ -71,7 +72,7 @@ pathEdit::pathEdit(bool directoryMode_, bool openMode_, int kind_, const QString
     layout->addWidget(browseButton);
     if (kind == SettingsFile && !specialFolder.isEmpty()) {
         auto *userButton = new QPushButton(QString(), this);
-        userButton->setIcon(widgetSupport::greyIcon(":/resources/user.png"));
+        userButton->setIcon(makeColoredIcon(":/resources/user.png"));
         userButton->setFixedSize(24, edit->sizeHint().height());
         userButton->setToolTip(tr("User presets"));
         layout->addWidget(userButton);

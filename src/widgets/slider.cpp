@@ -2,6 +2,7 @@
 
 #include "project/colorMaths.h"
 #include "widgets/clickableLabel.h"
+#include "app/utils.h"
 #include "widgets/widgetSupport.h"
 
 #include <QApplication>
@@ -256,7 +257,7 @@ slider::slider(const QString &name, int flags_, int labelWidth, int decimals, co
 
     if (flags & DefaultButton) {
         defaultButton = new QPushButton(QString(), this);
-        defaultButton->setIcon(widgetSupport::greyIcon(":/resources/default_m.png"));
+        defaultButton->setIcon(makeColoredIcon(":/resources/default_m.png"));
         defaultButton->setFixedSize(static_cast<int>(17 * s), spin->sizeHint().height());
         defaultButton->setFocusProxy(spin);
         connect(defaultButton, &QPushButton::clicked, this, [this]() { setDefault(false); });

@@ -1,6 +1,7 @@
 #include "widgets/styledDialog.h"
 
 #include "app/debugLog.h"
+#include "platform/platformSettings.h"
 #include "widgets/widgetSupport.h"
 
 #include <QDebug>
@@ -199,7 +200,7 @@ void styledDialog::hideEvent(QHideEvent *event)
 
 void styledDialog::restoreStoredGeometry()
 {
-    const auto store = widgetSupport::openSettingsStore();
+    const auto store = platformSettings();
     const QRect r = store->value(geometryGroup + "/WindowGeometry", QRect()).toRect();
     if (!r.isNull() && chooseScreenForGeometry(r))
         setGeometry(r);
@@ -209,7 +210,7 @@ void styledDialog::restoreStoredGeometry()
 
 void styledDialog::storeGeometry()
 {
-    const auto store = widgetSupport::openSettingsStore();
+    const auto store = platformSettings();
     store->setValue(geometryGroup + "/WindowGeometry", geometry());
     store->setValue(geometryGroup + "/WindowMaximized", maximized);
 }

@@ -1,5 +1,6 @@
 #include "widgets/styledMessageBox.h"
 
+#include "app/utils.h"
 #include "widgets/widgetSupport.h"
 
 #include <QHBoxLayout>
@@ -60,7 +61,7 @@ styledMessageBox::styledMessageBox(QWidget *parent, int kind, const QString &tex
     const QString titles[] = {tr("Information"), tr("Warning"), tr("Error"), tr("Confirmation")};
     if (kind >= 1 && kind <= 4) {
         const kindLook_t &look = looks[kind - 1];
-        iconLabel->setPixmap(widgetSupport::tintedIcon(look.icon, look.tint).pixmap(26, 26, QIcon::Normal));
+        iconLabel->setPixmap(recolorIconImage(look.icon, look.tint).pixmap(26, 26, QIcon::Normal));
         setTitle(titles[kind - 1]);
     }
     iconLabel->setMinimumWidth(48);

@@ -2,15 +2,11 @@
 #define WIDGETSUPPORT_H
 
 // Small helpers shared by the widget kit: the user-interface values of the
-// settings record (with their defaults when no record exists, as in tests),
-// tinted icons, and the settings store used for remembered window geometry.
+// settings record (with their defaults when no record exists, as in tests)
+// and the re-polish after a style property changed.
 
-#include <QColor>
-#include <QIcon>
 #include <QString>
-#include <memory>
 
-class QSettings;
 class QWidget;
 
 // Registers the program's built-in resources (":/resources/..."). The
@@ -33,16 +29,6 @@ bool useHighResolutionImages();
 // The resource path of an image, switched to its "@2x" variant when
 // high-resolution images are in use and that variant exists.
 QString imagePath(const QString &normal, const QString &highResolution);
-
-// The image tinted by a colour for the normal, disabled and active states.
-QIcon tintedIcon(const QString &imageFile, const QColor &color);
-// The image tinted by the standard grey (128, 128, 128).
-QIcon greyIcon(const QString &imageFile);
-
-// A settings store for the program's root (Linux: an INI file in the user's
-// configuration folder). The caller owns it; values are written when it is
-// destroyed.
-std::unique_ptr<QSettings> openSettingsStore();
 
 // Re-applies the style sheet to a widget after one of the dynamic properties
 // it selects on has changed.

@@ -2,6 +2,7 @@
 
 #include "app/programOptionsSettings.h"
 #include "widgets/slider.h"
+#include "app/utils.h"
 #include "widgets/widgetSupport.h"
 
 #include <QGuiApplication>
@@ -47,9 +48,9 @@ zoomWidget::zoomWidget(const QString &caption, bool delayedLabel) : QWidget(null
 
     const int buttonWidth = static_cast<int>(24 * s + 0.5);
     button100 = new QPushButton(QString(), this);
-    button100->setIcon(widgetSupport::greyIcon(":/resources/zoom_100.png"));
+    button100->setIcon(makeColoredIcon(":/resources/zoom_100.png"));
     buttonFit = new QPushButton(QString(), this);
-    buttonFit->setIcon(widgetSupport::greyIcon(":/resources/zoom_fit.png"));
+    buttonFit->setIcon(makeColoredIcon(":/resources/zoom_fit.png"));
     for (QPushButton *b : {button100, buttonFit}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setFixedWidth(buttonWidth);

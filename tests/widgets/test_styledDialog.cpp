@@ -1,5 +1,6 @@
 #include "testSupport.h"
 #include "widgets/styledDialog.h"
+#include "platform/platformSettings.h"
 #include "widgets/widgetSupport.h"
 
 #include <QGuiApplication>
@@ -32,7 +33,7 @@ public:
 
 void clearGroup(const QString &group)
 {
-    widgetSupport::openSettingsStore()->remove(group);
+    platformSettings()->remove(group);
 }
 
 } // namespace
@@ -144,7 +145,7 @@ TEST(styledDialog, geometryIsRememberedBetweenRuns)
         d.hide();
     }
     {
-        const auto store = widgetSupport::openSettingsStore();
+        const auto store = platformSettings();
         EXPECT_EQ(store->value("Batch/WindowGeometry").toRect(), chosen);
         EXPECT_FALSE(store->value("Batch/WindowMaximized").toBool());
     }
@@ -167,7 +168,7 @@ TEST(styledDialog, maximizedStateIsRememberedAndRestoresToSeventyPercent)
         d.toggleSize();
         d.hide();
     }
-    EXPECT_TRUE(widgetSupport::openSettingsStore()->value("Alignment/WindowMaximized").toBool());
+    EXPECT_TRUE(platformSettings()->value("Alignment/WindowMaximized").toBool());
     sampleDialog again;
     again.setGeometrySettingsGroup("Alignment");
     again.show();
@@ -185,7 +186,7 @@ TEST(styledDialog, storedGeometryOnTheEdgeIsIgnored)
     clearGroup("LoadRAW");
     const QRect a = available();
     {
-        const auto store = widgetSupport::openSettingsStore();
+        const auto store = platformSettings();
         store->setValue("LoadRAW/WindowGeometry", QRect(a.left(), a.top(), 300, 200));
     }
     sampleDialog d;
