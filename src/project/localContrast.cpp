@@ -1,0 +1,511 @@
+#include "project/localContrast.h"
+
+#include "app/debugLog.h"
+#include "app/sharedFlags.h"
+#include "project/parallelRanges.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr double BLACK_LIMIT = 9.999999747378752e-6;
+
+inline bool stopRequested()
+{
+    return breakFlag.load(std::memory_order_relaxed)
+           || abortBackgroundFlag.load(std::memory_order_relaxed);
+}
+
+// Geometry of one pass: the sample grid (every s-th pixel) and the task's
+// grid columns.
+struct passGeometry_t
+{
+    int W = 0, H = 0, s = 1, r = 0;  // image, step, radius in grid units
+    int GW = 0, GH = 0;              // grid size
+    int ga = 0, gb = 0;              // the task's grid columns [ga, gb)
+    bool panorama = false;
+
+    int sample(const quint16 *in, int gx, int gy) const
+    {
+        return std::min<int>(in[qint64(gy) * s * W + qint64(gx) * s], LC_LEVELS - 1);
+    }
+    // Grid column of a window column, or -1 when it lies outside the image.
+    int column(int v) const
+    {
+        if (panorama)
+            return ((v % GW) + GW) % GW;
+        return (v >= 0 && v < GW) ? v : -1;
+    }
+    int validColumns(int X) const
+    {
+        if (panorama)
+            return 2 * r + 1;
+        return std::min(X + r, GW - 1) - std::max(X - r, 0) + 1;
+    }
+    int validRows(int Y) const { return std::min(Y + r, GH - 1) - std::max(Y - r, 0) + 1; }
+};
+
+passGeometry_t geometryOf(const _localContrast_threadParams_t &p)
+{
+    passGeometry_t g;
+    g.W = p.width;
+    g.H = p.height;
+    g.s = localContrastStep(p.fine, p.width, p.height);
+    g.r = std::max(p.radius, 0) / g.s;
+    g.GW = (g.W + g.s - 1) / g.s;
+    g.GH = (g.H + g.s - 1) / g.s;
+    g.ga = std::max(p.firstColumn, 0) / g.s;
+    g.gb = std::min((std::max(p.lastColumn, 0) + g.s - 1) / g.s, g.GW);
+    g.panorama = p.panorama;
+    return g;
+}
+
+// Writes the result of every pixel of the s x s block at grid (X, Y) from a
+// ready count function below(lo) and soft(lo, hi) = sum of count[q] (hi - q).
+template <typename Query>
+void writeBlock(const _localContrast_threadParams_t &p, const passGeometry_t &g, int X, int Y,
+                qint64 samples, Query query)
+{
+    const int x1 = std::min(X * g.s + g.s, g.W), y1 = std::min(Y * g.s + g.s, g.H);
+    for (int y = Y * g.s; y < y1; ++y) {
+        for (int x = X * g.s; x < x1; ++x) {
+            const qint64 i = qint64(y) * g.W + x;
+            const int v = std::min<int>(p.input[i], LC_LEVELS - 1);
+            const int w = p.valueWindow[v];
+            const int lo = std::max(v - w, 0);
+            const int hi = std::min(v + w / 2, LC_LEVELS - 1);
+            double value = query(lo, hi) / double(samples) * 65535.0;
+            if (!(value > 0.0))
+                value = 0.0;
+            p.output[i] = quint16(std::min(value, 65535.0));
+        }
+    }
+}
+
+// Column histograms (counts of one window column over the window's rows) and
+// window histograms, each on three levels: single levels, bins of 16 levels
+// (with the sum of the level offsets inside the bin) and bins of 256 levels.
+template <typename Count>
+struct columnSet_t
+{
+    std::vector<Count> fine, coarse, super;
+    std::vector<quint32> coarseW;
+    explicit columnSet_t(size_t n)
+        : fine(n * LC_LEVELS, 0), coarse(n * LC_COARSE_BINS, 0), super(n * LC_SUPER_BINS, 0),
+          coarseW(n * LC_COARSE_BINS, 0)
+    {
+    }
+    void update(size_t c, int v, int d)
+    {
+        fine[c * LC_LEVELS + size_t(v)] = Count(fine[c * LC_LEVELS + size_t(v)] + d);
+        coarse[c * LC_COARSE_BINS + size_t(v >> 4)] =
+            Count(coarse[c * LC_COARSE_BINS + size_t(v >> 4)] + d);
+        coarseW[c * LC_COARSE_BINS + size_t(v >> 4)] += quint32(d * (v & 15));
+        super[c * LC_SUPER_BINS + size_t(v >> 8)] =
+            Count(super[c * LC_SUPER_BINS + size_t(v >> 8)] + d);
+    }
+};
+
+struct windowHist_t
+{
+    qint32 fine[LC_LEVELS];
+    qint32 coarse[LC_COARSE_BINS];
+    qint64 coarseW[LC_COARSE_BINS];
+    qint32 super[LC_SUPER_BINS];
+
+    void clear() { std::memset(this, 0, sizeof(*this)); }
+    void update(int v, int d)
+    {
+        fine[v] += d;
+        coarse[v >> 4] += d;
+        coarseW[v >> 4] += d * (v & 15);
+        super[v >> 8] += d;
+    }
+    template <typename Count>
+    void addColumn(const columnSet_t<Count> &cols, size_t c, int sign)
+    {
+        const Count *f = &cols.fine[c * LC_LEVELS];
+        for (int q = 0; q < LC_LEVELS; ++q)
+            fine[q] += sign * qint32(f[q]);
+        const Count *cc = &cols.coarse[c * LC_COARSE_BINS];
+        const quint32 *cw = &cols.coarseW[c * LC_COARSE_BINS];
+        for (int b = 0; b < LC_COARSE_BINS; ++b) {
+            coarse[b] += sign * qint32(cc[b]);
+            coarseW[b] += sign * qint64(cw[b]);
+        }
+        const Count *sp = &cols.super[c * LC_SUPER_BINS];
+        for (int b = 0; b < LC_SUPER_BINS; ++b)
+            super[b] += sign * qint32(sp[b]);
+    }
+    // Samples below lo, times (hi - lo), plus the soft part over [lo, hi),
+    // divided by (hi - lo).
+    double query(int lo, int hi) const
+    {
+        qint64 below = 0;
+        const int sb = lo >> 8, cb = lo >> 4, hb = hi >> 4;
+        for (int S = 0; S < sb; ++S)
+            below += super[S];
+        for (int b = sb * 16; b < cb; ++b)
+            below += coarse[b];
+        for (int q = cb * 16; q < lo; ++q)
+            below += fine[q];
+        qint64 soft = 0;
+        if (cb == hb) {
+            for (int q = lo; q < hi; ++q)
+                soft += qint64(fine[q]) * (hi - q);
+        } else {
+            for (int q = lo; q < cb * 16 + 16; ++q)
+                soft += qint64(fine[q]) * (hi - q);
+            for (int b = cb + 1; b < hb; ++b)
+                soft += qint64(hi - 16 * b) * coarse[b] - coarseW[b];
+            for (int q = hb * 16; q < hi; ++q)
+                soft += qint64(fine[q]) * (hi - q);
+        }
+        const qint64 span = hi - lo;
+        return (double(below) * span + double(soft)) / double(span);
+    }
+};
+
+// Window difference of two columns, added to several windows at once.
+struct columnDelta_t
+{
+    qint32 fine[LC_LEVELS];
+    qint32 coarse[LC_COARSE_BINS];
+    qint64 coarseW[LC_COARSE_BINS];
+    qint32 super[LC_SUPER_BINS];
+};
+
+template <typename Count>
+void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out)
+{
+    std::memset(&d, 0, sizeof(d));
+    if (in >= 0) {
+        const Count *f = &cols.fine[size_t(in) * LC_LEVELS];
+        for (int q = 0; q < LC_LEVELS; ++q)
+            d.fine[q] = qint32(f[q]);
+        for (int b = 0; b < LC_COARSE_BINS; ++b) {
+            d.coarse[b] = qint32(cols.coarse[size_t(in) * LC_COARSE_BINS + size_t(b)]);
+            d.coarseW[b] = qint64(cols.coarseW[size_t(in) * LC_COARSE_BINS + size_t(b)]);
+        }
+        for (int b = 0; b < LC_SUPER_BINS; ++b)
+            d.super[b] = qint32(cols.super[size_t(in) * LC_SUPER_BINS + size_t(b)]);
+    }
+    if (out >= 0) {
+        const Count *f = &cols.fine[size_t(out) * LC_LEVELS];
+        for (int q = 0; q < LC_LEVELS; ++q)
+            d.fine[q] -= qint32(f[q]);
+        for (int b = 0; b < LC_COARSE_BINS; ++b) {
+            d.coarse[b] -= qint32(cols.coarse[size_t(out) * LC_COARSE_BINS + size_t(b)]);
+            d.coarseW[b] -= qint64(cols.coarseW[size_t(out) * LC_COARSE_BINS + size_t(b)]);
+        }
+        for (int b = 0; b < LC_SUPER_BINS; ++b)
+            d.super[b] -= qint32(cols.super[size_t(out) * LC_SUPER_BINS + size_t(b)]);
+    }
+}
+
+void addDelta(windowHist_t &w, const columnDelta_t &d)
+{
+    for (int q = 0; q < LC_LEVELS; ++q)
+        w.fine[q] += d.fine[q];
+    for (int b = 0; b < LC_COARSE_BINS; ++b) {
+        w.coarse[b] += d.coarse[b];
+        w.coarseW[b] += d.coarseW[b];
+    }
+    for (int b = 0; b < LC_SUPER_BINS; ++b)
+        w.super[b] += d.super[b];
+}
+
+// Rows handled by one sweep across the task's columns: the column histograms
+// are read once for all of them.
+constexpr int SWEEP_ROWS = 8;
+
+template <typename Count>
+bool slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g)
+{
+    const int r = g.r;
+    const int L = g.gb - g.ga + 2 * r; // window columns the task touches
+    // Grid column of each window column (-1 outside the image).
+    std::vector<int> act(size_t(L) + 1);
+    for (int vi = 0; vi <= L; ++vi)
+        act[size_t(vi)] = g.column(g.ga - r + vi);
+    const int colsInBase = std::min(2 * r + 1, L + 1);
+
+    columnSet_t<Count> cols(size_t(L) + 1);
+    std::vector<windowHist_t> win(SWEEP_ROWS + 1);
+    windowHist_t &base = win[SWEEP_ROWS]; // the window at the first column, row Y0
+    std::vector<columnDelta_t> deltaStore(1);
+    columnDelta_t &delta = deltaStore[0];
+
+    // Column histograms over rows [-r, r], and the first window.
+    for (int vi = 0; vi <= L; ++vi) {
+        if (act[size_t(vi)] < 0)
+            continue;
+        for (int gy = 0; gy <= std::min(r, g.GH - 1); ++gy)
+            cols.update(size_t(vi), g.sample(p.input, act[size_t(vi)], gy), 1);
+    }
+    base.clear();
+    for (int vi = 0; vi < colsInBase; ++vi)
+        base.addColumn(cols, size_t(vi), 1);
+
+    const qint64 taskPixels = qint64(std::min(g.gb * g.s, g.W) - g.ga * g.s);
+    qint64 progressDone = 0;
+    auto rowValid = [&](int gy) { return gy >= 0 && gy < g.GH; };
+
+    for (int Y0 = 0; Y0 < g.GH; Y0 += SWEEP_ROWS) {
+        const int nb = std::min(SWEEP_ROWS, g.GH - Y0);
+        // Windows of rows Y0 .. Y0+nb-1 at the first column.
+        win[0] = base;
+        for (int j = 1; j < nb; ++j) {
+            win[size_t(j)] = win[size_t(j) - 1];
+            const int add = Y0 + j + r, rem = Y0 + j - 1 - r;
+            for (int vi = 0; vi < colsInBase; ++vi) {
+                const int a = act[size_t(vi)];
+                if (a < 0)
+                    continue;
+                if (rowValid(add))
+                    win[size_t(j)].update(g.sample(p.input, a, add), 1);
+                if (rowValid(rem))
+                    win[size_t(j)].update(g.sample(p.input, a, rem), -1);
+            }
+        }
+        for (int X = g.ga; X < g.gb; ++X) {
+            if (X > g.ga) {
+                const int vin = X - g.ga + 2 * r, vout = X - g.ga - 1;
+                const int ain = act[size_t(vin)], aout = act[size_t(vout)];
+                makeDelta(delta, cols, ain >= 0 ? vin : -1, aout >= 0 ? vout : -1);
+                for (int j = 0; j < nb; ++j)
+                    addDelta(win[size_t(j)], delta);
+                // The column histograms hold rows [Y0-r, Y0+r]; window j needs
+                // rows [Y0+j-r, Y0+j+r].
+                for (int t = 1; t < nb; ++t) {
+                    const int add = Y0 + r + t, rem = Y0 - r + t - 1;
+                    for (int side = 0; side < 2; ++side) {
+                        const int a = side == 0 ? ain : aout;
+                        const int sign = side == 0 ? 1 : -1;
+                        if (a < 0)
+                            continue;
+                        const int va = rowValid(add) ? g.sample(p.input, a, add) : -1;
+                        const int vr = rowValid(rem) ? g.sample(p.input, a, rem) : -1;
+                        for (int j = t; j < nb; ++j) {
+                            if (va >= 0)
+                                win[size_t(j)].update(va, sign);
+                            if (vr >= 0)
+                                win[size_t(j)].update(vr, -sign);
+                        }
+                    }
+                }
+            }
+            const qint64 nCols = g.validColumns(X);
+            for (int j = 0; j < nb; ++j) {
+                const windowHist_t &w = win[size_t(j)];
+                const qint64 samples = nCols * g.validRows(Y0 + j);
+                writeBlock(p, g, X, Y0 + j, std::max<qint64>(samples, 1),
+                           [&w](int lo, int hi) { return w.query(lo, hi); });
+            }
+            if (stopRequested())
+                return false;
+        }
+        // Move the column histograms (and the first window) down by nb rows.
+        for (int vi = 0; vi <= L; ++vi) {
+            const int a = act[size_t(vi)];
+            if (a < 0)
+                continue;
+            for (int t = 0; t < nb; ++t) {
+                const int rem = Y0 - r + t, add = Y0 + r + 1 + t;
+                if (rowValid(rem)) {
+                    const int v = g.sample(p.input, a, rem);
+                    cols.update(size_t(vi), v, -1);
+                    if (vi < colsInBase)
+                        base.update(v, -1);
+                }
+                if (rowValid(add)) {
+                    const int v = g.sample(p.input, a, add);
+                    cols.update(size_t(vi), v, 1);
+                    if (vi < colsInBase)
+                        base.update(v, 1);
+                }
+            }
+        }
+        const qint64 target = taskPixels * (Y0 + nb) / g.GH;
+        progressCounter.fetch_add(quint64(target - progressDone), std::memory_order_relaxed);
+        progressDone = target;
+    }
+    return true;
+}
+
+} // namespace
+
+void localContrastValueWindow(int *table, bool fine)
+{
+    for (int i = 0; i < LC_LEVELS; ++i) {
+        int v = fine ? 40 : int(0.2 * i);
+        v = std::min(std::max(v, 80), 320);
+        if (i > 1638)
+            v = int((2047 - i) * double(v) / 409.0);
+        table[i] = std::max(v, 40);
+    }
+}
+
+int localContrastStep(bool fine, int width, int height)
+{
+    return (fine && std::min(width, height) < 2000) ? 1 : 2;
+}
+
+int localContrastRadius(int pass, int m)
+{
+    int k;
+    switch (pass) {
+    case 1:
+        k = std::max(int(m / 8.5), 10);
+        break;
+    case 2:
+        k = std::max(int(m / 50.0), 8);
+        break;
+    default:
+        k = std::max(int(m / 2.8), 20);
+        break;
+    }
+    return k & ~1;
+}
+
+void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p)
+{
+    for (qint64 i = p.start; i < p.end; ++i) {
+        const float *px = p.input + i * 3;
+        const double R = px[0], G = px[1], B = px[2];
+        double Y = 0.2126729 * R + 0.7151522 * G + 0.072175 * B;
+        const double X = 0.4124564 * R + 0.3575761 * G + 0.1804375 * B;
+        const double Z = 0.0193339 * R + 0.119192 * G + 0.9503041 * B;
+        if (!(X + Y + Z > BLACK_LIMIT) || !(Y > 0.0))
+            Y = 0.0;
+        double v = std::pow(0.99 * Y, p.exponent);
+        if (!(v > 0.0))
+            v = 0.0;
+        v = std::min(v, 1.0);
+        p.output[i] = quint16(quint16(v * 65535.0) >> 5);
+    }
+}
+
+void powHdrLumThread(const _powHdrLum_threadParams_t &p)
+{
+    for (qint64 i = p.start; i < p.end; ++i) {
+        const float *px = p.input + i * 3;
+        double v = std::pow(0.3086 * px[0] + 0.6094 * px[1] + 0.082 * px[2], p.exponent);
+        if (!(v > 0.0))
+            v = 0.0;
+        p.output[i] = quint16(std::min(v, 1.0) * 65535.0);
+    }
+}
+
+bool localContrastThread(const _localContrast_threadParams_t &p)
+{
+    if (!p.input || !p.output || !p.valueWindow || p.width <= 0 || p.height <= 0)
+        return false;
+    const passGeometry_t g = geometryOf(p);
+    if (g.ga >= g.gb)
+        return true;
+    // A column histogram counts at most min(2r + 1, grid height) samples per bin.
+    if (std::min(2 * g.r + 1, g.GH) <= 65535)
+        return slidingPass<quint16>(p, g);
+    return slidingPass<quint32>(p, g);
+}
+
+bool localContrastThreadReference(const _localContrast_threadParams_t &p)
+{
+    if (!p.input || !p.output || !p.valueWindow || p.width <= 0 || p.height <= 0)
+        return false;
+    const passGeometry_t g = geometryOf(p);
+    std::vector<qint64> count(LC_LEVELS);
+    for (int X = g.ga; X < g.gb; ++X) {
+        for (int Y = 0; Y < g.GH; ++Y) {
+            std::fill(count.begin(), count.end(), 0);
+            qint64 samples = 0;
+            for (int i = -g.r; i <= g.r; ++i) {
+                const int gx = g.column(X + i);
+                if (gx < 0)
+                    continue;
+                for (int j = -g.r; j <= g.r; ++j) {
+                    if (Y + j < 0 || Y + j >= g.GH)
+                        continue;
+                    count[size_t(g.sample(p.input, gx, Y + j))]++;
+                    ++samples;
+                }
+            }
+            writeBlock(p, g, X, Y, std::max<qint64>(samples, 1), [&count](int lo, int hi) {
+                double below = 0.0;
+                for (int q = 0; q < lo; ++q)
+                    below += double(count[size_t(q)]);
+                for (int q = lo; q < hi; ++q)
+                    below += double(count[size_t(q)]) * (1.0 - double(q - lo) / (hi - lo));
+                return below;
+            });
+        }
+        if (stopRequested())
+            return false;
+    }
+    return true;
+}
+
+bool computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
+                              bool panorama, quint16 *scratch, quint16 *fineMap,
+                              quint16 *mediumMap, quint16 *coarseMap, int threads)
+{
+    if (!hdr || !scratch || !fineMap || !mediumMap || !coarseMap || width <= 0 || height <= 0)
+        return false;
+    debugLog("Local Contrast (panorama mode = %d)...\n", int(panorama));
+    debugLog("* preparing...\n");
+    const qint64 total = qint64(width) * height;
+    parallelRanges(total, threads,
+                   [&](range_t r) {
+                       _localContrastPrepare_threadParams_t p;
+                       p.start = r.first;
+                       p.end = r.end;
+                       p.input = hdr;
+                       p.output = scratch;
+                       p.exponent = 0.75 * lcCorrection;
+                       return p;
+                   },
+                   localContrastPrepareThread);
+
+    const int m = std::min(width, height);
+    struct
+    {
+        int pass;
+        bool fine;
+        quint16 *out;
+    } passes[3] = {{1, false, mediumMap}, {2, true, fineMap}, {3, false, coarseMap}};
+    for (const auto &pass : passes) {
+        const int k = localContrastRadius(pass.pass, m);
+        debugLog("* step %d (k=%d)...\n", pass.pass, k);
+        std::vector<int> valueWindow(LC_LEVELS);
+        localContrastValueWindow(valueWindow.data(), pass.fine);
+        const int s = localContrastStep(pass.fine, width, height);
+        const int gridWidth = (width + s - 1) / s;
+        std::vector<_localContrast_threadParams_t> records;
+        for (const range_t &r : splitRanges(gridWidth, threads)) {
+            _localContrast_threadParams_t p;
+            p.width = width;
+            p.height = height;
+            p.firstColumn = int(r.first) * s;
+            p.lastColumn = int(std::min<qint64>(r.end * s, width));
+            p.input = scratch;
+            p.output = pass.out;
+            p.radius = k;
+            p.panorama = panorama;
+            p.fine = pass.fine;
+            p.valueWindow = valueWindow.data();
+            records.push_back(p);
+        }
+        std::vector<char> done(records.size(), 0);
+        const _localContrast_threadParams_t *first = records.data();
+        runThreadRecords(records, [&](const _localContrast_threadParams_t &rec) {
+            done[size_t(&rec - first)] = localContrastThread(rec);
+        });
+        if (std::find(done.begin(), done.end(), 0) != done.end() || stopRequested())
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,129 @@
+#ifndef TONEMAPPING_H
+#define TONEMAPPING_H
+
+// The tone-mapping kernel and the layer merge, as free functions over plain
+// buffers, plus the drivers that split the work into tasks.
+//
+// Conventions: the HDR input is interleaved float RGB (linear, nominally 0..1;
+// NaN and infinite samples are replaced by 0 in place); the local-contrast maps
+// and the mask luminance are 16-bit single-channel maps of the processed area;
+// outputs are 16-bit RGB (full size) or 8-bit RGB (previews); masks are 8-bit
+// (0 = layer absent, 255 = fully applied). Pixel indices and ranges are 64-bit
+// and half-open [start, end). Full-size tasks stop when abortBackgroundFlag is
+// set (unless ignoreAbort) and report it: a stopped task returns false.
+
+#include "project/processingParams.h"
+
+#include <QtGlobal>
+#include <cstdint>
+
+constexpr int TM_HISTOGRAM_SIZE = 4096;
+constexpr int TM_MAX_TASKS = 64;
+
+struct toneMapping_threadParams_t
+{
+    qint64 start = 0, end = 0;          // pixel index range of this task
+    qint64 total = 0;                   // pixels of the processed area
+    int fullWidth = 0, fullHeight = 0;  // size of the full image (level 0)
+    int width = 0, height = 0;          // size of the processed area
+    int offsetX = 0, offsetY = 0;       // position of the area in full-image pixels
+    double scale = 1.0;                 // area pixels per full-image pixel
+    double hdrMedian = 0.5, lcCorrection = 1.0;
+    float *hdr = nullptr;               // input RGB; bad samples are zeroed in place
+    const quint16 *localFine = nullptr, *localMedium = nullptr, *localCoarse = nullptr;
+    const quint16 *maskLuminance = nullptr;
+    quint16 *output16 = nullptr;        // full-size RGB output, or null
+    quint8 *output8 = nullptr;          // preview RGB output, or null
+    const qint16 *detail = nullptr;     // detail image for sharpening, or null
+    const quint8 *layerMask = nullptr;  // this layer's mask, or null
+    const processingParams_t *params = nullptr;
+    quint32 *histLuminance = nullptr, *histRed = nullptr, *histGreen = nullptr,
+            *histBlue = nullptr;        // 4096 counters each; null in render passes
+    double detailFactor = 1.0;
+    bool ignoreAbort = false;
+    int step = 1;                       // subsampling step (1 = every pixel)
+};
+
+struct mergeLayers_threadParams_t
+{
+    qint64 total = 0;
+    qint64 start = 0, end = 0;
+    int layerIndex = 0;                 // the layer being accumulated
+    const quint16 *source = nullptr;    // the freshly tone-mapped layer
+    const quint16 *accumulated = nullptr; // set only for the final pass over the base layer
+    quint16 *destination = nullptr;
+    const quint8 *masks[PP_LAYER_COUNT] = {}; // null for absent or disabled layers
+    double opacities[PP_LAYER_COUNT] = {};
+    bool ignoreAbort = false;
+};
+
+// One task of tone mapping. False when abortBackgroundFlag stopped it early.
+bool toneMappingThread(const toneMapping_threadParams_t &p);
+
+// One task of the layer merge. False when abortBackgroundFlag stopped it early.
+bool mergeLayersThread(const mergeLayers_threadParams_t &p);
+
+// Everything a full-size tone mapping reads, captured by the caller.
+struct toneMappingFullJob_t
+{
+    int width = 0, height = 0;
+    float *hdr = nullptr;
+    const quint16 *localFine = nullptr, *localMedium = nullptr, *localCoarse = nullptr;
+    const quint16 *maskLuminance = nullptr;
+    const qint16 *detail = nullptr;     // may be null (no sharpening)
+    double detailFactor = 1.0;
+    double hdrMedian = 0.5, lcCorrection = 1.0;
+    bool layersOn = false;
+    const processingParams_t *layers[PP_LAYER_COUNT] = {}; // null = layer absent or disabled
+    const quint8 *masks[PP_LAYER_COUNT] = {};             // level-0 masks of those layers
+    quint16 *output = nullptr;          // width x height x 3
+    int threads = 1;
+};
+
+// Renders every used layer at full size and merges them through their masks
+// into job.output. Returns true only for a complete image: false when a
+// layer record is not precalculated, memory runs out, or abortBackgroundFlag
+// stopped a pass (the output is then partly rendered).
+bool toneMapFull(const toneMappingFullJob_t &job);
+
+// Everything a preview render pass reads: one layer over the visible window.
+struct toneMappingPreviewJob_t
+{
+    int fullWidth = 0, fullHeight = 0;
+    int width = 0, height = 0;          // the window
+    int offsetX = 0, offsetY = 0;
+    double scale = 1.0;
+    float *hdr = nullptr;               // window pixels
+    const quint16 *localFine = nullptr, *localMedium = nullptr, *localCoarse = nullptr;
+    const quint16 *maskLuminance = nullptr;
+    const qint16 *detail = nullptr;
+    double detailFactor = 1.0;
+    double hdrMedian = 0.5, lcCorrection = 1.0;
+    const processingParams_t *params = nullptr;
+    const quint8 *layerMask = nullptr;
+    quint8 *output = nullptr;           // width x height x 3
+    int step = 1;
+    int threads = 1;
+};
+
+// Renders one layer into an 8-bit window; stripes start on multiples of step
+// rows. Preview tasks ignore abortBackgroundFlag and always finish.
+void toneMapPreview(const toneMappingPreviewJob_t &job);
+
+// The statistics pass: renders (optionally into output8, with clipping off)
+// and sums the luminance, red, green and blue histograms (4096 counters each)
+// into histograms[0..3], which are zeroed first.
+void toneMapStatistics(const toneMappingPreviewJob_t &job, quint32 *const histograms[4]);
+
+// Cumulative percentages from the histograms (Part of the statistics): red,
+// green and blue into cumulative[1..3], their mean into cumulative[0].
+void cumulativeFromHistograms(const quint32 *const histograms[4], double *const cumulative[4],
+                              qint64 pixelCount);
+
+// Automatic clipping on the mean cumulative table: sets blackPointValue and
+// whitePointValue when autoClipping is on (returns true when a requested
+// percentage was below 1e-4, i.e. auto clipping should be switched off), then
+// always clippedBelow and clippedAbove.
+bool applyAutoClipping(processingParams_t *params);
+
+#endif // TONEMAPPING_H
