@@ -1,10 +1,206 @@
-#include <QApplication>
-#include <QWidget>
+// Program start-up: environment switches, the application object, settings,
+// translation, style sheet, start parameters, splash, the main window and its
+// geometry, then the event loop.
+
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+#include "app/startParams.h"
+#include "app/startup.h"
+#include "mainwindow/mainWindow.h"
+#include "mainwindow/myApplication.h"
+#include "platform/platformSettings.h"
+#include "widgets/splash.h"
+#include "widgets/styleSheet.h"
+#include "widgets/styledMessageBox.h"
+#include "widgets/widgetSupport.h"
+
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QThreadPool>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+void checkQtVersion(int &argc, char **argv)
+{
+    const QString running = qVersion();
+    if (qtVersionSufficient(running, REQUIRED_QT_VERSION))
+        return;
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+    const QString text = QString("Executable '%1' requires Qt %2, found Qt %3.")
+                             .arg(QCoreApplication::applicationName(), REQUIRED_QT_VERSION, running);
+    QMessageBox::critical(nullptr, "Incompatible Qt Library Error", text, QMessageBox::Abort);
+    qFatal("%s", qPrintable(text));
+}
+
+// In the automatic run no box may wait for a person: the text is logged and
+// the safe choice answered.
+void installAutomaticRunHook()
+{
+    styledMessageBox::setMessageHook([](int kind, const QString &title, const QString &text, int buttons) {
+        const int answer = automaticRunAnswer(kind, buttons);
+        debugLog("Automatic run, message (kind %d) '%s': %s -> answered %d\n", kind, title.toLocal8Bit().constData(),
+                 text.trimmed().toLocal8Bit().constData(), answer);
+        return answer;
+    });
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QWidget w;
-    w.show();
-    return app.exec();
+    // 1-3: single-dash switches that must act before any Qt object exists.
+    QStringList lowerArgs;
+    for (int i = 1; i < argc; ++i)
+        lowerArgs.append(QString::fromLocal8Bit(argv[i]).toLower());
+    applyScaleSwitches(lowerArgs);
+
+    // 4
+    if (!lowerArgs.contains("-dontcheckqtversion"))
+        checkQtVersion(argc, argv);
+
+    // 5-8
+    openEventFilesAdded = false;
+    startupFinished = false;
+    myApplication app(argc, argv);
+    initWidgetResources();
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    // Qt's own plugin folders stay (Debian's image-format plugins live
+    // there); the program's folder is added in front of them.
+    QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath());
+    QCoreApplication::setOrganizationName("Lumidra");
+    QCoreApplication::setOrganizationDomain("lumidra.local");
+    QCoreApplication::setApplicationName("Lumidra");
+    QCoreApplication::setApplicationVersion(PROGRAM_VERSION);
+
+    // 9-10: window keys.
+    QRect savedGeometry, leftDockGeometry, rightDockGeometry;
+    bool savedMaximized, leftDockFloating, rightDockFloating;
+    QByteArray savedState;
+    int screenIndex;
+    {
+        auto settings = platformSettings();
+        savedGeometry = settings->value("WindowGeometry", QRect(0, 0, 800, 570)).toRect();
+        savedMaximized = settings->value("WindowMaximized", true).toBool();
+        savedState = settings->value("WindowState", QByteArray()).toByteArray();
+        leftDockGeometry = settings->value("LeftDockGeometry", QRect(0, 0, 100, 100)).toRect();
+        rightDockGeometry = settings->value("RightDockGeometry", QRect(0, 0, 100, 100)).toRect();
+        leftDockFloating = settings->value("LeftDockFloating", false).toBool();
+        rightDockFloating = settings->value("RightDockFloating", false).toBool();
+        screenIndex = settings->value("Screen", -1).toInt();
+    }
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    screenIndex = validScreenIndex(screenIndex, int(screens.size()));
+    QScreen *screen = screenIndex >= 0 ? screens[screenIndex] : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    const QRect screenGeometry = screen ? screen->geometry() : available;
+
+    // 11
+    optionsInstance = new programOptionsSettings();
+    if (optionsInstance->devicePixelRatio > 1.0)
+        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+
+    // 12
+    auto *translator = new QTranslator();
+    const QString language = optionsInstance->misc.language;
+    if (language != "en") {
+        const QString file = QCoreApplication::applicationDirPath() + "/lang_" + language + ".qm";
+        if (!translator->load(file)) {
+            std::printf("TODO: lang file not found!\n");
+            debugLog("%s: no translation '%s'\n", "main", file.toLocal8Bit().constData());
+        }
+    }
+    QCoreApplication::installTranslator(translator);
+
+    // 13
+    app.setStyleSheet(buildStyleSheet(readStyleSheetTemplate(QCoreApplication::applicationDirPath())));
+
+    // 14
+    std::srand(unsigned(std::time(nullptr)));
+    for (int i = 1; i < argc; ++i)
+        debugLog("ARG_%d = %s\n", i, lowerArgs[i - 1].toLatin1().constData());
+    parseCommandLine(argc, argv);
+    if (startParams.autoProcess)
+        installAutomaticRunHook();
+    setDebugLogNotice([](const QString &text) {
+        return styledMessageBox::show(nullptr, styledMessageBox::Information, text,
+                                      styledMessageBox::Yes | styledMessageBox::No);
+    });
+
+    // 15
+    QPointer<splash> splashScreen = new splash(screenIndex, startParams.plugin);
+    splashScreen->start();
+    qInstallMessageHandler(messageHandler);
+
+    // 16
+    mainWindowInstance = new mainWindow();
+    mainWindow *w = mainWindowInstance;
+    w->updateWindowTitle(QString());
+    QObject::connect(splashScreen.data(), &splash::finished, w, &mainWindow::splashFinished);
+
+    // 17-18
+    const startGeometry_t start = computeStartGeometry(savedMaximized, savedGeometry, available, screenGeometry);
+    if (savedMaximized) {
+        w->setGeometry(start.geometry);
+        w->show();
+        w->windowMaximized = true;
+        w->windowMaximizing = true;
+        w->windowNormalGeometry = start.normalGeometry;
+    } else {
+        const QRect &v = start.visiblePart;
+        debugLog("x1=%d, y1=%d, x2=%d, y2=%d; w=%d, h=%d\n", v.left(), v.top(), v.right() + 1, v.bottom() + 1,
+                 v.width(), v.height());
+        w->setGeometry(start.geometry);
+        w->show();
+        w->windowNormalGeometry = w->geometry();
+    }
+
+    // 19
+    w->restoreState(savedState, 0);
+    w->leftDock->setFloating(leftDockFloating);
+    if (leftDockFloating)
+        w->leftDock->setGeometry(leftDockGeometry);
+    w->rightDock->setFloating(rightDockFloating);
+    if (rightDockFloating)
+        w->rightDock->setGeometry(rightDockGeometry);
+    w->rightDock->setVisible(true);
+
+    // 20-22
+    logStartParams(argc, argv);
+    splashScreen->startHiding();
+    startupFinished = true;
+    QObject::connect(&app, &myApplication::addFileToOpen, w, &mainWindow::addFileToOpen);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, w, &mainWindow::handleQuit);
+
+    // 23
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(pool->maxThreadCount() + 8);
+    debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
+
+    // 24-25
+    int loopResult = 0;
+    if (w->startupError) {
+        styledMessageBox::show(w, styledMessageBox::Error,
+                               QCoreApplication::translate("main", "Error on startup: '%1'.").arg(w->startupErrorText));
+    } else {
+        loopResult = app.exec();
+    }
+    const int ret = startupExitCode(w->startupError, loopResult);
+    // Cleared in both cases: the window's project removes its session folder.
+    delete splashScreen.data();
+    delete w;
+    delete translator;
+    debugLog("\nTerminated (ret=%d)\n", ret);
+    qInstallMessageHandler(nullptr);
+    delete optionsInstance;
+    optionsInstance = nullptr;
+    return ret;
 }
