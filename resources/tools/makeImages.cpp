@@ -226,12 +226,12 @@ int main(int argc, char **argv)
         p.drawChord(QRectF(2.5, 9, 11, 10), 0, 180 * 16);
     });
     glyph("pin3", [](QPainter &p) {
-        p.setPen(pen(QColor(170, 170, 170), 1.4));
+        p.setPen(pen(QColor(128, 128, 128), 1.4));
         p.drawRect(QRectF(3, 3, 10, 10));
         p.drawLine(QPointF(3, 6), QPointF(13, 6));
     });
     glyph("unpin", [](QPainter &p) {
-        p.setPen(pen(QColor(170, 170, 170), 1.4));
+        p.setPen(pen(QColor(128, 128, 128), 1.4));
         p.drawRect(QRectF(2, 5, 8, 8));
         p.drawLine(QPointF(6, 3), QPointF(14, 3));
         p.drawLine(QPointF(14, 3), QPointF(14, 10));
@@ -306,6 +306,280 @@ int main(int argc, char **argv)
         for (int x = 6; x < 14; x += 3)
             p.fillRect(QRectF(x, 1, 1, 2), QColor(110, 110, 110));
     }, 1.0);
+
+
+    // Glyphs of the panels, layers, presets and main window (white, tinted at
+    // run time).
+    const QPen line = pen(white, 1.4);
+    glyph("add", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawLine(QPointF(8, 3), QPointF(8, 13));
+        p.drawLine(QPointF(3, 8), QPointF(13, 8));
+    });
+    glyph("plus", [&](QPainter &p) {
+        p.setPen(pen(white, 2.0));
+        p.drawLine(QPointF(8, 4), QPointF(8, 12));
+        p.drawLine(QPointF(4, 8), QPointF(12, 8));
+    });
+    glyph("remove", [&](QPainter &p) {
+        p.setPen(pen(white, 2.0));
+        p.drawLine(QPointF(4, 8), QPointF(12, 8));
+    });
+    glyph("delete", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawLine(QPointF(3, 4), QPointF(13, 4));
+        p.drawLine(QPointF(6.5, 2.5), QPointF(9.5, 2.5));
+        p.drawPolyline(QPolygonF({QPointF(4.5, 5), QPointF(5.5, 14), QPointF(10.5, 14), QPointF(11.5, 5)}));
+    });
+    glyph("ok", [&](QPainter &p) {
+        p.setPen(pen(white, 1.8));
+        p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
+    });
+    glyph("undo", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawArc(QRectF(4, 4, 9, 8), 90 * 16, -200 * 16);
+        p.drawLine(QPointF(8.5, 4), QPointF(4, 4));
+        p.drawPolyline(QPolygonF({QPointF(6, 2), QPointF(4, 4), QPointF(6, 6)}));
+    });
+    glyph("redo", [&](QPainter &p) {
+        p.translate(16, 0);
+        p.scale(-1, 1);
+        p.setPen(line);
+        p.drawArc(QRectF(4, 4, 9, 8), 90 * 16, -200 * 16);
+        p.drawLine(QPointF(8.5, 4), QPointF(4, 4));
+        p.drawPolyline(QPolygonF({QPointF(6, 2), QPointF(4, 4), QPointF(6, 6)}));
+    });
+    glyph("new", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(10, 2), QPointF(13, 5), QPointF(13, 14), QPointF(4, 14)}));
+        p.drawPolyline(QPolygonF({QPointF(10, 2), QPointF(10, 5), QPointF(13, 5)}));
+    });
+    glyph("list", [&](QPainter &p) {
+        p.setPen(line);
+        for (int y : {4, 8, 12})
+            p.drawLine(QPointF(3, y), QPointF(13, y));
+    });
+    glyph("grid", [&](QPainter &p) {
+        p.setPen(pen(white, 1.1));
+        p.drawRect(QRectF(2.5, 2.5, 11, 11));
+        p.drawLine(QPointF(6.2, 2.5), QPointF(6.2, 13.5));
+        p.drawLine(QPointF(9.8, 2.5), QPointF(9.8, 13.5));
+        p.drawLine(QPointF(2.5, 6.2), QPointF(13.5, 6.2));
+        p.drawLine(QPointF(2.5, 9.8), QPointF(13.5, 9.8));
+    });
+    glyph("options", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawEllipse(QPointF(8, 8), 2.5, 2.5);
+        for (int i = 0; i < 8; ++i) {
+            const double a = i * M_PI / 4;
+            p.drawLine(QPointF(8 + std::cos(a) * 4.5, 8 + std::sin(a) * 4.5),
+                       QPointF(8 + std::cos(a) * 6.5, 8 + std::sin(a) * 6.5));
+        }
+    });
+    glyph("home", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolyline(QPolygonF({QPointF(2, 8), QPointF(8, 2.5), QPointF(14, 8)}));
+        p.drawPolyline(QPolygonF({QPointF(4, 7), QPointF(4, 14), QPointF(12, 14), QPointF(12, 7)}));
+    });
+    glyph("home_plus_user", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolyline(QPolygonF({QPointF(1, 8), QPointF(6, 3), QPointF(11, 8)}));
+        p.drawPolyline(QPolygonF({QPointF(3, 7), QPointF(3, 13), QPointF(9, 13), QPointF(9, 7)}));
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawEllipse(QPointF(12.5, 9), 1.8, 1.8);
+        p.drawChord(QRectF(9.5, 11.5, 6, 6), 0, 180 * 16);
+    });
+    glyph("keyboard", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRoundedRect(QRectF(1.5, 4.5, 13, 8), 1.5, 1.5);
+        p.setPen(pen(white, 1.0));
+        for (int x = 4; x <= 12; x += 2)
+            p.drawPoint(QPointF(x, 7));
+        p.drawLine(QPointF(5, 10), QPointF(11, 10));
+    });
+    glyph("picture", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 3, 12, 10));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 12), QPointF(6, 8), QPointF(9, 11), QPointF(11, 9), QPointF(13.5, 12)}));
+        p.drawEllipse(QPointF(10.5, 6), 1, 1);
+    });
+    glyph("panorama", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(1, 5, 14, 6));
+        p.drawPolyline(QPolygonF({QPointF(1.5, 10.5), QPointF(5, 7.5), QPointF(8, 10), QPointF(11, 7), QPointF(14.5, 10.5)}));
+    });
+    glyph("generateHDR", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawEllipse(QPointF(5.5, 8), 3.5, 3.5);
+        p.drawEllipse(QPointF(10.5, 8), 3.5, 3.5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawEllipse(QPointF(8, 8), 1.3, 1.3);
+    });
+    glyph("fantasy", [&](QPainter &p) {
+        QPainterPath star;
+        for (int i = 0; i < 10; ++i) {
+            const double r = i % 2 ? 2.6 : 6.0;
+            const double a = -M_PI / 2 + i * M_PI / 5;
+            const QPointF pt(8 + r * std::cos(a), 8.5 + r * std::sin(a));
+            if (i == 0)
+                star.moveTo(pt);
+            else
+                star.lineTo(pt);
+        }
+        star.closeSubpath();
+        p.fillPath(star, white);
+    });
+    glyph("robot", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRoundedRect(QRectF(3, 5, 10, 8), 2, 2);
+        p.drawLine(QPointF(8, 5), QPointF(8, 2.5));
+        p.setPen(pen(white, 1.8));
+        p.drawPoint(QPointF(6, 8.5));
+        p.drawPoint(QPointF(10, 8.5));
+    });
+    glyph("brush", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawLine(QPointF(13.5, 2.5), QPointF(7, 9));
+        QPainterPath tip;
+        tip.moveTo(7.5, 8.5);
+        tip.cubicTo(4, 8, 3, 11, 2.5, 13.5);
+        tip.cubicTo(5, 13, 8, 12, 7.5, 8.5);
+        p.fillPath(tip, white);
+    });
+    glyph("eraser", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(2, 10), QPointF(9, 3), QPointF(14, 8), QPointF(9, 13), QPointF(5, 13)}));
+        p.drawLine(QPointF(5.5, 6.5), QPointF(10.5, 11.5));
+    });
+    glyph("bucket", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(3, 7), QPointF(8, 2), QPointF(13, 7), QPointF(8, 12)}));
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawEllipse(QPointF(13.5, 12), 1.5, 2);
+    });
+    glyph("gradient", [&](QPainter &p) {
+        QLinearGradient g(2, 0, 14, 0);
+        g.setColorAt(0, QColor(235, 235, 235, 255));
+        g.setColorAt(1, QColor(235, 235, 235, 0));
+        p.setPen(line);
+        p.setBrush(g);
+        p.drawRect(QRectF(2, 3, 12, 10));
+    });
+    auto eyedropper = [&](const QString &name, int fill) {
+        glyph(name, [&](QPainter &p) {
+            p.setPen(line);
+            p.drawLine(QPointF(2.5, 13.5), QPointF(9, 7));
+            p.drawLine(QPointF(7, 5), QPointF(11, 9));
+            p.setPen(Qt::NoPen);
+            p.setBrush(white);
+            p.drawEllipse(QPointF(11.5, 4.5), 2.5, 2.5);
+            if (fill >= 0) {
+                p.setPen(pen(white, 0.8));
+                p.setBrush(QColor(fill, fill, fill));
+                p.drawRect(QRectF(1.5, 1.5, 4, 4));
+            }
+        });
+    };
+    eyedropper("eyedropper", -1);
+    eyedropper("eyedropper_bl", 0);
+    eyedropper("eyedropper_wh", 255);
+    glyph("padlock_locked", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawArc(QRectF(5, 2.5, 6, 7), 0, 180 * 16);
+        p.drawLine(QPointF(5, 6), QPointF(5, 7.5));
+        p.drawLine(QPointF(11, 6), QPointF(11, 7.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawRoundedRect(QRectF(3.5, 7.5, 9, 6.5), 1, 1);
+    });
+    glyph("padlock_unlocked", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawArc(QRectF(8, 1.5, 6, 7), 0, 180 * 16);
+        p.drawLine(QPointF(14, 5), QPointF(14, 6.5));
+        p.drawLine(QPointF(8, 5), QPointF(8, 7.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawRoundedRect(QRectF(2.5, 7.5, 9, 6.5), 1, 1);
+    });
+    auto eye = [&](QPainter &p) {
+        p.setPen(line);
+        QPainterPath e;
+        e.moveTo(1.5, 8);
+        e.quadTo(8, 1.5, 14.5, 8);
+        e.quadTo(8, 14.5, 1.5, 8);
+        p.drawPath(e);
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawEllipse(QPointF(8, 8), 2.2, 2.2);
+    };
+    glyph("visible", eye);
+    glyph("invisible2", [&](QPainter &p) {
+        eye(p);
+        p.setPen(pen(white, 1.6));
+        p.drawLine(QPointF(3, 13), QPointF(13, 3));
+    });
+    glyph("hist100", [&](QPainter &p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        const double h[] = {2, 4, 7, 10, 8, 5, 3};
+        for (int i = 0; i < 7; ++i)
+            p.drawRect(QRectF(1.5 + i * 1.9, 14 - h[i], 1.5, h[i]));
+    });
+    glyph("curve_linear", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolyline(QPolygonF({QPointF(2, 14), QPointF(7, 7), QPointF(14, 2)}));
+    });
+    glyph("curve_smooth", [&](QPainter &p) {
+        p.setPen(line);
+        QPainterPath c;
+        c.moveTo(2, 14);
+        c.cubicTo(6, 13, 9, 3, 14, 2);
+        p.drawPath(c);
+    });
+    glyph("curve_reset1", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawLine(QPointF(2, 14), QPointF(14, 2));
+        p.setPen(pen(white, 1.0));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+    });
+    glyph("curve_reset4", [&](QPainter &p) {
+        p.setPen(pen(white, 1.0));
+        for (int i = 0; i < 4; ++i)
+            p.drawLine(QPointF(2 + i, 14), QPointF(14, 2 + i));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+    });
+    glyph("cm_monitor", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 2.5, 12, 8.5));
+        p.drawLine(QPointF(8, 11), QPointF(8, 13.5));
+        p.drawLine(QPointF(5, 13.5), QPointF(11, 13.5));
+    });
+    glyph("cm_photo", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRoundedRect(QRectF(1.5, 4.5, 13, 9), 1.5, 1.5);
+        p.drawEllipse(QPointF(8, 9), 2.8, 2.8);
+        p.drawLine(QPointF(5, 4.5), QPointF(6, 2.5));
+        p.drawLine(QPointF(6, 2.5), QPointF(10, 2.5));
+        p.drawLine(QPointF(10, 2.5), QPointF(11, 4.5));
+    });
+    icon("toggle_bg", 14, 14, [&](QPainter &p) {
+        p.fillRect(QRectF(0, 0, 7, 7), QColor(200, 200, 200));
+        p.fillRect(QRectF(7, 7, 7, 7), QColor(200, 200, 200));
+        p.fillRect(QRectF(7, 0, 7, 7), QColor(70, 70, 70));
+        p.fillRect(QRectF(0, 7, 7, 7), QColor(70, 70, 70));
+    }, 14.0);
+    for (int scale : {1, 2})
+        icon(scale == 2 ? "logo-about@2x" : "logo-about", 96 * scale, 96 * scale, [](QPainter &p) {
+            const QColor tones[3] = {QColor(40, 60, 50, 170), QColor(40, 178, 83, 170), QColor(250, 210, 90, 190)};
+            for (int i = 0; i < 3; ++i) {
+                p.setPen(Qt::NoPen);
+                p.setBrush(tones[i]);
+                p.drawEllipse(QPointF(4.5 + i * 3.5, 8), 4, 4);
+            }
+        });
 
     splashPicture("splash", 1);
     splashPicture("splash@2x", 2);
