@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSysInfo>
 #include <QTextDocument>
@@ -383,6 +384,37 @@ void mainWindow::writeWindowSettings()
     settings->setValue("Screen", s ? int(QGuiApplication::screens().indexOf(const_cast<QScreen *>(s))) : -1);
 }
 
+QString mainWindow::pluginCallbackPath() const
+{
+    const QString name = "Lumidra3_pluginCallback";
+    // The host names its folder through "--output_fn" (or "--output_dir").
+    const QString folder = startParams.pluginSrcDir;
+    return folder.isEmpty() ? QDir::current().absoluteFilePath(name) : QDir(folder).filePath(name);
+}
+
+bool mainWindow::writePluginCallback()
+{
+    const QString path = pluginCallbackPath();
+    debugLog("Saving %s... ", path.toLocal8Bit().constData());
+    const bool saved = !resultFileName.isEmpty() && fileExists(resultFileName);
+    const QByteArray content =
+        saved ? "\"" + nativeAbsolutePath(resultFileName).toUtf8() + "\"" : QByteArray("\"\"");
+    // Written under a temporary name and renamed, so the host never reads a
+    // half-written file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        debugLog(" failed\n");
+        return false;
+    }
+    if (saved) {
+        debugLog(" ok\n");
+        debugLog("path=%s\n", content.constData());
+    } else {
+        debugLog(" ok (but result image not saved)\n");
+    }
+    return true;
+}
+
 void mainWindow::closeEvent(QCloseEvent *event)
 {
     setEnabled(false);
@@ -390,6 +422,9 @@ void mainWindow::closeEvent(QCloseEvent *event)
     abortBackgroundFlag = true;
     debugLog("\nClosing...\n");
     closing = true;
+
+    if (startParams.plugin)
+        writePluginCallback();
 
     if (!startParams.autoProcess) {
         debugLog("Writing settings...\n");

@@ -48,6 +48,13 @@ public:
 
     QString currentResultFileName() const { return resultFileName; }
 
+    // Plug-in mode: the file that tells the host where the result went
+    // ("Lumidra3_pluginCallback" in the start parameters' callback folder,
+    // else the current folder). It holds the quoted native path of the saved
+    // result, or two double quotes when nothing was saved.
+    QString pluginCallbackPath() const;
+    bool writePluginCallback();
+
     // 70 % of the available area at +5, +5: the size a maximized window
     // returns to when it has no other normal geometry.
     static QRect restoredRect(const QRect &available);

@@ -6,6 +6,7 @@
 #include "testSupport.h"
 #include "widgets/styledMessageBox.h"
 
+#include <QDir>
 #include <QDockWidget>
 #include <QLabel>
 #include <QPointer>
@@ -232,4 +233,36 @@ TEST(myApplicationFileOpen, heldForStartupThenForwarded)
     startupFinished = false;
     openEventFilesAdded = false;
     startParams = startParams_t();
+}
+
+TEST_F(mainWindowTest, pluginCallbackFile)
+{
+    const QString dir = testSupport::freshDir();
+    startParams.plugin = true;
+    startParams.pluginSrcDir = dir;
+    {
+        mainWindow w;
+        w.show();
+        ASSERT_TRUE(w.close());
+        EXPECT_EQ(w.pluginCallbackPath(), dir + "/Lumidra3_pluginCallback");
+        EXPECT_EQ(testSupport::readFile(dir + "/Lumidra3_pluginCallback"), "\"\"") << "nothing saved";
+    }
+    const QString result = dir + "/result.jpg";
+    ASSERT_TRUE(testSupport::writeFile(result, "jpeg"));
+    mainWindow w;
+    w.updateWindowTitle(result);
+    ASSERT_TRUE(w.writePluginCallback());
+    EXPECT_EQ(testSupport::readFile(dir + "/Lumidra3_pluginCallback"), ("\"" + result + "\"").toUtf8());
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2) << "no temporary file left";
+
+    startParams.pluginSrcDir = dir + "/missing";
+    EXPECT_FALSE(w.writePluginCallback());
+}
+
+TEST_F(mainWindowTest, hideFlagStartsMinimized)
+{
+    startParams.hide = true;
+    mainWindow w;
+    w.show();
+    EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
 }

@@ -1,0 +1,8 @@
+#include "platform/keepAwake.h"
+
+#include "app/debugLog.h"
+
+void keepSystemAwake(bool on)
+{
+    debugLog("%s: %s (not available on this platform)\n", "keepSystemAwake", on ? "on" : "off");
+}
