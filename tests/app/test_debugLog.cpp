@@ -1,4 +1,5 @@
 #include "app/debugLog.h"
+#include "app/startup.h"
 #include "app/programOptionsSettings.h"
 #include "platform/platformSettings.h"
 #include "testSupport.h"
@@ -147,4 +148,14 @@ TEST(debugLogToggle, flipsStoredValue)
         EXPECT_EQ(platformSettings()->value("LogToFile").toInt(), c.expected);
     }
     platformSettings()->remove("LogToFile");
+}
+
+TEST_F(debugLogTest, qtMessagesAreRoutedIntoTheLog)
+{
+    startRun(2);
+    qInstallMessageHandler(messageHandler);
+    qWarning("something odd %d", 7);
+    qInfo("note");
+    qInstallMessageHandler(nullptr);
+    EXPECT_EQ(testSupport::readFile(logFile), "### Warning: something odd 7\n### Info: note\n");
 }
