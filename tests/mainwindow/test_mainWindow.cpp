@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
@@ -183,6 +184,8 @@ TEST_F(mainWindowTest, filesFromTheSystemAreOpenedTogether)
     for (const char *f : {"a.jpg", "b.NEF", "notes.xyz", "p.lmpx", "c.tif"})
         ASSERT_TRUE(testSupport::writeFile(dir + "/" + f, "x"));
     recordingWindow w;
+    QElapsedTimer clock;
+    clock.start();
     w.addFileToOpen(dir + "/a.jpg");
     w.addFileToOpen(dir + "/notes.xyz"); // unknown type: ignored, but restarts the wait
     w.addFileToOpen(dir + "/missing.jpg");
@@ -190,7 +193,8 @@ TEST_F(mainWindowTest, filesFromTheSystemAreOpenedTogether)
     w.addFileToOpen(dir + "/p.lmpx");
     w.addFileToOpen(QString());
     QTest::qWait(100);
-    EXPECT_TRUE(w.dropped.isEmpty()) << "waits 250 ms after the last file";
+    if (clock.elapsed() < 200) // only meaningful when the machine did not stall
+        EXPECT_TRUE(w.dropped.isEmpty()) << "waits 250 ms after the last file";
     QTRY_COMPARE_WITH_TIMEOUT(w.dropped.size(), 1, 2000);
     EXPECT_EQ(w.dropped.first(), (QStringList{dir + "/a.jpg", dir + "/b.NEF", dir + "/p.lmpx"}));
 
