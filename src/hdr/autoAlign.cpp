@@ -20,10 +20,7 @@ namespace {
 // the memory they take stays bounded however many corners a photo has.
 const int TILE_BATCH = 1024;
 const int MIN_BASE_CORNERS = 12;
-const int CONSENSUS_PASSES = 200;
 const int FITS_PER_PASS = 400;
-const int MAX_FAILED_DRAWS = 10000;
-const int RESULT_SLOTS = 10;
 
 inline const uint8_t *levelData(const pyramid &p, int level)
 {
@@ -52,32 +49,59 @@ alignSizes_t alignmentSizes(int width, int height)
     return s;
 }
 
-void matchLevels(uint16_t *rgb, int width, int height, bool isBase, double maxEvGap,
+namespace {
+
+// Grey value of one pixel: the channel mean, corrected through the
+// histogram-matching tables when they are given.
+inline uint32_t greyOf(const uint16_t *p, const double *photoTable, const double *baseTable)
+{
+    uint32_t g = (uint32_t(p[0]) + p[1] + p[2]) / 3;
+    if (photoTable && baseTable) {
+        const double den = baseTable[g >> 4];
+        if (den > 0) {
+            const double v = std::trunc(g * photoTable[g >> 4] / den);
+            g = v > 65535 ? 65535 : uint32_t(v);
+        }
+    }
+    return g;
+}
+
+} // namespace
+
+void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double maxEvGap,
                  matchLevelsState_t &state, pyramid &target, const double *photoGreyTable,
-                 const double *baseGreyTable, int photoIndex)
+                 const double *baseGreyTable, int photoIndex, int threadCount)
 {
     const int64_t count = int64_t(width) * height;
-    uint16_t *grey = rgb; // written over the RGB data, one value per pixel
-    std::vector<int64_t> histogram(65536, 0);
-    for (int64_t i = 0; i < count; ++i) {
-        const uint16_t *p = rgb + i * 3;
-        uint32_t g = (uint32_t(p[0]) + p[1] + p[2]) / 3;
-        if (!isBase && photoGreyTable && baseGreyTable) {
-            const double den = baseGreyTable[g >> 4];
-            if (den > 0) {
-                const double v = std::trunc(g * photoGreyTable[g >> 4] / den);
-                g = v > 65535 ? 65535 : uint32_t(v);
-            }
-        }
-        grey[i] = uint16_t(g);
-        ++histogram[g];
+    const double *t1 = isBase ? nullptr : photoGreyTable;
+    const double *t2 = isBase ? nullptr : baseGreyTable;
+
+    // Pass 1: histogram of the grey values (one per task, then summed).
+    const int tasks = std::max(1, threadCount);
+    const std::vector<range_t> ranges = splitRanges(count, tasks);
+    std::vector<std::vector<int64_t>> partial(ranges.size());
+    {
+        std::vector<QFuture<void>> running;
+        for (size_t r = 0; r < ranges.size(); ++r)
+            running.push_back(QtConcurrent::run([&, r]() {
+                std::vector<int64_t> &local = partial[r];
+                local.assign(65536, 0);
+                for (int64_t i = ranges[r].first; i < ranges[r].end; ++i)
+                    ++local[greyOf(rgb + i * 3, t1, t2)];
+            }));
+        for (QFuture<void> &f : running)
+            f.waitForFinished();
     }
+    std::vector<int64_t> histogram(65536, 0);
+    for (const std::vector<int64_t> &local : partial)
+        for (size_t v = 0; v < 65536; ++v)
+            histogram[v] += local[v];
 
     const double half = double(count / 2);
     int p1 = -1, p2 = -1, p3 = -1;
     int64_t cumulative = 0;
     for (int v = 0; v < 65536 && p3 < 0; ++v) {
-        cumulative += histogram[v];
+        cumulative += histogram[size_t(v)];
         const int value = v == 0 ? 1 : v;
         if (p1 < 0 && cumulative > 0.95 * half)
             p1 = value;
@@ -92,30 +116,34 @@ void matchLevels(uint16_t *rgb, int width, int height, bool isBase, double maxEv
     debugLog("middle[%d]=%d,%d,%d\n", photoIndex, p1, p2, p3);
     const double m = std::max(1, (p1 + p2 + p3) / 3) / 65536.0;
 
+    // Pass 2: level 0 of the 8-bit pyramid.
     uint8_t *level0 = static_cast<uint8_t *>(target.levels[0].data);
+    double ratio = 1.0;
     if (isBase) {
         const double goal = std::min(0.5, (maxEvGap + 1) * m);
         debugLog("targetMedian=%lf, maxEvDiff=%lf\n", goal, maxEvGap);
         state.baseScale = goal > m ? goal / m : 1.0;
         state.baseMedian = m;
         debugLog("Base (%d) median = %lf\n", photoIndex, m);
-        const double f = state.baseScale / 65535.0 * 255.0;
-        for (int64_t i = 0; i < count; ++i)
-            level0[i] = uint8_t(std::min(255.0, std::trunc(grey[i] * f)));
     } else {
         debugLog("ToAlign (%d) median = %lf\n", photoIndex, m);
-        const double ratio = m / state.baseMedian;
-        const double f = state.baseScale / 65535.0 * 255.0;
-        for (int64_t i = 0; i < count; ++i) {
-            const double g = grey[i];
-            if (g >= 62259.2)
+        ratio = m / state.baseMedian;
+    }
+    const double f = state.baseScale / 65535.0 * 255.0;
+    auto toLevel0 = [=](const range_t &r) {
+        for (int64_t i = r.first; i < r.end; ++i) {
+            const double g = greyOf(rgb + i * 3, t1, t2);
+            if (isBase)
+                level0[i] = uint8_t(std::min(255.0, std::trunc(g * f)));
+            else if (g >= 62259.2)
                 level0[i] = 255;
             else if (g <= 3276.8)
                 level0[i] = 0;
             else
                 level0[i] = uint8_t(std::min(255.0, std::trunc(std::trunc(g / ratio) * f)));
         }
-    }
+    };
+    runThreadRecords(ranges, toLevel0);
     target.buildLevelsFrom(0);
     for (int l = 0; l < target.levelCount; ++l) {
         uint8_t *d = static_cast<uint8_t *>(target.levels[l].data);
@@ -180,7 +208,8 @@ std::vector<corner> findCornersInChunks(const pyramid &p, int level)
     return corners;
 }
 
-void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox, int &oy)
+void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox, int &oy,
+                  int threadCount)
 {
     int ax = 0, ay = 0, bx = 0, by = 0;
     ox = oy = 0;
@@ -199,23 +228,43 @@ void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox,
             const int yFrom = std::max(0, r - dy), yTo = std::min(h, h - r - dy);
             for (int dx = ax - r; dx <= ax + r; ++dx) {
                 const int xFrom = std::max(0, r - dx), xTo = std::min(w, w - r - dx);
-                double sum = 0;
-                int64_t weight = 0;
-                for (int y = yFrom; y < yTo; ++y) {
-                    const uint8_t *q = Q + int64_t(y) * w;
-                    const uint8_t *pp = P + int64_t(y + dy) * w + dx;
-                    int64_t rowSum = 0, rowWeight = 0;
-                    for (int x = xFrom; x < xTo; ++x) {
-                        const int pv = pp[x], qv = q[x];
-                        if (pv > 245 && qv < 245)
-                            continue;
-                        rowSum += (qv - pv) * (qv - pv);
-                        ++rowWeight;
+                // Sum and weight of rows [y0, y1).
+                auto rows = [&](int y0, int y1, int64_t &sum, int64_t &weight) {
+                    for (int y = y0; y < y1; ++y) {
+                        const uint8_t *q = Q + int64_t(y) * w;
+                        const uint8_t *pp = P + int64_t(y + dy) * w + dx;
+                        int64_t rowSum = 0, rowWeight = 0;
+                        for (int x = xFrom; x < xTo; ++x) {
+                            const int pv = pp[x], qv = q[x];
+                            const bool counted = !(pv > 245 && qv < 245);
+                            rowSum += counted ? (qv - pv) * (qv - pv) : 0;
+                            rowWeight += counted;
+                        }
+                        sum += rowSum;
+                        weight += rowWeight;
                     }
-                    sum += double(rowSum);
-                    weight += rowWeight;
+                };
+                int64_t sum = 0, weight = 0;
+                const int n = int64_t(w) * h > 200000 ? std::max(1, threadCount) : 1;
+                const std::vector<range_t> bands = splitRanges(std::max(0, yTo - yFrom), n);
+                if (bands.size() <= 1) {
+                    rows(yFrom, yTo, sum, weight);
+                } else {
+                    std::vector<int64_t> sums(bands.size(), 0), weights(bands.size(), 0);
+                    std::vector<QFuture<void>> running;
+                    for (size_t b = 0; b < bands.size(); ++b)
+                        running.push_back(QtConcurrent::run([&, b]() {
+                            rows(yFrom + int(bands[b].first), yFrom + int(bands[b].end), sums[b],
+                                 weights[b]);
+                        }));
+                    for (QFuture<void> &f : running)
+                        f.waitForFinished();
+                    for (size_t b = 0; b < bands.size(); ++b) {
+                        sum += sums[b];
+                        weight += weights[b];
+                    }
                 }
-                const double score = sum / (1.0 + double(weight));
+                const double score = double(sum) / (1.0 + double(weight));
                 if (score < bestScore) {
                     bestScore = score;
                     winX = dx;
@@ -247,7 +296,7 @@ void extractTileThread(const _extractTile_threadParams_t &p)
         for (int u = 0; u < n0; ++u)
             for (int v = 0; v < n0; ++v) {
                 const uint8_t s = img[int64_t(cy - R + v) * w + (cx - R + u)];
-                t.level0[u * ALIGN_TILE_STRIDE0 + v] = s;
+                t.level0[v * ALIGN_TILE_STRIDE0 + u] = s;
                 sum += s;
             }
         const float mean = float(sum) / float(n0 * n0);
@@ -291,19 +340,23 @@ tileCandidate_t compareTile(const uint8_t *tile, int stride, int s, const uint8_
     tileCandidate_t c;
     const int uFrom = std::max(-s, -px), uTo = std::min(s, w - 1 - px);
     const int vFrom = std::max(-s, -py), vTo = std::min(s, h - 1 - py);
+    if (uTo < uFrom || vTo < vFrom)
+        return c;
+    const int len = uTo - uFrom + 1;
     for (int v = vFrom; v <= vTo; ++v) {
-        const uint8_t *row = base + int64_t(py + v) * w + px;
-        int64_t sq = 0, ab = 0;
-        for (int u = uFrom; u <= uTo; ++u) {
-            const int d = int(row[u]) - int(tile[(u + s) * stride + (v + s)]);
+        const uint8_t *row = base + int64_t(py + v) * w + px + uFrom;
+        const uint8_t *t = tile + (v + s) * stride + (uFrom + s);
+        // A row holds at most 97 samples: 32-bit sums cannot overflow.
+        int32_t sq = 0, ab = 0;
+        for (int u = 0; u < len; ++u) {
+            const int32_t d = int32_t(row[u]) - int32_t(t[u]);
             sq += d * d;
             ab += d < 0 ? -d : d;
         }
         c.sumSq += sq;
         c.sumAbs += ab;
     }
-    if (uTo >= uFrom && vTo >= vFrom)
-        c.n = int64_t(uTo - uFrom + 1) * (vTo - vFrom + 1);
+    c.n = int64_t(len) * (vTo - vFrom + 1);
     return c;
 }
 
@@ -320,7 +373,7 @@ void placementStats(const uint8_t *tile, int stride, int s, const uint8_t *base,
     for (int v = vFrom; v <= vTo; ++v)
         for (int u = uFrom; u <= uTo; ++u) {
             const int b = base[int64_t(py + v) * w + px + u];
-            const int t = tile[(u + s) * stride + (v + s)];
+            const int t = tile[(v + s) * stride + (u + s)];
             ++hb[b];
             ++ht[t];
             sb += b;
@@ -489,75 +542,74 @@ void sortPinsByQuadrant(int picked[4], const corner *corners, int centreX, int c
         picked[i] = resultSlots[i];
 }
 
-bool findTransformThread(const _findTransform_threadParams_t &p)
+namespace {
+
+using consensusSlot_t = consensusPart_t::slot_t;
+
+// Weighted success limit of one photo's search.
+int64_t minimumSuccess(const _findTransform_threadParams_t &p, int &validCount)
 {
-    const int N = p.cornerCount;
-    p.transform->setIdentity();
     int64_t validWeight = 0, allWeight = 0;
-    int validCount = 0;
-    std::vector<int> validIndex;
-    for (int i = 0; i < N; ++i) {
+    validCount = 0;
+    for (int i = 0; i < p.cornerCount; ++i) {
         allWeight += p.corners[i].weight;
         if (p.matches[i].valid) {
             validWeight += p.corners[i].weight;
             ++validCount;
-            validIndex.push_back(i);
         }
     }
-    int64_t minSuccess = int64_t(0.2 * double(validWeight));
-    minSuccess = std::max(minSuccess, int64_t(0.1 * double(allWeight)));
+    return std::max(int64_t(0.2 * double(validWeight)), int64_t(0.1 * double(allWeight)));
+}
 
-    const double tau = std::min(1.2, std::max(0.4, p.shortSide / 1500.0));
+inline double consensusTolerance(int shortSide)
+{
+    return std::min(1.2, std::max(0.4, shortSide / 1500.0));
+}
+
+} // namespace
+
+void consensusPassesThread(const _findTransform_threadParams_t &p, consensusPart_t &out)
+{
+    out = consensusPart_t();
+    const int N = p.cornerCount;
+    const double tau = consensusTolerance(p.shortSide);
     const int J = int(50 * tau);
     const double jitterDivisor = 20 / tau;
 
-    struct slot_t {
-        int64_t score = 0;
-        double error = 0;
-        alignTransform_t t;
-    } resultSlots[RESULT_SLOTS];
-    bool firstFit = true;
-    int64_t bestScore = -1;
-
-    std::mt19937 engine(p.seed ? p.seed : uint32_t(time(nullptr)) ^ uint32_t(p.photoIndex * 7919));
+    std::mt19937 engine(p.seed ? p.seed
+                               : uint32_t(time(nullptr)) ^ uint32_t(p.photoIndex * 7919 + p.part));
     std::function<uint32_t()> rng = [&engine]() { return uint32_t(engine() >> 1); };
     auto jitter = [&]() { return (double(rng() % uint32_t(J)) - J * 0.5) / jitterDivisor; };
 
     // Corner positions and their tracked photo positions, valid tiles only.
-    std::vector<double> bx(validIndex.size()), by(bx.size()), px(bx.size()), py(bx.size());
-    std::vector<int> weight(bx.size());
-    for (size_t k = 0; k < validIndex.size(); ++k) {
-        const int i = validIndex[k];
-        bx[k] = p.corners[i].x;
-        by[k] = p.corners[i].y;
-        px[k] = p.corners[i].x - p.matches[i].matchX;
-        py[k] = p.corners[i].y - p.matches[i].matchY;
-        weight[k] = p.corners[i].weight;
-    }
+    std::vector<double> bx, by, px, py;
+    std::vector<int> weight;
+    for (int i = 0; i < N; ++i)
+        if (p.matches[i].valid) {
+            bx.push_back(p.corners[i].x);
+            by.push_back(p.corners[i].y);
+            px.push_back(p.corners[i].x - p.matches[i].matchX);
+            py.push_back(p.corners[i].y - p.matches[i].matchY);
+            weight.push_back(p.corners[i].weight);
+        }
+    const size_t nv = bx.size();
 
     int failedDraws = 0;
-    for (int pass = 0; pass < CONSENSUS_PASSES;) {
+    for (int pass = 0; pass < p.passes;) {
         if (hdrBreakFlag)
             break;
         int picked[4], centreX = 0, centreY = 0;
         if (!pickPins(rng, p.corners, N, p.shortSide, picked, centreX, centreY)) {
-            debugLog("#%d: Error! Failed to align images (#1)\n", p.photoIndex);
-            return false;
+            out.status = CONSENSUS_NO_SPREAD;
+            return;
         }
         bool allValid = true;
         for (int i = 0; i < 4; ++i)
             allValid = allValid && p.matches[picked[i]].valid;
         if (!allValid) {
-            if (++failedDraws >= MAX_FAILED_DRAWS) {
-                if (bestScore < minSuccess) {
-                    debugLog("#%d: Error! Failed to align images (#2): %d/%d\n", p.photoIndex,
-                             int(bestScore), int(minSuccess));
-                    return false;
-                }
-                debugLog("#%d: Failed to find good set of pins, but we already got a good "
-                         "result: %d/%d\n",
-                         p.photoIndex, int(bestScore), int(minSuccess));
-                break;
+            if (++failedDraws >= p.failedDrawLimit) {
+                out.status = CONSENSUS_DRAWS_EXHAUSTED;
+                return;
             }
             continue;
         }
@@ -578,57 +630,99 @@ bool findTransformThread(const _findTransform_threadParams_t &p)
             const double *a = t.a;
             int64_t score = 0;
             double error = 0;
-            for (size_t k = 0; k < bx.size(); ++k) {
-                const double w = a[6] * bx[k] + a[7] * by[k] + 1.0;
-                const double X = (a[0] * bx[k] + a[1] * by[k] + a[2]) / w;
-                const double Y = (a[3] * bx[k] + a[4] * by[k] + a[5]) / w;
-                const double ex = std::fabs(X - px[k]), ey = std::fabs(Y - py[k]);
-                if (ex <= tau && ey <= tau) {
-                    score += weight[k];
-                    error += std::sqrt(ex * ex + ey * ey);
-                }
+            for (size_t k = 0; k < nv; ++k) {
+                const double iw = 1.0 / (a[6] * bx[k] + a[7] * by[k] + 1.0);
+                const double ex = std::fabs((a[0] * bx[k] + a[1] * by[k] + a[2]) * iw - px[k]);
+                const double ey = std::fabs((a[3] * bx[k] + a[4] * by[k] + a[5]) * iw - py[k]);
+                const bool inlier = ex <= tau && ey <= tau;
+                score += inlier ? weight[k] : 0;
+                error += inlier ? std::sqrt(ex * ex + ey * ey) : 0.0;
             }
             const double meanError = score > 0 ? error / double(score) : 0;
-            if (firstFit) {
-                resultSlots[0] = {score, meanError, t};
-                firstFit = false;
+            consensusSlot_t *results = out.results;
+            if (!out.fitted) {
+                results[0] = {score, meanError, t};
+                out.fitted = true;
             } else {
                 int lowest = 0;
-                for (int s = 1; s < RESULT_SLOTS; ++s)
-                    if (resultSlots[s].score < resultSlots[lowest].score)
+                for (int s = 1; s < CONSENSUS_SLOTS; ++s)
+                    if (results[s].score < results[lowest].score)
                         lowest = s;
                 bool beats = false;
-                for (int s = 0; s < RESULT_SLOTS && !beats; ++s)
-                    beats = score > resultSlots[s].score ||
-                            (score == resultSlots[s].score && meanError < resultSlots[s].error);
+                for (int s = 0; s < CONSENSUS_SLOTS && !beats; ++s)
+                    beats = score > results[s].score ||
+                            (score == results[s].score && meanError < results[s].error);
                 if (beats)
-                    resultSlots[lowest] = {score, meanError, t};
+                    results[lowest] = {score, meanError, t};
             }
-            if (score > bestScore) {
-                bestScore = score;
+            if (score > out.bestScore) {
+                out.bestScore = score;
                 for (int i = 0; i < 4; ++i) {
-                    p.basePins[i] = basePins[i];
-                    p.photoPins[i] = photoPins[i];
+                    out.basePins[i] = basePins[i];
+                    out.photoPins[i] = photoPins[i];
                 }
             }
         }
     }
+}
 
+bool finishTransform(const _findTransform_threadParams_t &p, const consensusPart_t *parts,
+                     int partCount)
+{
+    p.transform->setIdentity();
+    int validCount = 0;
+    const int64_t minSuccess = minimumSuccess(p, validCount);
+
+    bool anySpread = false, exhausted = false;
+    int64_t best = -1;
+    const consensusPart_t *bestPart = nullptr;
+    std::vector<consensusSlot_t> all;
+    for (int i = 0; i < partCount; ++i) {
+        const consensusPart_t &part = parts[i];
+        anySpread = anySpread || part.status != CONSENSUS_NO_SPREAD;
+        exhausted = exhausted || part.status == CONSENSUS_DRAWS_EXHAUSTED;
+        if (part.fitted)
+            all.insert(all.end(), part.results, part.results + CONSENSUS_SLOTS);
+        if (part.fitted && part.bestScore > best) {
+            best = part.bestScore;
+            bestPart = &part;
+        }
+    }
+    if (!anySpread) {
+        debugLog("#%d: Error! Failed to align images (#1)\n", p.photoIndex);
+        return false;
+    }
+    if (exhausted) {
+        if (best < minSuccess) {
+            debugLog("#%d: Error! Failed to align images (#2): %d/%d\n", p.photoIndex, int(best),
+                     int(minSuccess));
+            return false;
+        }
+        debugLog("#%d: Failed to find good set of pins, but we already got a good result: "
+                 "%d/%d\n",
+                 p.photoIndex, int(best), int(minSuccess));
+    }
+    // The best results of every part: highest score first, then smallest error.
+    std::stable_sort(all.begin(), all.end(), [](const consensusSlot_t &a, const consensusSlot_t &b) {
+        return a.score > b.score || (a.score == b.score && a.error < b.error);
+    });
+    if (all.size() > size_t(CONSENSUS_SLOTS))
+        all.resize(size_t(CONSENSUS_SLOTS));
     int64_t maxc = 0;
-    for (const slot_t &s : resultSlots)
+    for (const consensusSlot_t &s : all)
         maxc = std::max(maxc, s.score);
     debugLog("#%d: maxc=%d, min_success=%d | valid corners: %d/%d\n", p.photoIndex, int(maxc),
-             int(minSuccess), validCount, N);
+             int(minSuccess), validCount, p.cornerCount);
     if (maxc < minSuccess || maxc == 0) {
-        debugLog("#%d: Error! No matches are good enough (#3): %d/%d\n", p.photoIndex,
-                 int(maxc), int(minSuccess));
+        debugLog("#%d: Error! No matches are good enough (#3): %d/%d\n", p.photoIndex, int(maxc),
+                 int(minSuccess));
         return false;
     }
     alignTransform_t mean;
     for (double &v : mean.a)
         v = 0;
     int used = 0;
-    for (const slot_t &s : resultSlots)
+    for (const consensusSlot_t &s : all)
         if (double(s.score) >= 0.95 * double(maxc)) {
             for (int i = 0; i < 8; ++i)
                 mean.a[i] += s.t.a[i];
@@ -637,7 +731,19 @@ bool findTransformThread(const _findTransform_threadParams_t &p)
     for (double &v : mean.a)
         v /= used;
     *p.transform = mean;
+    if (bestPart)
+        for (int i = 0; i < 4; ++i) {
+            p.basePins[i] = bestPart->basePins[i];
+            p.photoPins[i] = bestPart->photoPins[i];
+        }
     return true;
+}
+
+bool findTransformThread(const _findTransform_threadParams_t &p)
+{
+    consensusPart_t part;
+    consensusPassesThread(p, part);
+    return finishTransform(p, &part, 1);
 }
 
 namespace {
@@ -733,7 +839,8 @@ bool autoAlignPhotos(const autoAlignSource_t &src, int baseIndex, int toAlign,
         result.error = QStringLiteral("the base photo cannot be read");
         return false;
     }
-    matchLevels(work, W, H, true, maxGap, state, basePyr, nullptr, nullptr, baseIndex);
+    matchLevels(work, W, H, true, maxGap, state, basePyr, nullptr, nullptr, baseIndex,
+                src.threadCount);
     if (hdrBreakFlag)
         return true;
     const std::vector<corner> corners = findCornersInChunks(basePyr, sz.cornerLevel);
@@ -766,9 +873,10 @@ bool autoAlignPhotos(const autoAlignSource_t &src, int baseIndex, int toAlign,
         const bool matched = src.histogramMatch &&
                              src.histogramMatch(k, baseIndex, photoTable.data(), baseTable.data());
         matchLevels(work, W, H, false, maxGap, state, photoPyr,
-                    matched ? photoTable.data() : nullptr, matched ? baseTable.data() : nullptr, k);
+                    matched ? photoTable.data() : nullptr, matched ? baseTable.data() : nullptr, k,
+                    src.threadCount);
         int ox = 0, oy = 0;
-        coarseOffset(photoPyr, basePyr, sz.depth, ox, oy);
+        coarseOffset(photoPyr, basePyr, sz.depth, ox, oy, src.threadCount);
         debugLog("%d: ox=%d, oy=%d\n", k, ox, oy);
         if (!trackCorners(src, sz, photoPyr, basePyr, corners, ox, oy, matches[size_t(k)])) {
             debugLog("%s: memory alloc failed\n", "alignmentWorker::autoAlignEx");
@@ -786,8 +894,13 @@ bool autoAlignPhotos(const autoAlignSource_t &src, int baseIndex, int toAlign,
         return true;
 
     debugLog("- auto align: step 4...\n");
+    // Every photo's 200 passes are shared by a few tasks, so that the search
+    // keeps all cores busy even with two or three photos.
     const int shortSide = std::min(W, H);
-    std::vector<QFuture<bool>> tasks;
+    const int photos = int(selected.size());
+    const int partsPerPhoto =
+        photos > 0 ? std::max(1, std::min(8, std::max(1, src.threadCount) / photos)) : 1;
+    std::vector<_findTransform_threadParams_t> records;
     for (int k : selected) {
         _findTransform_threadParams_t p;
         p.shortSide = shortSide;
@@ -798,14 +911,29 @@ bool autoAlignPhotos(const autoAlignSource_t &src, int baseIndex, int toAlign,
         p.basePins = result.basePins[size_t(k)].data();
         p.photoPins = result.photoPins[size_t(k)].data();
         p.transform = &result.transforms[size_t(k)];
-        p.seed = src.seed ? src.seed + uint32_t(k) : 0;
-        tasks.push_back(QtConcurrent::run(findTransformThread, p));
+        for (const range_t &r : splitRanges(CONSENSUS_PASSES, partsPerPhoto)) {
+            p.part = int(records.size());
+            p.passes = int(r.end - r.first);
+            p.failedDrawLimit = std::max(1, MAX_FAILED_DRAWS / partsPerPhoto);
+            p.seed = src.seed ? src.seed + uint32_t(k) * 101u + uint32_t(p.part) : 0;
+            records.push_back(p);
+        }
     }
-    for (size_t i = 0; i < tasks.size(); ++i) {
-        const bool ok = tasks[i].result();
-        if (!ok) {
-            result.transforms[size_t(selected[i])].setIdentity();
-            result.aligned[size_t(selected[i])] = false;
+    std::vector<consensusPart_t> parts(records.size());
+    {
+        std::vector<QFuture<void>> running;
+        for (size_t i = 0; i < records.size(); ++i)
+            running.push_back(QtConcurrent::run(
+                [&records, &parts, i]() { consensusPassesThread(records[i], parts[i]); }));
+        for (QFuture<void> &f : running)
+            f.waitForFinished();
+    }
+    for (size_t i = 0; i < records.size(); i += size_t(partsPerPhoto)) {
+        const int k = records[i].photoIndex;
+        const int n = std::min(partsPerPhoto, int(records.size() - i));
+        if (!finishTransform(records[i], &parts[i], n)) {
+            result.transforms[size_t(k)].setIdentity();
+            result.aligned[size_t(k)] = false;
         }
     }
     for (int k = 0; k < count; ++k)

@@ -28,7 +28,7 @@ struct corner {
     int32_t weight;
 };
 
-// Tile sample strides of levels 0, 1, 2 (column-major, (column + r) * stride + row + r).
+// Tile sample strides of levels 0, 1, 2 (row-major: (row + r) * stride + column + r).
 constexpr int ALIGN_TILE_STRIDE0 = 97;
 constexpr int ALIGN_TILE_STRIDE1 = 49;
 constexpr int ALIGN_TILE_STRIDE2 = 25;
@@ -61,15 +61,15 @@ alignSizes_t alignmentSizes(int width, int height);
 
 // Grey conversion and brightness normalisation of one photo into level 0 of
 // an 8-bit pyramid, lower levels rebuilt, zeros raised to 1. The 16-bit RGB
-// image is overwritten by its grey values. For the base photo (isBase) the
+// image is only read. For the base photo (isBase) the
 // median and the scale are computed and returned; a photo uses them.
 struct matchLevelsState_t {
     double baseMedian = 1.0 / 65536;
     double baseScale = 1.0;
 };
-void matchLevels(uint16_t *rgb, int width, int height, bool isBase, double maxEvGap,
+void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double maxEvGap,
                  matchLevelsState_t &state, pyramid &target, const double *photoGreyTable,
-                 const double *baseGreyTable, int photoIndex);
+                 const double *baseGreyTable, int photoIndex, int threadCount = 1);
 
 // Corners of one chunk with a falling threshold (135, 130, ... 60, 58, ... 20,
 // 19, ... 15) until more than 20 survive suppression; returns them in chunk
@@ -82,7 +82,8 @@ std::vector<corner> findCornersInChunks(const pyramid &p, int level);
 
 // Global shift between the photo pyramid P and the base pyramid Q from level
 // depth - 1 down to 1; a photo point (x - ox, y - oy) shows base point (x, y).
-void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox, int &oy);
+void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox, int &oy,
+                  int threadCount = 1);
 
 struct _extractTile_threadParams_t {
     int firstCorner;
@@ -112,8 +113,12 @@ struct _matchTile_threadParams_t {
 };
 void matchTileThread(const _matchTile_threadParams_t &p);
 
-// Consensus search for one photo; false when no good enough transform was
-// found (the transform is then identity).
+// Consensus search for one photo: 200 passes of 400 jittered four-pin fits,
+// each scored by the weight of the corners it agrees with.
+constexpr int CONSENSUS_PASSES = 200;
+constexpr int MAX_FAILED_DRAWS = 10000;
+constexpr int CONSENSUS_SLOTS = 10;
+
 struct _findTransform_threadParams_t {
     int shortSide;
     int photoIndex;
@@ -123,8 +128,33 @@ struct _findTransform_threadParams_t {
     alignPin_t *basePins;  // 4
     alignPin_t *photoPins; // 4
     alignTransform_t *transform;
-    uint32_t seed;
+    uint32_t seed = 0;     // 0: from the time
+    int part = 0;          // which share of the photo's passes
+    int passes = CONSENSUS_PASSES;
+    int failedDrawLimit = MAX_FAILED_DRAWS;
 };
+
+// Outcome of one share of the passes.
+enum { CONSENSUS_RAN = 0, CONSENSUS_NO_SPREAD = 1, CONSENSUS_DRAWS_EXHAUSTED = 2 };
+
+struct consensusPart_t {
+    int status = CONSENSUS_RAN;
+    bool fitted = false;
+    int64_t bestScore = -1;
+    alignPin_t basePins[4] = {};
+    alignPin_t photoPins[4] = {};
+    struct slot_t {
+        int64_t score = 0;
+        double error = 0;
+        alignTransform_t t;
+    } results[CONSENSUS_SLOTS];
+};
+void consensusPassesThread(const _findTransform_threadParams_t &p, consensusPart_t &out);
+// Merges the shares of one photo into its transform and pins; false (and
+// identity) when no good enough transform was found.
+bool finishTransform(const _findTransform_threadParams_t &p, const consensusPart_t *parts,
+                     int partCount);
+// All passes in one task.
 bool findTransformThread(const _findTransform_threadParams_t &p);
 
 // Four spread corners for a fit; false after 15,000 attempts.

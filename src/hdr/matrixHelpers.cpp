@@ -44,7 +44,11 @@ bool matrixInverse(const matrix_t &in, matrix_t &out)
     if (n < 1 || in.columns != n || out.rows != n || out.columns != n || !in.data || !out.data)
         return false;
     const int w = 2 * n;
-    double *work = static_cast<double *>(calloc(static_cast<size_t>(n) * w, sizeof(double)));
+    // The perspective fit inverts 8 x 8 matrices tens of thousands of times:
+    // those work on the stack.
+    double stackWork[8 * 16] = {0};
+    double *work = n <= 8 ? stackWork
+                          : static_cast<double *>(calloc(static_cast<size_t>(n) * w, sizeof(double)));
     if (!work)
         return false;
     auto at = [&](int r, int c) -> double & { return work[r * w + c]; };
@@ -57,9 +61,11 @@ bool matrixInverse(const matrix_t &in, matrix_t &out)
     // Subtracts row i times M[r][i] / M[i][i] from row r, last column first
     // so that M[r][i] itself changes last.
     auto eliminate = [&](int i, int r) {
-        const double d = guardedPivot(at(i, i));
+        const double f = at(r, i) / guardedPivot(at(i, i));
+        if (f == 0.0)
+            return;
         for (int c = w - 1; c >= i; --c)
-            at(r, c) -= at(i, c) * at(r, i) / d;
+            at(r, c) -= at(i, c) * f;
     };
     for (int i = 0; i < n - 1; ++i)
         for (int r = i + 1; r < n; ++r)
@@ -68,14 +74,15 @@ bool matrixInverse(const matrix_t &in, matrix_t &out)
         for (int r = i - 1; r >= 0; --r)
             eliminate(i, r);
     for (int r = 0; r < n; ++r) {
-        const double d = guardedPivot(at(r, r));
+        const double f = 1.0 / guardedPivot(at(r, r));
         for (int c = w - 1; c >= 0; --c)
-            at(r, c) /= d;
+            at(r, c) *= f;
     }
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c)
             matrixAt(out, r, c) = at(r, n + c);
-    free(work);
+    if (work != stackWork)
+        free(work);
     return true;
 }
 

@@ -71,15 +71,9 @@ void fitPerspective(const alignPin_t *P, const alignPin_t *B, alignTransform_t &
     if (same)
         return;
 
-    matrix_t m, inv, rhs, sol;
-    if (!matrixAlloc(m, 8, 8) || !matrixAlloc(inv, 8, 8) || !matrixAlloc(rhs, 8, 1) ||
-        !matrixAlloc(sol, 8, 1)) {
-        matrixFree(m);
-        matrixFree(inv);
-        matrixFree(rhs);
-        matrixFree(sol);
-        return;
-    }
+    // Stack storage: the automatic search fits tens of thousands of these.
+    double mData[64] = {0}, invData[64] = {0}, rhsData[8] = {0}, solData[8] = {0};
+    matrix_t m{8, 8, mData}, inv{8, 8, invData}, rhs{1, 8, rhsData}, sol{1, 8, solData};
     for (int i = 0; i < 4; ++i) {
         const double u = B[i].x, q = B[i].y, x = P[i].x, y = P[i].y;
         double *r1 = &matrixAt(m, i, 0);
@@ -100,10 +94,6 @@ void fitPerspective(const alignPin_t *P, const alignPin_t *B, alignTransform_t &
         for (int i = 0; i < 8; ++i)
             out.a[i] = matrixAt(sol, i, 0);
     }
-    matrixFree(m);
-    matrixFree(inv);
-    matrixFree(rhs);
-    matrixFree(sol);
 }
 
 } // namespace
