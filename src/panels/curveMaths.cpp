@@ -49,7 +49,7 @@ bool curveToTable(double *table, int n, const QList<QPointF> &points, int mode)
         return true; // the table is left exactly as it was
 
     // Fixed working storage: no allocation on the editors' mouse-move path.
-    double x[CURVE_MAX_POINTS], y[CURVE_MAX_POINTS];
+    double x[CURVE_MAX_POINTS] = {}, y[CURVE_MAX_POINTS] = {};
     for (int k = 0; k < count; ++k) {
         x[k] = clampCoordinate(points[k].x(), 0.0, 1.0);
         y[k] = clampCoordinate(points[k].y(), 0.0, 1.0);
@@ -64,7 +64,7 @@ bool curveToTable(double *table, int n, const QList<QPointF> &points, int mode)
         return true;
     }
 
-    double h[CURVE_MAX_POINTS], hg[CURVE_MAX_POINTS];
+    double h[CURVE_MAX_POINTS] = {}, hg[CURVE_MAX_POINTS] = {};
     for (int k = 0; k < count - 1; ++k) {
         h[k] = x[k + 1] - x[k];
         hg[k] = guarded(h[k]);
@@ -72,9 +72,9 @@ bool curveToTable(double *table, int n, const QList<QPointF> &points, int mode)
 
     // Natural cubic spline: one tridiagonal row per interior point in the
     // unknowns m_j (a sixth of the second derivative), m_0 = m_{n-1} = 0.
-    double mu[CURVE_MAX_POINTS], lambda[CURVE_MAX_POINTS], r[CURVE_MAX_POINTS];
-    double e[CURVE_MAX_POINTS], g[CURVE_MAX_POINTS], m[CURVE_MAX_POINTS];
-    double b[CURVE_MAX_POINTS], c[CURVE_MAX_POINTS], d[CURVE_MAX_POINTS];
+    double mu[CURVE_MAX_POINTS] = {}, lambda[CURVE_MAX_POINTS] = {}, r[CURVE_MAX_POINTS] = {};
+    double e[CURVE_MAX_POINTS] = {}, g[CURVE_MAX_POINTS] = {}, m[CURVE_MAX_POINTS] = {};
+    double b[CURVE_MAX_POINTS] = {}, c[CURVE_MAX_POINTS] = {}, d[CURVE_MAX_POINTS] = {};
     std::fill(m, m + count, 0.0);
     if (mode == CURVE_SPLINE && count > 2) {
         for (int j = 1; j <= count - 2; ++j) {

@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
+#include "project/filterKernels.h"
 #include "project/parallelRanges.h"
 
 #include <algorithm>
@@ -70,6 +71,7 @@ void writeBlock(const _localContrast_threadParams_t &p, const passGeometry_t &g,
                 qint64 samples, Query query)
 {
     const int x1 = std::min(X * g.s + g.s, g.W), y1 = std::min(Y * g.s + g.s, g.H);
+    const double scale = 65535.0 / double(samples);
     for (int y = Y * g.s; y < y1; ++y) {
         for (int x = X * g.s; x < x1; ++x) {
             const qint64 i = qint64(y) * g.W + x;
@@ -77,7 +79,7 @@ void writeBlock(const _localContrast_threadParams_t &p, const passGeometry_t &g,
             const int w = p.valueWindow[v];
             const int lo = std::max(v - w, 0);
             const int hi = std::min(v + w / 2, LC_LEVELS - 1);
-            double value = query(lo, hi) / double(samples) * 65535.0;
+            double value = query(lo, hi) * scale;
             if (!(value > 0.0))
                 value = 0.0;
             p.output[i] = quint16(std::min(value, 65535.0));
@@ -206,6 +208,10 @@ void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out
     }
 }
 
+// The hot loop of the pass: built for the widest vector unit the processor has.
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
 void addDelta(windowHist_t &w, const columnDelta_t &d)
 {
     for (int q = 0; q < LC_LEVELS; ++q)
@@ -505,6 +511,55 @@ bool computeLocalContrastMaps(const float *hdr, int width, int height, double lc
             done[size_t(&rec - first)] = localContrastThread(rec);
         });
         if (std::find(done.begin(), done.end(), 0) != done.end() || stopRequested())
+            return false;
+    }
+    return true;
+}
+
+bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
+                          quint16 *maskMap, int threads)
+{
+    if (!hdr || !scratch || !maskMap || width <= 0 || height <= 0)
+        return false;
+    debugLog("Mask...\n");
+    parallelRanges(qint64(width) * height, threads,
+                   [&](range_t r) {
+                       _powHdrLum_threadParams_t p;
+                       p.start = r.first;
+                       p.end = r.end;
+                       p.input = hdr;
+                       p.output = maskMap;
+                       p.exponent = 2.0 / 3.0;
+                       return p;
+                   },
+                   powHdrLumThread);
+
+    // Range weights exp(-i / 65535 / (2 x 0.2^2)), spatial sigma 10 (2 sigma^2 = 200).
+    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    buildRangeWeights(0.2, range.data());
+    double spatial[FILTER_WEIGHT_TAPS];
+    const int radius = buildSpatialWeights(10.0, MASK_LUMINANCE_WEIGHT_CUTOFF, spatial);
+    _bilateral_threadParams_t common{};
+    common.width = width;
+    common.height = height;
+    common.opacity = 1.0;
+    common.spatialWeights = spatial;
+    common.radius = radius;
+    common.rangeWeights = range.data();
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool vertical = pass == 1;
+        parallelRanges(vertical ? width : height, threads,
+                       [&](range_t r) {
+                           _bilateral_threadParams_t p = common;
+                           p.vertical = vertical;
+                           p.input = vertical ? scratch : maskMap;
+                           p.output = vertical ? maskMap : scratch;
+                           p.first = int(r.first);
+                           p.end = int(r.end);
+                           return p;
+                       },
+                       bilateralGrayThread);
+        if (stopRequested())
             return false;
     }
     return true;

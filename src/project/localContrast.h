@@ -80,4 +80,10 @@ bool computeLocalContrastMaps(const float *hdr, int width, int height, double lc
                               bool panorama, quint16 *scratch, quint16 *fineMap,
                               quint16 *mediumMap, quint16 *coarseMap, int threads);
 
+// Builds the mask luminance: min(1, luminance^(2/3)) as 16 bits, smoothed by
+// a bilateral filter (sigma 10, range 0.2) along rows into scratch and along
+// columns back into maskMap. True only when both passes finished.
+bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
+                          quint16 *maskMap, int threads);
+
 #endif // LOCALCONTRAST_H

@@ -121,7 +121,7 @@ inline double localContrast(double Y, qint64 i, const toneMapping_threadParams_t
     }
     if (Y > 0.75)
         M = std::min(1.0, M * (pow40(Y) + 1.0));
-    const double N = std::pow(Y, d.shadowExp);
+    const double N = d.shadowExp == 1.0 ? Y : std::pow(Y, d.shadowExp);
     const double Q = ((1.0 - N) * M + N) * (1.0 - s.lcHighlights) + M * s.lcHighlights;
     const double O = std::min(1.0, (N * Q * s.lcShadows + (1.0 - s.lcShadows) * Q) * s.lcStrength
                                        + (1.0 - s.lcStrength) * Y);
@@ -164,9 +164,14 @@ bool toneMappingThread(const toneMapping_threadParams_t &p)
     const bool mask = s.maskEnabled && p.maskLuminance && s.maskToneTable && s.maskWeightTable;
     const float(*m)[4] = s.colorMatrix;
 
-    for (qint64 i = p.start; i < p.end; ++i) {
-        const int x = int(i % p.width);
-        const int y = int(i / p.width);
+    // Column and row of the first pixel; advanced without a division per pixel.
+    int x = int(p.start % p.width);
+    int y = int(p.start / p.width);
+    for (qint64 i = p.start; i < p.end; ++i, ++x) {
+        if (x == p.width) {
+            x = 0;
+            ++y;
+        }
         if (step > 1 && (x % step || y % step)) {
             const qint64 from = qint64(y - y % step) * p.width + (x - x % step);
             if (p.output8) {
@@ -221,7 +226,7 @@ bool toneMappingThread(const toneMapping_threadParams_t &p)
             if (lc)
                 Y = localContrast(Y, i, p, s, d);
 
-            const double L = std::pow(Y, d.compressionExp);
+            const double L = d.compressionExp == 1.0 ? Y : std::pow(Y, d.compressionExp);
             if (cy < BLACK_LIMIT) {
                 R = G = B = 0.0;
             } else {

@@ -161,3 +161,26 @@ TEST(localContrast, breakStopsThePassAndReportsIt)
     EXPECT_TRUE(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(),
                                          c.data(), d.data(), 2));
 }
+
+TEST(localContrast, maskLuminance)
+{
+    // A flat image stays flat through the bilateral smoothing: every value is
+    // min(1, luminance^(2/3)) as 16 bits; an edge stays an edge.
+    const int w = 120, h = 30;
+    std::vector<float> hdr(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                hdr[(size_t(y) * w + x) * 3 + c] = x < w / 2 ? 0.125f : 0.9f;
+    std::vector<quint16> scratch(size_t(w) * h), mask(scratch.size());
+    ASSERT_TRUE(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3));
+    const double lum = 0.125f * (0.3086 + 0.6094 + 0.082);
+    const int dark = int(std::pow(lum, 2.0 / 3.0) * 65535.0);
+    EXPECT_NEAR(mask[size_t(5) * w + 2], dark, 2);
+    EXPECT_NEAR(mask[size_t(5) * w + w / 2 - 1], dark, 400);
+    EXPECT_GT(mask[size_t(5) * w + w / 2], 55000);
+
+    abortBackgroundFlag = true;
+    EXPECT_FALSE(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3));
+    abortBackgroundFlag = false;
+}
