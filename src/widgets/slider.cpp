@@ -338,6 +338,10 @@ void slider::updateSliderPosition(double d)
 
 void slider::setValue(double d)
 {
+    // A damaged settings file may hold anything; a value that is no number
+    // shows the default instead.
+    if (!std::isfinite(d))
+        d = defValue;
     {
         const QSignalBlocker blockSlider(qslider);
         const QSignalBlocker blockSpin(spin);

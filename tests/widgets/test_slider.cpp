@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
+#include <cmath>
 
 namespace {
 
@@ -100,6 +101,9 @@ TEST(slider, programmaticSetValueEmitsSettledButNotLive)
         if (l->text() == s.valueText(0.29))
             label = l;
     EXPECT_NE(label, nullptr);
+    s.setValue(std::nan(""));
+    EXPECT_DOUBLE_EQ(s.value(), 1.0);
+    EXPECT_EQ(s.sliderWidget()->value(), 100);
 }
 
 TEST(slider, rightClickOnHandleRestoresTheDefault)

@@ -1,3 +1,4 @@
+#include "app/programOptionsSettings.h"
 #include "testSupport.h"
 #include "widgets/splash.h"
 
@@ -43,4 +44,15 @@ TEST(splash, sizeFollowsThePicture)
     s.start();
     EXPECT_TRUE(s.isVisible());
     s.hide();
+}
+
+TEST(splash, highResolutionPictureKeepsTheLogicalSize)
+{
+    programOptionsSettings options;
+    options.devicePixelRatio = 2.0;
+    optionsInstance = &options;
+    splash s(-1, true);
+    optionsInstance = nullptr;
+    EXPECT_EQ(s.size(), QSize(500, 300));
+    EXPECT_EQ(s.pixmap(Qt::ReturnByValue).width(), 1000);
 }

@@ -90,6 +90,14 @@ TEST(styleSheet, followsSettingsRecord)
     optionsInstance = nullptr;
     EXPECT_EQ(bright, QString("QLabel { color: #080808; }"));
     EXPECT_NE(defaultLabel, QColor(64, 64, 64));
+
+    programOptionsSettings scaled;
+    scaled.activeScale = 0;  // logical DPI / 96
+    scaled.logicalDpiX = 120;
+    optionsInstance = &scaled;
+    const QString big = buildStyleSheet("font: 11px \"Segoe UI\"; width: TOOLBUTTON_SIZEpx;");
+    optionsInstance = nullptr;
+    EXPECT_EQ(big, QString("font: 14px \"Segoe UI\"; width: 30px;"));
 }
 
 namespace {

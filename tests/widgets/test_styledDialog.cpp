@@ -1,3 +1,4 @@
+#include "app/programOptionsSettings.h"
 #include "testSupport.h"
 #include "widgets/styledDialog.h"
 #include "platform/platformSettings.h"
@@ -215,5 +216,24 @@ TEST(styledDialog, dragOnTitleBarMovesTheDialog)
     QApplication::sendEvent(&d, &move2);
     QTest::mouseRelease(&d, Qt::LeftButton, Qt::NoModifier, QPoint(90, 60));
     EXPECT_EQ(d.pos(), before);
+    d.hide();
+}
+
+TEST(styledDialog, scaledTitleBarButOnlyTheTopTwentyTwoPixelsDrag)
+{
+    programOptionsSettings options;
+    options.activeScale = 4;  // s = 1.2: a 26-pixel title bar
+    optionsInstance = &options;
+    sampleDialog d;
+    optionsInstance = nullptr;
+    EXPECT_EQ(d.contentsMargins().top(), 26);
+    d.show();
+    const QPoint start = d.pos();
+    QTest::mousePress(&d, Qt::LeftButton, Qt::NoModifier, QPoint(60, 24));
+    QMouseEvent move(QEvent::MouseMove, QPoint(90, 44), d.mapToGlobal(QPoint(90, 44)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&d, &move);
+    QTest::mouseRelease(&d, Qt::LeftButton, Qt::NoModifier, QPoint(90, 44));
+    EXPECT_EQ(d.pos(), start);
     d.hide();
 }
