@@ -2,6 +2,7 @@
 #include "testSupport.h"
 #include "widgets/splash.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -55,4 +56,19 @@ TEST(splash, highResolutionPictureKeepsTheLogicalSize)
     optionsInstance = nullptr;
     EXPECT_EQ(s.size(), QSize(500, 300));
     EXPECT_EQ(s.pixmap(Qt::ReturnByValue).width(), 1000);
+}
+
+TEST(splash, receiverMayDeleteItOnFinished)
+{
+    QPointer<splash> s = new splash(-1, true);
+    bool reported = false;
+    QObject::connect(s.data(), &splash::finished, [&](QWidget *w) {
+        reported = true;
+        delete w;  // what the main window does
+    });
+    s->start();
+    s->startHiding();
+    EXPECT_TRUE(QTest::qWaitFor([&]() { return reported; }, 3000));
+    QTest::qWait(30);
+    EXPECT_TRUE(s.isNull());
 }
