@@ -2,7 +2,6 @@
 
 #include "app/programOptionsSettings.h"
 
-#include <QFile>
 #include <QStyle>
 #include <QWidget>
 
@@ -54,13 +53,6 @@ double devicePixelRatio()
 bool useHighResolutionImages()
 {
     return devicePixelRatio() != 1.0;
-}
-
-QString imagePath(const QString &normal, const QString &highResolution)
-{
-    if (useHighResolutionImages() && QFile::exists(highResolution))
-        return highResolution;
-    return normal;
 }
 
 void repolish(QWidget *widget)

@@ -26,10 +26,6 @@ int activeSkin();
 double devicePixelRatio();
 // Whether the "@2x" image variants are to be used.
 bool useHighResolutionImages();
-// The resource path of an image, switched to its "@2x" variant when
-// high-resolution images are in use and that variant exists.
-QString imagePath(const QString &normal, const QString &highResolution);
-
 // Re-applies the style sheet to a widget after one of the dynamic properties
 // it selects on has changed.
 void repolish(QWidget *widget);
