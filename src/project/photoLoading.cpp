@@ -1,0 +1,269 @@
+#include "project/photoLoading.h"
+
+#include "app/debugLog.h"
+#include "app/rawFileIO.h"
+
+#include <QImage>
+#include <QImageReader>
+#include <QSaveFile>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+namespace {
+
+struct fileCloser {
+    void operator()(FILE *f) const
+    {
+        if (f)
+            fclose(f);
+    }
+};
+using filePtr = std::unique_ptr<FILE, fileCloser>;
+
+int64_t fileSizeOf(FILE *f)
+{
+    if (fseeko(f, 0, SEEK_END) != 0)
+        return -1;
+    const off_t end = ftello(f);
+    return end < 0 ? -1 : int64_t(end);
+}
+
+bool entryInRange(int entry)
+{
+    return entry >= 0 && entry < PROJECT_MAX_PHOTO_ENTRIES;
+}
+
+// Copies rows [y0, y1) of img (its own row 0 = output row y0 - firstRow)
+// into rgb16.
+bool convertRows(const QImage &img, int firstRow, int y0, int y1, int width, uint16_t *rgb16)
+{
+    for (int y = y0; y < y1; ++y) {
+        const uchar *line = img.constScanLine(y - firstRow);
+        uint16_t *out = rgb16 + size_t(y) * width * 3;
+        switch (img.format()) {
+        case QImage::Format_RGB32:
+        case QImage::Format_ARGB32:
+        case QImage::Format_ARGB32_Premultiplied:
+            for (int x = 0; x < width; ++x) {
+                const QRgb p = reinterpret_cast<const QRgb *>(line)[x];
+                out[x * 3 + 0] = uint16_t(qRed(p) * 257);
+                out[x * 3 + 1] = uint16_t(qGreen(p) * 257);
+                out[x * 3 + 2] = uint16_t(qBlue(p) * 257);
+            }
+            break;
+        case QImage::Format_RGB888:
+            for (int x = 0; x < width * 3; ++x)
+                out[x] = uint16_t(line[x] * 257);
+            break;
+        case QImage::Format_Grayscale8:
+            for (int x = 0; x < width; ++x)
+                out[x * 3] = out[x * 3 + 1] = out[x * 3 + 2] = uint16_t(line[x] * 257);
+            break;
+        case QImage::Format_RGBX64:
+            for (int x = 0; x < width; ++x) {
+                const QRgba64 p = reinterpret_cast<const QRgba64 *>(line)[x];
+                out[x * 3 + 0] = p.red();
+                out[x * 3 + 1] = p.green();
+                out[x * 3 + 2] = p.blue();
+            }
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Brings other pixel formats (palette, 16-bit, mono, ...) to one of the four
+// read directly: 16-bit sources keep their 16 bits.
+QImage normalised(const QImage &img)
+{
+    switch (img.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB888:
+    case QImage::Format_Grayscale8:
+        return img;
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+        return img.convertToFormat(QImage::Format_RGBX64);
+    default:
+        return img.convertToFormat(QImage::Format_RGB32);
+    }
+}
+
+} // namespace
+
+namespace photoLoading {
+
+int stripeCount(int64_t width, int64_t height)
+{
+    return int(width * height / 20000000) + 1;
+}
+
+bool loadStandardImage(const QString &path, int width, int height, int divisor, uint16_t *rgb16, int *stripes,
+                       QString *error)
+{
+    const int n = stripeCount(width, height);
+    if (stripes)
+        *stripes = n;
+    if (width <= 0 || height <= 0 || !rgb16)
+        return false;
+    QImage scaled;
+    if (divisor != 1) {
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        reader.setScaledSize(QSize(width, height));
+        if (!reader.read(&scaled) || scaled.width() != width || scaled.height() != height)
+            return false;
+        scaled = normalised(scaled);
+        if (scaled.isNull()) {
+            if (error)
+                *error = "UNSUPPORTED IMAGE FORMAT";
+            return false;
+        }
+    }
+    for (int k = 0; k < n; ++k) {
+        const int y0 = height / n * k;
+        const int y1 = k == n - 1 ? height : height / n * (k + 1);
+        if (y1 <= y0)
+            continue;
+        if (divisor != 1) {
+            if (!convertRows(scaled, 0, y0, y1, width, rgb16))
+                return false;
+            continue;
+        }
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        if (reader.size() != QSize(width, height))
+            return false;
+        reader.setClipRect(QRect(0, y0, width, y1 - y0));
+        QImage stripe;
+        if (!reader.read(&stripe) || stripe.width() != width || stripe.height() != y1 - y0)
+            return false;
+        stripe = normalised(stripe);
+        if (stripe.isNull() || !convertRows(stripe, y0, y0, y1, width, rgb16)) {
+            if (error)
+                *error = "UNSUPPORTED IMAGE FORMAT";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool extractExifCarrier(const QString &projectPath, const projectHeader_t &header, int entry, const QString &target,
+                        bool *written)
+{
+    if (written)
+        *written = false;
+    if (!entryInRange(entry))
+        return false;
+    const int64_t offset = header.exifCarrierOffset(entry);
+    if (offset == 0)
+        return true;
+    filePtr f(openFileWide(projectPath, "rb"));
+    if (!f)
+        return false;
+    const int64_t size = fileSizeOf(f.get());
+    uint8_t lengthBytes[8];
+    if (offset < 0 || size < 0 || offset > size - 8 || fseeko(f.get(), off_t(offset), SEEK_SET) != 0 ||
+        fread(lengthBytes, 1, 8, f.get()) != 8)
+        return false;
+    uint64_t length = 0;
+    for (int i = 7; i >= 0; --i)
+        length = length << 8 | lengthBytes[i];
+    // The carrier must lie inside the file and be of a sensible size.
+    if (length == 0 || length > uint64_t(MAX_EXIF_CARRIER_BYTES) || length > uint64_t(size - offset - 8)) {
+        debugLog("%s: EXIF carrier of entry %d has a bad length (%llu)\n", "photoLoading::extractExifCarrier", entry,
+                 (unsigned long long)length);
+        return false;
+    }
+    QByteArray bytes;
+    bytes.resize(int(length));
+    if (fread(bytes.data(), 1, size_t(length), f.get()) != size_t(length))
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return false;
+    if (written)
+        *written = true;
+    return true;
+}
+
+bool readProjectPhoto(const QString &projectPath, const projectHeader_t &header, int entry, int width, int height,
+                      uint16_t *rgb16, bool *decoded)
+{
+    if (decoded)
+        *decoded = false;
+    if (!entryInRange(entry) || width <= 0 || height <= 0)
+        return false;
+    const int64_t offset = header.pixelDataOffset(entry);
+    if (offset == 0)
+        return true;
+    filePtr f(openFileWide(projectPath, "rb"));
+    if (!f)
+        return false;
+    const int64_t size = fileSizeOf(f.get());
+    if (offset < 0 || size < 0 || offset >= size || fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
+        return false;
+    const int32_t blockSize = header.blockSize();
+    if (blockSize <= 0)
+        return false;
+    // readRawFile checks every block against the block size and never writes
+    // past the expected bytes; its work buffer is sized for the largest block
+    // a block of that size can be stored as.
+    if (!readRawFile(f.get(), rgb16, uint64_t(width) * uint64_t(height) * 6, uint32_t(blockSize)))
+        return false;
+    if (decoded)
+        *decoded = true;
+    return true;
+}
+
+int orientationMode(int exifOrientation)
+{
+    switch (exifOrientation) {
+    case 3:
+        return 1;
+    case 6:
+        return 2;
+    case 8:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+void rotateImage16(const uint16_t *src, int width, int height, int mode, uint16_t *dst)
+{
+    const size_t w = size_t(width), h = size_t(height);
+    for (size_t y = 0; y < h; ++y) {
+        for (size_t x = 0; x < w; ++x) {
+            size_t to;
+            switch (mode) {
+            case 1: // half turn
+                to = (h - 1 - y) * w + (w - 1 - x);
+                break;
+            case 2: // quarter turn clockwise: new size h x w
+                to = x * h + (h - 1 - y);
+                break;
+            case 0: // quarter turn counter-clockwise
+                to = (w - 1 - x) * h + y;
+                break;
+            default:
+                to = y * w + x;
+                break;
+            }
+            const uint16_t *s = src + (y * w + x) * 3;
+            uint16_t *d = dst + to * 3;
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+        }
+    }
+}
+
+} // namespace photoLoading
