@@ -29,7 +29,8 @@ struct exifInfo_t {
     int32_t predictor;           // 013D
     int32_t stripCount;          // number of components of 0111
     uint32_t *stripOffsets;      // 0111 StripOffsets (heap, stripCount entries)
-    uint32_t *stripByteCounts;   // 0117 StripByteCounts (heap, stripCount entries)
+    uint32_t *stripByteCounts;   // 0117 StripByteCounts (heap, stripByteCountCount entries)
+    int32_t stripByteCountCount; // number of components of 0117 (the reader requires stripCount)
     uint8_t motorola;            // 1 = big-endian ("MM"), 0 = little-endian ("II")
     uint64_t largestOffset;      // largest value offset met in the walk
     char make[32];               // 010F Make (at most 31 characters)
@@ -89,6 +90,9 @@ int exifGet32(const exifInfo_t *info, const uint8_t *p);
 
 // Text for an EXIF LightSource code.
 const char *exifLightSourceName(int code);
+
+// Diagnostics go to standard output; quiet mode (fuzzing, tests) drops them.
+void exifSetQuiet(bool quiet);
 
 // Frees the two strip tables and nulls them (stripCount becomes 0).
 void exifFreeStripTables(exifInfo_t *info);
