@@ -5,6 +5,7 @@
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
+#include "imageio/exifReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -39,6 +40,43 @@ QString valueOf(const QString &line)
 }
 
 } // namespace
+
+QStringList exiftoolDaemon::writeTagsArgs(const QString &fileName, const exifInfo_t *exif,
+                                          bool aligned)
+{
+    const QString sw = softwareText();
+    auto number = [](float v) { return QString::number(double(v), 'g', 6); };
+    // The EXIF texts are zero-terminated within their fields (cut to size
+    // should a record lack the terminator).
+    auto text = [](const char *field, size_t size) {
+        return QString::fromUtf8(field, int(qstrnlen(field, uint(size))));
+    };
+    return QStringList{QStringLiteral("-v0"),
+                       QStringLiteral("-ver"),
+                       QStringLiteral("-overwrite_original"),
+                       QStringLiteral("-Software=") + sw,
+                       QStringLiteral("-CreatorTool=") + sw,
+                       QStringLiteral("-HistorySoftwareAgent=") + sw,
+                       QStringLiteral("-Orientation=Horizontal (normal)"),
+                       QStringLiteral("-comment=") + (aligned ? alignedComment() : QString()),
+                       QStringLiteral("-ExposureTime=") + number(exif->exposureTime),
+                       QStringLiteral("-Fnumber=") + number(exif->fNumber),
+                       QStringLiteral("-ISO=") + QString::number(exif->iso),
+                       QStringLiteral("-FocalLength=") + number(exif->focalLength),
+                       QStringLiteral("-DateTimeOriginal=") + text(exif->dateTime, sizeof(exif->dateTime)),
+                       QStringLiteral("-Make=") + text(exif->make, sizeof(exif->make)),
+                       // exiftool knows the model as "Model" ("Camera Model Name" is
+                       // only its printed label): "-CameraModelName=" is refused.
+                       QStringLiteral("-Model=") + text(exif->model, sizeof(exif->model)),
+                       fileArg(fileName)};
+}
+
+bool exiftoolDaemon::writeTags(const QString &fileName, const exifInfo_t *exif, bool aligned)
+{
+    if (!exif)
+        return false;
+    return execute(writeTagsArgs(fileName, exif, aligned), nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
 
 QStringList exiftoolDaemon::transferExifArgs(const QString &target, const QString &source,
                                              const QString &methodText, bool aligned,

@@ -4,6 +4,8 @@
 
 #include "imageio/exiftoolDaemon.h"
 
+#include "imageio/exifReader.h"
+
 #include "testSupport.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 #include <QImage>
 #include <QSignalSpy>
 #include <QtConcurrent>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
@@ -314,6 +317,38 @@ TEST_F(exiftoolReal, transferExifCopiesAndCorrects)
     const QString copy = makeJpeg(dir, "copy.jpg");
     ASSERT_TRUE(daemon->transferExif(copy, source, QString(), false, 0, true, true));
     EXPECT_EQ(tagOf(*daemon, copy, "Software"), tagOf(*daemon, source, "Software"));
+}
+
+TEST_F(exiftoolReal, writeTagsStoresTheRecord)
+{
+    exifInfo_t exif;
+    std::memset(&exif, 0, sizeof(exif));
+    exif.exposureTime = 0.004f;
+    exif.fNumber = 5.6f;
+    exif.iso = 400;
+    exif.focalLength = 35.0f;
+    std::strcpy(exif.dateTime, "2017:05:01 12:00:10");
+    std::strcpy(exif.make, "Canon");
+    std::strcpy(exif.model, "Canon EOS 40D");
+
+    const QString target = makeJpeg(dir, "-leading dash.jpg"); // never taken for an option
+    ASSERT_TRUE(daemon->writeTags(target, &exif, true));
+    EXPECT_EQ(tagOf(*daemon, target, "ExposureTime"), "1/250");
+    EXPECT_EQ(tagOf(*daemon, target, "FNumber"), "5.6");
+    EXPECT_EQ(tagOf(*daemon, target, "ISO"), "400");
+    EXPECT_EQ(tagOf(*daemon, target, "FocalLength"), "35.0 mm");
+    EXPECT_EQ(tagOf(*daemon, target, "DateTimeOriginal"), "2017:05:01 12:00:10");
+    EXPECT_EQ(tagOf(*daemon, target, "Make"), "Canon");
+    EXPECT_EQ(tagOf(*daemon, target, "Model"), "Canon EOS 40D");
+    EXPECT_EQ(tagOf(*daemon, target, "Software"), "Lumidra 3.11.1 (Linux)");
+    EXPECT_EQ(tagOf(*daemon, target, "Comment"), "Image aligned with Lumidra 3.11.1.");
+
+    // Not aligned: the empty comment removes it.
+    ASSERT_TRUE(daemon->writeTags(target, &exif, false));
+    EXPECT_TRUE(tagOf(*daemon, target, "Comment").isEmpty());
+    const QStringList args = exiftoolDaemon::writeTagsArgs(target, &exif, false);
+    EXPECT_TRUE(args.contains("-comment="));
+    EXPECT_TRUE(args.contains("-ExposureTime=0.004"));
 }
 
 TEST_F(exiftoolReal, iccProfileWrittenAndReadBack)

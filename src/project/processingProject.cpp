@@ -1,0 +1,227 @@
+// processingProject: construction, reset (cleanup) and destruction.
+
+#include "project/processingProject.h"
+
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+#include "hdr/lensfunDb.h"
+#include "imageio/exiftoolDaemon.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryFile>
+#include <QThread>
+#include <cstdlib>
+
+namespace {
+
+// The lens database folders: a copy beside the executable when there is one,
+// else the system's lensfun data.
+QString lensSystemFolder()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/lensfun/data/db");
+    if (QDir(beside).exists())
+        return beside;
+    return QString::fromLatin1(LENSFUN_SYSTEM_FOLDER);
+}
+
+} // namespace
+
+processingProject::processingProject(mainWindow *ownerWindow)
+{
+    debugLog("Preparing environment...\n");
+    constructionFailed = false;
+    owner = ownerWindow;
+
+    // The RAW and HDR load-option dialogs are widgets of the main window; it
+    // creates them (parent = owner) and sets rawLoadOptionsDialog and
+    // hdrLoadOptionsDialog.
+
+    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+        layerSettings[i].layerIndex = i;
+        layerSettings[i].layerTag = PP_NO_PRESET;
+    }
+    thumbSettings.layerIndex = 0;
+    thumbSettings.layerTag = PP_NO_PRESET;
+
+    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+        if (!layerTables[i].allocate()) {
+            debugLog("%s: Failed to allocate memory\n", "processingProject::processingProject");
+            constructionFailed = true;
+            continue;
+        }
+        layerTables[i].attach(&layerSettings[i]);
+    }
+    if (!thumbTables.allocate()) {
+        debugLog("%s: Failed to allocate memory\n", "processingProject::processingProject");
+        constructionFailed = true;
+    } else {
+        thumbTables.attach(&thumbSettings);
+    }
+
+    // Session directory: remove stale sessions, then create this one.
+    const QString scratch = scratchPadPath();
+    const QStringList old = QDir(scratch).entryList(
+        QStringList{QString::fromLatin1(SESSION_PREFIX) + QLatin1Char('*')},
+        QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
+    for (const QString &name : old)
+        cleanupSessions(name, SESSION_MAX_AGE_HOURS, true);
+
+    // The name carries the creation time to the millisecond; a folder of
+    // that name that already exists belongs to another running project, so
+    // the next free millisecond is taken instead of sharing it.
+    QDateTime stamp = QDateTime::currentDateTime();
+    bool created = false;
+    for (int attempt = 0; attempt < 1000 && !created; ++attempt) {
+        sessionName = QString::fromLatin1(SESSION_PREFIX) + stamp.toString(QStringLiteral("yyyyMMddhhmmss_zzz"));
+        sessionPath = scratch + QLatin1Char('/') + sessionName + QLatin1Char('/');
+        if (QDir(scratch).exists(sessionName)) {
+            stamp = stamp.addMSecs(1);
+            continue;
+        }
+        created = QDir().mkpath(sessionPath);
+        break;
+    }
+    if (!created) {
+        constructionFailed = true;
+        debugLog("%s: Failed to create session dir: '%s'\n", "processingProject::processingProject",
+                 qUtf8Printable(sessionPath));
+    }
+
+    exiftool = new exiftoolDaemon;
+
+    const QString userFolder =
+        (optionsInstance ? optionsInstance->installer.userFolder : QString())
+        + QString::fromLatin1(LENSFUN_USER_SUBFOLDER);
+    lensDb = new lensfunDb(lensSystemFolder(), userFolder);
+    if (!lensDb->load())
+        debugLog("WARNING: failed to load Lensfun database!\n");
+
+    cleanup();
+    debugLog("Environment ready.\n\n");
+}
+
+processingProject::~processingProject()
+{
+    delete exiftool;
+    exiftool = nullptr;
+    delete lensDb;
+    lensDb = nullptr;
+
+    cleanup();
+    cleanupSessions(sessionName, 0, true);
+    debugLog("Project destroy #1\n");
+
+    for (processingTables_t &t : layerTables)
+        t.freeAll();
+    thumbTables.freeAll();
+    delete[] displayBuffer;
+    displayBuffer = nullptr;
+    delete[] levelBuffer;
+    levelBuffer = nullptr;
+    debugLog("Project destroy #2\n");
+}
+
+void processingProject::freePhotoBuffers(photoInfo_t &photo)
+{
+    delete photo.thumbnail;
+    photo.thumbnail = nullptr;
+    delete[] photo.preview;
+    photo.preview = nullptr;
+    delete[] photo.mask;
+    photo.mask = nullptr;
+    delete[] photo.mergeBuffer;
+    photo.mergeBuffer = nullptr;
+    // The EXIF reader allocates the strip tables with malloc.
+    std::free(photo.exif.stripOffsets);
+    std::free(photo.exif.stripByteCounts);
+    photo.exif.stripOffsets = nullptr;
+    photo.exif.stripByteCounts = nullptr;
+    photo.exif.stripCount = 0;
+    for (double *&t : photo.workTables) {
+        delete[] t;
+        t = nullptr;
+    }
+    for (int slot = 0; slot < PHOTO_TEMP_SLOTS; ++slot)
+        closeTempFiles(photo, slot);
+    if (!photo.profilePath.isEmpty() && QFile::exists(photo.profilePath))
+        QFile::remove(photo.profilePath);
+}
+
+void processingProject::freeMergeTables()
+{
+    for (double **t : {&responseR, &responseG, &responseB, &defaultResponseTable, &ghostWeightTable,
+                       &exposurePenaltyLow, &exposurePenaltyHigh}) {
+        delete[] *t;
+        *t = nullptr;
+    }
+}
+
+void processingProject::cleanup()
+{
+    debugLog("Cleanup project...\n");
+    width = height = 0;
+    previewWidth = previewHeight = 0;
+    previewDivisor = 1;
+    previewLevels = 0;
+    selectedPreviewLevel = 0;
+    photoIdCounter = 0;
+    layersOn = false;
+    quiet = false;
+    lastErrorMessage.clear();
+    radiancePrimariesSet = false;
+    std::fill(std::begin(radiancePrimaries), std::end(radiancePrimaries), 0.0);
+    inputProfileDescription.clear();
+    deleteProfileTransform();
+
+    for (photoInfo_t &p : photos)
+        freePhotoBuffers(p);
+    photos.clear();
+
+    delete[] preview16;
+    preview16 = nullptr;
+    delete[] levelBuffer;
+    levelBuffer = nullptr;
+
+    hdrImage.freeAll();
+    outputImage.freeAll();
+    for (pyramid &p : lcPyramids)
+        p.freeAll();
+    ghostLabelMask.freeAll();
+
+    delete[] displayBuffer;
+    displayBuffer = nullptr;
+    if (hdrImage.levelCount > 0)
+        allocateDisplayBuffer();
+
+    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+        layerExists[i] = layerEnabled[i] = (i == 0);
+        layerSettings[i].opacity = 1.0;
+        layerMasks[i].freeAll();
+    }
+
+    freeMergeTables();
+    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+        layerTables[i].freeVignetteProfile();
+        layerSettings[i].vignetteProfile = nullptr;
+        layerSettings[i].vignetteProfileCount = 0;
+    }
+    thumbTables.freeVignetteProfile();
+    thumbSettings.vignetteProfile = nullptr;
+    thumbSettings.vignetteProfileCount = 0;
+
+    for (processingParams_t &s : layerSettings) {
+        for (int c = 0; c < 4; ++c) {
+            if (s.histograms[c])
+                std::fill(s.histograms[c], s.histograms[c] + PP_HISTOGRAM_SIZE, 0u);
+            if (s.cumulative[c])
+                std::fill(s.cumulative[c], s.cumulative[c] + PP_HISTOGRAM_SIZE, 0.0);
+        }
+    }
+
+    cleanupSessions(sessionName, 0, false);
+}

@@ -1,0 +1,251 @@
+#ifndef PROCESSINGPROJECT_H
+#define PROCESSINGPROJECT_H
+
+// The central model of the engine: the loaded photos, the merged HDR image and
+// what is derived from it at full and preview size, the ten tone-mapping
+// layers with their settings and tables, the HDR merge tables, the session
+// directory with the photos' temporary files, the colour transforms, and the
+// long-lived services loading and saving need (exiftool daemon, lens database,
+// RAW and HDR load-option dialogs).
+//
+// Built, reset (cleanup) and destroyed on the GUI thread; workers read and
+// write its fields while they run, and cleanup / the destructor must not run
+// while a worker uses it.
+//
+// Colour transforms: workers use them only through doTransform() (or while
+// holding a transformReadLocker), which holds a read lock; rebuilding and
+// deleting them takes the write lock, so no worker ever runs a deleted
+// transform.
+
+#include "project/photoInfo.h"
+#include "project/processingParams.h"
+#include "project/pyramid.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QReadWriteLock>
+#include <QString>
+#include <cstdint>
+#include <lcms2.h>
+#include <memory>
+
+class exiftoolDaemon;
+class hdrLoadOptions;
+class lensfunDb;
+class mainWindow;
+class rawLoadOptions;
+
+constexpr int PROJECT_LAYER_COUNT = 10;
+constexpr int PROJECT_LC_PYRAMIDS = 4;
+constexpr int PROJECT_TABLE_SIZE = 65536;       // merge tables: doubles per 16-bit value
+constexpr int PREVIEW_MAX_SIDE = 1400;          // long side of the preview, at most
+constexpr int PREVIEW_MIN_LEVEL_SIDE = 64;      // preview levels stop at this short side
+constexpr int FULL_PYRAMID_SMALLEST_SIDE = 300; // x device-pixel ratio
+constexpr const char *SESSION_PREFIX = "~lumidratmp";
+constexpr int SESSION_MAX_AGE_HOURS = 168;
+
+// Size rules of the project (pure functions; sizes in pixels).
+struct previewGeometry_t {
+    int32_t divisor = 1;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t levels = 1;
+};
+previewGeometry_t previewGeometry(int32_t width, int32_t height);
+// Full-size pyramid depth before the limit of 16 (callers take min(n, 16)).
+int32_t fullPyramidLevels(int32_t width, int32_t height, double devicePixelRatio);
+// Entries of a layer's vignette profile: ten per pixel of the half-diagonal, plus ten.
+int32_t vignetteProfileCount(int32_t width, int32_t height);
+
+// Session directories: cleans the session folder `name` of the scratch-pad
+// folder when it is at least maxAgeHours old (0 = always); removeFolder also
+// removes the emptied folder.
+void cleanupSessions(const QString &name, int maxAgeHours, bool removeFolder);
+// Age in hours of a session folder name ("~lumidratmp" + "yyyyMMddhhmmss...");
+// 0 when the stamp cannot be read.
+double sessionAgeHours(const QString &name);
+
+// Weighting tables of 65,536 doubles indexed by a 16-bit sample value.
+void hdrWeightTable(double *table, double low, double high, int mode);
+void rampTable(double *table, int peak, double low, double high, double scale);
+void gaussWeightTable(double *table, bool underExposed);
+
+// A camera response as a polynomial in the normalised sample value.
+constexpr int RESPONSE_MAX_COEFFICIENTS = 20;
+struct responseRecord {
+    double coefficients[RESPONSE_MAX_COEFFICIENTS] = {};
+    int32_t count = 0;
+};
+
+// The RGB <-> YCbCr range bodies of the float image conversions.
+void rgbToYCbCrRange(float *pixels, int64_t start, int64_t end, bool squareRoot);
+void yCbCrToRgbRange(float *pixels, int64_t start, int64_t end, bool square);
+
+// Description of a profile (at most 63 characters); html, when given,
+// receives description, manufacturer, model and copyright as HTML.
+QString profileDescription(cmsHPROFILE profile, QString *html);
+
+class processingProject : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The five colour transforms (see colour management).
+    enum colorTransform_t {
+        TRANSFORM_TO_MONITOR_8,
+        TRANSFORM_TO_MONITOR_BGRA,
+        TRANSFORM_FROM_MONITOR_8,
+        TRANSFORM_TO_SRGB_8,
+        TRANSFORM_TO_SRGB_16,
+        TRANSFORM_COUNT
+    };
+
+    explicit processingProject(mainWindow *owner);
+    ~processingProject() override;
+
+    void cleanup();
+
+    // --- session directory and temporary files ---
+    QString sessionDirPath() const { return sessionPath; }
+    bool sessionDirExists() const;
+    bool writeToTempFile(photoInfo_t &photo, int slot, const pyramid &source, qint64 byteCount = 0);
+    bool readFromTempFile(photoInfo_t &photo, int slot, pyramid &target, qint64 byteCount = 0);
+    void closeTempFiles(photoInfo_t &photo, int slot);
+    // The scratch-pad folder in use (settings), else the system temp folder.
+    static QString scratchPadPath();
+
+    // --- image sizes and buffers ---
+    bool allocatePreview(int32_t width = 0, int32_t height = 0);
+    bool resizePreviews(int32_t newWidth, int32_t newHeight);
+    bool allocatePyramids();
+    uint8_t *allocateDisplayBuffer();
+
+    // --- photos, thumbnails, tables ---
+    void makePhotoThumbnail(photoInfo_t &photo);
+    bool removePhoto(int id);
+    int getImageInfoIdx(int id) const;
+    void defaultResponse(responseRecord *out);
+    void toYCbCrParallel();
+    void fromYCbCrParallel();
+    bool reallocateLevelBuffer();
+
+    // --- colour management ---
+    int createInputProfile(photoInfo_t &photo, int fileType);
+    int checkInputProfile(photoInfo_t &photo, int photosInProject, int position);
+    bool setInputProfile(const QString &path, cmsHPROFILE *handle, bool useGivenFile);
+    bool setOutputProfile(cmsHPROFILE *display, cmsHPROFILE *srgb, QString *error);
+    bool createProfileTransform(cmsHPROFILE input, cmsHPROFILE display, cmsHPROFILE srgb);
+    bool setMonitorProfile(const photoInfo_t &photo);
+    void deleteProfileTransform();
+    QString exifTempPath(int n) const;
+    // Runs one transform under the read lock; false (nothing written) when
+    // the transforms are not valid.
+    bool doTransform(colorTransform_t which, const void *in, void *out, uint32_t pixels) const;
+    bool transformsAreValid() const;
+    // Stock profile file of a choice code of the tables (application folder +
+    // "/color profiles/..."); input column, display column, RAW/HDR column.
+    static QString stockProfilePath(const QString &fileName);
+    static QString inputProfileFile(int code, const QString &photoProfile);
+    static QString rawHdrProfileFile(int code);
+
+    // Holds the transforms for reading while a caller uses several of them.
+    class transformReadLocker
+    {
+    public:
+        explicit transformReadLocker(const processingProject *p) : lock(&p->transformLock) {}
+        QReadLocker lock;
+    };
+
+signals:
+    void disableAutoClipping();
+
+public:
+    // services
+    rawLoadOptions *rawLoadOptionsDialog = nullptr; // set by the main window (parent = owner)
+    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // set by the main window (parent = owner)
+    exiftoolDaemon *exiftool = nullptr;             // owned
+    lensfunDb *lensDb = nullptr;                    // owned
+    mainWindow *owner = nullptr;
+
+    // sizes
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t previewWidth = 0;
+    int32_t previewHeight = 0;
+    int32_t previewDivisor = 1;
+    int32_t previewLevels = 0;
+
+    // photos
+    QList<photoInfo_t> photos;
+
+    // image
+    uint16_t *preview16 = nullptr;
+    pyramid hdrImage;                      // float, 3 channels, full size
+    pyramid outputImage;                   // 16-bit, 3 channels, full size
+    pyramid lcPyramids[PROJECT_LC_PYRAMIDS]; // 16-bit, 1 channel
+    pyramid ghostLabelMask;                // 8-bit, 1 channel, preview size
+    uint8_t *displayBuffer = nullptr;      // 8-bit RGB, smallest hdrImage level
+    uint8_t *levelBuffer = nullptr;        // 8-bit RGB of the selected preview level
+    int32_t selectedPreviewLevel = 0;
+
+    // merge tables (PROJECT_TABLE_SIZE doubles each)
+    double *responseR = nullptr;
+    double *responseG = nullptr;
+    double *responseB = nullptr;
+    double *defaultResponseTable = nullptr; // the project's standard response
+    double *ghostWeightTable = nullptr;
+    double *exposurePenaltyLow = nullptr;
+    double *exposurePenaltyHigh = nullptr;
+
+    // layers
+    bool layersOn = false;
+    uint8_t layerExists[PROJECT_LAYER_COUNT] = {};
+    uint8_t layerEnabled[PROJECT_LAYER_COUNT] = {};
+    pyramid layerMasks[PROJECT_LAYER_COUNT];
+    processingParams_t layerSettings[PROJECT_LAYER_COUNT];
+    processingParams_t thumbSettings;
+
+    // locks
+    QMutex orientationMutex;
+    QMutex profileMutex;
+
+    // session
+    QString sessionName;
+    QString sessionPath;
+
+    // state
+    bool constructionFailed = false;
+    bool quiet = false;            // no message boxes (batch runs)
+    QString lastErrorMessage;
+    int32_t photoIdCounter = 0;
+
+    // colour management
+    double radiancePrimaries[8] = {}; // red x, y, green x, y, blue x, y, white x, y
+    bool radiancePrimariesSet = false;
+    // Colour-space codes of the RAW and HDR load-option dialogs (the RAW
+    // dialog's index + 1, the HDR dialog's index), kept in step by them.
+    int rawColorSpaceCode = 0;
+    int hdrColorSpaceCode = 0;
+    QString inputProfileDescription;  // of the first photo
+    QString inputProfileHtml;         // of the transforms' input profile
+    QString outputProfileHtml;        // of the transforms' display profile
+    cmsHTRANSFORM transformToMonitor8 = nullptr;
+    cmsHTRANSFORM transformToMonitorBgra = nullptr;
+    cmsHTRANSFORM transformFromMonitor8 = nullptr;
+    cmsHTRANSFORM transformToSrgb8 = nullptr;
+    cmsHTRANSFORM transformToSrgb16 = nullptr;
+
+private:
+    void freeMergeTables();
+    void freePhotoBuffers(photoInfo_t &photo);
+    void deleteTransformsLocked();
+    void showProjectError(const QString &text, bool always);
+
+    processingTables_t layerTables[PROJECT_LAYER_COUNT];
+    processingTables_t thumbTables;
+    bool transformsValid = false;
+    mutable QReadWriteLock transformLock;
+};
+
+#endif // PROCESSINGPROJECT_H
