@@ -107,7 +107,7 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
                            const double *exposures, double *c, int count, double scale)
 {
     const int photos = std::min(photoCount, CURVE_MAX_PHOTOS);
-    if (count < 6 || count > RESPONSE_MAX_COEFFICIENTS || sampleCount <= 0 || photos < 1 || scale <= 0.0)
+    if (count < 6 || count > CURVE_MAX_COEFFICIENTS || sampleCount <= 0 || photos < 1 || scale <= 0.0)
         return;
 
     double confidence[256], average[256];
@@ -120,13 +120,13 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
     for (int k = 0; k < photos; k++)
         invSqrtExposure[k] = exposures[k] > 0.0 ? 1.0 / std::sqrt(exposures[k]) : 0.0;
 
-    double best[RESPONSE_MAX_COEFFICIENTS];
+    double best[CURVE_MAX_COEFFICIENTS];
     std::copy(c, c + count, best);
     double bestError = 0.0;
     bool haveBest = false;
     int bestSteps[4] = {0, 0, 0, 0};
 
-    double cand[RESPONSE_MAX_COEFFICIENTS];
+    double cand[CURVE_MAX_COEFFICIENTS];
     std::copy(c, c + count, cand);
     double rootT[256];
     double error[CURVE_MAX_PHOTOS], weight[CURVE_MAX_PHOTOS], rk[CURVE_MAX_PHOTOS];

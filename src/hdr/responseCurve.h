@@ -13,7 +13,7 @@
 
 #include <vector>
 
-constexpr int RESPONSE_MAX_COEFFICIENTS = 20;
+constexpr int CURVE_MAX_COEFFICIENTS = 20;
 constexpr int CURVE_SAMPLE_COUNT = 1024;   // samples taken per photo
 constexpr int CURVE_MAX_PHOTOS = 100;
 
