@@ -176,6 +176,7 @@ void processingProject::cleanup()
     radiancePrimariesSet = false;
     std::fill(std::begin(radiancePrimaries), std::end(radiancePrimaries), 0.0);
     inputProfileDescription.clear();
+    hdrState = hdrGenerationState_t();
     deleteProfileTransform();
 
     for (photoInfo_t &p : photos)

@@ -17,6 +17,7 @@
 // deleting them takes the write lock, so no worker ever runs a deleted
 // transform.
 
+#include "hdr/hdrGenerationState.h"
 #include "project/photoInfo.h"
 #include "project/processingParams.h"
 #include "project/pyramid.h"
@@ -216,6 +217,7 @@ public:
 
     // state
     bool constructionFailed = false;
+    hdrGenerationState_t hdrState;    // written by HDR generation
     bool quiet = false;            // no message boxes (batch runs)
     QString lastErrorMessage;
     int32_t photoIdCounter = 0;
