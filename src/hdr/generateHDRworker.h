@@ -1,0 +1,102 @@
+#ifndef GENERATEHDRWORKER_H
+#define GENERATEHDRWORKER_H
+
+// The HDR generation worker: turns the project's checked photos into one float
+// HDR image (or, for LDR enhancement, one photo into the float image). The HDR
+// dialog moves it to its own thread and calls one stage slot at a time; each
+// stage runs to its end and emits finished(bool) exactly once (false = failed
+// or stopped by hdrBreakFlag).
+//
+// Stage order of the dialog: generateHDR_preLensCorrection,
+// generateHDR_preAutoAlign, generateHDR_prepare, generateHDR_function; or
+// generateLDR_function alone.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class processingProject;
+struct photoInfo_t;
+
+struct generateHDRoptions_t {
+    processingProject *project = nullptr;
+    bool hdrFileInput = false;
+    bool noiseFilter = false;
+    int noiseFilterStrength = 0;
+    int noiseFilterSoftness = 1;
+    int method = 0;                 // 0 True HDR, 1 Smart Merge, 2 plain average
+    int selectivity = 0;            // 0..3; above 3 leaves the weight tables untouched
+    int smartMergeStrength = 5;
+    bool ghostRemoval = false;
+    bool notBatch = true;
+    bool ghostRemovalRepair = false;
+    int ghostRemovalSmoothness = 5; // 1..10
+    bool saveHDR = false;
+    QString outputPath;
+    bool preview = false;
+    double exposureReference = 0.0;
+};
+
+class generateHDRworker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Bodies of the lens-correction and automatic-alignment stages; the
+    // geometry code installs them (setGeometryStages). Unset stages fail.
+    // lens: (project, camera, lens, focal length, status text out) -> success.
+    // align: (project) -> success; the body applies the alignment itself and
+    // must not apply it when hdrBreakFlag was raised.
+    using lensStage_t = std::function<bool(processingProject *, const QString &, const QString &, double, QString *)>;
+    using alignStage_t = std::function<bool(processingProject *)>;
+    static void setGeometryStages(lensStage_t lens, alignStage_t align);
+
+    explicit generateHDRworker(const generateHDRoptions_t &options);
+    ~generateHDRworker() override = default;
+
+    QString outputPath() const;
+    void setLensExif(const QString &camera, const QString &lens, double focalLength);
+    QString statusText() const { return status; }
+
+    // Stage bodies (also called directly: the ghost dialog's preview merge and
+    // the loading of a single HDR image). Each returns false on failure or break.
+    bool generateHDR_core();
+    bool recoverResponseCurve();
+    bool hdrPreprocess();
+    bool ldrPreprocess();
+    bool noiseFiltering();
+    bool smartMergeMask(quint16 *mask, int photoIndex);
+
+    bool saved = false;               // result of saving the HDR file
+    bool noiseWeighting = true;       // use the photos' confidence tables in masked pixels
+    // The photos' work tables 4-6 hold confidence tables (filled by the ghost
+    // removal dialog). Until someone says so they are not read: masked pixels
+    // are then merged with neutral tables.
+    bool confidenceTablesValid = false;
+    double minHDR = 0.0, maxHDR = 0.0;
+
+public slots:
+    void generateHDR_preLensCorrection();
+    void generateHDR_preAutoAlign();
+    void generateHDR_prepare();
+    void generateHDR_function();
+    void generateLDR_function();
+
+signals:
+    void finished(bool success);
+
+private:
+    bool saveHdrFile();
+    void markWithoutResult();
+    int taskCount() const;
+    bool batchRun() const;
+
+    generateHDRoptions_t opt;
+    QString exifCamera, exifLens;
+    double exifFocalLength = -1.0;
+    QString status;
+};
+
+#endif // GENERATEHDRWORKER_H

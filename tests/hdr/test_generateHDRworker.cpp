@@ -1,0 +1,529 @@
+// The HDR worker's stages over a project: synthetic brackets merged back to their
+// scene, real brackets, breaks, missing files, saving and read-back.
+
+#include "app/sharedFlags.h"
+#include "hdr/deghostWorker.h"
+#include "hdr/generateHDRworker.h"
+#include "hdr/ghostMaths.h"
+#include "imageio/openEXR.h"
+#include "imageio/radianceRGBE.h"
+#include "projectFixture.h"
+#include "syntheticBracket.h"
+#include "testSupport.h"
+
+#include <ImfCRgbaFile.h>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
+#include <tiffio.h>
+
+namespace {
+
+constexpr double LOW_EV_5 = -12.0, HIGH_EV = 1.0;
+
+// Renders a bracket of `frames` photos 2 EV apart into the fixture.
+void addSyntheticBracket(hdrProjectFixture &f, int w, int h, int frames, bool eightBit, double lowEv)
+{
+    const std::vector<double> response = syntheticBracket::responseTable(syntheticBracket::standardCoefficients, 6);
+    for (int k = 0; k < frames; k++)
+        ASSERT_TRUE(f.addPhoto(syntheticBracket::renderPhoto(response, w, h, 2.0 * k, eightBit, lowEv, HIGH_EV),
+                               w, h, 2.0 * k));
+    f.recentreEvs();
+}
+
+generateHDRoptions_t optionsFor(processingProject *p, int method)
+{
+    generateHDRoptions_t o;
+    o.project = p;
+    o.method = method;
+    o.selectivity = 1;
+    o.smartMergeStrength = 5;
+    return o;
+}
+
+// Runs one stage slot and returns the value of its finished signal.
+template <typename Slot>
+bool runStage(generateHDRworker &worker, Slot slot)
+{
+    int result = -1;
+    int emitted = 0;
+    QObject::connect(&worker, &generateHDRworker::finished, [&](bool ok) {
+        result = ok;
+        emitted++;
+    });
+    (worker.*slot)();
+    EXPECT_EQ(emitted, 1) << "a stage emits finished exactly once";
+    QObject::disconnect(&worker, &generateHDRworker::finished, nullptr, nullptr);
+    return result == 1;
+}
+
+bool allFinite(const float *v, qint64 n)
+{
+    for (qint64 i = 0; i < n; i++)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+struct workerBracketCase {
+    const char *name;
+    int frames;
+    bool eightBit;
+    bool recover;       // fit the response curve and fix the EVs from the photos
+    double tolerance;   // natural-log radiance, after removing the common scale
+};
+
+class workerBracket : public ::testing::TestWithParam<workerBracketCase> {};
+
+TEST_P(workerBracket, trueHdrMergesBackToTheScene)
+{
+    const workerBracketCase c = GetParam();
+    const int w = 320, h = 48;
+    const double lowEv = -2.0 * (c.frames - 1) - 2.0;
+    hdrProjectFixture f;
+    f.options->generateHDR.dontRecoverResponceCurve = !c.recover;
+    addSyntheticBracket(f, w, h, c.frames, c.eightBit, lowEv);
+    generateHDRworker worker(optionsFor(f.project(), 0));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_TRUE(f.project()->hdrState.responseRecovered);
+    if (!c.recover)
+        for (const photoInfo_t &p : f.project()->photos)
+            EXPECT_EQ(p.evlFix, 0.0);
+    ASSERT_TRUE(worker.generateHDR_core());
+    const float *hdr = f.hdr();
+    ASSERT_TRUE(allFinite(hdr, qint64(w) * h * 3));
+
+    // Well exposed: some photo sees the pixel between 10 % and 90 % of its range.
+    std::vector<double> logRatio;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const qint64 i = qint64(y) * w + x;
+            bool wellExposed = false;
+            for (const photoInfo_t &p : f.project()->photos) {
+                // previews equal the photos at this size (divisor 1)
+                const quint16 s = p.preview[i * 3];
+                wellExposed |= s > 6553 && s < 58981;
+            }
+            if (wellExposed)
+                logRatio.push_back(std::log(hdr[i * 3 + 1] / syntheticBracket::sceneRadiance(x, y, w, h, lowEv, HIGH_EV)));
+        }
+    ASSERT_GT(logRatio.size(), size_t(w * h / 2));
+    std::vector<double> sorted = logRatio;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double worst = 0.0;
+    for (double v : logRatio)
+        worst = std::max(worst, std::fabs(v - median));
+    EXPECT_LT(worst, c.tolerance) << "largest log-radiance error";
+}
+
+INSTANTIATE_TEST_SUITE_P(frames, workerBracket,
+                         // With the camera's own (standard) curve the merge is exact up to
+                         // quantisation. With recovery the exposure fix, which compares the
+                         // photos' median brightness, pulls the brightest photo (over half of
+                         // it clipped in this scene) about 0.75 EV down: the stated tolerance
+                         // covers that, the order of radiances is kept.
+                         ::testing::Values(workerBracketCase{"three8", 3, true, false, 0.05},
+                                           workerBracketCase{"five8", 5, true, false, 0.05},
+                                           workerBracketCase{"three16", 3, false, false, 0.03},
+                                           workerBracketCase{"five16", 5, false, false, 0.03},
+                                           workerBracketCase{"three8recovered", 3, true, true, 0.3},
+                                           workerBracketCase{"five16recovered", 5, false, true, 0.3}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(generateHDRworker, prepareBuildsWeightTablesByMethod)
+{
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 64, 32, 3, true, -6.0);
+    QList<photoInfo_t> &photos = f.project()->photos;
+    {
+        generateHDRworker worker(optionsFor(f.project(), 1));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        // Smart Merge ramps: the brightest photo peaks low, the darkest high.
+        const auto peak = [](const double *t) { return int(std::max_element(t, t + 65536) - t); };
+        EXPECT_LT(peak(photos[2].mergeBuffer), peak(photos[1].mergeBuffer));
+        EXPECT_LT(peak(photos[1].mergeBuffer), peak(photos[0].mergeBuffer));
+        EXPECT_NEAR(peak(photos[1].mergeBuffer), 32768, 1);
+    }
+    {
+        generateHDRworker worker(optionsFor(f.project(), 0));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        // True HDR: the brightest photo keeps the dark half, the darkest the bright half.
+        EXPECT_EQ(photos[2].mergeBuffer[100], 1.0);
+        EXPECT_EQ(photos[0].mergeBuffer[65000], 1.0);
+        EXPECT_EQ(photos[2].lowLevel, 0);
+        EXPECT_EQ(photos[0].highLevel, 65535);
+    }
+}
+
+TEST(generateHDRworker, everyMethodGivesAFiniteImageAndAResult)
+{
+    for (int method : {0, 1, 2}) {
+        SCOPED_TRACE(method);
+        hdrProjectFixture f;
+        addSyntheticBracket(f, 200, 60, 3, true, -6.0);
+        generateHDRoptions_t o = optionsFor(f.project(), method);
+        o.noiseFilter = true;
+        o.noiseFilterStrength = 50;
+        o.noiseFilterSoftness = 5;
+        generateHDRworker worker(o);
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+        EXPECT_TRUE(f.project()->hdrState.resultValid);
+        EXPECT_TRUE(f.project()->hdrState.hdrPresent);
+        EXPECT_GE(f.project()->hdrState.hdrMedian, 0.001);
+        EXPECT_LE(f.project()->hdrState.hdrMedian, 0.9);
+        const float *hdr = f.hdr();
+        EXPECT_TRUE(allFinite(hdr, 200 * 60 * 3));
+        EXPECT_GE(*std::min_element(hdr, hdr + 200 * 60 * 3), -0.01f);
+        EXPECT_LE(*std::max_element(hdr, hdr + 200 * 60 * 3), 1.01f);
+    }
+}
+
+TEST(generateHDRworker, missingTemporaryFileFailsTheStageCleanly)
+{
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 64, 32, 3, true, -6.0);
+    processingProject *p = f.project();
+    p->closeTempFiles(p->photos[1], 0);
+    float *hdr = static_cast<float *>(p->hdrImage.levels[0].data);
+    std::fill(hdr, hdr + 64 * 32 * 3, -1.0f);
+    generateHDRworker worker(optionsFor(p, 0));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_FALSE(p->hdrState.resultValid);
+    EXPECT_FALSE(p->hdrState.hdrPresent);
+    EXPECT_EQ(hdr[0], -1.0f);   // nothing was merged
+}
+
+TEST(generateHDRworker, failedAntiGhostMaskFailsTheMergeCleanly)
+{
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 256, 64, 3, true, -6.0);
+    processingProject *p = f.project();
+    // Mark a ghost region for photo 1, then make every mask file write fail.
+    quint8 *labels = static_cast<quint8 *>(p->ghostLabelMask.levels[0].data);
+    std::fill(labels, labels + 256 * 20, quint8(ghostLabelOf(p->photos[1].id)));
+    generateHDRoptions_t o = optionsFor(p, 0);
+    o.ghostRemoval = true;
+    generateHDRworker worker(o);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    struct rlimit old, small;
+    getrlimit(RLIMIT_FSIZE, &old);
+    small = old;
+    small.rlim_cur = 1024;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = runStage(worker, &generateHDRworker::generateHDR_function);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(p->hdrState.resultValid);
+
+    // With room on the disk the same merge works, and masked pixels stay finite.
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_TRUE(allFinite(f.hdr(), 256 * 64 * 3));
+}
+
+TEST(generateHDRworker, breakMidMergeStopsAndLeavesNoResult)
+{
+    const int w = 2048, h = 1024;
+    hdrProjectFixture f;
+    addSyntheticBracket(f, w, h, 2, true, -4.0);
+    processingProject *p = f.project();
+    generateHDRworker worker(optionsFor(p, 0));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    float *hdr = static_cast<float *>(p->hdrImage.levels[0].data);
+    std::fill(hdr, hdr + qint64(w) * h * 3, -1.0f);
+    progressCounter = 0;
+    std::atomic<bool> done{false};
+    std::thread breaker([&] {
+        // The merge adds 10 per row: break once a few rows are done.
+        while (!done && progressCounter.load() < 50)
+            std::this_thread::yield();
+        hdrBreakFlag = true;
+    });
+    const bool ok = runStage(worker, &generateHDRworker::generateHDR_function);
+    done = true;
+    breaker.join();
+    hdrBreakFlag = false;
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(p->hdrState.resultValid);
+    EXPECT_FALSE(p->hdrState.hdrPresent);
+    const qint64 untouched = std::count(hdr, hdr + qint64(w) * h * 3, -1.0f);
+    EXPECT_GT(untouched, 0) << "the merge went on after the break";
+    EXPECT_TRUE(allFinite(hdr, qint64(w) * h * 3));
+}
+
+namespace {
+
+std::vector<float> readExrWithLibrary(const QString &path, int *w, int *h)
+{
+    std::vector<float> out;
+    ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
+    if (!in)
+        return out;
+    int xMin, yMin, xMax, yMax;
+    ImfHeaderDataWindow(ImfInputHeader(in), &xMin, &yMin, &xMax, &yMax);
+    *w = xMax - xMin + 1;
+    *h = yMax - yMin + 1;
+    std::vector<ImfRgba> pixels(size_t(*w) * *h);
+    ImfInputSetFrameBuffer(in, pixels.data() - xMin - yMin * *w, 1, *w);
+    ImfInputReadPixels(in, yMin, yMax);
+    ImfCloseInputFile(in);
+    for (const ImfRgba &p : pixels) {
+        out.push_back(ImfHalfToFloat(p.r));
+        out.push_back(ImfHalfToFloat(p.g));
+        out.push_back(ImfHalfToFloat(p.b));
+    }
+    return out;
+}
+
+std::vector<float> readTiffWithLibrary(const QString &path, int *w, int *h)
+{
+    std::vector<float> out;
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return out;
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    *w = int(width);
+    *h = int(height);
+    out.resize(size_t(width) * height * 3);
+    for (uint32_t y = 0; y < height; y++)
+        TIFFReadScanline(tif, out.data() + size_t(y) * width * 3, y, 0);
+    TIFFClose(tif);
+    return out;
+}
+
+} // namespace
+
+TEST(generateHDRworker, savedHdrFilesReadBackWithTheMergedValues)
+{
+    const int w = 96, h = 40;
+    hdrProjectFixture f;
+    addSyntheticBracket(f, w, h, 3, false, -6.0);
+    processingProject *p = f.project();
+    const QString dir = testSupport::freshDir();
+    struct formatCase {
+        QString name;
+        double relTolerance;   // of the format's precision
+    };
+    const formatCase cases[] = {{"out.hdr", 0.01}, {"OUT.HDR", 0.01}, {"out.exr", 0.001}, {"out.tif", 0.0}};
+    for (const formatCase &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        generateHDRoptions_t o = optionsFor(p, 0);
+        o.saveHDR = true;
+        o.outputPath = dir + "/" + c.name;
+        generateHDRworker worker(o);
+        EXPECT_EQ(worker.outputPath(), o.outputPath);
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+        EXPECT_TRUE(worker.saved);
+        // The file holds the merge before preprocessing: merge again to compare.
+        ASSERT_TRUE(worker.generateHDR_core());
+        const std::vector<float> merged(f.hdr(), f.hdr() + w * h * 3);
+
+        std::vector<std::vector<float>> readings;
+        int rw = 0, rh = 0;
+        const QString suffix = c.name.section('.', -1).toLower();
+        if (suffix == "hdr") {
+            std::vector<float> v(size_t(w) * h * 3);
+            float mn, mx;
+            ASSERT_TRUE(imageLoader::loadRadianceRGBE(o.outputPath, w, h, v.data(), mn, mx));
+            for (float &x : v)
+                x /= 256.0f;   // our reader's scale (see radianceRGBE.h)
+            readings.push_back(v);
+        } else if (suffix == "exr") {
+            std::vector<float> v(size_t(w) * h * 3);
+            float mn, mx;
+            ASSERT_TRUE(imageLoader::getOpenEXRinfo(o.outputPath, rw, rh));
+            ASSERT_TRUE(imageLoader::loadOpenEXR(o.outputPath, w, h, v.data(), mn, mx));
+            readings.push_back(v);
+            readings.push_back(readExrWithLibrary(o.outputPath, &rw, &rh));
+            EXPECT_EQ(rw, w);
+            EXPECT_EQ(rh, h);
+        } else {
+            readings.push_back(readTiffWithLibrary(o.outputPath, &rw, &rh));
+            EXPECT_EQ(rw, w);
+        }
+        for (const std::vector<float> &v : readings) {
+            ASSERT_EQ(v.size(), merged.size());
+            for (size_t i = 0; i < v.size(); i++)
+                ASSERT_NEAR(v[i], merged[i], merged[i] * c.relTolerance + 1e-6) << "sample " << i;
+        }
+    }
+
+    // Smart Merge never saves; an unwritable place is reported and leaves no file.
+    generateHDRoptions_t smart = optionsFor(p, 1);
+    smart.saveHDR = true;
+    smart.outputPath = dir + "/smart.hdr";
+    EXPECT_TRUE(generateHDRworker(smart).outputPath().isEmpty());
+    for (const QString &name : {QString("out.hdr"), QString("out.exr"), QString("out.tif")}) {
+        ASSERT_TRUE(testSupport::writeFile(dir + "/file", "x"));
+        generateHDRoptions_t o = optionsFor(p, 0);
+        o.saveHDR = true;
+        o.outputPath = dir + "/file/" + name;
+        generateHDRworker worker(o);
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));   // the merge itself worked
+        EXPECT_FALSE(worker.saved) << name.toStdString();
+    }
+    // A full disk: every format's writer reports the failure and leaves no half file.
+    for (const QString &name : {QString("full.hdr"), QString("full.exr"), QString("full.tif")}) {
+        generateHDRoptions_t o = optionsFor(p, 0);
+        o.saveHDR = true;
+        o.outputPath = dir + "/" + name;
+        generateHDRworker worker(o);
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        struct rlimit old, small;
+        getrlimit(RLIMIT_FSIZE, &old);
+        small = old;
+        small.rlim_cur = 2048;
+        void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        runStage(worker, &generateHDRworker::generateHDR_function);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_FALSE(worker.saved) << name.toStdString();
+        EXPECT_FALSE(QFile::exists(o.outputPath)) << name.toStdString();
+        EXPECT_FALSE(QFile::exists(o.outputPath + "~")) << name.toStdString();
+    }
+}
+
+TEST(generateHDRworker, ldrEnhancementConvertsOnePhoto)
+{
+    hdrProjectFixture f;
+    std::vector<quint16> rgb(64 * 32 * 3, 32768);
+    rgb[0] = 65535;
+    ASSERT_TRUE(f.addPhoto(rgb, 64, 32, 0.0));
+    generateHDRoptions_t o = optionsFor(f.project(), 0);
+    generateHDRworker worker(o);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateLDR_function));
+    EXPECT_TRUE(f.project()->hdrState.ldrResult);
+    EXPECT_EQ(f.project()->hdrState.hdrMedian, 0.4);
+    EXPECT_EQ(f.hdr()[0], 1.0f);
+    EXPECT_NEAR(f.hdr()[1], 32768 / 65535.0, 1e-6);
+
+    hdrBreakFlag = true;
+    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateLDR_function));
+    hdrBreakFlag = false;
+    EXPECT_FALSE(f.project()->hdrState.ldrResult);
+}
+
+// ------------------------------------------------------------ real brackets
+
+namespace {
+
+double luma(const float *p)
+{
+    return 0.3086 * p[0] + 0.6094 * p[1] + 0.082 * p[2];
+}
+
+} // namespace
+
+TEST(generateHDRworker, realBracketsMergeIntoConsistentHdrImages)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    for (const char *set : {"room_7exp", "canal_aeb_misaligned_3exp", "sony_aeb_night_5exp",
+                            "airport_moving_people_3exp"}) {
+        SCOPED_TRACE(set);
+        hdrProjectFixture f;
+        const QDir dir(testSupport::testDataFile(QString("brackets/") + set));
+        for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+            ASSERT_TRUE(f.addImageFile(dir.filePath(name))) << name.toStdString();
+        f.recentreEvs();
+        processingProject *p = f.project();
+        generateHDRworker worker(optionsFor(p, 0));
+        EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        ASSERT_TRUE(worker.generateHDR_core());
+        const qint64 n = qint64(p->width) * p->height;
+        ASSERT_TRUE(allFinite(f.hdr(), n * 3));
+
+        // Luminance grows with the scene's exposure: binned by the brightness of
+        // the middle photo (well exposed there), the merged luminance rises.
+        int middle = 0;
+        for (int i = 0; i < p->photos.size(); i++)
+            if (std::fabs(p->photos[i].ev) < std::fabs(p->photos[middle].ev))
+                middle = i;
+        const int d = p->previewDivisor;
+        double sum[8] = {}, count[8] = {};
+        for (int y = 0; y < p->previewHeight; y++)
+            for (int x = 0; x < p->previewWidth; x++) {
+                const quint16 *s = p->photos[middle].preview + (qint64(y) * p->previewWidth + x) * 3;
+                const double l = (0.3086 * s[0] + 0.6094 * s[1] + 0.082 * s[2]) / 65535.0;
+                if (l < 0.1 || l >= 0.9)
+                    continue;
+                const int bin = int((l - 0.1) / 0.1);
+                const qint64 fx = std::min<qint64>(p->width - 1, qint64(x) * d);
+                const qint64 fy = std::min<qint64>(p->height - 1, qint64(y) * d);
+                sum[bin] += luma(f.hdr() + (fy * p->width + fx) * 3);
+                count[bin]++;
+            }
+        double previous = -1.0;
+        for (int b = 0; b < 8; b++) {
+            if (count[b] < 20)
+                continue;
+            const double mean = sum[b] / count[b];
+            EXPECT_GT(mean, previous) << "bin " << b;
+            previous = mean;
+        }
+    }
+}
+
+TEST(generateHDRworker, movingPeopleGetMasksOverThePeopleOnly)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    hdrProjectFixture f;
+    const QDir dir(testSupport::testDataFile("brackets/airport_moving_people_3exp"));
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+        ASSERT_TRUE(f.addImageFile(dir.filePath(name)));
+    f.recentreEvs();
+    processingProject *p = f.project();
+    generateHDRoptions_t o = optionsFor(p, 0);
+    o.ghostRemoval = true;
+    generateHDRworker worker(o);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    deghostWorker ghosts(p, 5);
+    ghosts.autoAntiGhostMask(0.5, -1);
+    const quint8 *labels = static_cast<const quint8 *>(p->ghostLabelMask.levels[0].data);
+    const int pw = p->previewWidth, ph = p->previewHeight;
+    if (qEnvironmentVariableIsSet("LUMIDRA_HDR_DUMP")) {
+        QImage img(pw, ph, QImage::Format_RGB888);
+        for (int y = 0; y < ph; y++)
+            for (int x = 0; x < pw; x++) {
+                const quint16 *s = p->photos[0].preview + (qint64(y) * pw + x) * 3;
+                const int l = labels[qint64(y) * pw + x];
+                img.setPixel(x, y, qRgb(l ? 255 : s[0] >> 8, s[1] >> 8, s[2] >> 8));
+            }
+        img.save(qEnvironmentVariable("LUMIDRA_HDR_DUMP"));
+    }
+    qint64 labelled = 0;
+    for (qint64 i = 0; i < qint64(pw) * ph; i++)
+        labelled += labels[i] != 0;
+    const double fraction = double(labelled) / (qint64(pw) * ph);
+    EXPECT_GT(fraction, 0.001);
+    EXPECT_LT(fraction, 0.1);
+    // The walkers are on the floor between the columns and the lift; the ceiling,
+    // the windows, the tree and the railing in front stay unmasked.
+    qint64 inside = 0;
+    for (int y = 0; y < ph; y++)
+        for (int x = 0; x < pw; x++)
+            if (labels[qint64(y) * pw + x])
+                inside += x >= pw * 0.4 && x < pw * 0.85 && y >= ph * 0.45 && y < ph * 0.9;
+    EXPECT_GE(inside, labelled * 95 / 100);
+
+    // The full merge with the masks runs and gives a finite image.
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_TRUE(allFinite(f.hdr(), qint64(p->width) * p->height * 3));
+}
