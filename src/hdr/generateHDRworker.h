@@ -68,6 +68,9 @@ public:
     bool ldrPreprocess();
     bool noiseFiltering();
     bool smartMergeMask(quint16 *mask, int photoIndex);
+    // Saves the merged image to outputPath (format by suffix); false when it
+    // could not be written completely.
+    bool saveHdrFile();
 
     bool saved = false;               // result of saving the HDR file
     bool noiseWeighting = true;       // use the photos' confidence tables in masked pixels
@@ -88,7 +91,6 @@ signals:
     void finished(bool success);
 
 private:
-    bool saveHdrFile();
     void markWithoutResult();
     int taskCount() const;
     bool batchRun() const;
