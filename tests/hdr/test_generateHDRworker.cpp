@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 
 #include <algorithm>
 #include <atomic>
@@ -236,7 +237,8 @@ TEST(generateHDRworker, failedAntiGhostMaskFailsTheMergeCleanly)
 
 TEST(generateHDRworker, breakMidMergeStopsAndLeavesNoResult)
 {
-    const int w = 2048, h = 1024;
+    // Large enough that the breaking thread gets its turn while the merge runs.
+    const int w = 4096, h = 1024;
     hdrProjectFixture f;
     addSyntheticBracket(f, w, h, 2, true, -4.0);
     processingProject *p = f.project();
@@ -526,4 +528,85 @@ TEST(generateHDRworker, movingPeopleGetMasksOverThePeopleOnly)
     // The full merge with the masks runs and gives a finite image.
     EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
     EXPECT_TRUE(allFinite(f.hdr(), qint64(p->width) * p->height * 3));
+}
+
+TEST(generateHDRworker, breakDuringNoiseFilteringLeavesAnRgbImage)
+{
+    hdrProjectFixture f;
+    std::vector<quint16> rgb(160 * 120 * 3);
+    for (size_t i = 0; i < rgb.size(); i++)
+        rgb[i] = quint16((i * 7919) % 60000 + 1000);
+    ASSERT_TRUE(f.addPhoto(rgb, 160, 120, 0.0));
+    generateHDRoptions_t o = optionsFor(f.project(), 0);
+    o.noiseFilter = true;
+    o.noiseFilterStrength = 80;
+    o.noiseFilterSoftness = 3;
+    generateHDRworker worker(o);
+    ASSERT_TRUE(worker.ldrPreprocess());
+    const std::vector<float> before(f.hdr(), f.hdr() + 160 * 120 * 3);
+    // Broken off in the first channel: the filter stops, the image goes back
+    // to RGB (not left in YCbCr) and the stage reports no result.
+    hdrBreakFlag = true;
+    EXPECT_FALSE(worker.noiseFiltering());
+    hdrBreakFlag = false;
+    for (size_t i = 0; i < before.size(); i++)
+        ASSERT_NEAR(f.hdr()[i], before[i], 1e-4) << "sample " << i;
+    // Unbroken, the filter changes the image and keeps it RGB-like (close to the input).
+    EXPECT_TRUE(worker.noiseFiltering());
+    double diff = 0.0;
+    for (size_t i = 0; i < before.size(); i++)
+        diff = std::max(diff, double(std::fabs(f.hdr()[i] - before[i])));
+    EXPECT_GT(diff, 1e-4);
+    EXPECT_LT(diff, 0.5);
+}
+
+TEST(generateHDRworker, geometryStagesRunTheInstalledBodies)
+{
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 64, 32, 2, true, -4.0);
+    generateHDRworker worker(optionsFor(f.project(), 0));
+    generateHDRworker::setGeometryStages(nullptr, nullptr);
+    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_preLensCorrection));
+    EXPECT_FALSE(worker.statusText().isEmpty());
+    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
+
+    QString cameraSeen;
+    generateHDRworker::setGeometryStages(
+        [&](processingProject *, const QString &camera, const QString &, double, QString *status) {
+            cameraSeen = camera;
+            *status = "Detected camera and lens: X, Y";
+            return true;
+        },
+        [](processingProject *) { return true; });
+    worker.setLensExif("Canon EOS", "EF 50mm", 50.0);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_preLensCorrection));
+    EXPECT_EQ(cameraSeen, QString("Canon EOS"));
+    EXPECT_EQ(worker.statusText(), QString("Detected camera and lens: X, Y"));
+    EXPECT_TRUE(f.project()->hdrState.lensCorrected);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
+    EXPECT_TRUE(f.project()->hdrState.aligned);
+    generateHDRworker::setGeometryStages(nullptr, nullptr);
+}
+
+TEST(generateHDRworker, savedTiffCarriesTheFirstPhotosExif)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    hdrProjectFixture f;
+    const QDir dir(testSupport::testDataFile("brackets/room_7exp"));
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    for (int i = 2; i < 5; i++)
+        ASSERT_TRUE(f.addImageFile(dir.filePath(names[i])));
+    f.recentreEvs();
+    generateHDRoptions_t o = optionsFor(f.project(), 0);
+    o.saveHDR = true;
+    o.outputPath = testSupport::freshDir() + "/room.tif";
+    generateHDRworker worker(o);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    ASSERT_TRUE(worker.saved);
+    QProcess exiftool;
+    exiftool.start("exiftool", {"-s", "-s", "-s", "-Model", "-FNumber", "-ISO", "-BitsPerSample", o.outputPath});
+    ASSERT_TRUE(exiftool.waitForFinished(30000));
+    const QStringList lines = QString::fromUtf8(exiftool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{"Canon EOS REBEL T2i", "4.5", "200", "32 32 32"}));
 }
