@@ -176,6 +176,17 @@ bool deghostWorker::makeAntiGhostMasks(bool full)
             continue;
         if (hdrBreakFlag.load())
             return false;
+        // A photo without any masked pixel gets an empty mask: no need to
+        // enlarge and blur zeros.
+        const bool empty = std::all_of(p.mask, p.mask + pn, [](quint8 v) { return v == 0; });
+        if (empty) {
+            std::fill(out, out + qint64(w) * h, 0);
+            progressCounter.fetch_add(quint64(h));
+            if (!project->writeToTempFile(p, 3, fullMask, qint64(w) * h))
+                ok = false;
+            progressCounter.fetch_add(quint64(h));
+            continue;
+        }
         for (int y = 0; y < h; y++) {
             const int py = y / d;
             quint8 *row = out + qint64(y) * w;
