@@ -14,6 +14,7 @@
 #include "hdr/generateHDRworker.h"
 #include "project/exposureValues.h"
 #include "project/filterKernels.h"
+#include "project/photoLoading.h"
 #include "project/processingProject.h"
 
 #include <QApplication>
@@ -53,18 +54,6 @@ void printStage(const char *name, const QElapsedTimer &t)
 // BMP files.
 void decodePhoto(processingProject *project, loadJob_t &job)
 {
-    QImageReader reader(job.path);
-    QImage img = reader.read();
-    if (img.isNull()) {
-        job.error = reader.errorString();
-        return;
-    }
-    if (img.width() != project->width || img.height() != project->height) {
-        job.error = "Wrong image dimensions. All photos must be the same size.";
-        return;
-    }
-    if (img.format() != QImage::Format_RGB32 && img.format() != QImage::Format_ARGB32)
-        img = img.convertToFormat(QImage::Format_RGB32);
     const int w = project->width, h = project->height;
     pyramid full;
     if (!full.makePyramid(w, h, 1, 2, 3, true)) {
@@ -72,16 +61,12 @@ void decodePhoto(processingProject *project, loadJob_t &job)
         return;
     }
     quint16 *dst = static_cast<quint16 *>(full.levels[0].data);
-    for (int y = 0; y < h; y++) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
-        quint16 *out = dst + qint64(y) * w * 3;
-        for (int x = 0; x < w; x++) {
-            out[x * 3] = quint16(qRed(line[x]) * 257);
-            out[x * 3 + 1] = quint16(qGreen(line[x]) * 257);
-            out[x * 3 + 2] = quint16(qBlue(line[x]) * 257);
-        }
+    QString error;
+    int stripes = 0;
+    if (!photoLoading::loadStandardImage(job.path, w, h, 1, dst, &stripes, &error)) {
+        job.error = QString("Failed to load image, div=%1 %2").arg(stripes).arg(error);
+        return;
     }
-    img = QImage();
     photoInfo_t &p = job.photo;
     const qint64 pn = qint64(project->previewWidth) * project->previewHeight;
     p.preview = new quint16[size_t(pn) * 3];
@@ -173,6 +158,11 @@ int main(int argc, char **argv)
                 status = 1;
                 continue;
             }
+            if (project.width != 0 && (size.width() != project.width || size.height() != project.height)) {
+                std::printf("refused %s: Wrong image dimensions. All photos must be the same size.\n", qPrintable(f));
+                status = 1;
+                continue;
+            }
             if (project.width == 0) {
                 project.width = size.width();
                 project.height = size.height();
@@ -249,6 +239,11 @@ int main(int argc, char **argv)
             timer.restart();
             const bool merged = worker.generateHDR_core();
             printStage("merge", timer);
+            if (qEnvironmentVariableIsSet("HDR_PIPELINE_TWICE")) {
+                timer.restart();
+                worker.generateHDR_core();
+                printStage("merge_again", timer);
+            }
             if (!merged) {
                 std::printf("merge failed\n");
                 status = 1;
