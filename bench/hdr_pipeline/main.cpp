@@ -12,6 +12,7 @@
 #include "app/sharedFlags.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "imageio/exifReader.h"
 #include "project/exposureValues.h"
 #include "project/filterKernels.h"
 #include "project/photoLoading.h"
@@ -68,6 +69,8 @@ void decodePhoto(processingProject *project, loadJob_t &job)
         return;
     }
     photoInfo_t &p = job.photo;
+    std::memset(&p.exif, 0, sizeof p.exif);
+    exifReadFile(job.path, &p.exif);   // photos without EXIF get their EVs from the content
     const qint64 pn = qint64(project->previewWidth) * project->previewHeight;
     p.preview = new quint16[size_t(pn) * 3];
     p.mask = new quint8[size_t(pn)]();

@@ -7,6 +7,7 @@
 #include "hdr/ghostMaths.h"
 #include "imageio/openEXR.h"
 #include "imageio/radianceRGBE.h"
+#include "imageio/tiffReader.h"
 #include "projectFixture.h"
 #include "syntheticBracket.h"
 #include "testSupport.h"
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <thread>
 #include <tiffio.h>
@@ -321,12 +323,14 @@ TEST(generateHDRworker, savedHdrFilesReadBackWithTheMergedValues)
         QString name;
         double relTolerance;   // of the format's precision
     };
-    const formatCase cases[] = {{"out.hdr", 0.01}, {"OUT.HDR", 0.01}, {"out.exr", 0.001}, {"out.tif", 0.0}};
+    const formatCase cases[] = {{"out.hdr", 0.01}, {"OUT.HDR", 0.01}, {"out.exr", 0.001}, {"out.tif", 0.0},
+                                {"deflate.tif", 0.0}};
     for (const formatCase &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         generateHDRoptions_t o = optionsFor(p, 0);
         o.saveHDR = true;
         o.outputPath = dir + "/" + c.name;
+        f.options->savingResult.hdrFormatTiffCompression = c.name.startsWith("deflate");
         generateHDRworker worker(o);
         EXPECT_EQ(worker.outputPath(), o.outputPath);
         EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
@@ -358,6 +362,16 @@ TEST(generateHDRworker, savedHdrFilesReadBackWithTheMergedValues)
         } else {
             readings.push_back(readTiffWithLibrary(o.outputPath, &rw, &rh));
             EXPECT_EQ(rw, w);
+            int tw = 0, th = 0, bits = 0;
+            ASSERT_TRUE(imageLoader::getTIFFinfo(o.outputPath, &tw, &th, &bits));
+            EXPECT_EQ(bits, 32);
+            std::vector<float> v(size_t(w) * h * 3);
+            float mn, mx;
+            exifInfo_t exif;
+            std::memset(&exif, 0, sizeof exif);
+            ASSERT_TRUE(imageLoader::loadTIFF(o.outputPath, nullptr, v.data(), &mn, &mx, &exif, tw, th));
+            exifFreeStripTables(&exif);
+            readings.push_back(v);
         }
         for (const std::vector<float> &v : readings) {
             ASSERT_EQ(v.size(), merged.size());
