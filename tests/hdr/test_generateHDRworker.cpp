@@ -624,3 +624,28 @@ TEST(generateHDRworker, savedTiffCarriesTheFirstPhotosExif)
     const QStringList lines = QString::fromUtf8(exiftool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(lines, (QStringList{"Canon EOS REBEL T2i", "4.5", "200", "32 32 32"}));
 }
+
+TEST(generateHDRworker, previewMergeUsesThePreviewsAndTheirMasks)
+{
+    // 2800 x 200: preview divisor 3, preview 934 x 67.
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 2800, 200, 3, true, -6.0);
+    processingProject *p = f.project();
+    ASSERT_EQ(p->previewDivisor, 3);
+    generateHDRoptions_t o = optionsFor(p, 0);
+    generateHDRworker prepare(o);
+    EXPECT_TRUE(runStage(prepare, &generateHDRworker::generateHDR_prepare));
+    // The ghost dialog's preview: masks at preview size, no full-size files needed.
+    for (photoInfo_t &ph : p->photos)
+        p->closeTempFiles(ph, 0);
+    std::fill(p->photos[2].mask, p->photos[2].mask + qint64(p->previewWidth) * p->previewHeight, 255);
+    o.preview = true;
+    o.ghostRemoval = true;
+    generateHDRworker worker(o);
+    ASSERT_TRUE(worker.generateHDR_core());
+    const qint64 pn = qint64(p->previewWidth) * p->previewHeight;
+    EXPECT_TRUE(allFinite(f.hdr(), pn * 3));
+    // Fully masked by the brightest photo: its linearised value over its exposure.
+    const quint16 s = p->photos[2].preview[0];
+    EXPECT_NEAR(f.hdr()[0], p->responseR[s] / std::exp(p->photos[2].evLn + p->photos[2].evlFix), 1e-4);
+}
