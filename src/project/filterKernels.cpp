@@ -389,30 +389,68 @@ void bilateralGrayThread(const _bilateral_threadParams_t &p)
 void bilateralRgbThread(const _bilateral_threadParams_t &p)
 {
     const int64_t w = p.width, h = p.height;
-    const passGeometry_t g = geometryOf(p.vertical, w, h);
     const int r = clampRadius(p.radius, FILTER_MAX_RADIUS);
-    std::vector<int64_t> lum(size_t(g.length));
-    for (int64_t line = p.first; line < p.end; ++line) {
-        for (int64_t i = 0; i < g.length; ++i)
-            lum[size_t(i)] = int64_t(toYcc(p.input + 3 * (line * g.lineStride + i * g.stepStride)).y);
-        for (int64_t i = 0; i < g.length; ++i) {
-            const int64_t at = 3 * (line * g.lineStride + i * g.stepStride);
-            const ycc_t centre = toYcc(p.input + at);
-            const int64_t c = lum[size_t(i)];
-            double sum = 0, weights = 0;
-            for (int k = -r; k <= r; ++k) {
-                const int64_t j = i + k;
-                if (j < 0 || j >= g.length)
-                    continue;
-                const int64_t d = lum[size_t(j)];
-                const double wgt = p.spatialWeights[std::abs(k)] * p.rangeWeights[(d - c) * (d - c) / 65535];
-                sum += d / 65535.0 * wgt;
-                weights += wgt;
-            }
-            const double y = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
-            fromYccBlend(y, centre, p.input + at, p.output + at, p.opacity);
+    auto filterPixel = [&](const uint16_t *in, uint16_t *out, int64_t c, const int32_t *neighbours, int64_t stride,
+                           int kFrom, int kTo) {
+        double sum = 0, weights = 0;
+        for (int k = kFrom; k <= kTo; ++k) {
+            const int64_t d = neighbours[k * stride];
+            const double wgt = p.spatialWeights[std::abs(k)] * p.rangeWeights[(d - c) * (d - c) / 65535];
+            sum += d / 65535.0 * wgt;
+            weights += wgt;
         }
-        ++progressCounter;
+        const double y = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
+        fromYccBlend(y, toYcc(in), in, out, p.opacity);
+    };
+
+    if (!p.vertical) {
+        std::vector<int32_t> lum(static_cast<size_t>(w));
+        for (int64_t y = p.first; y < p.end; ++y) {
+            const uint16_t *in = p.input + 3 * y * w;
+            uint16_t *out = p.output + 3 * y * w;
+            for (int64_t x = 0; x < w; ++x)
+                lum[size_t(x)] = int32_t(toYcc(in + 3 * x).y);
+            for (int64_t x = 0; x < w; ++x) {
+                const int kFrom = int(std::max<int64_t>(-r, -x)), kTo = int(std::min<int64_t>(r, w - 1 - x));
+                filterPixel(in + 3 * x, out + 3 * x, lum[size_t(x)], lum.data() + x, 1, kFrom, kTo);
+            }
+            ++progressCounter;
+        }
+        return;
+    }
+
+    // Along columns: rows are walked in the outer loop so that every tap
+    // reads along a row; the luminance of the 2r + 1 rows around the current
+    // one is kept in a ring.
+    const int64_t cols = int64_t(p.end) - p.first;
+    if (cols <= 0)
+        return;
+    const int64_t ringRows = 2 * r + 1;
+    std::vector<int32_t> ring(size_t(ringRows * cols));
+    auto fillRow = [&](int64_t row) {
+        int32_t *dst = ring.data() + (row % ringRows) * cols;
+        const uint16_t *src = p.input + 3 * (row * w + p.first);
+        for (int64_t i = 0; i < cols; ++i)
+            dst[i] = int32_t(toYcc(src + 3 * i).y);
+    };
+    for (int64_t row = 0; row < std::min<int64_t>(r, h); ++row)
+        fillRow(row);
+    std::vector<int32_t> column(static_cast<size_t>(ringRows));
+    uint64_t reported = 0;
+    for (int64_t y = 0; y < h; ++y) {
+        if (y + r < h)
+            fillRow(y + r);
+        const int kFrom = int(std::max<int64_t>(-r, -y)), kTo = int(std::min<int64_t>(r, h - 1 - y));
+        for (int64_t i = 0; i < cols; ++i) {
+            for (int k = kFrom; k <= kTo; ++k)
+                column[size_t(k + r)] = ring[size_t(((y + k) % ringRows) * cols + i)];
+            const int64_t at = 3 * (y * w + p.first + i);
+            filterPixel(p.input + at, p.output + at, column[size_t(r)], column.data() + r, 1, kFrom, kTo);
+        }
+        // Progress in columns, spread evenly over the rows.
+        const uint64_t done = uint64_t(cols) * uint64_t(y + 1) / uint64_t(h);
+        progressCounter += done - reported;
+        reported = done;
     }
 }
 
@@ -421,48 +459,87 @@ void bilateralRgbThread(const _bilateral_threadParams_t &p)
 void separableConvolution3Thread(const _separableConvolution3_threadParams_t &p)
 {
     const int64_t w = p.width, h = p.height;
-    const passGeometry_t g = geometryOf(p.vertical, w, h);
     const int r = clampRadius(p.radius, FILTER_MAX_RADIUS);
-    for (int64_t line = p.first; line < p.end; ++line) {
-        for (int64_t i = 0; i < g.length; ++i) {
-            double sum[3] = {0, 0, 0};
-            double weights = 0;
-            // One tap fewer on the positive side.
-            for (int k = -r; k <= r - 1; ++k) {
-                const int64_t j = i + k;
-                if (j < 0 || j >= g.length)
-                    continue;
-                const uint16_t *s = p.input + 3 * (line * g.lineStride + j * g.stepStride);
-                const double wgt = p.weights[std::abs(k)];
-                sum[0] += s[0] * wgt;
-                sum[1] += s[1] * wgt;
-                sum[2] += s[2] * wgt;
-                weights += wgt;
-            }
-            uint16_t *out = p.output + 3 * (line * g.lineStride + i * g.stepStride);
-            const uint16_t *own = p.input + 3 * (line * g.lineStride + i * g.stepStride);
-            double mean[3];
+    const int64_t length = p.vertical ? h : w;
+    // The taps of position i along the pass: k from -r to r - 1 inside the image.
+    auto tapRange = [&](int64_t i, int &kFrom, int &kTo, double &weights) {
+        kFrom = int(std::max<int64_t>(-r, -i));
+        kTo = int(std::min<int64_t>(r - 1, length - 1 - i));
+        weights = 0;
+        for (int k = kFrom; k <= kTo; ++k)
+            weights += p.weights[std::abs(k)];
+    };
+    auto store = [&](const uint16_t *own, uint16_t *out, const double sum[3], double weights) {
+        double mean[3];
+        for (int c = 0; c < 3; ++c)
+            mean[c] = weights > 0 ? clamp16(sum[c] / weights) : own[c];
+        if (!p.vertical) {
             for (int c = 0; c < 3; ++c)
-                mean[c] = weights > 0 ? clamp16(sum[c] / weights) : own[c];
-            if (!p.vertical) {
+                out[c] = uint16_t(mean[c]);
+        } else if (p.mode == 0) {
+            for (int c = 0; c < 3; ++c)
+                out[c] = uint16_t((1 - p.amount) * out[c] + p.amount * mean[c]);
+        } else {
+            int64_t d[3];
+            for (int c = 0; c < 3; ++c)
+                d[c] = int64_t(out[c]) - int64_t(mean[c]);
+            const double o = (std::llabs(d[0]) + std::llabs(d[1]) + std::llabs(d[2])) / 3.0 / 65535.0;
+            if (o > p.threshold) {
+                const double gain = p.amount * (1 - std::fabs(o - p.threshold));
                 for (int c = 0; c < 3; ++c)
-                    out[c] = uint16_t(mean[c]);
-            } else if (p.mode == 0) {
-                for (int c = 0; c < 3; ++c)
-                    out[c] = uint16_t((1 - p.amount) * out[c] + p.amount * mean[c]);
-            } else {
-                int64_t d[3];
-                for (int c = 0; c < 3; ++c)
-                    d[c] = int64_t(out[c]) - int64_t(mean[c]);
-                const double o = (std::llabs(d[0]) + std::llabs(d[1]) + std::llabs(d[2])) / 3.0 / 65535.0;
-                if (o > p.threshold) {
-                    const double gain = p.amount * (1 - std::fabs(o - p.threshold));
-                    for (int c = 0; c < 3; ++c)
-                        out[c] = uint16_t(clamp16(std::trunc(d[c] * gain + out[c])));
-                }
+                    out[c] = uint16_t(clamp16(std::trunc(d[c] * gain + out[c])));
             }
         }
-        ++progressCounter;
+    };
+
+    if (!p.vertical) {
+        for (int64_t y = p.first; y < p.end; ++y) {
+            const uint16_t *in = p.input + 3 * y * w;
+            uint16_t *out = p.output + 3 * y * w;
+            for (int64_t x = 0; x < w; ++x) {
+                int kFrom, kTo;
+                double weights;
+                tapRange(x, kFrom, kTo, weights);
+                double sum[3] = {0, 0, 0};
+                for (int k = kFrom; k <= kTo; ++k) {
+                    const uint16_t *s = in + 3 * (x + k);
+                    const double wgt = p.weights[std::abs(k)];
+                    sum[0] += s[0] * wgt;
+                    sum[1] += s[1] * wgt;
+                    sum[2] += s[2] * wgt;
+                }
+                store(in + 3 * x, out + 3 * x, sum, weights);
+            }
+            ++progressCounter;
+        }
+        return;
+    }
+
+    // Along columns, rows walked in the outer loop (every tap reads along a
+    // row); the taps and their weight sum depend only on the row.
+    const int64_t cols = int64_t(p.end) - p.first;
+    if (cols <= 0)
+        return;
+    std::vector<double> sums(size_t(3 * cols));
+    uint64_t reported = 0;
+    for (int64_t y = 0; y < h; ++y) {
+        int kFrom, kTo;
+        double weights;
+        tapRange(y, kFrom, kTo, weights);
+        std::fill(sums.begin(), sums.end(), 0.0);
+        for (int k = kFrom; k <= kTo; ++k) {
+            const double wgt = p.weights[std::abs(k)];
+            const uint16_t *s = p.input + 3 * ((y + k) * w + p.first);
+            for (int64_t i = 0; i < 3 * cols; ++i)
+                sums[size_t(i)] += s[i] * wgt;
+        }
+        for (int64_t i = 0; i < cols; ++i) {
+            const int64_t at = 3 * (y * w + p.first + i);
+            store(p.input + at, p.output + at, sums.data() + 3 * i, weights);
+        }
+        const uint64_t done = uint64_t(cols) * uint64_t(y + 1) / uint64_t(h);
+        progressCounter += done - reported;
+        reported = done;
     }
 }
 
@@ -479,33 +556,43 @@ void medianThread(const _median_threadParams_t &p)
     const int64_t w = p.width, h = p.height;
     const int r = clampRadius(p.radius, MEDIAN_MAX_RADIUS);
     const int size = 2 * r + 1;
+    // Luminance of the rows first - r .. end + r, computed once.
+    const int64_t lumFirst = std::max<int64_t>(0, int64_t(p.firstRow) - r);
+    const int64_t lumEnd = std::min<int64_t>(h, int64_t(p.endRow) + r);
+    if (lumEnd <= lumFirst)
+        return;
+    std::vector<int32_t> lum(size_t((lumEnd - lumFirst) * w));
+    for (int64_t y = lumFirst; y < lumEnd; ++y)
+        for (int64_t x = 0; x < w; ++x)
+            lum[size_t((y - lumFirst) * w + x)] = int32_t(toYcc(p.input + 3 * (y * w + x)).y);
     int gathered[MEDIAN_GATHER_SIZE];
     for (int64_t y = p.firstRow; y < p.endRow; ++y) {
         for (int64_t x = 0; x < w; ++x) {
-            const int64_t at = 3 * (y * w + x);
-            const ycc_t centre = toYcc(p.input + at);
             int count = 0;
             int64_t sum = 0;
             for (int dy = -r; dy <= r; ++dy) {
                 const int64_t yy = y + dy;
                 if (yy < 0 || yy >= h)
                     continue;
+                const int32_t *row = lum.data() + (yy - lumFirst) * w;
+                const uint8_t *shapeRow = p.shape + (dy + r) * size + r;
                 for (int dx = -r; dx <= r; ++dx) {
                     const int64_t xx = x + dx;
-                    if (xx < 0 || xx >= w || !p.shape[(dy + r) * size + (dx + r)])
+                    if (xx < 0 || xx >= w || !shapeRow[dx])
                         continue;
-                    const int v = int(toYcc(p.input + 3 * (yy * w + xx)).y);
-                    gathered[count++] = v;
-                    sum += v;
+                    gathered[count++] = row[xx];
+                    sum += row[xx];
                 }
             }
-            const int centreY = int(centre.y);
             if (count < 2)
                 continue; // nothing around the centre to compare with
+            const int centreY = lum[size_t((y - lumFirst) * w + x)];
             const double othersMean = double(sum - centreY) / (count - 1);
             if (p.threshold < std::fabs(othersMean - centreY) / 65535.0) {
-                quickSortInt(gathered, 0, count - 1);
-                fromYccBlend(gathered[count / 2], centre, p.input + at, p.output + at, p.opacity);
+                // The middle of the sorted values; nth_element finds the same one.
+                std::nth_element(gathered, gathered + count / 2, gathered + count);
+                const int64_t at = 3 * (y * w + x);
+                fromYccBlend(gathered[count / 2], toYcc(p.input + at), p.input + at, p.output + at, p.opacity);
             }
         }
         ++progressCounter;

@@ -143,14 +143,29 @@ TEST(filterKernels, bilateralRgbMatchesReference)
         for (const double op : {1.0, 0.4}) {
             const int r = buildSpatialWeights(sigma, POSTPROCESS_WEIGHT_CUTOFF, spatial);
             buildRangeWeights(0.3, range.data());
-            const std::vector<uint16_t> img = randomRgb16(W, H, 7);
-            for (bool vertical : {false, true}) {
-                std::vector<uint16_t> out(img.size());
-                _bilateral_threadParams_t p{vertical, img.data(), out.data(), W, H, 0, vertical ? W : H, op,
-                                            spatial, r, range.data()};
-                bilateralRgbThread(p);
-                EXPECT_EQ(out, refBilateralRgb(img, W, H, vertical, spatial, r, range.data(), op))
-                    << "sigma " << sigma << " opacity " << op << " vertical " << vertical;
+            // 9 x 7 and a tall 5 x 40 (more rows than the luminance ring holds).
+            for (const auto &size : {std::pair<int, int>{W, H}, std::pair<int, int>{5, 40}}) {
+                const int w = size.first, h = size.second;
+                const std::vector<uint16_t> img = randomRgb16(w, h, 7);
+                for (bool vertical : {false, true}) {
+                    std::vector<uint16_t> out(img.size());
+                    // A task over the middle lines only, to check the range offsets.
+                    const int lines = vertical ? w : h;
+                    _bilateral_threadParams_t p{vertical, img.data(), out.data(), w, h, 1, lines - 1, op,
+                                                spatial, r, range.data()};
+                    bilateralRgbThread(p);
+                    const std::vector<uint16_t> ref = refBilateralRgb(img, w, h, vertical, spatial, r, range.data(), op);
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x) {
+                            const int line = vertical ? x : y;
+                            if (line < 1 || line >= lines - 1)
+                                continue;
+                            for (int c = 0; c < 3; ++c)
+                                ASSERT_EQ(out[(size_t(y) * w + x) * 3 + c], ref[(size_t(y) * w + x) * 3 + c])
+                                    << "sigma " << sigma << " opacity " << op << " vertical " << vertical << " at "
+                                    << x << "," << y << " size " << w << "x" << h;
+                        }
+                }
             }
         }
     }
@@ -189,15 +204,18 @@ TEST(filterKernels, separableBlurAndSharpenMatchReference)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " sigma " << c.sigma);
         const int r = buildSpatialWeights(c.sigma, POSTPROCESS_WEIGHT_CUTOFF, w);
-        const std::vector<uint16_t> img = randomRgb16(W, H, 11);
-        const std::vector<uint16_t> expected = refSeparable(img, W, H, w, r, c.mode, c.amount, c.threshold);
-        for (int tasks : {1, 3}) {
-            std::vector<uint16_t> work = img, scratch(img.size());
-            if (c.mode == 0)
-                gaussianBlurRgb16(work.data(), scratch.data(), W, H, c.sigma, c.amount, tasks);
-            else
-                sharpenRgb16(work.data(), scratch.data(), W, H, c.sigma, c.amount, c.threshold, tasks);
-            EXPECT_EQ(work, expected);
+        for (const auto &size : {std::pair<int, int>{W, H}, std::pair<int, int>{6, 45}}) {
+            const int iw = size.first, ih = size.second;
+            const std::vector<uint16_t> img = randomRgb16(iw, ih, 11);
+            const std::vector<uint16_t> expected = refSeparable(img, iw, ih, w, r, c.mode, c.amount, c.threshold);
+            for (int tasks : {1, 3}) {
+                std::vector<uint16_t> work = img, scratch(img.size());
+                if (c.mode == 0)
+                    gaussianBlurRgb16(work.data(), scratch.data(), iw, ih, c.sigma, c.amount, tasks);
+                else
+                    sharpenRgb16(work.data(), scratch.data(), iw, ih, c.sigma, c.amount, c.threshold, tasks);
+                EXPECT_EQ(work, expected);
+            }
         }
     }
     // Below the threshold sharpening leaves pixels alone.
