@@ -399,3 +399,68 @@ TEST(tiffReader, predictors)
     EXPECT_EQ(out[0], 1.5f);
     EXPECT_EQ(out[1], -2.25f);
 }
+
+namespace {
+
+// Packs 9-bit codes least significant bit first (old-style LZW) or most
+// significant bit first (TIFF 6.0).
+std::vector<uint8_t> packCodes(const std::vector<int> &codes, bool lsbFirst)
+{
+    std::vector<uint8_t> out((codes.size() * 9 + 7) / 8 + 1, 0);
+    int64_t bit = 0;
+    for (int code : codes)
+        for (int i = 0; i < 9; ++i, ++bit) {
+            const int b = lsbFirst ? (code >> i) & 1 : (code >> (8 - i)) & 1;
+            if (b)
+                out[size_t(bit >> 3)] |= uint8_t(lsbFirst ? 1 << (bit & 7) : 0x80 >> (bit & 7));
+        }
+    return out;
+}
+
+std::vector<uint8_t> lzwDecodeAll(const std::vector<uint8_t> &input, size_t outputSize, bool *compat, int *result)
+{
+    tiffSetQuiet(true);
+    lzwState_t s;
+    s.input = input.data();
+    s.inputLength = int64_t(input.size());
+    std::vector<uint8_t> out(outputSize, 0xEE);
+    *result = 0;
+    if (lzwSetupDecode(&s) && lzwPreDecode(&s)) {
+        *compat = s.compat;
+        *result = s.compat ? lzwDecodeCompat(&s, out.data(), int64_t(out.size()))
+                           : lzwDecode(&s, out.data(), int64_t(out.size()));
+    }
+    lzwFree(&s);
+    tiffSetQuiet(false);
+    return out;
+}
+
+} // namespace
+
+TEST(tiffReader, lzwCodes)
+{
+    // Clear, 'a', 'b', 258 ("ab"), then 260: the entry being added
+    // ("ab" + "a", the KwKwK case), EOI.
+    const std::vector<int> codes = {256, 'a', 'b', 258, 260, 257};
+    const std::vector<uint8_t> expected = {'a', 'b', 'a', 'b', 'a', 'b', 'a'};
+    for (bool oldStyle : {false, true}) {
+        SCOPED_TRACE(oldStyle);
+        bool compat = !oldStyle;
+        int result = 0;
+        const std::vector<uint8_t> out = lzwDecodeAll(packCodes(codes, oldStyle), expected.size(), &compat, &result);
+        EXPECT_EQ(compat, oldStyle); // first byte 0 and odd second byte
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(out, expected);
+    }
+    // A code beyond the next free entry is a corrupted table; a stream
+    // without EOI that runs short reports failure; output is cut at its end.
+    int result = 1;
+    bool compat = false;
+    lzwDecodeAll(packCodes({256, 'a', 300, 257}, false), 8, &compat, &result);
+    EXPECT_EQ(result, 0);
+    lzwDecodeAll(packCodes({256, 'a', 'b'}, false), 8, &compat, &result);
+    EXPECT_EQ(result, 0);
+    const std::vector<uint8_t> cut = lzwDecodeAll(packCodes(codes, false), 3, &compat, &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(cut, (std::vector<uint8_t>{'a', 'b', 'a'}));
+}
