@@ -33,10 +33,10 @@ bool alignmentWorker::autoAlignEx()
     src.ev.resize(size_t(count), 0.0);
     src.threadCount = pass.threadCount;
     src.workBuffer = pass.workIn;
-    photoInfo_t *photos = pass.photos;
+    const geometryPass_t photos = pass;
     const int64_t bytes = int64_t(pass.width) * pass.height * 3 * int64_t(sizeof(uint16_t));
     src.readPhoto = [photos, bytes](int k, uint16_t *rgb) {
-        return readPhotoImage(photos[k], rgb, bytes);
+        return readPhotoImage(photos.photo(k), rgb, bytes);
     };
     src.histogramMatch = histogramMatch;
     src.progress = [this](int rows) { emit incProgress(rows); };

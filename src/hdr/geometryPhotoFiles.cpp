@@ -123,7 +123,7 @@ bool rewritePhotos(geometryPass_t &pass, int left, int top, int right, int botto
     const int sx = right - left + 1, sy = bottom - top + 1;
     if (failedPhotos)
         *failedPhotos = 0;
-    if (!pass.photos || pass.photoCount < 0 || W < 1 || H < 1 || left < 0 || top < 0 ||
+    if (!pass.hasPhotos() || pass.photoCount < 0 || W < 1 || H < 1 || left < 0 || top < 0 ||
         right >= W || bottom >= H || sx < 1 || sy < 1)
         return false;
     workBuffers_t work;
@@ -132,14 +132,15 @@ bool rewritePhotos(geometryPass_t &pass, int left, int top, int right, int botto
         return false;
     }
     const bool cropped = sx != W || sy != H;
-    const int c = std::max(1, pass.previewDivisor);
+    const int c = std::max(1, pass.previewDivisorFor ? pass.previewDivisorFor(sx, sy)
+                                                     : pass.previewDivisor);
     const size_t previewSamples = size_t((sx + c - 1) / c) * size_t((sy + c - 1) / c) * 3;
     std::vector<std::unique_ptr<QTemporaryFile>> newFiles(size_t(pass.photoCount));
     std::vector<std::vector<uint16_t>> previews(size_t(pass.photoCount));
     int failed = 0;
     for (int k = 0; k < pass.photoCount; ++k) {
         const int64_t bytes = int64_t(W) * H * 3 * int64_t(sizeof(uint16_t));
-        if (!readPhotoImage(pass.photos[k], work.in, bytes)) {
+        if (!readPhotoImage(pass.photo(k), work.in, bytes)) {
             debugLog("%s: photo %d cannot be read\n", caller, k);
             ++failed;
             break;
@@ -153,7 +154,7 @@ bool rewritePhotos(geometryPass_t &pass, int left, int top, int right, int botto
             ++failed;
             break;
         }
-        if (pass.photos[k].preview) {
+        if (pass.photo(k).preview) {
             previews[size_t(k)].assign(previewSamples, 0);
             parallelFor(c, sx, sy, work.out, previews[size_t(k)].data());
         }
@@ -169,7 +170,7 @@ bool rewritePhotos(geometryPass_t &pass, int left, int top, int right, int botto
     if (pass.prepareNewSize && !pass.prepareNewSize(sx, sy))
         return false;
     for (int k = 0; k < pass.photoCount; ++k) {
-        photoInfo_t &photo = pass.photos[k];
+        photoInfo_t &photo = pass.photo(k);
         switchPhotoImage(photo, keepSlot, newFiles[size_t(k)].release());
         if (photo.preview && !previews[size_t(k)].empty())
             std::memcpy(photo.preview, previews[size_t(k)].data(),

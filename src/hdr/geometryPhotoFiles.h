@@ -12,6 +12,7 @@
 #include "hdr/transformFitting.h"
 #include "project/photoInfo.h"
 
+#include <QList>
 #include <QString>
 
 class QTemporaryFile;
@@ -41,7 +42,8 @@ bool replacePhotoImage(photoInfo_t &photo, int keepSlot, const QString &sessionP
 
 // What a geometric pass over all photos needs of the project.
 struct geometryPass_t {
-    photoInfo_t *photos = nullptr;
+    photoInfo_t *photos = nullptr;        // an array of photoCount records, or
+    QList<photoInfo_t> *photoList = nullptr; // the project's list
     int photoCount = 0;
     int width = 0;  // full size before the pass
     int height = 0;
@@ -54,8 +56,14 @@ struct geometryPass_t {
     // the photos are switched to them, so that the project can resize the
     // photos' previews (they are then filled); false stops the pass.
     std::function<bool(int newWidth, int newHeight)> prepareNewSize;
+    // Optional: the preview divisor the project will use for a new size
+    // (previewDivisor when absent).
+    std::function<int(int newWidth, int newHeight)> previewDivisorFor;
     // Told the rows done after every photo.
     std::function<void(int rows)> progress;
+
+    bool hasPhotos() const { return photos || photoList; }
+    photoInfo_t &photo(int k) const { return photoList ? (*photoList)[k] : photos[k]; }
 };
 
 // Warps every photo onto the base grid through its transform and keeps the

@@ -1,0 +1,88 @@
+#include "hdr/projectGeometry.h"
+
+#include "app/utils.h"
+#include "hdr/generateHDRworker.h"
+#include "hdr/hdrGeometryStages.h"
+#include "project/processingProject.h"
+
+#include <QCoreApplication>
+#include <cmath>
+
+geometryPass_t geometryPassOf(processingProject *project)
+{
+    geometryPass_t pass;
+    if (!project)
+        return pass;
+    pass.photoList = &project->photos;
+    pass.photoCount = int(project->photos.size());
+    pass.width = project->width;
+    pass.height = project->height;
+    pass.sessionPath = project->sessionPath;
+    pass.previewDivisor = project->previewDivisor;
+    pass.threadCount = idealThreadCount(project->quiet);
+    pass.previewDivisorFor = [](int w, int h) { return int(previewGeometry(w, h).divisor); };
+    pass.prepareNewSize = [project](int w, int h) { return project->resizePreviews(w, h); };
+    return pass;
+}
+
+std::vector<double> projectExposureValues(const processingProject *project)
+{
+    std::vector<double> ev;
+    if (project)
+        for (const photoInfo_t &p : project->photos)
+            ev.push_back(p.ev);
+    return ev;
+}
+
+int projectBasePhoto(const processingProject *project)
+{
+    int base = 0;
+    if (!project)
+        return base;
+    for (int i = 0; i < project->photos.size(); ++i)
+        if (std::fabs(project->photos[i].ev) <= std::fabs(project->photos[base].ev))
+            base = i;
+    return base;
+}
+
+void projectAfterGeometry(processingProject *project, int newWidth, int newHeight)
+{
+    if (!project)
+        return;
+    project->width = newWidth;
+    project->height = newHeight;
+    project->allocateDisplayBuffer();
+    for (photoInfo_t &p : project->photos)
+        project->makePhotoThumbnail(p);
+    for (pyramid &p : project->lcPyramids)
+        if (p.levelCount > 0)
+            p.clear();
+}
+
+void installHdrGeometryStages()
+{
+    generateHDRworker::setGeometryStages(
+        [](processingProject *project, const QString &camera, const QString &lens, double focal,
+           QString *status) {
+            if (!project || !project->lensDb) {
+                if (status)
+                    *status = QCoreApplication::translate(
+                        "generateHDRworker", "Camera and lens models cannot be determined.");
+                return false;
+            }
+            const geometryStageResult_t r = lensCorrectionStage(
+                *project->lensDb, camera, lens, focal, geometryPassOf(project),
+                [project](int w, int h) { projectAfterGeometry(project, w, h); });
+            if (status)
+                *status = r.statusText;
+            return r.ok;
+        },
+        [](processingProject *project) {
+            if (!project)
+                return false;
+            const geometryStageResult_t r = autoAlignStage(
+                geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
+                [project](int w, int h) { projectAfterGeometry(project, w, h); });
+            return r.ok;
+        });
+}
