@@ -5,6 +5,7 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "hdr/deghostWorker.h"
+#include "hdr/hdrGeometryStages.h"
 #include "hdr/hdrMerge.h"
 #include "hdr/hdrPreprocess.h"
 #include "hdr/hdrTasks.h"
@@ -26,18 +27,6 @@
 #include <vector>
 
 namespace {
-
-generateHDRworker::lensStage_t &lensStage()
-{
-    static generateHDRworker::lensStage_t stage;
-    return stage;
-}
-
-generateHDRworker::alignStage_t &alignStage()
-{
-    static generateHDRworker::alignStage_t stage;
-    return stage;
-}
 
 // The project's EV range in natural-log units (the same values evRange keeps).
 struct evRangeLn_t {
@@ -72,12 +61,6 @@ struct mapping_t {
 
 } // namespace
 
-void generateHDRworker::setGeometryStages(lensStage_t lens, alignStage_t align)
-{
-    lensStage() = std::move(lens);
-    alignStage() = std::move(align);
-}
-
 generateHDRworker::generateHDRworker(const generateHDRoptions_t &options) : opt(options)
 {
 }
@@ -106,37 +89,94 @@ int generateHDRworker::taskCount() const
 
 // ---------------------------------------------------------------- lens, alignment
 
+namespace {
+
+// A geometric pass over the project's photos: the records as one array (the
+// pass works on them), written back into the project's list afterwards. When
+// the pass crops, the project takes the new size and resizes the previews
+// before the pass fills them.
+struct projectPass_t {
+    std::vector<photoInfo_t> records;
+    geometryPass_t pass;
+
+    projectPass_t(processingProject *project, int threads)
+    {
+        records.assign(project->photos.begin(), project->photos.end());
+        pass.photos = records.data();
+        pass.photoCount = int(records.size());
+        pass.width = project->width;
+        pass.height = project->height;
+        pass.sessionPath = project->sessionDirPath();
+        pass.previewDivisor = project->previewDivisor;
+        pass.threadCount = threads;
+        pass.prepareNewSize = [this, project](int newWidth, int newHeight) {
+            project->width = newWidth;
+            project->height = newHeight;
+            if (!project->resizePreviews(newWidth, newHeight))
+                return false;
+            for (size_t i = 0; i < records.size() && int(i) < project->photos.size(); i++) {
+                records[i].preview = project->photos[int(i)].preview;
+                records[i].mask = project->photos[int(i)].mask;
+            }
+            return true;
+        };
+    }
+
+    void writeBack(processingProject *project)
+    {
+        for (size_t i = 0; i < records.size() && int(i) < project->photos.size(); i++)
+            project->photos[int(i)] = records[i];
+    }
+};
+
+std::function<void(int, int)> afterResizeOf(processingProject *project)
+{
+    return [project](int newWidth, int newHeight) {
+        project->width = newWidth;
+        project->height = newHeight;
+        project->allocateDisplayBuffer();
+    };
+}
+
+} // namespace
+
 void generateHDRworker::generateHDR_preLensCorrection()
 {
-    debugLog("Lens correction prior to HDR generation...\n");
-    bool ok = false;
-    if (lensStage()) {
-        ok = lensStage()(opt.project, exifCamera, exifLens, exifFocalLength, &status);
+    processingProject *project = opt.project;
+    geometryStageResult_t result;
+    if (project->lensDb) {
+        projectPass_t p(project, taskCount());
+        result = lensCorrectionStage(*project->lensDb, exifCamera, exifLens, exifFocalLength, p.pass,
+                                     afterResizeOf(project));
+        p.writeBack(project);
     } else {
-        status = tr("Camera and lens models cannot be determined.");
-        debugLog("%s: no lens-correction stage installed\n", "generateHDRworker::generateHDR_preLensCorrection");
+        debugLog("Lens correction prior to HDR generation...\n");
+        result.statusText = tr("Camera and lens models cannot be determined.");
     }
-    if (ok)
-        opt.project->hdrState.lensCorrected = true;
-    emit finished(ok);
+    status = result.statusText;
+    if (result.ok)
+        project->hdrState.lensCorrected = true;
+    emit finished(result.ok);
 }
 
 void generateHDRworker::generateHDR_preAutoAlign()
 {
+    processingProject *project = opt.project;
     // The base photo: the one whose EV is nearest the mean (0 after recentring).
     int base = 0;
-    for (int i = 0; i < opt.project->photos.size(); i++)
-        if (std::fabs(opt.project->photos[i].ev) <= std::fabs(opt.project->photos[base].ev))
+    std::vector<double> ev;
+    for (int i = 0; i < project->photos.size(); i++) {
+        ev.push_back(project->photos[i].ev);
+        if (std::fabs(project->photos[i].ev) <= std::fabs(project->photos[base].ev))
             base = i;
-    debugLog("Auto alignment prior to HDR generation (midId=%d)...\n", base);
-    bool ok = false;
-    if (alignStage())
-        ok = alignStage()(opt.project);
-    else
-        debugLog("%s: no alignment stage installed\n", "generateHDRworker::generateHDR_preAutoAlign");
-    if (ok && !hdrBreakFlag.load())
-        opt.project->hdrState.aligned = true;
-    emit finished(ok);
+    }
+    projectPass_t p(project, taskCount());
+    bool applied = false;
+    const geometryStageResult_t result = autoAlignStage(p.pass, ev, base, afterResizeOf(project), &applied);
+    p.writeBack(project);
+    if (result.ok && applied)
+        project->hdrState.aligned = true;
+    emit finished(result.ok);
 }
 
 // ---------------------------------------------------------------- preparation

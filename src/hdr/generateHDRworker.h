@@ -15,7 +15,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 
 class processingProject;
 struct photoInfo_t;
@@ -44,15 +43,6 @@ class generateHDRworker : public QObject
     Q_OBJECT
 
 public:
-    // Bodies of the lens-correction and automatic-alignment stages; the
-    // geometry code installs them (setGeometryStages). Unset stages fail.
-    // lens: (project, camera, lens, focal length, status text out) -> success.
-    // align: (project) -> success; the body applies the alignment itself and
-    // must not apply it when hdrBreakFlag was raised.
-    using lensStage_t = std::function<bool(processingProject *, const QString &, const QString &, double, QString *)>;
-    using alignStage_t = std::function<bool(processingProject *)>;
-    static void setGeometryStages(lensStage_t lens, alignStage_t align);
-
     explicit generateHDRworker(const generateHDRoptions_t &options);
     ~generateHDRworker() override = default;
 

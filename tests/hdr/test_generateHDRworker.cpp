@@ -574,32 +574,28 @@ TEST(generateHDRworker, breakDuringNoiseFilteringLeavesAnRgbImage)
     EXPECT_LT(diff, 0.5);
 }
 
-TEST(generateHDRworker, geometryStagesRunTheInstalledBodies)
+TEST(generateHDRworker, geometryStagesReportTheirResult)
 {
     hdrProjectFixture f;
-    addSyntheticBracket(f, 64, 32, 2, true, -4.0);
-    generateHDRworker worker(optionsFor(f.project(), 0));
-    generateHDRworker::setGeometryStages(nullptr, nullptr);
+    addSyntheticBracket(f, 400, 300, 3, true, -6.0);
+    processingProject *p = f.project();
+    generateHDRworker worker(optionsFor(p, 0));
+    // No metadata: the lens stage fails with its status text and changes nothing.
+    worker.setLensExif(QString(), QString(), -1.0);
     EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_preLensCorrection));
     EXPECT_FALSE(worker.statusText().isEmpty());
-    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
+    EXPECT_FALSE(p->hdrState.lensCorrected);
+    EXPECT_EQ(p->width, 400);
 
-    QString cameraSeen;
-    generateHDRworker::setGeometryStages(
-        [&](processingProject *, const QString &camera, const QString &, double, QString *status) {
-            cameraSeen = camera;
-            *status = "Detected camera and lens: X, Y";
-            return true;
-        },
-        [](processingProject *) { return true; });
-    worker.setLensExif("Canon EOS", "EF 50mm", 50.0);
-    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_preLensCorrection));
-    EXPECT_EQ(cameraSeen, QString("Canon EOS"));
-    EXPECT_EQ(worker.statusText(), QString("Detected camera and lens: X, Y"));
-    EXPECT_TRUE(f.project()->hdrState.lensCorrected);
-    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
-    EXPECT_TRUE(f.project()->hdrState.aligned);
-    generateHDRworker::setGeometryStages(nullptr, nullptr);
+    // Alignment of photos that already match ends with every photo still
+    // readable for the merge.
+    const bool aligned = runStage(worker, &generateHDRworker::generateHDR_preAutoAlign);
+    EXPECT_EQ(p->hdrState.aligned, aligned);
+    for (const photoInfo_t &ph : p->photos)
+        ASSERT_NE(ph.tempFiles[0], nullptr);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_TRUE(allFinite(f.hdr(), qint64(p->width) * p->height * 3));
 }
 
 TEST(generateHDRworker, savedTiffCarriesTheFirstPhotosExif)
@@ -648,4 +644,25 @@ TEST(generateHDRworker, previewMergeUsesThePreviewsAndTheirMasks)
     // Fully masked by the brightest photo: its linearised value over its exposure.
     const quint16 s = p->photos[2].preview[0];
     EXPECT_NEAR(f.hdr()[0], p->responseR[s] / std::exp(p->photos[2].evLn + p->photos[2].evlFix), 1e-4);
+}
+
+TEST(generateHDRworker, misalignedBracketIsAlignedAndCroppedBeforeTheMerge)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    hdrProjectFixture f;
+    const QDir dir(testSupport::testDataFile("brackets/canal_aeb_misaligned_3exp"));
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+        ASSERT_TRUE(f.addImageFile(dir.filePath(name)));
+    f.recentreEvs();
+    processingProject *p = f.project();
+    generateHDRworker worker(optionsFor(p, 0));
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
+    EXPECT_TRUE(p->hdrState.aligned);
+    // The frames are shifted by up to 22 pixels: the common area is smaller.
+    EXPECT_LT(p->width, 720);
+    EXPECT_GT(p->width, 600);
+    EXPECT_LT(p->height, 1080);
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_TRUE(allFinite(f.hdr(), qint64(p->width) * p->height * 3));
 }
