@@ -6,6 +6,7 @@
 #include "app/utils.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/hdrGeometryStages.h"
+#include "hdr/projectGeometry.h"
 #include "hdr/hdrMerge.h"
 #include "hdr/hdrPreprocess.h"
 #include "hdr/hdrTasks.h"
@@ -91,92 +92,63 @@ int generateHDRworker::taskCount() const
 
 namespace {
 
-// A geometric pass over the project's photos: the records as one array (the
-// pass works on them), written back into the project's list afterwards. When
-// the pass crops, the project takes the new size and resizes the previews
-// before the pass fills them.
-struct projectPass_t {
-    std::vector<photoInfo_t> records;
-    geometryPass_t pass;
-
-    projectPass_t(processingProject *project, int threads)
-    {
-        records.assign(project->photos.begin(), project->photos.end());
-        pass.photos = records.data();
-        pass.photoCount = int(records.size());
-        pass.width = project->width;
-        pass.height = project->height;
-        pass.sessionPath = project->sessionDirPath();
-        pass.previewDivisor = project->previewDivisor;
-        pass.threadCount = threads;
-        pass.prepareNewSize = [this, project](int newWidth, int newHeight) {
-            project->width = newWidth;
-            project->height = newHeight;
-            if (!project->resizePreviews(newWidth, newHeight))
-                return false;
-            for (size_t i = 0; i < records.size() && int(i) < project->photos.size(); i++) {
-                records[i].preview = project->photos[int(i)].preview;
-                records[i].mask = project->photos[int(i)].mask;
-            }
-            return true;
-        };
-    }
-
-    void writeBack(processingProject *project)
-    {
-        for (size_t i = 0; i < records.size() && int(i) < project->photos.size(); i++)
-            project->photos[int(i)] = records[i];
-    }
-};
-
-std::function<void(int, int)> afterResizeOf(processingProject *project)
+generateHDRworker::lensStage_t &lensStage()
 {
-    return [project](int newWidth, int newHeight) {
-        project->width = newWidth;
-        project->height = newHeight;
-        project->allocateDisplayBuffer();
-    };
+    static generateHDRworker::lensStage_t stage;
+    return stage;
+}
+
+generateHDRworker::alignStage_t &alignStage()
+{
+    static generateHDRworker::alignStage_t stage;
+    return stage;
 }
 
 } // namespace
 
+void generateHDRworker::setGeometryStages(lensStage_t lens, alignStage_t align)
+{
+    lensStage() = std::move(lens);
+    alignStage() = std::move(align);
+}
+
 void generateHDRworker::generateHDR_preLensCorrection()
 {
     processingProject *project = opt.project;
-    geometryStageResult_t result;
-    if (project->lensDb) {
-        projectPass_t p(project, taskCount());
-        result = lensCorrectionStage(*project->lensDb, exifCamera, exifLens, exifFocalLength, p.pass,
-                                     afterResizeOf(project));
-        p.writeBack(project);
+    bool ok = false;
+    if (lensStage()) {
+        ok = lensStage()(project, exifCamera, exifLens, exifFocalLength, &status);
+    } else if (project->lensDb) {
+        const geometryStageResult_t r = lensCorrectionStage(
+            *project->lensDb, exifCamera, exifLens, exifFocalLength, geometryPassOf(project),
+            [project](int w, int h) { projectAfterGeometry(project, w, h); });
+        status = r.statusText;
+        ok = r.ok;
     } else {
         debugLog("Lens correction prior to HDR generation...\n");
-        result.statusText = tr("Camera and lens models cannot be determined.");
+        status = tr("Camera and lens models cannot be determined.");
     }
-    status = result.statusText;
-    if (result.ok)
+    if (ok)
         project->hdrState.lensCorrected = true;
-    emit finished(result.ok);
+    emit finished(ok);
 }
 
 void generateHDRworker::generateHDR_preAutoAlign()
 {
     processingProject *project = opt.project;
-    // The base photo: the one whose EV is nearest the mean (0 after recentring).
-    int base = 0;
-    std::vector<double> ev;
-    for (int i = 0; i < project->photos.size(); i++) {
-        ev.push_back(project->photos[i].ev);
-        if (std::fabs(project->photos[i].ev) <= std::fabs(project->photos[base].ev))
-            base = i;
+    bool ok = false;
+    if (alignStage()) {
+        ok = alignStage()(project);
+    } else {
+        const geometryStageResult_t r = autoAlignStage(
+            geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
+            [project](int w, int h) { projectAfterGeometry(project, w, h); });
+        ok = r.ok;
     }
-    projectPass_t p(project, taskCount());
-    bool applied = false;
-    const geometryStageResult_t result = autoAlignStage(p.pass, ev, base, afterResizeOf(project), &applied);
-    p.writeBack(project);
-    if (result.ok && applied)
+    // A break after a successful search ends well without applying anything.
+    if (ok && !hdrBreakFlag.load())
         project->hdrState.aligned = true;
-    emit finished(result.ok);
+    emit finished(ok);
 }
 
 // ---------------------------------------------------------------- preparation

@@ -15,6 +15,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 
 class processingProject;
 struct photoInfo_t;
@@ -43,6 +45,16 @@ class generateHDRworker : public QObject
     Q_OBJECT
 
 public:
+    // Bodies of the lens-correction and automatic-alignment stages, installed
+    // by the geometry code (installHdrGeometryStages); without them the stages
+    // run the geometry stage bodies on the project directly.
+    // lens: (project, camera, lens, focal length, status text out) -> success.
+    // align: (project) -> success; the body applies the alignment itself and
+    // applies nothing when hdrBreakFlag was raised.
+    using lensStage_t = std::function<bool(processingProject *, const QString &, const QString &, double, QString *)>;
+    using alignStage_t = std::function<bool(processingProject *)>;
+    static void setGeometryStages(lensStage_t lens, alignStage_t align);
+
     explicit generateHDRworker(const generateHDRoptions_t &options);
     ~generateHDRworker() override = default;
 
