@@ -122,6 +122,10 @@ public:
     bool allocatePyramids();
     uint8_t *allocateDisplayBuffer();
 
+    // --- image transformation (processingProject_transform.cpp) ---
+    bool transformImage(int mode, int x1, int y1, int x2, int y2, double angle, double distortion,
+                        double perspectiveX, double perspectiveY);
+
     // --- photos, thumbnails, tables ---
     void makePhotoThumbnail(photoInfo_t &photo);
     bool removePhoto(int id);

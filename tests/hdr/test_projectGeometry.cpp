@@ -6,6 +6,7 @@
 #include "testSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
@@ -104,4 +105,81 @@ TEST(projectGeometry, hdrWorkerCorrectsTheLensOrSaysWhyNot)
         ASSERT_NE(photo.tempFiles[1], nullptr); // the uncorrected copy
         EXPECT_EQ(photo.tempFiles[0]->size(), qint64(p->width) * p->height * 6);
     }
+}
+
+namespace {
+
+std::vector<quint16> readCurrent(const photoInfo_t &photo, int w, int h)
+{
+    std::vector<quint16> out(size_t(w) * h * 3);
+    EXPECT_TRUE(readPhotoImage(photo, out.data(), int64_t(out.size() * 2)));
+    return out;
+}
+
+} // namespace
+
+TEST(projectTransform, photosMasksAndSizesFollowTheOperation)
+{
+    hdrProjectFixture f;
+    const int w = 120, h = 80;
+    std::vector<std::vector<quint16>> images;
+    for (int k = 0; k < 2; ++k) {
+        std::vector<quint16> rgb(size_t(w) * h * 3);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = quint16(100 + (i * 13 + size_t(k) * 77) % 60000);
+        images.push_back(rgb);
+        ASSERT_TRUE(f.addPhoto(rgb, w, h, double(k)));
+    }
+    processingProject *p = f.project();
+    QTemporaryFile *before = p->photos[0].tempFiles[0];
+
+    // An out-of-range rectangle is refused and nothing changes.
+    EXPECT_FALSE(p->transformImage(5, 10, 10, w + 5, 50, 0, 0, 0, 0));
+    EXPECT_FALSE(p->transformImage(6, -1, 0, 50, 50, 0, 0, 0, 0));
+    EXPECT_FALSE(p->transformImage(5, 30, 10, 20, 50, 0, 0, 0, 0));
+    EXPECT_EQ(p->width, w);
+    EXPECT_EQ(p->photos[0].tempFiles[0], before);
+
+    // The photos' new files can't be written: nothing changes either.
+    const QString session = p->sessionPath;
+    p->sessionPath = session + "missing/";
+    EXPECT_FALSE(p->transformImage(0, 0, 0, 0, 0, 0, 0, 0, 0));
+    p->sessionPath = session;
+    EXPECT_EQ(p->width, w);
+    EXPECT_EQ(p->height, h);
+    EXPECT_EQ(p->photos[0].tempFiles[0], before);
+    EXPECT_EQ(readCurrent(p->photos[1], w, h), images[1]);
+
+    // A ghost-mask undo file of preview size follows a rotation.
+    const int pw = p->previewWidth, ph = p->previewHeight;
+    pyramid undo;
+    ASSERT_TRUE(undo.makePyramid(pw, ph, 1, 1, 1, true));
+    static_cast<uint8_t *>(undo.levels[0].data)[0] = 200; // top-left corner
+    const QString undoPath = session + "ghostMaskUndo_1";
+    ASSERT_TRUE(undo.writeMaskFile(undoPath));
+
+    // Rotation counter-clockwise: the size swaps and out(x, y) = in(W - 1 - y, x).
+    ASSERT_TRUE(p->transformImage(0, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_EQ(p->width, h);
+    EXPECT_EQ(p->height, w);
+    for (int k = 0; k < 2; ++k) {
+        const std::vector<quint16> now = readCurrent(p->photos[k], h, w);
+        for (int y = 0; y < w; y += 7)
+            for (int x = 0; x < h; x += 5)
+                ASSERT_EQ(now[(size_t(y) * h + x) * 3 + 1],
+                          images[size_t(k)][(size_t(x) * w + (w - 1 - y)) * 3 + 1]);
+    }
+    pyramid rotated;
+    ASSERT_TRUE(rotated.makePyramid(p->previewWidth, p->previewHeight, 1, 1, 1, true));
+    ASSERT_TRUE(rotated.readMaskFile(undoPath));
+    // The old top-left corner (0, 0) is now at (0, W' - 1) of the rotated preview.
+    EXPECT_EQ(static_cast<uint8_t *>(rotated.levels[0].data)[size_t(p->previewHeight - 1) * p->previewWidth], 200);
+
+    // Crop: the new size is the rectangle's; the ghost undo files go.
+    ASSERT_TRUE(p->transformImage(5, 4, 6, 64, 106, 0, 0, 0, 0));
+    EXPECT_EQ(p->width, 60);
+    EXPECT_EQ(p->height, 100);
+    EXPECT_FALSE(QFile::exists(undoPath));
+    for (const photoInfo_t &photo : p->photos)
+        EXPECT_EQ(photo.tempFiles[0]->size(), qint64(60) * 100 * 6);
 }
