@@ -181,6 +181,9 @@ struct columnDelta_t
 };
 
 template <typename Count>
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
 void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out)
 {
     std::memset(&d, 0, sizeof(d));
@@ -226,7 +229,7 @@ void addDelta(windowHist_t &w, const columnDelta_t &d)
 
 // Rows handled by one sweep across the task's columns: the column histograms
 // are read once for all of them.
-constexpr int SWEEP_ROWS = 8;
+constexpr int SWEEP_ROWS = 16;
 
 template <typename Count>
 bool slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g)

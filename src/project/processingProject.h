@@ -21,7 +21,9 @@
 #include "project/photoInfo.h"
 #include "project/processingParams.h"
 #include "project/pyramid.h"
+#include "project/toneMapping.h"
 
+#include <QColor>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -154,6 +156,26 @@ public:
     static QString inputProfileFile(int code, const QString &photoProfile);
     static QString rawHdrProfileFile(int code);
 
+    // --- tone mapping, local contrast, layer tables (processingProject_toneMapping.cpp) ---
+    // Renders one layer for the screen (statistics pass, then the view window).
+    void doToneMapping(processingParams_t *settings, uint8_t *externalBuffer, bool skipStatistics,
+                       bool fullQuality);
+    // Renders and merges every used layer into level 0 of outputImage; true
+    // only for a complete image.
+    bool doToneMappingFull();
+    bool localContrast();  // true when every pass finished
+    bool computeMask();    // true when both passes finished
+    void generateTMtable(processingParams_t *settings);
+    void toneCurveTable(processingParams_t *settings);
+    void vignetteProfile(processingParams_t *settings);
+    QColor transformColor(const QColor &color) const;
+    void prepareHistogramMatch(const photoInfo_t &a, const photoInfo_t &b, double *tablesA[4],
+                               double *tablesB[4], bool *aIsDarker);
+    int enabledLayerCount() const;
+    bool isProjectInput() const;
+    void removeLayerUndoFiles();
+    int taskCount() const; // tasks of a parallel pass (batch setting while a batch runs)
+
     // Holds the transforms for reading while a caller uses several of them.
     class transformReadLocker
     {
@@ -225,6 +247,20 @@ public:
     bool quiet = false;            // no message boxes (batch runs)
     QString lastErrorMessage;
     int32_t photoIdCounter = 0;
+
+    // tone mapping (HDR preprocessing results, preparation state, view window)
+    double hdrMedian = 0.5;         // median level of the HDR image, 0.001..0.9
+    double lcCorrection = 1.0;      // local-contrast exponent 0.5..1.0
+    bool panoramaMode = false;      // wrap filters around horizontally
+    bool batchRunning = false;      // a batch task runs (thread limit of batches)
+    int32_t batchOutputType = 0;
+    bool localContrastReady = false;
+    bool maskReady = false;
+    bool prepared = false;
+    bool smallPreview = false;      // render the statistics pass into displayBuffer
+    bool previewOutputReady = false;
+    int32_t layerUndoCount[PROJECT_LAYER_COUNT] = {};
+    previewWindow_t view;           // the image view's window and its buffers
 
     // colour management
     double radiancePrimaries[8] = {}; // red x, y, green x, y, blue x, y, white x, y

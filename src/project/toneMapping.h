@@ -57,6 +57,30 @@ struct mergeLayers_threadParams_t
     bool ignoreAbort = false;
 };
 
+// Indices of the project's four 16-bit maps.
+constexpr int LC_PYRAMID_MASK = 0;
+constexpr int LC_PYRAMID_FINE = 1;
+constexpr int LC_PYRAMID_MEDIUM = 2;
+constexpr int LC_PYRAMID_COARSE = 3;
+
+// The image view's visible window with its buffers, written by the view and
+// read by the preview tone mapping.
+struct previewWindow_t
+{
+    int width = 0, height = 0;       // device pixels
+    int offsetX = 0, offsetY = 0;    // position in level-0 pixels
+    double zoom = 1.0;               // window pixels per level-0 pixel
+    bool ready = false;
+    float *hdr = nullptr;            // float RGB
+    quint16 *localFine = nullptr, *localMedium = nullptr, *localCoarse = nullptr;
+    quint16 *maskLuminance = nullptr;
+    qint16 *detail = nullptr;        // the sharpening detail at the window's scale
+    double detailFactor = 1.0;
+    quint8 *layerOutput[PP_LAYER_COUNT] = {}; // 8-bit RGB per layer (0 = base)
+    quint8 *layerMask[PP_LAYER_COUNT] = {};   // 8-bit view masks of layers 1..9
+    quint8 *maskBackup = nullptr;
+};
+
 // One task of tone mapping. False when abortBackgroundFlag stopped it early.
 bool toneMappingThread(const toneMapping_threadParams_t &p);
 

@@ -37,6 +37,10 @@ void generateTMtableThread(const _generateTMtable_threadParams_t &p);
 // and the gamma, in `threads` tasks. A missing curve table counts as identity.
 bool buildLookupTable(processingParams_t *params, int channel, int threads);
 
+class processingProject;
+// The same with the project's task count (defined with the project's tone mapping).
+void buildLookupTableParallel(processingProject *project, processingParams_t *settings, int channel);
+
 // Fills maskToneTable from maskHighlights and maskShadows.
 bool buildMaskToneTable(processingParams_t *params, int threads);
 
