@@ -10,6 +10,7 @@
 #include "project/toneMapping.h"
 #include "project/toneMappingTables.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <benchmark/benchmark.h>
 
@@ -194,17 +195,24 @@ BENCHMARK(BM_LocalContrastMaps24MP)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecon
 void BM_FullSize24MP(benchmark::State &state)
 {
     const int threads = state.range(0) == 0 ? allThreads() : int(state.range(0));
+    const bool twoLayers = state.range(1) == 2;
     fullScene_t &s = fullScene();
     static layerSetup_t base(s.w, s.h), upper(s.w, s.h);
     upper.params.layerIndex = 1;
     upper.params.compression = 2.0;
+    double stage[4] = {};
     for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
         computeMaskLuminance(s.hdr.data(), s.w, s.h, s.scratch.data(), s.mask.data(), threads);
+        stage[0] = timer.nsecsElapsed() / 1e6;
         computeLocalContrastMaps(s.hdr.data(), s.w, s.h, 0.8, false, s.scratch.data(),
                                  s.fine.data(), s.medium.data(), s.coarse.data(), threads);
+        stage[1] = timer.nsecsElapsed() / 1e6 - stage[0];
         double detailFactor = 1.0;
         unsharpMask(s.hdr.data(), s.detail.data(), nullptr, s.w, s.h, false, detailFactor, 1.0,
                     s.w, s.h, threads);
+        stage[2] = timer.nsecsElapsed() / 1e6 - stage[0] - stage[1];
         toneMappingFullJob_t job;
         job.width = s.w;
         job.height = s.h;
@@ -217,19 +225,29 @@ void BM_FullSize24MP(benchmark::State &state)
         job.detailFactor = detailFactor;
         job.hdrMedian = 0.2;
         job.lcCorrection = 0.8;
-        job.layersOn = true;
+        job.layersOn = twoLayers;
         job.layers[0] = &base.params;
-        job.layers[1] = &upper.params;
-        job.masks[1] = s.layerMask.data();
+        if (twoLayers) {
+            job.layers[1] = &upper.params;
+            job.masks[1] = s.layerMask.data();
+        }
         job.output = s.output.data();
         job.threads = threads;
         toneMapFull(job);
+        stage[3] = timer.nsecsElapsed() / 1e6 - stage[0] - stage[1] - stage[2];
     }
     state.counters["threads"] = threads;
+    state.counters["layers"] = twoLayers ? 2 : 1;
+    state.counters["mask_ms"] = stage[0];
+    state.counters["localContrast_ms"] = stage[1];
+    state.counters["detail_ms"] = stage[2];
+    state.counters["toneMap_ms"] = stage[3];
 }
+// Arguments: threads (0 = all), layers.
 BENCHMARK(BM_FullSize24MP)
-    ->Arg(0)
-    ->Arg(1)
+    ->Args({0, 1})
+    ->Args({0, 2})
+    ->Args({1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
