@@ -129,19 +129,23 @@ void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double
         debugLog("ToAlign (%d) median = %lf\n", photoIndex, m);
         ratio = m / state.baseMedian;
     }
+    // The 8-bit value depends on the grey value alone: one table for all pixels.
     const double f = state.baseScale / 65535.0 * 255.0;
+    std::vector<uint8_t> table(65536);
+    for (int g = 0; g < 65536; ++g) {
+        if (isBase)
+            table[size_t(g)] = uint8_t(std::min(255.0, std::trunc(g * f)));
+        else if (g >= 62259.2)
+            table[size_t(g)] = 255;
+        else if (g <= 3276.8)
+            table[size_t(g)] = 0;
+        else
+            table[size_t(g)] = uint8_t(std::min(255.0, std::trunc(std::trunc(g / ratio) * f)));
+    }
+    const uint8_t *lut = table.data();
     auto toLevel0 = [=](const range_t &r) {
-        for (int64_t i = r.first; i < r.end; ++i) {
-            const double g = greyOf(rgb + i * 3, t1, t2);
-            if (isBase)
-                level0[i] = uint8_t(std::min(255.0, std::trunc(g * f)));
-            else if (g >= 62259.2)
-                level0[i] = 255;
-            else if (g <= 3276.8)
-                level0[i] = 0;
-            else
-                level0[i] = uint8_t(std::min(255.0, std::trunc(std::trunc(g / ratio) * f)));
-        }
+        for (int64_t i = r.first; i < r.end; ++i)
+            level0[i] = lut[greyOf(rgb + i * 3, t1, t2)];
     };
     runThreadRecords(ranges, toLevel0);
     target.buildLevelsFrom(0);
