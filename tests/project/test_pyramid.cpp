@@ -307,3 +307,29 @@ TEST(photoInfo, copiesShareBuffersAndCopyBytes)
     { photoInfo_t d(c); } // destroying a copy frees nothing
     EXPECT_EQ(preview[2], 3);
 }
+
+TEST(pyramid, buildFromInnerLevelAndMissingBuffers)
+{
+    pyramid p;
+    ASSERT_TRUE(p.makePyramid(16, 16, 4, 1, 1, true));
+    std::memset(p.levels[0].data, 10, p.levelBytes(0));
+    std::memset(p.levels[1].data, 80, p.levelBytes(1));
+    p.buildLevelsFrom(1); // level 1 is the source, level 0 untouched
+    EXPECT_EQ(static_cast<uint8_t *>(p.levels[1].data)[0], 80);
+    EXPECT_EQ(static_cast<uint8_t *>(p.levels[3].data)[3], 80);
+    EXPECT_FALSE(p.levels[1].valid);
+    EXPECT_TRUE(p.levels[2].valid);
+
+    // A pyramid described without buffers skips every level.
+    pyramid d;
+    ASSERT_TRUE(d.makePyramid(16, 16, 3, 2, 3, false));
+    d.buildLevelsFrom(0);
+    EXPECT_FALSE(d.levels[1].valid);
+    d.reset(false);
+
+    // Moving hands the buffers over.
+    pyramid m(std::move(p));
+    EXPECT_EQ(p.levels[0].data, nullptr);
+    EXPECT_EQ(m.levelCount, 4);
+    EXPECT_EQ(static_cast<uint8_t *>(m.levels[0].data)[5], 10);
+}
