@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -264,6 +265,52 @@ void rotateImage16(const uint16_t *src, int width, int height, int mode, uint16_
             d[2] = s[2];
         }
     }
+}
+
+} // namespace photoLoading
+
+namespace {
+
+template <typename T, typename F>
+void reduceBlocks(const T *src, int width, int height, int divisor, uint16_t *dst, int pw, int ph, F toSample)
+{
+    const int d = std::max(1, divisor);
+    for (int py = 0; py < ph; ++py) {
+        const int y0 = py * d, y1 = std::min(height, y0 + d);
+        for (int px = 0; px < pw; ++px) {
+            const int x0 = px * d, x1 = std::min(width, x0 + d);
+            double sum[3] = {0, 0, 0};
+            int count = 0;
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x, ++count)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += double(src[(size_t(y) * width + x) * 3 + c]);
+            uint16_t *out = dst + (size_t(py) * pw + px) * 3;
+            for (int c = 0; c < 3; ++c)
+                out[c] = count ? toSample(sum[c] / count) : 0;
+        }
+    }
+}
+
+} // namespace
+
+namespace photoLoading {
+
+void reduceToPreview(const uint16_t *src, int width, int height, int divisor, uint16_t *dst, int previewWidth,
+                     int previewHeight)
+{
+    reduceBlocks(src, width, height, divisor, dst, previewWidth, previewHeight,
+                 [](double v) { return uint16_t(std::min(65535.0, v + 0.5)); });
+}
+
+void reduceFloatToPreview(const float *src, int width, int height, int divisor, double maximum, uint16_t *dst,
+                          int previewWidth, int previewHeight)
+{
+    const double f = maximum > 0 ? 65535.0 / maximum : 0.0;
+    reduceBlocks(src, width, height, divisor, dst, previewWidth, previewHeight, [f](double v) {
+        const double x = v * f;
+        return uint16_t(x >= 65535.0 ? 65535.0 : x > 0.0 ? x : 0.0);
+    });
 }
 
 } // namespace photoLoading

@@ -49,6 +49,16 @@ int orientationMode(int exifOrientation);
 // dst (which must not be src). Quarter turns swap width and height.
 void rotateImage16(const uint16_t *src, int width, int height, int mode, uint16_t *dst);
 
+// Reduces a 16-bit RGB image (width x height) to the preview (previewWidth x
+// previewHeight, each ceil(side / divisor)) by averaging divisor x divisor
+// blocks (clipped at the right and bottom edges).
+void reduceToPreview(const uint16_t *src, int width, int height, int divisor, uint16_t *dst, int previewWidth,
+                     int previewHeight);
+
+// The same for a float RGB image, mapped linearly from 0..maximum to 0..65535.
+void reduceFloatToPreview(const float *src, int width, int height, int divisor, double maximum, uint16_t *dst,
+                          int previewWidth, int previewHeight);
+
 } // namespace photoLoading
 
 #endif // PHOTOLOADING_H

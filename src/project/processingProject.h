@@ -184,6 +184,15 @@ public:
         QReadLocker lock;
     };
 
+    // --- photo loading and exposure values (processingProject_load.cpp) ---
+    int loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, int batchCount, bool hdrPresent);
+    void postLoadPhoto(double minValue, double maxValue, photoInfo_t &photo);
+    void sortPhotosByEV();
+    double computeAutoEV(const photoInfo_t &a, const photoInfo_t &b);
+    void evRange();
+    bool aebEVdiff();
+    bool minEVdiff();
+
 signals:
     void disableAutoClipping();
 
@@ -232,6 +241,23 @@ public:
     pyramid layerMasks[PROJECT_LAYER_COUNT];
     processingParams_t layerSettings[PROJECT_LAYER_COUNT];
     processingParams_t thumbSettings;
+
+    // exposure values (see exposureValues.h)
+    bool evFromExif = false;
+    bool biasDistinct = false;
+    double evMin = 0, evMax = 0, evMean = 0;
+    double evMinLn = 0, evMaxLn = 0, evMeanLn = 0;
+    int32_t idxMid = 0, idxMin = 0, idxMax = 0;
+
+    // orientation of the photos (under orientationMutex, with width and height)
+    bool orientationKnown = false;
+    int32_t orientationMode = -1;
+    // HDR load choices of the running batch task (used while quiet)
+    int32_t batchHdrColorSpace = 1;
+    bool batchHdrNoiseFilter = false;
+    int32_t batchHdrNoiseStrength = 2;
+    int32_t batchHdrNoiseSoftness = 2;
+    bool batchHdrPanorama = false;
 
     // locks
     QMutex orientationMutex;

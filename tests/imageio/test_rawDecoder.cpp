@@ -250,4 +250,8 @@ TEST(rawDecoder, thumbnails)
     EXPECT_EQ(img.height(), 100);
     EXPECT_EQ(img.width(), 149);
     EXPECT_FALSE(imageLoader::getThumbFromRAW(testSupport::testDataFile("fits/gc_msx_e.fits"), 5, img, 100));
+    // The sample DNG carries no embedded thumbnail: a clean failure.
+    if (!imageLoader::dcrawProgram().isEmpty()) {
+        EXPECT_FALSE(imageLoader::getThumbFromRAW(testSupport::testDataFile("raw/colorchart.dng"), 4, img, 100));
+    }
 }

@@ -1,0 +1,47 @@
+#ifndef LOADPHOTOWORKER_H
+#define LOADPHOTOWORKER_H
+
+// Decodes one prepared photo on its own thread: the full image into 16-bit
+// RGB (or, for an HDR image, into the project's float image), turned upright,
+// reduced to the photo's preview, and written to the photo's slot-0 session
+// temporary file. Reports once through finished(status, message, workerId):
+// 0 success; 1 failure with a message for the user; 2 failure only logged.
+
+#include "project/photoInfo.h"
+
+#include <QObject>
+#include <QString>
+
+class processingProject;
+class pyramid;
+
+class loadPhotoWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // fullImage: the pyramid whose level 0 (image width x height x 3 uint16)
+    // receives the decoded pixels; it must outlive the worker's run.
+    loadPhotoWorker(processingProject *project, const photoInfo_t &photo, const pyramid &fullImage, int workerId);
+    ~loadPhotoWorker() override;
+
+    // The photo record as loaded (buffers, temp file, EXIF, orientation).
+    photoInfo_t photo;
+    int id() const { return workerId; }
+
+public slots:
+    int loadPhoto();
+
+signals:
+    void finished(int status, QString errorMessage, int workerId);
+
+private:
+    int finish(int status, const QString &message);
+    bool decode(int type, int width, int height, uint16_t *rgb16, float &minValue, float &maxValue);
+
+    processingProject *project = nullptr;
+    const pyramid *fullImage = nullptr;
+    int workerId = 0;
+};
+
+#endif // LOADPHOTOWORKER_H

@@ -1,0 +1,329 @@
+// Photo loading (the preparing half on the GUI thread, the after-load step of
+// an HDR image) and the exposure values of the project.
+
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+#include "app/startParams.h"
+#include "app/utils.h"
+#include "hdrdialogs/genHDR_denoise.h"
+#include "imageio/exiftoolDaemon.h"
+#include "imageio/fitsReader.h"
+#include "imageio/hdrLoadOptions.h"
+#include "imageio/openEXR.h"
+#include "imageio/radianceRGBE.h"
+#include "imageio/rawDecoder.h"
+#include "imageio/tiffReader.h"
+#include "project/exposureValues.h"
+#include "project/photoLoading.h"
+#include "project/processingProject.h"
+#include "widgets/styledMessageBox.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMutexLocker>
+#include <cstring>
+
+namespace {
+
+constexpr int MAX_PHOTOS = 100;
+constexpr int MIN_PHOTO_SIDE = 128;
+
+// Sets the HDR load dialog's choices from the command line or the running
+// batch task, or shows it; false when the user cancelled.
+bool hdrLoadChoices(processingProject *project, int type)
+{
+    hdrLoadOptions *dlg = project->hdrLoadOptionsDialog;
+    if (!dlg)
+        return true; // no dialog (no main window): the stored settings apply
+    dlg->setFileType(type);
+    denoiseSettings_t noise;
+    if (startParams.autoProcess) {
+        noise.enabled = startParams.noiseFilter;
+        noise.strength = startParams.noiseFilterParam1;
+        noise.softness = startParams.noiseFilterParam2;
+        dlg->denoise()->setSettings(noise);
+        dlg->setPanorama(startParams.panoramaMode);
+    } else if (project->quiet) {
+        dlg->setColorSpace(project->batchHdrColorSpace);
+        noise.enabled = project->batchHdrNoiseFilter;
+        noise.strength = project->batchHdrNoiseStrength;
+        noise.softness = project->batchHdrNoiseSoftness;
+        dlg->denoise()->setSettings(noise);
+        dlg->setPanorama(project->batchHdrPanorama);
+    } else if (dlg->exec() != QDialog::Accepted) {
+        return false;
+    }
+    project->hdrColorSpaceCode = dlg->colorSpace();
+    // The loader reads these after the decode, on its own thread, from the
+    // settings record rather than from the widgets.
+    dlg->denoise()->getSettings();
+    if (optionsInstance)
+        optionsInstance->processing.panoramaMode = dlg->panorama();
+    return true;
+}
+
+} // namespace
+
+int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, int batchCount, bool hdrPresent)
+{
+    const char *fn = "processingProject::loadPhotoPrepare";
+    const QByteArray path = photo.filePath.toLocal8Bit();
+    auto fail = [&](const QString &text) {
+        lastErrorMessage = text;
+        if (!quiet)
+            styledMessageBox::show(nullptr, styledMessageBox::Error, text, styledMessageBox::Ok);
+        return 2;
+    };
+
+    lastErrorMessage.clear();
+    photo.bitDepth = 0;
+    photo.included = 1;
+    for (QTemporaryFile *&t : photo.tempFiles)
+        t = nullptr;
+    photo.thumbnail = nullptr;
+    photo.preview = nullptr;
+    photo.mask = nullptr;
+    photo.mergeBuffer = nullptr;
+    photo.isRaw = 0;
+    photo.isFloat = 0;
+    photo.rawInfo.flag = 0;
+    photo.evExif = photo.exifBias = photo.ev = 0;
+    photo.profilePath.clear();
+    debugLog("Getting image info: %s...\n", path.constData());
+    memset(&photo.exif, 0, sizeof photo.exif);
+    radiancePrimariesSet = false;
+
+    const int type = fileTypeOf(photo.filePath);
+    const int already = photos.size();
+    if (already + indexInBatch >= MAX_PHOTOS)
+        return fail(tr("Too many images!"));
+    if (type > FILETYPE_PROJECT) {
+        debugLog("%s: Unsupported image format: '%s'.\n", fn, path.constData());
+        return 1;
+    }
+
+    int w = 0, h = 0;
+    switch (type) {
+    case FILETYPE_TIFF: {
+        int bits = 0;
+        if (!imageLoader::getTIFFinfo(photo.filePath, &w, &h, &bits)) {
+            debugLog("%s: Failed to get TIFF image info: '%s'.\n", fn, path.constData());
+            return 1;
+        }
+        photo.bitDepth = bits == 16 ? 2 : 1;
+        photo.isFloat = bits == 32;
+        if (photo.isFloat)
+            photo.bitDepth = 0;
+        break;
+    }
+    case FILETYPE_RAW: {
+        int hw = 0, hh = 0;
+        if (!imageLoader::getRAWinfo(photo.filePath, w, h, &hw, &hh, &photo.exif, photo.rawInfo.daylightMultipliers,
+                                     photo.rawInfo.cameraMultipliers, photo.loadDivisor != 1, photo.autoRotate != 0)) {
+            debugLog("%s: Failed to get RAW image info: '%s'.\n", fn, path.constData());
+            return 1;
+        }
+        photo.rawInfo.halfWidth = hw;
+        photo.rawInfo.halfHeight = hh;
+        debugLog("RAW: (%d x %d)\n", w, h);
+        photo.bitDepth = 2;
+        photo.isRaw = 1;
+        break;
+    }
+    case FILETYPE_FITS:
+        if (!imageLoader::getFITSinfo(photo.filePath, &w, &h, nullptr, nullptr, nullptr, &photo.exif)) {
+            debugLog("%s: Failed to get FITS image info: '%s'.\n", fn, path.constData());
+            return 1;
+        }
+        photo.bitDepth = 2;
+        break;
+    case FILETYPE_HDR:
+    case FILETYPE_EXR: {
+        if (!hdrLoadChoices(this, type))
+            return 2;
+        bool ok = false;
+        if (type == FILETYPE_HDR) {
+            bool present = false;
+            ok = imageLoader::getRadianceRGBEinfo(photo.filePath, w, h, radiancePrimaries, present);
+            radiancePrimariesSet = present;
+            if (!ok)
+                debugLog("%s: Failed to get Radiance RGBE image info: '%s'.\n", fn, path.constData());
+        } else {
+            ok = imageLoader::getOpenEXRinfo(photo.filePath, w, h);
+            if (!ok)
+                debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", fn, path.constData());
+        }
+        if (!ok)
+            return 1;
+        photo.isFloat = 1;
+        break;
+    }
+    case FILETYPE_PROJECT: {
+        w = photo.projectWidth;
+        h = photo.projectHeight;
+        photo.bitDepth = photo.projectBitDepth;
+        if (!photoLoading::extractExifCarrier(photo.projectPath, photo.projectHeader, photo.projectPhotoIndex,
+                                              exifTempPath(photo.projectPhotoIndex))) {
+            debugLog("%s: Failed to load image: #%d '%s' from project '%s'.\n", fn, photo.projectPhotoIndex,
+                     path.constData(), photo.projectPath.toLocal8Bit().constData());
+            return 1;
+        }
+        break;
+    }
+    default: { // JPEG, BMP, PNG
+        QImageReader reader(photo.filePath);
+        reader.setAutoTransform(false);
+        if (!reader.canRead() || !reader.size().isValid()) {
+            debugLog("%s: Failed to get image info: '%s'.\n", fn, path.constData());
+            return 1;
+        }
+        const int divisor = std::max(1, photo.loadDivisor);
+        w = reader.size().width() / divisor;
+        h = reader.size().height() / divisor;
+        photo.bitDepth = 1;
+        break;
+    }
+    }
+
+    if (w < MIN_PHOTO_SIDE || h < MIN_PHOTO_SIDE)
+        return fail(tr("The photo is too small (%1 x %2). The minimum required size is 128 x 128 pixels.")
+                        .arg(w)
+                        .arg(h));
+    if (already + indexInBatch != 0) {
+        if (hdrPresent)
+            return fail(tr("You can load only one HDR image."));
+        if (photo.isFloat)
+            return fail(tr("Cannot load the HDR image right now."));
+        int pw = 0, ph = 0;
+        {
+            QMutexLocker lock(&orientationMutex);
+            pw = width;
+            ph = height;
+            // The project's size may already be turned by the first photo.
+            if (orientationKnown && (orientationMode == 0 || orientationMode == 2))
+                std::swap(pw, ph);
+        }
+        if (w != pw || h != ph)
+            return fail(tr("Wrong image dimensions. All photos must be the same size."));
+    } else {
+        debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
+        {
+            QMutexLocker lock(&orientationMutex);
+            width = w;
+            height = h;
+            orientationKnown = false;
+            orientationMode = -1;
+        }
+        if (!allocatePyramids() || !allocatePreview())
+            return fail(tr("Not enough memory!"));
+    }
+
+    photo.id = photoIdCounter;
+    if (optionsInstance && optionsInstance->colorManagement.enabled) {
+        photo.profilePath = sessionPath + "/~profile" + QString::number(photo.id) + ".icc";
+        int status = 0;
+        if (type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_PROJECT) {
+            const QString source =
+                type == FILETYPE_PROJECT ? exifTempPath(photo.projectPhotoIndex) : photo.filePath;
+            if (!exiftool || !exiftool->readIccProfile(source, photo.profilePath)) {
+                lastErrorMessage = tr("Failed to get color profile embedded in") + ": " +
+                                   QFileInfo(photo.filePath).fileName() + ". " + tr("Assuming sRGB") + ".";
+                if (!quiet)
+                    styledMessageBox::show(nullptr, styledMessageBox::Warning, lastErrorMessage, styledMessageBox::Ok);
+            }
+            status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
+        } else if (type == FILETYPE_HDR || type == FILETYPE_EXR) {
+            status = createInputProfile(photo, type);
+            if (status == 0)
+                status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
+        }
+        if (status != 0)
+            return status;
+    }
+    ++photoIdCounter;
+    debugLog("Image info taken successfully, id=%d\n", photo.id);
+    Q_UNUSED(batchCount);
+    return 0;
+}
+
+void processingProject::postLoadPhoto(double minValue, double maxValue, photoInfo_t &photo)
+{
+    // The HDR image goes to the photo's preview (linear, its maximum at the
+    // top) and the float pyramid's reduced levels. HDR preprocessing and noise
+    // filtering of the loaded image (settings "LoadHDR/NoiseFilter...") run in
+    // the HDR engine's preprocessing stage.
+    Q_UNUSED(minValue);
+    const pyramidLevel_t &l0 = hdrImage.levels[0];
+    if (photo.preview && l0.data)
+        photoLoading::reduceFloatToPreview(static_cast<const float *>(l0.data), l0.width, l0.height, previewDivisor,
+                                           maxValue, photo.preview, previewWidth, previewHeight);
+    hdrImage.buildLevelsFrom(0);
+    panoramaMode = optionsInstance && optionsInstance->processing.panoramaMode;
+}
+
+// --- exposure values ---
+
+namespace {
+
+evState_t stateOf(const processingProject &p)
+{
+    evState_t s;
+    s.evFromExif = p.evFromExif;
+    s.biasDistinct = p.biasDistinct;
+    s.evMin = p.evMin;
+    s.evMax = p.evMax;
+    s.evMean = p.evMean;
+    s.evMinLn = p.evMinLn;
+    s.evMaxLn = p.evMaxLn;
+    s.evMeanLn = p.evMeanLn;
+    s.idxMid = p.idxMid;
+    s.idxMin = p.idxMin;
+    s.idxMax = p.idxMax;
+    return s;
+}
+
+void storeState(processingProject &p, const evState_t &s)
+{
+    p.evFromExif = s.evFromExif;
+    p.biasDistinct = s.biasDistinct;
+    p.evMin = s.evMin;
+    p.evMax = s.evMax;
+    p.evMean = s.evMean;
+    p.evMinLn = s.evMinLn;
+    p.evMaxLn = s.evMaxLn;
+    p.evMeanLn = s.evMeanLn;
+    p.idxMid = s.idxMid;
+    p.idxMin = s.idxMin;
+    p.idxMax = s.idxMax;
+}
+
+} // namespace
+
+void processingProject::sortPhotosByEV()
+{
+    evState_t s = stateOf(*this);
+    exposureValues::sortPhotosByEV(photos, s, previewWidth, previewHeight, defaultResponseTable, ghostWeightTable);
+    storeState(*this, s);
+}
+
+double processingProject::computeAutoEV(const photoInfo_t &a, const photoInfo_t &b)
+{
+    return exposureValues::computeAutoEV(a, b, previewWidth, previewHeight, defaultResponseTable, ghostWeightTable);
+}
+
+void processingProject::evRange()
+{
+    evState_t s = stateOf(*this);
+    exposureValues::evRange(photos, s);
+    storeState(*this, s);
+}
+
+bool processingProject::aebEVdiff()
+{
+    return exposureValues::aebEVdiff(photos, stateOf(*this));
+}
+
+bool processingProject::minEVdiff()
+{
+    return exposureValues::minEVdiff(photos);
+}

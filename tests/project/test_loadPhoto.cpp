@@ -1,0 +1,418 @@
+// Photo loading through the real loader: prepare on this thread, decode with
+// loadPhotoWorker (as the main window does), then check the slot-0 temporary
+// file, the preview, the thumbnail, the orientation and the limits.
+
+#include "app/programOptionsSettings.h"
+#include "app/utils.h"
+#include "project/loadPhotoWorker.h"
+#include "project/photoLoading.h"
+#include "project/processingProject.h"
+#include "widgets/styledMessageBox.h"
+
+#include "testSupport.h"
+
+#include <QDir>
+#include <QImage>
+#include <QThread>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct loadResult {
+    int prepare = -1;
+    int load = -1;
+    QString error;
+};
+
+class loadPhotoTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        options.reset(new programOptionsSettings);
+        options->scratchpad.pathCurrent = testSupport::freshDir();
+        options->colorManagement.enabled = false;
+        options->loadRAW.useLibraw = true;
+        optionsInstance = options.get();
+        messages.clear();
+        styledMessageBox::setMessageHook([this](int, const QString &, const QString &text, int) {
+            messages << text;
+            return int(styledMessageBox::Ok);
+        });
+        newProject();
+    }
+    void TearDown() override
+    {
+        styledMessageBox::setMessageHook(nullptr);
+        buffers.clear();
+        project.reset();
+        optionsInstance = nullptr;
+    }
+    void newProject()
+    {
+        buffers.clear();
+        project.reset(new processingProject(nullptr));
+        ASSERT_FALSE(project->constructionFailed);
+    }
+
+    photoInfo_t record(const QString &path, bool autoRotate = true)
+    {
+        photoInfo_t p;
+        p.filePath = path;
+        p.autoRotate = autoRotate;
+        p.loadDivisor = 1;
+        if (fileTypeOf(path) == FILETYPE_RAW) {
+            // The RAW dialog's default switches; "-t 0": the decoder does not
+            // turn the image, so neither does the probe.
+            p.autoRotate = false;
+            p.rawArguments = QStringList{"-w", "-t", "0", "-W", "-c", "-q", "2", "-6", "-s", "0", path};
+        }
+        return p;
+    }
+
+    // Prepares the photo; the worker itself is returned (not run) so that
+    // callers may run several at once.
+    std::unique_ptr<loadPhotoWorker> prepare(const QString &path, int index, loadResult &r, bool hdrPresent = false,
+                                             bool autoRotate = true)
+    {
+        photoInfo_t p = record(path, autoRotate);
+        r.prepare = project->loadPhotoPrepare(p, index, 1, hdrPresent);
+        if (r.prepare != 0)
+            return nullptr;
+        buffers.emplace_back(new pyramid);
+        EXPECT_TRUE(buffers.back()->makePyramid(project->width, project->height, 1, 2, 3, true));
+        return std::unique_ptr<loadPhotoWorker>(new loadPhotoWorker(project.get(), p, *buffers.back(), index));
+    }
+
+    loadResult load(const QString &path, int index = 0, bool hdrPresent = false)
+    {
+        loadResult r;
+        std::unique_ptr<loadPhotoWorker> w = prepare(path, index, r, hdrPresent);
+        if (!w)
+            return r;
+        QObject::connect(w.get(), &loadPhotoWorker::finished,
+                         [&r](int, QString message, int) { r.error = message; });
+        r.load = w->loadPhoto();
+        // The project owns the record's buffers either way; a failed photo is
+        // removed again, as the main window does.
+        project->photos.append(w->photo);
+        if (r.load == 0)
+            project->makePhotoThumbnail(project->photos.last());
+        else
+            project->removePhoto(w->photo.id);
+        return r;
+    }
+
+    // The slot-0 file holds exactly the decoded pixels of the buffer.
+    void expectTempFileMatches(photoInfo_t &photo, const pyramid &decoded)
+    {
+        pyramid back;
+        ASSERT_TRUE(back.makePyramid(project->width, project->height, 1, 2, 3, true));
+        ASSERT_TRUE(project->readFromTempFile(photo, 0, back, qint64(project->width) * project->height * 6));
+        EXPECT_EQ(memcmp(back.levels[0].data, decoded.levels[0].data, size_t(project->width) * project->height * 6), 0);
+    }
+
+    std::unique_ptr<programOptionsSettings> options;
+    std::unique_ptr<processingProject> project;
+    std::vector<std::unique_ptr<pyramid>> buffers;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(loadPhotoTest, bracketsLoadWithTheirExposureValues)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    struct set_t {
+        const char *folder;
+        bool tooSmall;
+    } sets[] = {{"brackets/room_7exp", false},
+                {"brackets/canal_aeb_misaligned_3exp", false},
+                {"brackets/airport_moving_people_3exp", false},
+                {"brackets/sony_aeb_night_5exp", true}}; // 200 x 113
+    for (const set_t &s : sets) {
+        SCOPED_TRACE(s.folder);
+        newProject();
+        messages.clear();
+        const QDir dir(testSupport::testDataFile(s.folder));
+        const QStringList files = dir.entryList({"*.jpg", "*.JPG"}, QDir::Files, QDir::Name);
+        ASSERT_GE(files.size(), 3);
+        for (int i = 0; i < files.size(); ++i) {
+            const loadResult r = load(dir.filePath(files[i]), i);
+            if (s.tooSmall) {
+                EXPECT_EQ(r.prepare, 2);
+                ASSERT_EQ(messages.size(), 1);
+                EXPECT_EQ(messages[0], "The photo is too small (200 x 113). The minimum required size is 128 x 128 pixels.");
+                break;
+            }
+            ASSERT_EQ(r.prepare, 0) << files[i].toStdString();
+            ASSERT_EQ(r.load, 0) << files[i].toStdString() << " " << r.error.toStdString();
+            photoInfo_t &p = project->photos.last();
+            expectTempFileMatches(p, *buffers.back());
+            EXPECT_TRUE(p.preview);
+            EXPECT_TRUE(p.thumbnail && !p.thumbnail->isNull());
+            EXPECT_GT(p.exif.exposureTime, 0.0f);
+        }
+        if (s.tooSmall)
+            continue;
+        EXPECT_TRUE(messages.isEmpty());
+        project->sortPhotosByEV();
+        EXPECT_TRUE(project->evFromExif);
+        // EVs follow log2 of exposure time x ISO / f-number^2 of the EXIF data.
+        const photoInfo_t &ref = project->photos[0];
+        for (const photoInfo_t &p : project->photos) {
+            const double expect = std::log2(double(p.exif.exposureTime) / ref.exif.exposureTime *
+                                            double(p.exif.iso) / ref.exif.iso *
+                                            double(ref.exif.fNumber * ref.exif.fNumber) / (p.exif.fNumber * p.exif.fNumber));
+            EXPECT_NEAR(p.ev - ref.ev, expect, 1e-3) << p.filePath.toStdString();
+            EXPECT_DOUBLE_EQ(p.evExif, p.ev);
+        }
+        // The recentred middle photo has EV 0, and the AEB sets agree with
+        // their exposure bias.
+        EXPECT_NEAR(project->photos[project->idxMid].ev, 0.0, 1e-9);
+        EXPECT_FALSE(project->minEVdiff());
+        if (QString(s.folder).contains("aeb") || QString(s.folder).contains("airport")) {
+            EXPECT_TRUE(project->biasDistinct);
+            EXPECT_FALSE(project->aebEVdiff());
+        }
+        // The content estimate agrees in order with the EXIF values.
+        for (const photoInfo_t &p : project->photos)
+            for (const photoInfo_t &q : project->photos)
+                if (p.ev > q.ev + 1.5)
+                    EXPECT_GT(p.evAuto, q.evAuto) << p.filePath.toStdString() << " vs " << q.filePath.toStdString();
+    }
+}
+
+TEST_F(loadPhotoTest, everyFormatLoadsOrIsRefused)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    struct case_t {
+        const char *file;
+        int prepare; // expected prepare status
+        int load;    // expected load status when prepared
+    } cases[] = {
+        {"tiff/tiger-rgb-16b-none.tif", 2, -1},    // 73 x 76: too small
+        {"tiff/tiger-rgb-16b-lzw-pred2.tif", 2, -1},
+        {"tiff/kodim02-lzw.tif", 0, 0},
+        {"tiff/tiff_adobe_deflate.tif", 0, 0},
+        {"tiff/pc260001.tif", 0, 0},
+        {"tiff/Tiff_Pack.tif", 0, 0},
+        {"tiff/Tiff_NoComp.tif", 0, 0},
+        {"tiff/quad-tile.tif", 0, 2},              // tiled: the strip reader refuses it
+        {"tiff/tiger-rgb-f32-none.tif", 2, -1},
+        {"tiff/tiger-rgb-f32-lzw-pred3.tif", 2, -1},
+        {"tiff/predictor-3-rgb-f32.tif", 0, 0},    // 32-bit float: an HDR image
+        {"tiff/rgb32f_color.tiff", 2, -1},         // 32 x 32
+        {"tiff/rgb-3c-8b.tiff", 0, 0},
+        {"tiff/rgb-3c-16b.tiff", 0, 0},
+        {"radiance/mpi_atrium_3.hdr", 0, 0},
+        {"radiance/image1.hdr", 2, -1},            // 128 x 85
+        {"radiance/scale.hdr", 2, -1},
+        {"radiance/rgbr4x4.hdr", 2, -1},
+        {"openexr/comp_zip.exr", 0, 0},
+        {"openexr/comp_piz.exr", 0, 0},
+        {"openexr/GammaChart.exr", 0, 0},
+        {"openexr/test.exr", 2, -1},               // 10 x 20
+        {"openexr/overexposed_gradient_float_piz.exr", 2, -1},
+        {"fits/allsky_rosat.fits", 0, 0},
+        {"fits/gc_2mass_k.fits", 0, 0},
+        {"fits/gc_msx_e.fits", 1, -1},             // BITPIX -64: wrong data format
+        {"raw/colorchart.dng", 0, 0},
+        {"exif_jpeg/Canon_40D.jpg", 2, -1},        // 100 x 68
+        {"exif_jpeg/Nikon_D70.jpg", 2, -1},        // 100 x 66
+        {"exif_jpeg/exiftool_Canon.jpg", 2, -1},   // 8 x 8
+        {"exif_jpeg/exiftool_Canon1DmkIII.jpg", 2, -1},
+        {"exif_jpeg/exiftool_Sony.jpg", 2, -1},
+        {"exif_jpeg/exiftool_NikonD70.jpg", 2, -1},
+        {"exif_jpeg/exiftool_OlympusE1.jpg", 2, -1},
+        {"exif_jpeg/exiftool_Pentax.jpg", 2, -1},
+        {"exif_jpeg/sony-alpha-6000.jpg", 0, 0},
+        {"exif_jpeg/canon_hdr_YES.jpg", 0, 0},     // turned upright
+    };
+    for (const case_t &c : cases) {
+        SCOPED_TRACE(c.file);
+        newProject();
+        messages.clear();
+        const loadResult r = load(testSupport::testDataFile(c.file));
+        if (c.prepare == -2) { // small test images: loaded or refused as too small
+            EXPECT_TRUE(r.prepare == 0 || (r.prepare == 2 && messages.value(0).startsWith("The photo is too small")));
+            continue;
+        }
+        ASSERT_EQ(r.prepare, c.prepare);
+        if (r.prepare == 2) {
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_TRUE(messages[0].startsWith("The photo is too small")) << messages[0].toStdString();
+        }
+        if (r.prepare != 0)
+            continue;
+        EXPECT_EQ(r.load, c.load) << r.error.toStdString();
+        if (r.load != 0)
+            continue;
+        photoInfo_t &p = project->photos.last();
+        ASSERT_TRUE(p.preview);
+        EXPECT_TRUE(p.thumbnail && !p.thumbnail->isNull());
+        if (p.isFloat) {
+            // HDR images live in the project's float image; no slot-0 file.
+            EXPECT_FALSE(p.tempFiles[0]);
+            const float *f = static_cast<const float *>(project->hdrImage.levels[0].data);
+            double sum = 0;
+            for (int64_t i = 0; i < int64_t(project->width) * project->height * 3; ++i)
+                sum += f[i];
+            EXPECT_GT(sum, 0.0);
+        } else {
+            expectTempFileMatches(p, *buffers.back());
+        }
+        // A preview that is not all black.
+        double sum = 0;
+        for (int64_t i = 0; i < int64_t(project->previewWidth) * project->previewHeight * 3; ++i)
+            sum += p.preview[i];
+        EXPECT_GT(sum, 0.0);
+    }
+}
+
+TEST_F(loadPhotoTest, orientationIsAppliedAndMustAgree)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    const QString turned = testSupport::testDataFile("exif_jpeg/canon_hdr_YES.jpg"); // orientation 6, 2048 x 1536
+    const loadResult first = load(turned, 0);
+    ASSERT_EQ(first.load, 0) << first.error.toStdString();
+    EXPECT_EQ(project->width, 1536);
+    EXPECT_EQ(project->height, 2048);
+    EXPECT_EQ(project->previewWidth * project->previewDivisor >= 1536, true);
+    EXPECT_LT(project->previewWidth, project->previewHeight);
+    // The stored image is the file turned a quarter clockwise.
+    QImage src(turned);
+    src = src.convertToFormat(QImage::Format_RGB32);
+    const uint16_t *img = static_cast<const uint16_t *>(buffers.back()->levels[0].data);
+    for (int y = 0; y < 1536; y += 311)
+        for (int x = 0; x < 2048; x += 257) {
+            // Source (x, y) lands at column 1535 - y, row x.
+            const size_t at = (size_t(x) * 1536 + (1535 - y)) * 3;
+            EXPECT_EQ(img[at], qRed(src.pixel(x, y)) * 257);
+        }
+
+    // The same picture without EXIF (orientation unknown) cannot join it.
+    const QString plain = testSupport::freshDir("plain") + "/plain.jpg";
+    ASSERT_TRUE(src.save(plain, "JPG", 90));
+    const loadResult second = load(plain, 1);
+    EXPECT_EQ(second.prepare, 0);
+    EXPECT_EQ(second.load, 1);
+    EXPECT_EQ(second.error, "All photos must have the same orientation.");
+}
+
+TEST_F(loadPhotoTest, concurrentWorkersNeverSeeAHalfTurnedSize)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    const QString turned = testSupport::testDataFile("exif_jpeg/canon_hdr_YES.jpg");
+    const int count = 4;
+    std::vector<std::unique_ptr<loadPhotoWorker>> workers;
+    for (int i = 0; i < count; ++i) {
+        loadResult r;
+        workers.push_back(prepare(turned, i, r));
+        ASSERT_EQ(r.prepare, 0);
+    }
+    std::vector<int> status(count, -1);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back(QThread::create([&, i] { status[i] = workers[i]->loadPhoto(); }));
+        threads.back()->start();
+    }
+    for (auto &t : threads)
+        t->wait();
+    for (int i = 0; i < count; ++i)
+        project->photos.append(workers[i]->photo);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(status[i], 0) << i;
+        // Every photo holds the same turned image.
+        EXPECT_EQ(memcmp(buffers[i]->levels[0].data, buffers[0]->levels[0].data, size_t(1536) * 2048 * 6), 0) << i;
+    }
+    EXPECT_EQ(project->width, 1536);
+    EXPECT_EQ(project->height, 2048);
+}
+
+TEST_F(loadPhotoTest, limitsAndHdrRules)
+{
+    const QString dir = testSupport::freshDir("limits");
+    QImage small(127, 500, QImage::Format_RGB32);
+    small.fill(Qt::gray);
+    ASSERT_TRUE(small.save(dir + "/small.png"));
+    QImage a(300, 200, QImage::Format_RGB32);
+    a.fill(qRgb(10, 100, 200));
+    ASSERT_TRUE(a.save(dir + "/a.png"));
+    QImage b(200, 300, QImage::Format_RGB32);
+    b.fill(Qt::white);
+    ASSERT_TRUE(b.save(dir + "/b.png"));
+
+    loadResult r = load(dir + "/small.png");
+    EXPECT_EQ(r.prepare, 2);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "The photo is too small (127 x 500). The minimum required size is 128 x 128 pixels.");
+    EXPECT_EQ(project->lastErrorMessage, messages[0]);
+
+    messages.clear();
+    r = load(dir + "/a.png", 0);
+    ASSERT_EQ(r.load, 0);
+    // The 100th photo is accepted, the 101st is not.
+    photoInfo_t p = record(dir + "/a.png");
+    EXPECT_EQ(project->loadPhotoPrepare(p, 98, 100, false), 0);
+    p = record(dir + "/a.png");
+    EXPECT_EQ(project->loadPhotoPrepare(p, 99, 100, false), 2);
+    EXPECT_EQ(messages.value(0), "Too many images!");
+
+    struct { const char *name; QString file; bool hdrPresent; const char *message; } rules[] = {
+        {"other size", dir + "/b.png", false, "Wrong image dimensions. All photos must be the same size."},
+        {"after an HDR image", dir + "/a.png", true, "You can load only one HDR image."},
+    };
+    for (const auto &rule : rules) {
+        messages.clear();
+        photoInfo_t q = record(rule.file);
+        EXPECT_EQ(project->loadPhotoPrepare(q, 1, 2, rule.hdrPresent), 2) << rule.name;
+        EXPECT_EQ(messages.value(0), rule.message) << rule.name;
+    }
+    LUMIDRA_REQUIRE_TESTDATA();
+    messages.clear();
+    photoInfo_t hdr = record(testSupport::testDataFile("radiance/mpi_atrium_3.hdr"));
+    EXPECT_EQ(project->loadPhotoPrepare(hdr, 1, 2, false), 2);
+    EXPECT_EQ(messages.value(0), "Cannot load the HDR image right now.");
+
+    // In a batch (quiet) no box is shown, the message is kept.
+    messages.clear();
+    project->quiet = true;
+    photoInfo_t q = record(dir + "/b.png");
+    EXPECT_EQ(project->loadPhotoPrepare(q, 1, 2, false), 2);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(project->lastErrorMessage, "Wrong image dimensions. All photos must be the same size.");
+}
+
+TEST_F(loadPhotoTest, damagedFilesGiveErrorsNotCrashes)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    const QString dir = testSupport::freshDir("damaged");
+    struct { const char *source; const char *name; int keepBytes; } cuts[] = {
+        {"tiff/tiger-rgb-16b-lzw-pred2.tif", "cut.tif", 3000},
+        {"fits/gc_2mass_k.fits", "cut.fits", 50000},
+        {"radiance/mpi_atrium_3.hdr", "cut.hdr", 100000},
+        {"openexr/comp_piz.exr", "cut.exr", 30000},
+        {"raw/colorchart.dng", "cut.dng", 200000},
+        {"brackets/room_7exp/stack_room_exp_0.jpg", "cut.jpg", 20000},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.name);
+        newProject();
+        const QByteArray bytes = testSupport::readFile(testSupport::testDataFile(c.source));
+        ASSERT_TRUE(testSupport::writeFile(dir + "/" + c.name, bytes.left(c.keepBytes)));
+        const loadResult r = load(dir + "/" + c.name);
+        // Refused at prepare, refused at load, or (formats whose decoders fill
+        // what is missing) loaded: never a crash.
+        EXPECT_TRUE(r.prepare != 0 || r.load == 0 || r.load == 2) << r.prepare << " " << r.load;
+    }
+    // Not an image at all, under each extension.
+    for (const char *ext : {"jpg", "tif", "png", "hdr", "exr", "fits", "nef"}) {
+        newProject();
+        const QString path = dir + "/junk." + ext;
+        ASSERT_TRUE(testSupport::writeFile(path, QByteArray(4096, '\x5a')));
+        const loadResult r = load(path);
+        EXPECT_NE(r.prepare, 0) << ext;
+    }
+}
