@@ -5,6 +5,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/startParams.h"
 #include "app/utils.h"
+#include "hdr/generateHDRworker.h"
 #include "hdrdialogs/genHDR_denoise.h"
 #include "imageio/exiftoolDaemon.h"
 #include "imageio/fitsReader.h"
@@ -248,15 +249,35 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
 
 void processingProject::postLoadPhoto(double minValue, double maxValue, photoInfo_t &photo)
 {
-    // The HDR image goes to the photo's preview (linear, its maximum at the
-    // top) and the float pyramid's reduced levels. HDR preprocessing and noise
-    // filtering of the loaded image (settings "LoadHDR/NoiseFilter...") run in
-    // the HDR engine's preprocessing stage.
-    Q_UNUSED(minValue);
+    // The HDR engine in its LDR-enhancement set-up: HDR preprocessing (the
+    // normalising curve, which brings the image to 0..1 and measures its
+    // median) and the noise filter chosen in the HDR load options.
+    generateHDRoptions_t o;
+    o.project = this;
+    o.hdrFileInput = true;
+    o.method = 0;
+    o.notBatch = !quiet;
+    if (optionsInstance) {
+        o.noiseFilter = optionsInstance->loadHDR.noiseFilter;
+        o.noiseFilterStrength = optionsInstance->loadHDR.noiseFilterStrength;
+        o.noiseFilterSoftness = optionsInstance->loadHDR.noiseFilterSoftness;
+    }
+    generateHDRworker engine(o);
+    engine.minHDR = minValue;
+    engine.maxHDR = maxValue;
+    double top = maxValue;
+    if (engine.hdrPreprocess()) {
+        top = 1.0;
+        if (!engine.noiseFiltering())
+            debugLog("%s: noise filtering failed\n", "processingProject::postLoadPhoto");
+    } else {
+        debugLog("%s: HDR preprocessing failed\n", "processingProject::postLoadPhoto");
+    }
     const pyramidLevel_t &l0 = hdrImage.levels[0];
     if (photo.preview && l0.data)
         photoLoading::reduceFloatToPreview(static_cast<const float *>(l0.data), l0.width, l0.height, previewDivisor,
-                                           maxValue, photo.preview, previewWidth, previewHeight);
+                                           top, photo.preview, previewWidth, previewHeight);
+    makePhotoThumbnail(photo);
     hdrImage.buildLevelsFrom(0);
     panoramaMode = optionsInstance && optionsInstance->processing.panoramaMode;
 }

@@ -177,10 +177,13 @@ TEST_F(loadPhotoTest, bracketsLoadWithTheirExposureValues)
             EXPECT_FALSE(project->aebEVdiff());
         }
         // The content estimate agrees in order with the EXIF values.
-        for (const photoInfo_t &p : project->photos)
-            for (const photoInfo_t &q : project->photos)
-                if (p.ev > q.ev + 1.5)
+        for (const photoInfo_t &p : project->photos) {
+            for (const photoInfo_t &q : project->photos) {
+                if (p.ev > q.ev + 1.5) {
                     EXPECT_GT(p.evAuto, q.evAuto) << p.filePath.toStdString() << " vs " << q.filePath.toStdString();
+                }
+            }
+        }
     }
 }
 
@@ -260,6 +263,9 @@ TEST_F(loadPhotoTest, everyFormatLoadsOrIsRefused)
             for (int64_t i = 0; i < int64_t(project->width) * project->height * 3; ++i)
                 sum += f[i];
             EXPECT_GT(sum, 0.0);
+            // HDR preprocessing measured the image.
+            EXPECT_GT(project->hdrState.hdrMedian, 0.0);
+            EXPECT_LE(project->hdrState.hdrMedian, 0.9);
         } else {
             expectTempFileMatches(p, *buffers.back());
         }
