@@ -4,6 +4,7 @@
 
 #include "app/programOptionsSettings.h"
 #include "app/utils.h"
+#include "imageio/exiftoolDaemon.h"
 #include "project/loadPhotoWorker.h"
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
@@ -421,4 +422,28 @@ TEST_F(loadPhotoTest, damagedFilesGiveErrorsNotCrashes)
         const loadResult r = load(path);
         EXPECT_NE(r.prepare, 0) << ext;
     }
+}
+
+TEST_F(loadPhotoTest, colourManagementProfiles)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    options->colorManagement.enabled = true;
+    newProject();
+    if (project->exiftool)
+        project->exiftool->start();
+    // A JPEG without an embedded profile: a warning, then loading goes on.
+    messages.clear();
+    const loadResult r = load(testSupport::testDataFile("brackets/room_7exp/stack_room_exp_2.jpg"));
+    EXPECT_EQ(r.prepare, 0);
+    EXPECT_EQ(r.load, 0) << r.error.toStdString();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Failed to get color profile embedded in: stack_room_exp_2.jpg. Assuming sRGB.");
+    EXPECT_TRUE(project->photos.value(0).profilePath.endsWith("/~profile0.icc"));
+
+    // A Radiance image gets a profile made for it.
+    newProject();
+    messages.clear();
+    const loadResult h = load(testSupport::testDataFile("radiance/mpi_atrium_3.hdr"));
+    EXPECT_EQ(h.prepare, 0) << messages.join("; ").toStdString();
+    EXPECT_EQ(h.load, 0);
 }
