@@ -72,17 +72,24 @@ void writeBlock(const _localContrast_threadParams_t &p, const passGeometry_t &g,
 {
     const int x1 = std::min(X * g.s + g.s, g.W), y1 = std::min(Y * g.s + g.s, g.H);
     const double scale = 65535.0 / double(samples);
+    // The pixels of a block share their window: equal levels give equal results.
+    int lastLevel = -1;
+    quint16 lastResult = 0;
     for (int y = Y * g.s; y < y1; ++y) {
         for (int x = X * g.s; x < x1; ++x) {
             const qint64 i = qint64(y) * g.W + x;
             const int v = std::min<int>(p.input[i], LC_LEVELS - 1);
-            const int w = p.valueWindow[v];
-            const int lo = std::max(v - w, 0);
-            const int hi = std::min(v + w / 2, LC_LEVELS - 1);
-            double value = query(lo, hi) * scale;
-            if (!(value > 0.0))
-                value = 0.0;
-            p.output[i] = quint16(std::min(value, 65535.0));
+            if (v != lastLevel) {
+                const int w = p.valueWindow[v];
+                const int lo = std::max(v - w, 0);
+                const int hi = std::min(v + w / 2, LC_LEVELS - 1);
+                double value = query(lo, hi) * scale;
+                if (!(value > 0.0))
+                    value = 0.0;
+                lastResult = quint16(std::min(value, 65535.0));
+                lastLevel = v;
+            }
+            p.output[i] = lastResult;
         }
     }
 }
