@@ -563,7 +563,7 @@ bool generateHDRworker::saveHdrFile()
              && QFileInfo(temp).size() >= qint64(w) * h * 4;   // flat scanlines
     } else if (suffix == "exr") {
         ok = imageSaver::saveOpenEXR(temp, w, h, image, normalise, minHDR, maxHDR);
-    } else if (suffix == "tif" || suffix == "tiff") {
+    } else if (suffix == "tif") {
         hdrTiffExif_t exif;
         for (const photoInfo_t &p : project->photos) {
             if (!p.included)

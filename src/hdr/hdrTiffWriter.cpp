@@ -129,7 +129,9 @@ bool saveHdrTiff(const QString &path, int width, int height, const float *rgb, b
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffMessage, nullptr);
-    TIFF *tif = TIFFFdOpenExt(fd, tempName.constData(), "w", options);
+    // Classic TIFF addresses 4 GiB; larger images (big panoramas) are written as BigTIFF.
+    const bool big = qint64(width) * height * 12 > (qint64(1) << 32) - (qint64(64) << 20);
+    TIFF *tif = TIFFFdOpenExt(fd, tempName.constData(), big ? "w8" : "w", options);
     TIFFOpenOptionsFree(options);
     bool ok = tif && writeTiff(tif, width, height, rgb, normalize, minimum, maximum, deflate, exif);
     if (tif)
