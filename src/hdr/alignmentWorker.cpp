@@ -38,7 +38,7 @@ bool alignmentWorker::autoAlignEx()
     src.readPhoto = [photos, bytes](int k, uint16_t *rgb) {
         return readPhotoImage(photos.photo(k), rgb, bytes);
     };
-    src.histogramMatch = histogramMatch;
+    src.histogramMatch = histogramMatch ? histogramMatch : pass.histogramMatch;
     src.progress = [this](int rows) { emit incProgress(rows); };
 
     autoAlignResult_t out;

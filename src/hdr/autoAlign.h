@@ -172,7 +172,9 @@ struct autoAlignSource_t {
     // Fills rgb (width x height x 3 samples) with photo k's full-size image.
     std::function<bool(int k, uint16_t *rgb)> readPhoto;
     // Optional: grey histogram-matching tables (4096 entries) of the photo
-    // and of the base photo; when absent only the medians are matched.
+    // and of the base photo; a grey value g becomes g * photo[g >> 4] /
+    // base[g >> 4], which brings the photo's tones to the base photo's.
+    // When absent only the medians are matched.
     std::function<bool(int photo, int base, double *photoTable, double *baseTable)> histogramMatch;
     // Optional: told the rows of work done (the worker's incProgress).
     std::function<void(int)> progress;

@@ -59,6 +59,9 @@ struct geometryPass_t {
     // Optional: the preview divisor the project will use for a new size
     // (previewDivisor when absent).
     std::function<int(int newWidth, int newHeight)> previewDivisorFor;
+    // Optional: grey histogram-matching tables (4096 entries) that bring the
+    // photo's tones to the base photo's (automatic alignment).
+    std::function<bool(int photo, int base, double *photoTable, double *baseTable)> histogramMatch;
     // Told the rows done after every photo.
     std::function<void(int rows)> progress;
 

@@ -6,7 +6,9 @@
 #include "project/processingProject.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 geometryPass_t geometryPassOf(processingProject *project)
 {
@@ -22,6 +24,22 @@ geometryPass_t geometryPassOf(processingProject *project)
     pass.threadCount = idealThreadCount(project->quiet);
     pass.previewDivisorFor = [](int w, int h) { return int(previewGeometry(w, h).divisor); };
     pass.prepareNewSize = [project](int w, int h) { return project->resizePreviews(w, h); };
+    pass.histogramMatch = [project](int photo, int base, double *photoTable, double *baseTable) {
+        if (photo < 0 || base < 0 || photo >= project->photos.size() ||
+            base >= project->photos.size())
+            return false;
+        std::vector<double> tables(size_t(8) * 4096, 1.0);
+        double *baseTables[4], *photoTables[4];
+        for (int t = 0; t < 4; ++t) {
+            baseTables[t] = tables.data() + size_t(t) * 4096;
+            photoTables[t] = tables.data() + size_t(4 + t) * 4096;
+        }
+        project->prepareHistogramMatch(project->photos[base], project->photos[photo], baseTables,
+                                       photoTables, nullptr);
+        std::copy(photoTables[3], photoTables[3] + 4096, photoTable); // the grey tables
+        std::copy(baseTables[3], baseTables[3] + 4096, baseTable);
+        return true;
+    };
     return pass;
 }
 

@@ -400,3 +400,32 @@ TEST(autoAlign, realMisalignedBracketAligns)
         EXPECT_LE(std::abs(sy), 1) << k;
     }
 }
+
+TEST(autoAlign, histogramTablesBringThePhotoToTheBaseTones)
+{
+    // A photo at half the brightness with a gain table of 2 gives the same
+    // grey levels as the base photo itself.
+    const int W = 80, H = 70;
+    std::vector<uint16_t> base(size_t(W) * H * 3), dark(base.size());
+    for (size_t i = 0; i < base.size(); ++i) {
+        base[i] = uint16_t(8000 + (i * 53) % 40000);
+        dark[i] = uint16_t(base[i] / 2);
+    }
+    // Grey values are channel means: keep the three channels equal.
+    for (size_t i = 0; i < base.size(); i += 3) {
+        base[i + 1] = base[i + 2] = base[i];
+        dark[i + 1] = dark[i + 2] = dark[i];
+    }
+    pyramid pb, pd;
+    ASSERT_TRUE(pb.makePyramid(W, H, 1, 1, 1, true));
+    ASSERT_TRUE(pd.makePyramid(W, H, 1, 1, 1, true));
+    matchLevelsState_t st;
+    matchLevels(base.data(), W, H, true, 1.0, st, pb, nullptr, nullptr, 0);
+    std::vector<double> gain(4096, 2.0), one(4096, 1.0);
+    matchLevels(dark.data(), W, H, false, 1.0, st, pd, gain.data(), one.data(), 1);
+    int differ = 0;
+    for (int i = 0; i < W * H; ++i)
+        differ += std::abs(int(static_cast<uint8_t *>(pb.levels[0].data)[i]) -
+                           int(static_cast<uint8_t *>(pd.levels[0].data)[i])) > 1;
+    EXPECT_EQ(differ, 0);
+}
