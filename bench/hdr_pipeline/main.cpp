@@ -12,17 +12,12 @@
 #include "app/sharedFlags.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/generateHDRworker.h"
-#include "imageio/exifReader.h"
-#include "project/exposureValues.h"
-#include "project/filterKernels.h"
-#include "project/photoLoading.h"
+#include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QImage>
-#include <QImageReader>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
@@ -30,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <omp.h>
 #include <sys/resource.h>
 #include <thread>
@@ -37,52 +33,10 @@
 
 namespace {
 
-struct loadJob_t {
-    QString path;
-    photoInfo_t photo;
-    QString error;
-    bool ok = false;
-};
-
 void printStage(const char *name, const QElapsedTimer &t)
 {
     std::printf("stage %s %.3f\n", name, t.nsecsElapsed() / 1e9);
     std::fflush(stdout);
-}
-
-// Decodes one photo into 16-bit RGB, makes its preview and parks the full-size
-// pixels in the photo's temporary file, as photo loading does for JPEG, PNG and
-// BMP files.
-void decodePhoto(processingProject *project, loadJob_t &job)
-{
-    const int w = project->width, h = project->height;
-    pyramid full;
-    if (!full.makePyramid(w, h, 1, 2, 3, true)) {
-        job.error = "Not enough memory!";
-        return;
-    }
-    quint16 *dst = static_cast<quint16 *>(full.levels[0].data);
-    QString error;
-    int stripes = 0;
-    if (!photoLoading::loadStandardImage(job.path, w, h, 1, dst, &stripes, &error)) {
-        job.error = QString("Failed to load image, div=%1 %2").arg(stripes).arg(error);
-        return;
-    }
-    photoInfo_t &p = job.photo;
-    std::memset(&p.exif, 0, sizeof p.exif);
-    exifReadFile(job.path, &p.exif);   // photos without EXIF get their EVs from the content
-    const qint64 pn = qint64(project->previewWidth) * project->previewHeight;
-    p.preview = new quint16[size_t(pn) * 3];
-    p.mask = new quint8[size_t(pn)]();
-    p.mergeBuffer = new double[PHOTO_MERGE_TABLE_SIZE];
-    for (double *&t : p.workTables)
-        t = new double[PHOTO_WORK_TABLE_BYTES / sizeof(double)];
-    parallelFor(project->previewDivisor, w, h, dst, p.preview);
-    if (!project->writeToTempFile(p, 0, full)) {
-        job.error = "Cannot write temporary file (no write rights or not enough disk space).";
-        return;
-    }
-    job.ok = true;
 }
 
 } // namespace
@@ -130,6 +84,7 @@ int main(int argc, char **argv)
                                                : scratchDir + "/hdr_pipeline-XXXXXX");
     programOptionsSettings options;
     options.scratchpad.pathCurrent = scratch.path();
+    options.colorManagement.enabled = false;   // no profile files beside the benchmark
     if (threads > 0) {
         options.performance.coreCount = threads;
         options.performance.coreCountBatch = threads;
@@ -141,78 +96,77 @@ int main(int argc, char **argv)
     {
         processingProject project(nullptr);
 
-        // ---- load: sizes from the first readable photo, then decode in parallel
+        // ---- load: the photo loader's prepare step for every file (sizes,
+        // limits), then one loadPhotoWorker per photo, at most `parallel` at a time.
         QElapsedTimer timer;
         timer.start();
-        std::vector<loadJob_t> jobs;
+        project.quiet = true;   // no message boxes: refusals are printed
+        struct job_t {
+            QString path;
+            std::unique_ptr<pyramid> image;
+            std::unique_ptr<loadPhotoWorker> worker;
+            QString error;
+            int status = -1;
+        };
+        std::vector<job_t> jobs;
         for (const QString &f : files) {
-            loadJob_t job;
+            photoInfo_t photo;
+            photo.filePath = f;
+            photo.loadDivisor = 1;
+            const int prepared = project.loadPhotoPrepare(photo, int(jobs.size()), files.size(), false);
+            if (prepared != 0) {
+                const QString why = project.lastErrorMessage.isEmpty() ? QString("cannot be loaded")
+                                                                       : project.lastErrorMessage;
+                std::printf("refused %s: %s\n", qPrintable(f), qPrintable(why));
+                status = 1;
+                continue;
+            }
+            job_t job;
             job.path = f;
-            QImageReader reader(f);
-            const QSize size = reader.size();
-            if (!reader.canRead() || !size.isValid()) {
-                std::printf("refused %s: %s\n", qPrintable(f), qPrintable(reader.errorString()));
-                status = 1;
-                continue;
-            }
-            if (size.width() < 128 || size.height() < 128) {
-                std::printf("refused %s: The photo is too small (%d x %d).\n", qPrintable(f), size.width(),
-                            size.height());
-                status = 1;
-                continue;
-            }
-            if (project.width != 0 && (size.width() != project.width || size.height() != project.height)) {
-                std::printf("refused %s: Wrong image dimensions. All photos must be the same size.\n", qPrintable(f));
-                status = 1;
-                continue;
-            }
-            if (project.width == 0) {
-                project.width = size.width();
-                project.height = size.height();
-                if (!project.allocatePyramids() || !project.allocatePreview()) {
-                    std::printf("refused %s: Not enough memory!\n", qPrintable(f));
-                    return 1;
-                }
-            }
-            job.photo.id = project.photoIdCounter++;
-            job.photo.filePath = f;
-            job.photo.included = 1;
+            job.image.reset(new pyramid);
+            job.worker.reset(new loadPhotoWorker(&project, photo, *job.image, int(jobs.size())));
             jobs.push_back(std::move(job));
         }
         const int parallel = threads > 0 ? threads : std::max(1, int(std::thread::hardware_concurrency()));
         for (size_t first = 0; first < jobs.size(); first += size_t(parallel)) {
+            const size_t end = std::min(jobs.size(), first + size_t(parallel));
+            // The full-size buffers of this group only, freed once its photos are stored.
+            for (size_t k = first; k < end; k++)
+                if (!jobs[k].image->makePyramid(project.width, project.height, 1, 2, 3, true)) {
+                    std::printf("refused %s: Not enough memory!\n", qPrintable(jobs[k].path));
+                    return 1;
+                }
             std::vector<std::thread> running;
-            for (size_t k = first; k < std::min(jobs.size(), first + size_t(parallel)); k++)
-                running.emplace_back([&project, &jobs, k] { decodePhoto(&project, jobs[k]); });
+            for (size_t k = first; k < end; k++)
+                running.emplace_back([&jobs, k] {
+                    job_t &j = jobs[k];
+                    QObject::connect(j.worker.get(), &loadPhotoWorker::finished,
+                                     [&j](int, QString message, int) { j.error = message; });
+                    j.status = j.worker->loadPhoto();
+                });
             for (std::thread &t : running)
                 t.join();
-        }
-        for (loadJob_t &job : jobs) {
-            if (job.ok) {
-                project.photos.append(job.photo);
-            } else {
-                std::printf("refused %s: %s\n", qPrintable(job.path), qPrintable(job.error));
-                status = 1;
-                delete[] job.photo.preview;
-                delete[] job.photo.mask;
-                delete[] job.photo.mergeBuffer;
-                for (double *t : job.photo.workTables)
-                    delete[] t;
-                for (QTemporaryFile *t : job.photo.tempFiles)
-                    delete t;
+            for (size_t k = first; k < end; k++) {
+                job_t &j = jobs[k];
+                project.photos.append(j.worker->photo);
+                if (j.status != 0) {
+                    std::printf("refused %s: %s\n", qPrintable(j.path),
+                                qPrintable(j.error.isEmpty() ? QString("failed to load") : j.error));
+                    status = 1;
+                    project.removePhoto(j.worker->photo.id);
+                }
+                j.image.reset();
             }
         }
         printStage("load", timer);
 
-        // ---- exposure values from the content (the photos carry no EXIF here)
+        // ---- exposure values: EXIF, else the AEB bias, else the content
         timer.restart();
-        evState_t ev;
-        exposureValues::sortPhotosByEV(project.photos, ev, project.previewWidth, project.previewHeight,
-                                       project.defaultResponseTable, project.ghostWeightTable);
-        if (!ev.evFromExif && !ev.biasDistinct)
+        project.sortPhotosByEV();
+        if (!project.evFromExif && !project.biasDistinct)
             for (photoInfo_t &p : project.photos)
                 p.ev = p.evAuto;
-        exposureValues::evRange(project.photos, ev);
+        project.evRange();
         printStage("ev", timer);
         for (const photoInfo_t &p : project.photos)
             std::printf("photo %s %d %d %.2f\n", qPrintable(p.filePath), project.width, project.height, p.ev);
