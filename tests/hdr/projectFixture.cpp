@@ -2,6 +2,7 @@
 
 #include "imageio/exifReader.h"
 #include "project/filterKernels.h"
+#include "project/loadPhotoWorker.h"
 #include "testSupport.h"
 
 #include <QImage>
@@ -16,6 +17,7 @@ hdrProjectFixture::hdrProjectFixture()
     options.reset(new programOptionsSettings);
     options->scratchpad.pathCurrent = scratch;
     options->generateHDR.dontRecoverResponceCurve = false;
+    options->colorManagement.enabled = false;
     optionsInstance = options.get();
     proj.reset(new processingProject(nullptr));
 }
@@ -61,6 +63,37 @@ bool hdrProjectFixture::addPhoto(const std::vector<quint16> &rgb, int w, int h, 
 }
 
 bool hdrProjectFixture::addImageFile(const QString &path)
+{
+    // The program's loader: prepare (sizes, limits), then the worker decodes,
+    // reads the EXIF data, makes the preview and writes the temporary file.
+    processingProject *p = proj.get();
+    p->quiet = true;
+    photoInfo_t photo;
+    photo.filePath = path;
+    photo.loadDivisor = 1;
+    if (p->loadPhotoPrepare(photo, 0, 1, false) != 0)
+        return false;
+    pyramid image;
+    if (!image.makePyramid(p->width, p->height, 1, 2, 3, true))
+        return false;
+    loadPhotoWorker worker(p, photo, image, photo.id);
+    const int status = worker.loadPhoto();
+    p->photos.append(worker.photo);
+    if (status != 0) {
+        p->removePhoto(worker.photo.id);
+        return false;
+    }
+    // EV from the EXIF exposure settings (recentred by the caller).
+    const exifInfo_t &exif = p->photos.last().exif;
+    const double t = exif.exposureTime > 0 ? exif.exposureTime : 1.0;
+    const double n = exif.fNumber > 0 ? exif.fNumber : 1.0;
+    const double iso = exif.iso > 0 ? exif.iso : 100;
+    p->photos.last().ev = std::log2(t / (n * n) * iso / 100.0);
+    p->photos.last().evLn = p->photos.last().ev * M_LN2;
+    return true;
+}
+
+bool hdrProjectFixture::addDecodedFile(const QString &path)
 {
     QImage img(path);
     if (img.isNull())

@@ -21,9 +21,13 @@ public:
 
     // Adds a photo of w x h pixels (the first one sets the project size).
     bool addPhoto(const std::vector<quint16> &rgb, int w, int h, double ev, int iso = 100);
-    // Adds a JPEG (or any Qt-readable file) with its EXIF; ev from the EXIF
-    // exposure time, f-number and ISO, recentred on the mean by the caller.
+    // Loads a photo through the program's loader (loadPhotoPrepare and
+    // loadPhotoWorker); ev from the EXIF exposure time, f-number and ISO,
+    // recentred on the mean by the caller.
     bool addImageFile(const QString &path);
+    // The same for a photo the loader refuses (below its minimum size): decoded
+    // with Qt, EXIF through exiftool.
+    bool addDecodedFile(const QString &path);
     // Recentres the EVs on the mean (what the EV set-up does).
     void recentreEvs();
 

@@ -456,8 +456,14 @@ TEST(generateHDRworker, realBracketsMergeIntoConsistentHdrImages)
         SCOPED_TRACE(set);
         hdrProjectFixture f;
         const QDir dir(testSupport::testDataFile(QString("brackets/") + set));
-        for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-            ASSERT_TRUE(f.addImageFile(dir.filePath(name))) << name.toStdString();
+        for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+            if (f.addImageFile(dir.filePath(name)))
+                continue;
+            // The night set is 200 x 113: the loader refuses photos under 128 pixels,
+            // so its pixels come in without the loader to still test the merge.
+            ASSERT_TRUE(f.project()->lastErrorMessage.contains("too small")) << name.toStdString();
+            ASSERT_TRUE(f.addDecodedFile(dir.filePath(name))) << name.toStdString();
+        }
         f.recentreEvs();
         processingProject *p = f.project();
         generateHDRworker worker(optionsFor(p, 0));
