@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
+#include "hdr/projectGeometry.h"
 
 #include <algorithm>
 
@@ -12,6 +13,13 @@ alignmentWorker::alignmentWorker(const geometryPass_t &pass, const std::vector<d
     params.baseIndex = baseIndex;
     cropRect.right = pass.width - 1;
     cropRect.bottom = pass.height - 1;
+}
+
+alignmentWorker::alignmentWorker(processingProject *project, QObject *parent)
+    : alignmentWorker(geometryPassOf(project), projectExposureValues(project),
+                      projectBasePhoto(project), parent)
+{
+    afterResize = [project](int w, int h) { projectAfterGeometry(project, w, h); };
 }
 
 alignmentWorker::~alignmentWorker() = default;

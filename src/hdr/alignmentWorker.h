@@ -22,6 +22,8 @@
 #include <functional>
 #include <vector>
 
+class processingProject;
+
 constexpr int ALIGN_MAX_PHOTOS = 100;
 
 struct alignmentParams_t {
@@ -40,6 +42,9 @@ public:
     // middle-exposure photo.
     alignmentWorker(const geometryPass_t &pass, const std::vector<double> &ev, int baseIndex,
                     QObject *parent = nullptr);
+    // On the project's photos, with the middle-exposure photo as the base and
+    // the project's bookkeeping after applying.
+    explicit alignmentWorker(processingProject *project, QObject *parent = nullptr);
     ~alignmentWorker() override;
 
     void setParams(const alignmentParams_t &params);

@@ -1,11 +1,21 @@
 #include "hdr/lensCorrectionWorker.h"
 
+#include "hdr/projectGeometry.h"
+
 lensCorrectionWorker::lensCorrectionWorker(const geometryPass_t &pass, const lensCalibData &calib,
                                            bool cropOn, const lensCropRect_t &crop,
                                            double centreX, double centreY, QObject *parent)
     : QObject(parent), cropRect(crop), cropOn(cropOn), centreX(centreX), centreY(centreY),
       calib(calib), pass(pass)
 {
+}
+
+lensCorrectionWorker::lensCorrectionWorker(processingProject *project, const lensCalibData &calib,
+                                           bool cropOn, const lensCropRect_t &crop,
+                                           double centreX, double centreY, QObject *parent)
+    : lensCorrectionWorker(geometryPassOf(project), calib, cropOn, crop, centreX, centreY, parent)
+{
+    afterResize = [project](int w, int h) { projectAfterGeometry(project, w, h); };
 }
 
 bool lensCorrectionWorker::correct()

@@ -11,11 +11,17 @@
 #include <QObject>
 #include <functional>
 
+class processingProject;
+
 class lensCorrectionWorker : public QObject
 {
     Q_OBJECT
 public:
     lensCorrectionWorker(const geometryPass_t &pass, const lensCalibData &calib, bool cropOn,
+                         const lensCropRect_t &crop, double centreX, double centreY,
+                         QObject *parent = nullptr);
+    // On the project's photos, with the project's bookkeeping after the pass.
+    lensCorrectionWorker(processingProject *project, const lensCalibData &calib, bool cropOn,
                          const lensCropRect_t &crop, double centreX, double centreY,
                          QObject *parent = nullptr);
 

@@ -1,4 +1,6 @@
 #include "hdr/projectGeometry.h"
+#include "hdr/alignmentWorker.h"
+#include "hdr/lensCorrectionWorker.h"
 
 #include "app/sharedFlags.h"
 #include "hdr/generateHDRworker.h"
@@ -182,4 +184,68 @@ TEST(projectTransform, photosMasksAndSizesFollowTheOperation)
     EXPECT_FALSE(QFile::exists(undoPath));
     for (const photoInfo_t &photo : p->photos)
         EXPECT_EQ(photo.tempFiles[0]->size(), qint64(60) * 100 * 6);
+}
+
+TEST(projectGeometry, workersOnTheProject)
+{
+    hdrBreakFlag = false;
+    hdrProjectFixture f;
+    const int w = 320, h = 240;
+    // A textured scene; the second photo shows it moved by (5, -3) pixels.
+    std::vector<quint16> scene(size_t(w + 20) * (h + 20), 20000);
+    uint32_t seed = 7;
+    auto next = [&seed]() { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < 900; ++i) {
+        const int x0 = int(next() % uint32_t(w + 20)), y0 = int(next() % uint32_t(h + 20));
+        const int sw = 4 + int(next() % 20), sh = 4 + int(next() % 20);
+        const quint16 v = quint16(3000 + next() % 50000);
+        for (int y = y0; y < std::min(h + 20, y0 + sh); ++y)
+            for (int x = x0; x < std::min(w + 20, x0 + sw); ++x)
+                scene[size_t(y) * (w + 20) + x] = v;
+    }
+    for (int k = 0; k < 2; ++k) {
+        const int dx = k ? 5 : 0, dy = k ? -3 : 0;
+        std::vector<quint16> rgb(size_t(w) * h * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c)
+                    rgb[(size_t(y) * w + x) * 3 + c] = scene[size_t(y + 10 - dy) * (w + 20) + x + 10 - dx];
+        ASSERT_TRUE(f.addPhoto(rgb, w, h, 0.0));
+    }
+    processingProject *p = f.project();
+    {
+        alignmentWorker worker(p);
+        worker.doAutoAlign();
+        ASSERT_TRUE(worker.result) << qPrintable(worker.errorText);
+        // Equal EVs: the later photo is the base, and the base point (x, y)
+        // shows in the first photo at (x - 5, y + 3).
+        ASSERT_EQ(worker.baseIndex(), 1);
+        double X = 0, Y = 0;
+        applyTransform(3, worker.transforms[0], 100, 100, X, Y);
+        EXPECT_NEAR(X, 95, 0.5);
+        EXPECT_NEAR(Y, 103, 0.5);
+        worker.doApplyAlignment();
+        ASSERT_TRUE(worker.applied) << qPrintable(worker.errorText);
+    }
+    EXPECT_NEAR(p->width, w - 5, 1);
+    EXPECT_NEAR(p->height, h - 3, 1);
+    const int w1 = p->width, h1 = p->height;
+
+    lensCalibData neutral;
+    neutral.lens.aspectRatio = 1.5;
+    lensCropRect_t rect;
+    rect.left = 2;
+    rect.top = 2;
+    rect.right = w1 - 3;
+    rect.bottom = h1 - 3;
+    lensCorrectionWorker lens(p, neutral, true, rect, 0.5, 0.5);
+    lens.doCorrection();
+    ASSERT_TRUE(lens.result);
+    EXPECT_EQ(p->width, w1 - 4);
+    EXPECT_EQ(p->height, h1 - 4);
+    for (const photoInfo_t &photo : p->photos) {
+        EXPECT_NE(photo.tempFiles[1], nullptr);
+        EXPECT_NE(photo.tempFiles[2], nullptr);
+        EXPECT_EQ(photo.tempFiles[0]->size(), qint64(p->width) * p->height * 6);
+    }
 }
