@@ -1,6 +1,7 @@
 #include "imageio/exiftoolOutput.h"
 
 #include "app/utils.h"
+#include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
 
 #include <QFileInfo>
@@ -182,3 +183,8 @@ bool exifFromExiftoolOutput(exiftoolDaemon *exiftool, const QString &path, Parti
     return true;
 }
 
+
+bool readExifOfFile(const QString &path, exifInfo_t *info)
+{
+    return exifReadFile(path, info);
+}

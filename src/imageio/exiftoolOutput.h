@@ -3,13 +3,14 @@
 
 // Exposure and bracketing summary of a photo read from exiftool's
 // human-readable output ("Tag Label      : value" lines), the julianDay helper
-// for its time stamp.
+// for its time stamp, and readExifOfFile (the built-in JPEG EXIF reader).
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
 class exiftoolDaemon;
+struct exifInfo_t;
 
 // The per-photo exposure summary a batch task and the main window use.
 struct PartialExif_t {
@@ -40,6 +41,9 @@ QStringList exiftoolOutputArgs(const QString &path);
 // Sets the defaults and interprets exiftool's reply lines into record (steps
 // after the command; fileName is not touched).
 void parseExiftoolOutput(const QStringList &lines, PartialExif_t *record);
+
+// Reads the EXIF record of a JPEG file with the built-in reader.
+bool readExifOfFile(const QString &path, exifInfo_t *info);
 
 // Day number of a calendar date (Julian calendar before 15 October 1582,
 // Gregorian from then on).

@@ -5,7 +5,11 @@
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
 #include "hdr/lensfunDb.h"
+#include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
+#include "imageio/hdrLoadOptions.h"
+#include "imageio/rawLoadOptions.h"
+#include "mainwindow/mainWindow.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,7 +19,6 @@
 #include <QImage>
 #include <QTemporaryFile>
 #include <QThread>
-#include <cstdlib>
 
 namespace {
 
@@ -37,9 +40,11 @@ processingProject::processingProject(mainWindow *ownerWindow)
     constructionFailed = false;
     owner = ownerWindow;
 
-    // The RAW and HDR load-option dialogs are widgets of the main window; it
-    // creates them (parent = owner) and sets rawLoadOptionsDialog and
-    // hdrLoadOptionsDialog.
+    // The load-option dialogs are children of the main window, which deletes
+    // them; without a window (tests, tools) the project deletes them itself.
+    QWidget *parentWidget = owner;
+    rawLoadOptionsDialog = new rawLoadOptions(parentWidget);
+    hdrLoadOptionsDialog = new hdrLoadOptions(parentWidget);
 
     for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
         layerSettings[i].layerIndex = i;
@@ -111,6 +116,12 @@ processingProject::~processingProject()
     exiftool = nullptr;
     delete lensDb;
     lensDb = nullptr;
+    if (!owner) {
+        delete rawLoadOptionsDialog;
+        delete hdrLoadOptionsDialog;
+    }
+    rawLoadOptionsDialog = nullptr;
+    hdrLoadOptionsDialog = nullptr;
 
     cleanup();
     cleanupSessions(sessionName, 0, true);
@@ -136,12 +147,7 @@ void processingProject::freePhotoBuffers(photoInfo_t &photo)
     photo.mask = nullptr;
     delete[] photo.mergeBuffer;
     photo.mergeBuffer = nullptr;
-    // The EXIF reader allocates the strip tables with malloc.
-    std::free(photo.exif.stripOffsets);
-    std::free(photo.exif.stripByteCounts);
-    photo.exif.stripOffsets = nullptr;
-    photo.exif.stripByteCounts = nullptr;
-    photo.exif.stripCount = 0;
+    exifFreeStripTables(&photo.exif);
     for (double *&t : photo.workTables) {
         delete[] t;
         t = nullptr;

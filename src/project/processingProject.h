@@ -198,8 +198,8 @@ signals:
 
 public:
     // services
-    rawLoadOptions *rawLoadOptionsDialog = nullptr; // set by the main window (parent = owner)
-    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // set by the main window (parent = owner)
+    rawLoadOptions *rawLoadOptionsDialog = nullptr; // child of owner (owned by the project without one)
+    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // child of owner (owned by the project without one)
     exiftoolDaemon *exiftool = nullptr;             // owned
     lensfunDb *lensDb = nullptr;                    // owned
     mainWindow *owner = nullptr;
@@ -291,10 +291,6 @@ public:
     // colour management
     double radiancePrimaries[8] = {}; // red x, y, green x, y, blue x, y, white x, y
     bool radiancePrimariesSet = false;
-    // Colour-space codes of the RAW and HDR load-option dialogs (the RAW
-    // dialog's index + 1, the HDR dialog's index), kept in step by them.
-    int rawColorSpaceCode = 0;
-    int hdrColorSpaceCode = 0;
     QString inputProfileDescription;  // of the first photo
     QString inputProfileHtml;         // of the transforms' input profile
     QString outputProfileHtml;        // of the transforms' display profile

@@ -3,6 +3,7 @@
 
 #include "imageio/exiftoolOutput.h"
 
+#include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
 
 #include "testSupport.h"
@@ -140,4 +141,16 @@ TEST(exiftoolOutput, realBracketFiles)
     ASSERT_TRUE(exifFromExiftoolOutput(&daemon, testSupport::testDataFile("brackets/room_7exp/stack_room_exp_0.jpg"), &a));
     ASSERT_TRUE(exifFromExiftoolOutput(&daemon, testSupport::testDataFile("brackets/room_7exp/stack_room_exp_6.jpg"), &b));
     EXPECT_EQ(b.timeStamp - a.timeStamp, 101);
+}
+
+TEST(exiftoolOutput, readExifOfFileUsesTheBuiltInReader)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    exifInfo_t info;
+    std::memset(&info, 0, sizeof(info));
+    ASSERT_TRUE(readExifOfFile(testSupport::testDataFile("exif_jpeg/Canon_40D.jpg"), &info));
+    EXPECT_STREQ(info.model, "Canon EOS 40D");
+    exifFreeStripTables(&info);
+    std::memset(&info, 0, sizeof(info));
+    EXPECT_FALSE(readExifOfFile(testSupport::scratchDir() + "/missing.jpg", &info));
 }

@@ -5,10 +5,13 @@
 #include "project/processingProject.h"
 
 #include "app/programOptionsSettings.h"
+#include "imageio/hdrLoadOptions.h"
+#include "imageio/rawLoadOptions.h"
 #include "widgets/styledMessageBox.h"
 
 #include "testSupport.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent>
@@ -235,7 +238,7 @@ TEST_F(colorTest, rawAndRadianceInputProfiles)
     // RAW with colour space 3 (Wide Gamut): the stock file is copied.
     photoInfo_t raw;
     raw.profilePath = project->sessionDirPath() + "~profile1.icc";
-    project->rawColorSpaceCode = 3;
+    project->rawLoadOptionsDialog->colorSpaceCombo()->setCurrentIndex(2); // code 3
     EXPECT_EQ(project->createInputProfile(raw, 4), 0);
     EXPECT_EQ(testSupport::readFile(raw.profilePath),
               testSupport::readFile(processingProject::stockProfilePath("WideGamutRGB.icc")));
@@ -246,7 +249,7 @@ TEST_F(colorTest, rawAndRadianceInputProfiles)
     const double srgbPrimaries[8] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
     std::copy(srgbPrimaries, srgbPrimaries + 8, project->radiancePrimaries);
     project->radiancePrimariesSet = true;
-    project->hdrColorSpaceCode = 0;
+    project->hdrLoadOptionsDialog->setColorSpace(0);
     EXPECT_EQ(project->createInputProfile(hdr, 6), 0);
     cmsHPROFILE custom = open(hdr.profilePath);
     ASSERT_NE(custom, nullptr);

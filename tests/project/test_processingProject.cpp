@@ -5,6 +5,7 @@
 #include "project/processingProject.h"
 
 #include "app/programOptionsSettings.h"
+#include "hdr/lensfunDb.h"
 #include "imageio/exiftoolDaemon.h"
 
 #include "testSupport.h"
@@ -170,6 +171,9 @@ TEST_F(projectTest, constructsWithSessionDirectoryAndRemovesIt)
         EXPECT_TRUE(QRegularExpression("~lumidratmp\\d{14}_\\d{3}$").match(project.sessionName).hasMatch());
         EXPECT_NE(project.exiftool, nullptr);
         EXPECT_NE(project.lensDb, nullptr);
+        EXPECT_GT(project.lensDb->lensCount(), 0); // Debian's lensfun data
+        EXPECT_NE(project.rawLoadOptionsDialog, nullptr);
+        EXPECT_NE(project.hdrLoadOptionsDialog, nullptr);
         EXPECT_EQ(project.exifTempPath(3), session + "lmpx_exif_3.jpg");
 
         // Empty project: only layer 0, all layer tables there.
