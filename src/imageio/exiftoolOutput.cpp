@@ -53,22 +53,25 @@ const label_t labels[] = {
 
 int julianDay(int year, int month, int day)
 {
-    const bool gregorian = (qint64(year) * 10000 + month * 100 + day) >= 15821015;
-    if (year < 0)
-        ++year; // there is no year 0
-    int m;
-    if (month <= 2) {
-        --year;
-        m = month + 13;
+    // 64-bit intermediates: a date read from a damaged file may hold any
+    // numbers; the result wraps to 32 bits like the time stamps built on it.
+    int64_t y = year, m = month;
+    const bool gregorian = (y * 10000 + m * 100 + day) >= 15821015;
+    if (y < 0)
+        ++y; // there is no year 0
+    if (m <= 2) {
+        --y;
+        m += 13;
     } else {
-        m = month + 1;
+        m += 1;
     }
-    int jd = int(std::trunc(std::floor(m * 30.6001) + std::floor(year * 365.25) + day + 1720995.0));
+    int64_t jd = int64_t(std::floor(double(m) * 30.6001)) + int64_t(std::floor(double(y) * 365.25))
+                 + day + 1720995;
     if (gregorian) {
-        const int a = int(std::trunc(year * 0.01));
-        jd += int(std::trunc(2 - a + a * 0.25));
+        const int64_t a = int64_t(std::trunc(double(y) * 0.01));
+        jd += int64_t(std::trunc(2.0 - double(a) + double(a) * 0.25));
     }
-    return jd;
+    return int32_t(uint32_t(uint64_t(jd)));
 }
 
 QStringList exiftoolOutputArgs(const QString &path)

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QThread>
+#include <climits>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -35,6 +36,9 @@ TEST(exiftoolOutput, julianDay)
     };
     for (const row &r : rows)
         EXPECT_EQ(julianDay(r.y, r.m, r.d), r.jd) << r.y << "-" << r.m << "-" << r.d;
+    // Numbers from a damaged date never overflow (the result just wraps).
+    julianDay(INT_MAX, INT_MAX, INT_MAX);
+    julianDay(INT_MIN, INT_MIN, INT_MIN);
 }
 
 TEST(exiftoolOutput, labelRules)
