@@ -291,6 +291,11 @@ public:
     // colour management
     double radiancePrimaries[8] = {}; // red x, y, green x, y, blue x, y, white x, y
     bool radiancePrimariesSet = false;
+    // Colour-space codes of the RAW and HDR load-option dialogs (the RAW
+    // dialog's index + 1, the HDR dialog's index), taken from the dialogs on
+    // the GUI thread when a photo is prepared; workers never read widgets.
+    int rawColorSpaceCode = 0;
+    int hdrColorSpaceCode = 0;
     QString inputProfileDescription;  // of the first photo
     QString inputProfileHtml;         // of the transforms' input profile
     QString outputProfileHtml;        // of the transforms' display profile

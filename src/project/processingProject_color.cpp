@@ -12,12 +12,12 @@
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
-#include "imageio/hdrLoadOptions.h"
 #include "imageio/rawLoadOptions.h"
 #include "widgets/styledMessageBox.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 
@@ -154,13 +154,11 @@ int processingProject::createInputProfile(photoInfo_t &photo, int fileType)
 {
     if (fileType != 4 && fileType != 6 && fileType != 7)
         return 0;
-    // RAW: the RAW dialog's colour-space index + 1; Radiance and OpenEXR: the
-    // HDR dialog's colour-space index.
-    int code = 1;
-    if (fileType == 4 && rawLoadOptionsDialog)
-        code = rawLoadOptionsDialog->colorSpaceCombo()->currentIndex() + 1;
-    else if (fileType != 4 && hdrLoadOptionsDialog)
-        code = hdrLoadOptionsDialog->colorSpace();
+    // On the GUI thread the RAW dialog's current choice is taken over; a
+    // worker uses the code taken when the photo was prepared.
+    if (fileType == 4 && rawLoadOptionsDialog && QThread::currentThread() == rawLoadOptionsDialog->thread())
+        rawColorSpaceCode = rawLoadOptionsDialog->colorSpaceCombo()->currentIndex() + 1;
+    const int code = fileType == 4 ? rawColorSpaceCode : hdrColorSpaceCode;
     if (fileType == 6 && radiancePrimariesSet && code == 0) {
         QMutexLocker lock(&profileMutex);
         const double *p = radiancePrimaries;

@@ -5,7 +5,6 @@
 #include "project/processingProject.h"
 
 #include "app/programOptionsSettings.h"
-#include "imageio/hdrLoadOptions.h"
 #include "imageio/rawLoadOptions.h"
 #include "widgets/styledMessageBox.h"
 
@@ -249,7 +248,7 @@ TEST_F(colorTest, rawAndRadianceInputProfiles)
     const double srgbPrimaries[8] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
     std::copy(srgbPrimaries, srgbPrimaries + 8, project->radiancePrimaries);
     project->radiancePrimariesSet = true;
-    project->hdrLoadOptionsDialog->setColorSpace(0);
+    project->hdrColorSpaceCode = 0;
     EXPECT_EQ(project->createInputProfile(hdr, 6), 0);
     cmsHPROFILE custom = open(hdr.profilePath);
     ASSERT_NE(custom, nullptr);
