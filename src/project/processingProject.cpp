@@ -41,10 +41,12 @@ processingProject::processingProject(mainWindow *ownerWindow)
     owner = ownerWindow;
 
     // The load-option dialogs are children of the main window, which deletes
-    // them; without a window (tests, tools) the project deletes them itself.
-    QWidget *parentWidget = owner;
-    rawLoadOptionsDialog = new rawLoadOptions(parentWidget);
-    hdrLoadOptionsDialog = new hdrLoadOptions(parentWidget);
+    // them. Without a window (tests, tools) there are none: the loader then
+    // applies the stored settings instead of asking.
+    if (owner) {
+        rawLoadOptionsDialog = new rawLoadOptions(owner);
+        hdrLoadOptionsDialog = new hdrLoadOptions(owner);
+    }
 
     for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
         layerSettings[i].layerIndex = i;
@@ -116,11 +118,8 @@ processingProject::~processingProject()
     exiftool = nullptr;
     delete lensDb;
     lensDb = nullptr;
-    if (!owner) {
-        delete rawLoadOptionsDialog;
-        delete hdrLoadOptionsDialog;
-    }
-    rawLoadOptionsDialog = nullptr;
+    rawLoadOptionsDialog = nullptr; // deleted with the main window
+
     hdrLoadOptionsDialog = nullptr;
 
     cleanup();

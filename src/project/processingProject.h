@@ -198,8 +198,8 @@ signals:
 
 public:
     // services
-    rawLoadOptions *rawLoadOptionsDialog = nullptr; // child of owner (owned by the project without one)
-    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // child of owner (owned by the project without one)
+    rawLoadOptions *rawLoadOptionsDialog = nullptr; // child of owner; none without a main window
+    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // child of owner; none without a main window
     exiftoolDaemon *exiftool = nullptr;             // owned
     lensfunDb *lensDb = nullptr;                    // owned
     mainWindow *owner = nullptr;

@@ -5,12 +5,10 @@
 #include "project/processingProject.h"
 
 #include "app/programOptionsSettings.h"
-#include "imageio/rawLoadOptions.h"
 #include "widgets/styledMessageBox.h"
 
 #include "testSupport.h"
 
-#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent>
@@ -237,7 +235,7 @@ TEST_F(colorTest, rawAndRadianceInputProfiles)
     // RAW with colour space 3 (Wide Gamut): the stock file is copied.
     photoInfo_t raw;
     raw.profilePath = project->sessionDirPath() + "~profile1.icc";
-    project->rawLoadOptionsDialog->colorSpaceCombo()->setCurrentIndex(2); // code 3
+    project->rawColorSpaceCode = 3;
     EXPECT_EQ(project->createInputProfile(raw, 4), 0);
     EXPECT_EQ(testSupport::readFile(raw.profilePath),
               testSupport::readFile(processingProject::stockProfilePath("WideGamutRGB.icc")));
