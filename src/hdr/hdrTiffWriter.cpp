@@ -52,10 +52,22 @@ bool writeExifDirectory(TIFF *tif, const hdrTiffExif_t &exif, uint64_t *offset)
     return ok && TIFFWriteCustomDirectory(tif, offset) == 1;
 }
 
-// Writes the whole file into an open descriptor; false on any failure.
+// Writes the whole file into an open descriptor; false on any failure. The
+// EXIF directory is written first, so that the main directory (written last,
+// after the pixels) can carry its offset without being read back.
 bool writeTiff(TIFF *tif, int width, int height, const float *rgb, bool normalize, double minimum,
                double maximum, bool deflate, const hdrTiffExif_t *exif)
 {
+    // An EXIF directory needs at least one entry: without any value none is
+    // written (make and model still go to the main directory).
+    uint64_t exifOffset = 0;
+    const bool exifEntries = exif && (exif->exposureTime > 0.0 || exif->fNumber > 0.0 || exif->focalLength > 0.0
+                                      || exif->exposureBias != 0.0 || exif->iso > 0 || !exif->dateTime.isEmpty()
+                                      || !exif->lensModel.isEmpty());
+    if (exifEntries) {
+        if (!writeExifDirectory(tif, *exif, &exifOffset) || TIFFCreateDirectory(tif) != 0)
+            return false;
+    }
     const qint64 rowFloats = qint64(width) * 3;
     const uint32_t rowsPerStrip = uint32_t(std::max<qint64>(1, (256 * 1024) / (rowFloats * 4)));
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width)) == 1
@@ -76,7 +88,7 @@ bool writeTiff(TIFF *tif, int width, int height, const float *rgb, bool normaliz
     if (ok && exif) {
         ok = setText(tif, TIFFTAG_MAKE, exif->make) && setText(tif, TIFFTAG_MODEL, exif->model)
              && setText(tif, TIFFTAG_DATETIME, exif->dateTime)
-             && TIFFSetField(tif, TIFFTAG_EXIFIFD, uint64_t(0)) == 1;
+             && (!exifEntries || TIFFSetField(tif, TIFFTAG_EXIFIFD, exifOffset) == 1);
     }
     if (!ok)
         return false;
@@ -96,17 +108,7 @@ bool writeTiff(TIFF *tif, int width, int height, const float *rgb, bool normaliz
             return false;
         progressCounter.fetch_add(1, std::memory_order_relaxed);
     }
-    if (!TIFFWriteDirectory(tif))
-        return false;
-    if (exif) {
-        uint64_t exifOffset = 0;
-        // The main directory is read back and gets the EXIF directory's offset;
-        // the flush below rewrites it.
-        if (!writeExifDirectory(tif, *exif, &exifOffset) || !TIFFSetDirectory(tif, 0)
-            || TIFFSetField(tif, TIFFTAG_EXIFIFD, exifOffset) != 1)
-            return false;
-    }
-    return TIFFFlush(tif) == 1;
+    return TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
 }
 
 } // namespace

@@ -68,6 +68,23 @@ TEST(hdrTiffWriter, valuesReadBackExactlyWithAndWithoutCompression)
     }
 }
 
+TEST(hdrTiffWriter, photoWithoutExifValuesWritesNoExifDirectory)
+{
+    hdrTiffExif_t empty;
+    empty.make = "Maker";   // names alone go to the main directory
+    const std::vector<float> img = testImage(2000, 300);
+    const QString path = testSupport::freshDir() + "/noexif.tif";
+    ASSERT_TRUE(saveHdrTiff(path, 2000, 300, img.data(), false, 0, 0, false, &empty));
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint64_t offset = 0;
+    EXPECT_EQ(TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset), 0);
+    char *make = nullptr;
+    ASSERT_EQ(TIFFGetField(tif, TIFFTAG_MAKE, &make), 1);
+    EXPECT_STREQ(make, "Maker");
+    TIFFClose(tif);
+}
+
 TEST(hdrTiffWriter, normalisesIntoTheGivenRange)
 {
     const std::vector<float> img = {2.0f, 4.0f, 6.0f};
@@ -89,9 +106,10 @@ TEST(hdrTiffWriter, carriesThePhotosExif)
     exif.fNumber = 5.6;
     exif.focalLength = 18.0;
     exif.iso = 100;
-    const std::vector<float> img = testImage(8, 8);
+    // Many strips: the directories must not depend on a small file.
+    const std::vector<float> img = testImage(2000, 600);
     const QString path = testSupport::freshDir() + "/exif.tif";
-    ASSERT_TRUE(saveHdrTiff(path, 8, 8, img.data(), false, 0, 0, true, &exif));
+    ASSERT_TRUE(saveHdrTiff(path, 2000, 600, img.data(), false, 0, 0, true, &exif));
 
     // libtiff finds the EXIF directory and its values.
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
