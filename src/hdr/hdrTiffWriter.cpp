@@ -65,7 +65,10 @@ bool writeTiff(TIFF *tif, int width, int height, const float *rgb, bool normaliz
                                       || exif->exposureBias != 0.0 || exif->iso > 0 || !exif->dateTime.isEmpty()
                                       || !exif->lensModel.isEmpty());
     if (exifEntries) {
-        if (!writeExifDirectory(tif, *exif, &exifOffset) || TIFFCreateDirectory(tif) != 0)
+        if (!writeExifDirectory(tif, *exif, &exifOffset))
+            return false;
+        TIFFFreeDirectory(tif);   // the EXIF values, while their field list is current
+        if (TIFFCreateDirectory(tif) != 0)
             return false;
     }
     const qint64 rowFloats = qint64(width) * 3;
