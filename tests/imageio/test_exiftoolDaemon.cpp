@@ -5,6 +5,7 @@
 #include "imageio/exiftoolDaemon.h"
 
 #include "imageio/exifReader.h"
+#include "app/programOptionsSettings.h"
 
 #include "testSupport.h"
 
@@ -259,6 +260,32 @@ TEST_F(exiftoolStandIn, noErrorSignalWithoutReportError)
     EXPECT_FALSE(daemon->execute({"die"}, &out, false, 70, false));
     EXPECT_FALSE(daemon->execute({"a"}, &out, false, 70, false));
     EXPECT_EQ(spy.count(), 0);
+}
+
+TEST(exiftoolDaemon, restartClearsUnpackFoldersAndRevives)
+{
+    programOptionsSettings options;
+    options.scratchpad.pathCurrent = testSupport::freshDir();
+    optionsInstance = &options;
+    exiftoolDaemon d(writeStandIn());
+    ASSERT_EQ(waitForVersion(d), QStringLiteral("99.1-standin"));
+    QStringList out;
+    EXPECT_FALSE(d.run({"die"}, &out));
+    EXPECT_FALSE(d.run({"a"}, &out));
+    EXPECT_FALSE(d.restart()); // no unpack folder: nothing to clear, nothing restarted
+
+    const QString unpack = options.scratchpad.pathCurrent + "/par-1234";
+    QDir().mkpath(unpack + "/inc");
+    QDir().mkpath(options.scratchpad.pathCurrent + "/other");
+    ASSERT_EQ(d.listTempDirs(), QStringList{unpack});
+    d.start(); // a live process for restart to stop
+    EXPECT_TRUE(d.restart());
+    EXPECT_FALSE(QDir(unpack).exists());
+    EXPECT_TRUE(QDir(options.scratchpad.pathCurrent + "/other").exists());
+    EXPECT_TRUE(d.isRunning());
+    ASSERT_TRUE(d.run({"back"}, &out));
+    EXPECT_EQ(out, QStringList{"arg:back"});
+    optionsInstance = nullptr;
 }
 
 TEST(exiftoolDaemon, missingProgramMeansNotRunning)
