@@ -2,7 +2,11 @@
 // processing project and runs the HDR stages on them, timing each.
 //
 //   hdr_pipeline [--method true|smart|average] [--deghost] [--save-hdr FILE]
-//                [--threads N] [--load-only] [--scratch DIR] PHOTO...
+//                [--tonemap OUT] [--threads N] [--load-only] [--scratch DIR] PHOTO...
+//
+// With --tonemap the merged image is also prepared for tone mapping and
+// tone-mapped at full size with the base layer's default settings; the
+// result is written as PNG or JPEG by the suffix of OUT.
 //
 // Prints "photo FILE WIDTH HEIGHT EV" per loaded photo, "stage NAME SECONDS"
 // per stage and last "peak_rss_mb N". A file that cannot be loaded prints
@@ -12,13 +16,21 @@
 #include "app/sharedFlags.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "imageio/toneMappingPreprocessWorker.h"
+#include "panels/curveMaths.h"
 #include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"
+#include "project/toneMappingTables.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -39,6 +51,96 @@ void printStage(const char *name, const QElapsedTimer &t)
     std::fflush(stdout);
 }
 
+// Fills the derived tables of the base layer from its settings as they are
+// (the record's built-in defaults: straight curves, gamma 1, compression 1,
+// local contrast, mask operation, saturation, colour adjustment and vignette
+// off, black 0, white 1).
+void prepareBaseLayer(processingProject &project)
+{
+    processingParams_t &p = project.layerSettings[0];
+    for (int c = 0; c < PP_CURVE_COUNT; c++)
+        curveToLut16(p.curveLut[c], p.curves[c].points, p.curves[c].type);
+    for (int c = 0; c < 3; c++)
+        buildLookupTableParallel(&project, &p, c);
+    project.generateTMtable(&p);
+    project.toneCurveTable(&p);
+    updateColorMatrix(&p);
+    project.vignetteProfile(&p);
+    p.precalculated = true;
+}
+
+// Format of a tone-mapped result by the file's suffix; null for other suffixes.
+const char *resultFormat(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == "png")
+        return "PNG";
+    if (suffix == "jpg" || suffix == "jpeg")
+        return "JPEG";
+    return nullptr;
+}
+
+// Writes level 0 of the project's 16-bit output image as an 8-bit RGB picture,
+// under a temporary name renamed only when everything was written.
+bool writeResult(const processingProject &project, const QString &path)
+{
+    const int w = project.width, h = project.height;
+    const quint16 *src = static_cast<const quint16 *>(project.outputImage.levels[0].data);
+    QImage img(w, h, QImage::Format_RGB888);
+    if (img.isNull() || !src)
+        return false;
+    for (int y = 0; y < h; y++) {
+        uchar *line = img.scanLine(y);
+        const quint16 *row = src + size_t(y) * size_t(w) * 3;
+        for (int i = 0; i < w * 3; i++)
+            line[i] = uchar((unsigned(row[i]) * 255u + 32767u) / 65535u);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, resultFormat(path));
+    if (qstrcmp(resultFormat(path), "JPEG") == 0)
+        writer.setQuality(95);
+    if (!writer.write(img)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+// The tone-mapping preparation (mask luminance and local-contrast maps, as
+// the preparation worker computes them) and the full-size tone mapping of the
+// base layer with its default settings; writes the result to `out`.
+bool toneMap(processingProject &project, const QString &out)
+{
+    QElapsedTimer timer;
+    timer.start();
+    project.maskReady = project.localContrastReady = false;
+    toneMappingPreprocessWorker preparation(&project);
+    preparation.doIt();
+    printStage("localcontrast", timer);
+    if (!preparation.mapsReady()) {
+        std::printf("tone-mapping preparation failed\n");
+        return false;
+    }
+    timer.restart();
+    prepareBaseLayer(project);
+    const bool complete = project.doToneMappingFull();
+    printStage("tonemap", timer);
+    if (!complete) {
+        std::printf("tone mapping failed\n");
+        return false;
+    }
+    timer.restart();
+    if (!writeResult(project, out)) {
+        std::printf("refused %s: Cannot write file\n", qPrintable(out));
+        return false;
+    }
+    printStage("write", timer);
+    std::printf("hdr_median %.4f lc_correction %.4f\n", project.hdrMedian, project.lcCorrection);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -48,7 +150,7 @@ int main(int argc, char **argv)
     QStringList files;
     int method = 0, threads = 0;
     bool deghost = false, loadOnly = false;
-    QString saveHdr, scratchDir;
+    QString saveHdr, scratchDir, toneMapOut;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); i++) {
         const QString &a = args[i];
@@ -59,6 +161,8 @@ int main(int argc, char **argv)
             deghost = true;
         } else if (a == "--save-hdr" && i + 1 < args.size()) {
             saveHdr = args[++i];
+        } else if (a == "--tonemap" && i + 1 < args.size()) {
+            toneMapOut = args[++i];
         } else if (a == "--threads" && i + 1 < args.size()) {
             threads = args[++i].toInt();
         } else if (a == "--scratch" && i + 1 < args.size()) {
@@ -74,7 +178,11 @@ int main(int argc, char **argv)
     }
     if (files.isEmpty()) {
         std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--deghost] [--save-hdr FILE] "
-                             "[--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
+                             "[--tonemap OUT] [--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
+        return 2;
+    }
+    if (!toneMapOut.isEmpty() && !resultFormat(toneMapOut)) {
+        std::fprintf(stderr, "--tonemap: the file must end in .png, .jpg or .jpeg\n");
         return 2;
     }
 
@@ -216,6 +324,8 @@ int main(int argc, char **argv)
                 timer.restart();
                 worker.hdrPreprocess();
                 printStage("preprocess", timer);
+                if (!toneMapOut.isEmpty() && !toneMap(project, toneMapOut))
+                    status = 1;
             }
         }
     }
