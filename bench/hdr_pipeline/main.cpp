@@ -137,7 +137,7 @@ bool toneMap(processingProject &project, const QString &out)
         return false;
     }
     printStage("write", timer);
-    std::printf("hdr_median %.4f lc_correction %.4f\n", project.hdrMedian, project.lcCorrection);
+    std::printf("hdr_median %.4f lc_correction %.4f\n", project.hdrState.hdrMedian, project.hdrState.lcCorrection);
     return true;
 }
 

@@ -626,8 +626,6 @@ bool generateHDRworker::hdrPreprocess()
     const exposureStatistics_t s = exposureCorrection(sum.data(), HDR_HISTOGRAM_BINS, n);
     project->hdrState.lcCorrection = s.lcCorrection;
     project->hdrState.hdrMedian = s.hdrMedian;
-    project->lcCorrection = s.lcCorrection;   // what the tone mapping reads
-    project->hdrMedian = s.hdrMedian;
     debugLog("%s: %lld ms\n", "generateHDRworker::hdrPreprocess", (long long)timer.elapsed());
     return true;
 }
@@ -651,8 +649,6 @@ bool generateHDRworker::ldrPreprocess()
     }
     project->hdrState.lcCorrection = 1.0;
     project->hdrState.hdrMedian = 0.4;
-    project->lcCorrection = 1.0;
-    project->hdrMedian = 0.4;
     const quint16 *source = static_cast<const quint16 *>(project->outputImage.levels[0].data);
     const int tasks = int(std::min<qint64>(taskCount(), n));
     std::vector<char> completed(size_t(tasks), 0);

@@ -274,9 +274,8 @@ public:
     QString lastErrorMessage;
     int32_t photoIdCounter = 0;
 
-    // tone mapping (HDR preprocessing results, preparation state, view window)
-    double hdrMedian = 0.5;         // median level of the HDR image, 0.001..0.9
-    double lcCorrection = 1.0;      // local-contrast exponent 0.5..1.0
+    // tone mapping (preparation state, view window); the HDR preprocessing
+    // results it reads (hdrMedian, lcCorrection) are kept in hdrState
     bool panoramaMode = false;      // wrap filters around horizontally
     bool batchRunning = false;      // a batch task runs (thread limit of batches)
     int32_t batchOutputType = 0;

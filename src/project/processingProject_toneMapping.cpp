@@ -88,8 +88,8 @@ void processingProject::doToneMapping(processingParams_t *settings, uint8_t *ext
         job.localMedium = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_MEDIUM], level));
         job.localCoarse = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_COARSE], level));
         job.maskLuminance = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_MASK], level));
-        job.hdrMedian = hdrMedian;
-        job.lcCorrection = lcCorrection;
+        job.hdrMedian = hdrState.hdrMedian;
+        job.lcCorrection = hdrState.lcCorrection;
         job.params = settings;
         job.output = externalBuffer ? externalBuffer : (smallPreview ? displayBuffer : nullptr);
         job.threads = n;
@@ -136,8 +136,8 @@ void processingProject::doToneMapping(processingParams_t *settings, uint8_t *ext
         job.maskLuminance = view.maskLuminance;
         job.detail = view.detail;
         job.detailFactor = view.detailFactor;
-        job.hdrMedian = hdrMedian;
-        job.lcCorrection = lcCorrection;
+        job.hdrMedian = hdrState.hdrMedian;
+        job.lcCorrection = hdrState.lcCorrection;
         job.params = settings;
         job.layerMask = layer > 0 ? view.layerMask[layer] : nullptr;
         job.output = view.layerOutput[layer];
@@ -182,8 +182,8 @@ bool processingProject::doToneMappingFull()
     job.maskLuminance = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_MASK], 0));
     job.detail = detail.get();
     job.detailFactor = detailFactor;
-    job.hdrMedian = hdrMedian;
-    job.lcCorrection = lcCorrection;
+    job.hdrMedian = hdrState.hdrMedian;
+    job.lcCorrection = hdrState.lcCorrection;
     job.layersOn = layersOn;
     for (int k = 0; k < PROJECT_LAYER_COUNT; ++k) {
         if (!layerExists[k] || !layerEnabled[k])
@@ -210,7 +210,7 @@ bool processingProject::localContrast()
     }
     // Level 0 of outputImage serves as scratch for the 11-bit luminance.
     const bool done = computeLocalContrastMaps(
-        static_cast<const float *>(hdrImage.levels[0].data), width, height, lcCorrection,
+        static_cast<const float *>(hdrImage.levels[0].data), width, height, hdrState.lcCorrection,
         panoramaMode, static_cast<quint16 *>(outputImage.levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_FINE].levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MEDIUM].levels[0].data),

@@ -41,7 +41,7 @@ protected:
                 px[2] = 0.05f + 0.3f * ((x / 9 + y / 7) % 2);
             }
         project->hdrImage.buildLevelsFrom(0);
-        project->hdrMedian = 0.25;
+        project->hdrState.hdrMedian = 0.25;
         prepareLayer(project->layerSettings[0]);
     }
     void TearDown() override
