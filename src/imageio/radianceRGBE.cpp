@@ -4,14 +4,18 @@
 #include "app/sharedFlags.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -316,6 +320,25 @@ void encodeRGBE(float r, float g, float b, uint8_t out[4])
     out[3] = uint8_t((e + 128) & 0xff);
 }
 
+namespace {
+
+// Writes all of data, going on after partial writes; false on any error.
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, qint64(1) << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+} // namespace
+
 bool saveRadianceRGBE(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
                       double maximum)
 {
@@ -324,15 +347,24 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
         debugLog("%s: Cannot write file %s.\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData());
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData());
+    // Written under a temporary name beside the file and renamed over it only
+    // when every write, the size check and the close succeeded; a failed save
+    // leaves no file and keeps an older one. Every write is checked by itself
+    // (a full disk can cut one short without an error).
+    static std::atomic<int> tempCounter {0};
+    const QByteArray finalName = QFile::encodeName(path);
+    const QByteArray tempName = finalName + "." + QByteArray::number(qint64(getpid())) + "_"
+                                + QByteArray::number(++tempCounter) + ".tmp";
+    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        debugLog("%s: Cannot write file %s (%s).\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData(),
+                 strerror(errno));
         return false;
     }
     const QByteArray header = QByteArray("#?RADIANCE\n") + "FORMAT=32-bit_rle_rgbe\n" +
                               QString::asprintf("SOFTWARE=%s %s\n", "Lumidra", "3.11.1").toLatin1() + "\n" +
                               QString::asprintf("-Y %d +X %d\n", height, width).toLatin1();
-    bool ok = file.write(header) == header.size();
+    bool ok = writeAll(fd, header.constData(), header.size());
 
     double offset = 0.0, range = 1.0;
     if (normalise) {
@@ -344,6 +376,7 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
     std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
     if (!line)
         ok = false;
+    const qint64 lineBytes = qint64(width) * 4;
     for (int y = 0; ok && y < height; ++y) {
         const float *in = rgb + size_t(y) * width * 3;
         uint8_t *out = line.get();
@@ -354,17 +387,34 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
             else
                 encodeRGBE(in[0], in[1], in[2], out);
         }
-        const qint64 bytes = qint64(width) * 4;
-        ok = file.write(reinterpret_cast<const char *>(line.get()), bytes) == bytes;
+        ok = writeAll(fd, reinterpret_cast<const char *>(line.get()), lineBytes);
         ++progressCounter;
     }
-    if (ok)
-        ok = file.commit();
-    else
-        file.cancelWriting();
-    if (!ok)
+    int error = ok ? 0 : errno;
+    // The file must hold exactly what was written.
+    struct stat st {};
+    const qint64 expected = qint64(header.size()) + lineBytes * height;
+    if (ok && (::fstat(fd, &st) != 0 || qint64(st.st_size) != expected)) {
+        ok = false;
+        error = errno ? errno : EIO;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(tempName.constData(), finalName.constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(tempName.constData());
         debugLog("%s: Cannot write file %s (%s).\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData(),
-                 file.errorString().toLocal8Bit().constData());
+                 strerror(error ? error : EIO));
+    }
     return ok;
 }
 

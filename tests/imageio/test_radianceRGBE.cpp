@@ -331,3 +331,42 @@ TEST(radianceRGBE, failedWritesLeaveNoFile)
     EXPECT_EQ(testSupport::readFile(path), QByteArray("old contents"));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
 }
+
+TEST(radianceRGBE, everyShortWriteFailsTheSave)
+{
+    // A small image whose header and scanlines are far below any write
+    // buffer: a full disk cuts the file at every possible place, from inside
+    // the header to the last byte of the last scanline.
+    const int w = 40, h = 9;
+    std::vector<float> rgb(size_t(w) * h * 3);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = 0.01f + float(i % 97) / 13.0f;
+    const QString dir = testSupport::freshDir("short");
+    const QString path = dir + "/x.hdr";
+    ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), false, 0, 1));
+    const qint64 total = QFileInfo(path).size();
+    const qint64 header = total - qint64(w) * h * 4;
+    ASSERT_GT(header, 20);
+
+    const qint64 cuts[] = {0, 1, header - 1, header, header + 3, header + w * 4, total / 2, total - 4, total - 1};
+    for (qint64 cut : cuts) {
+        SCOPED_TRACE(cut);
+        ASSERT_TRUE(testSupport::writeFile(path, "old contents"));
+        {
+            writeFailure::fileSizeLimit limit{rlim_t(cut)};
+            EXPECT_FALSE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), false, 0, 1));
+        }
+        EXPECT_EQ(testSupport::readFile(path), QByteArray("old contents"));
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+    // Exactly enough room: the save succeeds and reads back whole.
+    {
+        writeFailure::fileSizeLimit limit{rlim_t(total)};
+        EXPECT_TRUE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), false, 0, 1));
+    }
+    EXPECT_EQ(QFileInfo(path).size(), total);
+    std::vector<float> back(rgb.size());
+    float mn = 0, mx = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, back.data(), mn, mx));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
