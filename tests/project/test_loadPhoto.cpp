@@ -5,6 +5,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/utils.h"
 #include "imageio/exiftoolDaemon.h"
+#include "imageio/radianceRGBE.h"
 #include "project/loadPhotoWorker.h"
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
@@ -15,8 +16,10 @@
 #include <QDir>
 #include <QImage>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -446,4 +449,72 @@ TEST_F(loadPhotoTest, colourManagementProfiles)
     const loadResult h = load(testSupport::testDataFile("radiance/mpi_atrium_3.hdr"));
     EXPECT_EQ(h.prepare, 0) << messages.join("; ").toStdString();
     EXPECT_EQ(h.load, 0);
+}
+
+TEST_F(loadPhotoTest, radianceFileGoesThroughHdrPreprocessingAndNoiseFilter)
+{
+    // A small Radiance image made here: a wide ramp (0.02 .. 40) with a grain
+    // pattern the noise filter smooths.
+    const int w = 160, h = 130;
+    std::vector<float> rgb(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const float base = 0.02f * std::pow(2000.0f, float(x) / (w - 1));
+            const float grain = ((x * 7 + y * 13) % 5 - 2) * 0.03f * base;
+            for (int c = 0; c < 3; ++c)
+                rgb[(size_t(y) * w + x) * 3 + c] = base * (0.8f + 0.1f * c) + grain;
+        }
+    const QString path = testSupport::freshDir("radiance") + "/ramp.hdr";
+    ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, w, h, rgb.data(), false, 0, 1));
+
+    struct run_t {
+        std::vector<float> image;
+        double median = 0, correction = 0;
+    };
+    auto loadWith = [&](bool noiseFilter) {
+        run_t out;
+        newProject();
+        options->loadHDR.noiseFilter = noiseFilter;
+        options->loadHDR.noiseFilterStrength = 60;
+        options->loadHDR.noiseFilterSoftness = 3;
+        options->processing.panoramaMode = true;
+        const loadResult r = load(path);
+        EXPECT_EQ(r.prepare, 0);
+        EXPECT_EQ(r.load, 0) << r.error.toStdString();
+        if (r.load != 0)
+            return out;
+        EXPECT_EQ(project->width, w);
+        EXPECT_EQ(project->height, h);
+        EXPECT_TRUE(project->photos.last().isFloat);
+        EXPECT_TRUE(project->panoramaMode);
+        const float *f = static_cast<const float *>(project->hdrImage.levels[0].data);
+        out.image.assign(f, f + size_t(w) * h * 3);
+        out.median = project->hdrState.hdrMedian;
+        out.correction = project->hdrState.lcCorrection;
+        return out;
+    };
+
+    const run_t plain = loadWith(false);
+    ASSERT_EQ(plain.image.size(), rgb.size());
+    // HDR preprocessing: the image was brought to 0..1 and measured.
+    const auto range = std::minmax_element(plain.image.begin(), plain.image.end());
+    EXPECT_GE(*range.first, -1e-3f);
+    EXPECT_LE(*range.second, 1.0f + 1e-3f);
+    EXPECT_GT(*range.second, 0.5f);
+    EXPECT_GE(plain.median, 0.001);
+    EXPECT_LE(plain.median, 0.9);
+    EXPECT_NE(plain.median, hdrGenerationState_t().hdrMedian);
+    EXPECT_GE(plain.correction, 0.5);
+    EXPECT_LE(plain.correction, 1.0);
+    // A preview and thumbnail made from the processed image.
+    double sum = 0;
+    for (int64_t i = 0; i < int64_t(project->previewWidth) * project->previewHeight * 3; ++i)
+        sum += project->photos.last().preview[i];
+    EXPECT_GT(sum, 0.0);
+
+    // The load options' noise filter changes the image, not its measurement.
+    const run_t filtered = loadWith(true);
+    ASSERT_EQ(filtered.image.size(), rgb.size());
+    EXPECT_NE(filtered.image, plain.image);
+    EXPECT_DOUBLE_EQ(filtered.median, plain.median);
 }
