@@ -90,35 +90,11 @@ int generateHDRworker::taskCount() const
 
 // ---------------------------------------------------------------- lens, alignment
 
-namespace {
-
-generateHDRworker::lensStage_t &lensStage()
-{
-    static generateHDRworker::lensStage_t stage;
-    return stage;
-}
-
-generateHDRworker::alignStage_t &alignStage()
-{
-    static generateHDRworker::alignStage_t stage;
-    return stage;
-}
-
-} // namespace
-
-void generateHDRworker::setGeometryStages(lensStage_t lens, alignStage_t align)
-{
-    lensStage() = std::move(lens);
-    alignStage() = std::move(align);
-}
-
 void generateHDRworker::generateHDR_preLensCorrection()
 {
     processingProject *project = opt.project;
     bool ok = false;
-    if (lensStage()) {
-        ok = lensStage()(project, exifCamera, exifLens, exifFocalLength, &status);
-    } else if (project->lensDb) {
+    if (project->lensDb) {
         const geometryStageResult_t r = lensCorrectionStage(
             *project->lensDb, exifCamera, exifLens, exifFocalLength, geometryPassOf(project),
             [project](int w, int h) { projectAfterGeometry(project, w, h); });
@@ -136,15 +112,10 @@ void generateHDRworker::generateHDR_preLensCorrection()
 void generateHDRworker::generateHDR_preAutoAlign()
 {
     processingProject *project = opt.project;
-    bool ok = false;
-    if (alignStage()) {
-        ok = alignStage()(project);
-    } else {
-        const geometryStageResult_t r = autoAlignStage(
-            geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
-            [project](int w, int h) { projectAfterGeometry(project, w, h); });
-        ok = r.ok;
-    }
+    const geometryStageResult_t r = autoAlignStage(
+        geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
+        [project](int w, int h) { projectAfterGeometry(project, w, h); });
+    const bool ok = r.ok;
     // A break after a successful search ends well without applying anything.
     if (ok && !hdrBreakFlag.load())
         project->hdrState.aligned = true;

@@ -15,7 +15,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 
 
 class processingProject;
@@ -45,16 +44,6 @@ class generateHDRworker : public QObject
     Q_OBJECT
 
 public:
-    // Bodies of the lens-correction and automatic-alignment stages, installed
-    // by the geometry code (installHdrGeometryStages); without them the stages
-    // run the geometry stage bodies on the project directly.
-    // lens: (project, camera, lens, focal length, status text out) -> success.
-    // align: (project) -> success; the body applies the alignment itself and
-    // applies nothing when hdrBreakFlag was raised.
-    using lensStage_t = std::function<bool(processingProject *, const QString &, const QString &, double, QString *)>;
-    using alignStage_t = std::function<bool(processingProject *)>;
-    static void setGeometryStages(lensStage_t lens, alignStage_t align);
-
     explicit generateHDRworker(const generateHDRoptions_t &options);
     ~generateHDRworker() override = default;
 

@@ -1,11 +1,8 @@
 #include "hdr/projectGeometry.h"
 
 #include "app/utils.h"
-#include "hdr/generateHDRworker.h"
-#include "hdr/hdrGeometryStages.h"
 #include "project/processingProject.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -75,32 +72,4 @@ void projectAfterGeometry(processingProject *project, int newWidth, int newHeigh
     for (pyramid &p : project->lcPyramids)
         if (p.levelCount > 0)
             p.clear();
-}
-
-void installHdrGeometryStages()
-{
-    generateHDRworker::setGeometryStages(
-        [](processingProject *project, const QString &camera, const QString &lens, double focal,
-           QString *status) {
-            if (!project || !project->lensDb) {
-                if (status)
-                    *status = QCoreApplication::translate(
-                        "generateHDRworker", "Camera and lens models cannot be determined.");
-                return false;
-            }
-            const geometryStageResult_t r = lensCorrectionStage(
-                *project->lensDb, camera, lens, focal, geometryPassOf(project),
-                [project](int w, int h) { projectAfterGeometry(project, w, h); });
-            if (status)
-                *status = r.statusText;
-            return r.ok;
-        },
-        [](processingProject *project) {
-            if (!project)
-                return false;
-            const geometryStageResult_t r = autoAlignStage(
-                geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
-                [project](int w, int h) { projectAfterGeometry(project, w, h); });
-            return r.ok;
-        });
 }

@@ -28,8 +28,4 @@ int projectBasePhoto(const processingProject *project);
 // recomputed from the new photos.
 void projectAfterGeometry(processingProject *project, int newWidth, int newHeight);
 
-// Installs the lens-correction and automatic-alignment stage bodies in the
-// HDR worker (generateHDRworker::setGeometryStages). Call once at start-up.
-void installHdrGeometryStages();
-
 #endif // PROJECTGEOMETRY_H

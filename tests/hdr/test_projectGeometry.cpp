@@ -29,12 +29,6 @@ bool runGeometryStage(generateHDRworker &worker, void (generateHDRworker::*slot)
     return result == 1;
 }
 
-// Installs the stage bodies for one test and removes them afterwards.
-struct installedStages {
-    installedStages() { installHdrGeometryStages(); }
-    ~installedStages() { generateHDRworker::setGeometryStages(nullptr, nullptr); }
-};
-
 generateHDRoptions_t optionsOf(processingProject *p)
 {
     generateHDRoptions_t o;
@@ -57,7 +51,6 @@ TEST(projectGeometry, hdrWorkerAlignsTheRealMisalignedBracket)
     const int w0 = p->width, h0 = p->height;
     EXPECT_EQ(projectBasePhoto(p), 0); // the 0 EV frame of the -2 / 0 / +2 set
 
-    installedStages stages;
     generateHDRworker worker(optionsOf(p));
     ASSERT_TRUE(runGeometryStage(worker, &generateHDRworker::generateHDR_preAutoAlign));
     EXPECT_TRUE(p->hdrState.aligned);
@@ -86,7 +79,6 @@ TEST(projectGeometry, hdrWorkerCorrectsTheLensOrSaysWhyNot)
     }
     processingProject *p = f.project();
     ASSERT_NE(p->lensDb, nullptr);
-    installedStages stages;
     {
         generateHDRworker worker(optionsOf(p));
         worker.setLensExif(QString(), QString(), 16);
