@@ -12,6 +12,7 @@
 // per stage and last "peak_rss_mb N". A file that cannot be loaded prints
 // "refused FILE: MESSAGE" and makes the exit code non-zero.
 
+#include "app/checkedSaveFile.h"
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
 #include "hdr/deghostWorker.h"
@@ -28,7 +29,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QThreadPool>
@@ -95,14 +95,14 @@ bool writeResult(const processingProject &project, const QString &path)
         for (int i = 0; i < w * 3; i++)
             line[i] = uchar((unsigned(row[i]) * 255u + 32767u) / 65535u);
     }
-    QSaveFile file(path);
+    checkedSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QImageWriter writer(&file, resultFormat(path));
     if (qstrcmp(resultFormat(path), "JPEG") == 0)
         writer.setQuality(95);
     if (!writer.write(img)) {
-        file.cancelWriting();
+        file.discard();
         return false;
     }
     return file.commit();

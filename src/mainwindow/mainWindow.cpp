@@ -1,5 +1,6 @@
 #include "mainwindow/mainWindow.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
@@ -21,7 +22,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSysInfo>
 #include <QTextDocument>
@@ -401,9 +401,9 @@ bool mainWindow::writePluginCallback()
         saved ? "\"" + nativeAbsolutePath(resultFileName).toUtf8() + "\"" : QByteArray("\"\"");
     // Written under a temporary name and renamed, so the host never reads a
     // half-written file.
-    QSaveFile file(path);
+    checkedSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        debugLog(" failed\n");
+        debugLog(" failed (%s)\n", qPrintable(file.errorText()));
         return false;
     }
     if (saved) {

@@ -1,11 +1,11 @@
 #include "project/photoLoading.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/rawFileIO.h"
 
 #include <QImage>
 #include <QImageReader>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -187,9 +187,12 @@ bool extractExifCarrier(const QString &projectPath, const projectHeader_t &heade
     bytes.resize(int(length));
     if (fread(bytes.data(), 1, size_t(length), f.get()) != size_t(length))
         return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    checkedSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        debugLog("%s: cannot write %s (%s)\n", "photoLoading::extractExifCarrier", qPrintable(target),
+                 qPrintable(out.errorText()));
         return false;
+    }
     if (written)
         *written = true;
     return true;

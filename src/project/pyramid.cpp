@@ -1,12 +1,12 @@
 #include "project/pyramid.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QIODevice>
-#include <QSaveFile>
 #include <QtEndian>
 #include <cstdlib>
 #include <cstring>
@@ -217,7 +217,7 @@ bool pyramid::writeMaskFile(const QString &path) const
         debugLog("%s: compress failed\n", "pyramid::writeMaskFile");
         return false;
     }
-    QSaveFile file(path);
+    checkedSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     uchar header[4];
@@ -225,7 +225,8 @@ bool pyramid::writeMaskFile(const QString &path) const
     if (file.write(reinterpret_cast<const char *>(header), 4) != 4
         || file.write(reinterpret_cast<const char *>(packed.data()), qint64(capacity)) != qint64(capacity)
         || !file.commit()) {
-        debugLog("%s: write failed: %s\n", "pyramid::writeMaskFile", qPrintable(path));
+        debugLog("%s: write failed: %s (%s)\n", "pyramid::writeMaskFile", qPrintable(path),
+                 qPrintable(file.errorText()));
         return false;
     }
     return true;
@@ -294,12 +295,13 @@ bool pyramid::saveImage(const QString &path) const
             }
         }
     }
-    QSaveFile file(path);
+    checkedSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray format = QFileInfo(path).suffix().toLatin1();
     if (!image.save(&file, format.isEmpty() ? nullptr : format.constData()) || !file.commit()) {
-        debugLog("%s: failed to save %s\n", "pyramid::saveImage", qPrintable(path));
+        debugLog("%s: failed to save %s (%s)\n", "pyramid::saveImage", qPrintable(path),
+                 qPrintable(file.errorText()));
         return false;
     }
     return true;
