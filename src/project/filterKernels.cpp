@@ -190,9 +190,14 @@ void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *
     }
     const int64_t runLength = to - from + 1;
     const int64_t period = w - 1;
+    // Columns are filtered in blocks of COLUMN_BLOCK, read and written a row
+    // at a time, so that the column pass walks along rows of the image.
+    constexpr int64_t COLUMN_BLOCK = 32;
+    const int64_t columnBlocks = (w - 1 + COLUMN_BLOCK - 1) / COLUMN_BLOCK;
 #pragma omp parallel
     {
-        std::vector<uint32_t> run(size_t(std::max(runLength, h)));
+        std::vector<uint32_t> run(static_cast<size_t>(runLength));
+        std::vector<uint32_t> block(static_cast<size_t>(COLUMN_BLOCK * h));
 #pragma omp for schedule(static)
         for (int64_t y = 0; y < h; ++y) {
             uint16_t *row = image + y * w;
@@ -207,12 +212,21 @@ void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *
                 row[x] = uint16_t(run[size_t(x - from)]);
         }
 #pragma omp for schedule(static)
-        for (int64_t x = 1; x < w; ++x) {
-            for (int64_t y = 0; y < h; ++y)
-                run[size_t(y)] = image[y * w + x];
-            recursiveRun(run.data(), h, a);
-            for (int64_t y = 0; y < h; ++y)
-                image[y * w + x] = uint16_t(run[size_t(y)]);
+        for (int64_t blockIndex = 0; blockIndex < columnBlocks; ++blockIndex) {
+            const int64_t x0 = 1 + blockIndex * COLUMN_BLOCK;
+            const int64_t n = std::min(COLUMN_BLOCK, w - x0);
+            for (int64_t y = 0; y < h; ++y) {
+                const uint16_t *src = image + y * w + x0;
+                for (int64_t c = 0; c < n; ++c)
+                    block[size_t(c * h + y)] = src[c];
+            }
+            for (int64_t c = 0; c < n; ++c)
+                recursiveRun(block.data() + c * h, h, a);
+            for (int64_t y = 0; y < h; ++y) {
+                uint16_t *dst = image + y * w + x0;
+                for (int64_t c = 0; c < n; ++c)
+                    dst[c] = uint16_t(block[size_t(c * h + y)]);
+            }
         }
     }
     for (int64_t y = 0; y < h; ++y) {
@@ -344,16 +358,16 @@ void boxDownsampleToRgb16(int32_t c, int32_t width, int32_t height, const float 
 
 namespace {
 
-// Geometry of a pass: pixel (line, position) -> sample index.
-struct passGeometry_t {
-    int64_t lineStride;  // between lines (rows or columns)
-    int64_t stepStride;  // between neighbours along the pass
-    int64_t length;      // pixels along the pass
-};
-
-inline passGeometry_t geometryOf(bool vertical, int64_t w, int64_t h)
+// v / 65535.0 for every 16-bit value: the grey bilateral reads it per tap.
+const double *unitScaleTable()
 {
-    return vertical ? passGeometry_t{1, w, h} : passGeometry_t{w, 1, w};
+    static const std::vector<double> table = [] {
+        std::vector<double> t(65536);
+        for (int v = 0; v < 65536; ++v)
+            t[size_t(v)] = int64_t(v) / 65535.0;
+        return t;
+    }();
+    return table.data();
 }
 
 } // namespace
@@ -361,28 +375,74 @@ inline passGeometry_t geometryOf(bool vertical, int64_t w, int64_t h)
 void bilateralGrayThread(const _bilateral_threadParams_t &p)
 {
     const int64_t w = p.width, h = p.height;
-    const passGeometry_t g = geometryOf(p.vertical, w, h);
     const int r = clampRadius(p.radius, FILTER_MAX_RADIUS);
-    for (int64_t line = p.first; line < p.end; ++line) {
+    const double *unit = unitScaleTable();
+    const double *spatial = p.spatialWeights;
+    // The range weight by the distance |d - c| of two values.
+    std::vector<double> rangeByDistance(65536);
+    for (int64_t e = 0; e < 65536; ++e)
+        rangeByDistance[size_t(e)] = p.rangeWeights[e * e / 65535];
+    const double *range = rangeByDistance.data();
+    auto finish = [&p](int64_t c, double sum, double weights) {
+        const double result = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
+        return uint16_t((1 - p.opacity) * c + p.opacity * result);
+    };
+
+    if (!p.vertical) {
+        for (int64_t line = p.first; line < p.end; ++line) {
+            if (breakFlag || abortBackgroundFlag)
+                return;
+            const uint16_t *in = p.input + line * w;
+            uint16_t *out = p.output + line * w;
+            for (int64_t i = 0; i < w; ++i) {
+                const int64_t c = in[i];
+                const int kFrom = int(std::max<int64_t>(-r, -i)), kTo = int(std::min<int64_t>(r, w - 1 - i));
+                double sum = 0, weights = 0;
+                for (int k = kFrom; k <= kTo; ++k) {
+                    const int64_t d = in[i + k];
+                    const double wgt = spatial[std::abs(k)] * range[std::abs(d - c)];
+                    sum += unit[d] * wgt;
+                    weights += wgt;
+                }
+                out[i] = finish(c, sum, weights);
+            }
+            ++progressCounter;
+        }
+        return;
+    }
+
+    // Along columns: the task's columns are walked a row at a time so that
+    // every tap reads along a row; each pixel still adds its taps from the
+    // top one down, as along rows.
+    const int64_t first = p.first, cols = int64_t(p.end) - p.first;
+    if (cols <= 0)
+        return;
+    std::vector<double> sums(static_cast<size_t>(cols)), weightSums(static_cast<size_t>(cols));
+    int64_t reported = 0;
+    for (int64_t y = 0; y < h; ++y) {
         if (breakFlag || abortBackgroundFlag)
             return;
-        for (int64_t i = 0; i < g.length; ++i) {
-            const int64_t at = line * g.lineStride + i * g.stepStride;
-            const int64_t c = p.input[at];
-            double sum = 0, weights = 0;
-            for (int k = -r; k <= r; ++k) {
-                const int64_t j = i + k;
-                if (j < 0 || j >= g.length)
-                    continue;
-                const int64_t d = p.input[line * g.lineStride + j * g.stepStride];
-                const double wgt = p.spatialWeights[std::abs(k)] * p.rangeWeights[(d - c) * (d - c) / 65535];
-                sum += d / 65535.0 * wgt;
-                weights += wgt;
+        const uint16_t *centre = p.input + y * w + first;
+        std::fill(sums.begin(), sums.end(), 0.0);
+        std::fill(weightSums.begin(), weightSums.end(), 0.0);
+        const int kFrom = int(std::max<int64_t>(-r, -y)), kTo = int(std::min<int64_t>(r, h - 1 - y));
+        for (int k = kFrom; k <= kTo; ++k) {
+            const uint16_t *tap = p.input + (y + k) * w + first;
+            const double s = spatial[std::abs(k)];
+            for (int64_t x = 0; x < cols; ++x) {
+                const int64_t c = centre[x], d = tap[x];
+                const double wgt = s * range[std::abs(d - c)];
+                sums[size_t(x)] += unit[d] * wgt;
+                weightSums[size_t(x)] += wgt;
             }
-            const double result = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
-            p.output[at] = uint16_t((1 - p.opacity) * c + p.opacity * result);
         }
-        ++progressCounter;
+        uint16_t *out = p.output + y * w + first;
+        for (int64_t x = 0; x < cols; ++x)
+            out[x] = finish(centre[x], sums[size_t(x)], weightSums[size_t(x)]);
+        // One step per column over the whole pass, as along rows.
+        const int64_t target = cols * (y + 1) / h;
+        progressCounter += uint64_t(target - reported);
+        reported = target;
     }
 }
 
