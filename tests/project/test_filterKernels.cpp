@@ -500,3 +500,79 @@ TEST(filterKernels, driversSameResultForAnyTaskCount)
     medianRgb16(many.data(), s2.data(), w, h, 1, 0.0, 1.0, 64);
     EXPECT_EQ(one, many);
 }
+
+TEST(filterKernels, wideGrayBilateralAndGaussianMatchReference)
+{
+    // Wider than the column blocks the passes walk, with a partial last block
+    // and a task range that starts and ends inside the image.
+    const int w = 75, h = 41;
+    std::mt19937 rng(11);
+    std::vector<uint16_t> img(size_t(w) * h);
+    for (auto &v : img)
+        v = uint16_t(rng() % 4 ? 30000 + rng() % 5000 : rng());
+    double spatial[FILTER_WEIGHT_TAPS];
+    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    const int r = buildSpatialWeights(4, MASK_LUMINANCE_WEIGHT_CUTOFF, spatial);
+    buildRangeWeights(0.2, range.data());
+    for (bool vertical : {false, true}) {
+        SCOPED_TRACE(vertical);
+        const int lines = vertical ? w : h, length = vertical ? h : w;
+        const int first = 3, end = lines - 2;
+        const double opacity = 0.7;
+        std::vector<uint16_t> out(img.size(), 5), ref(img.size(), 5);
+        for (int line = first; line < end; ++line)
+            for (int i = 0; i < length; ++i) {
+                auto at = [&](int j) { return vertical ? size_t(j) * w + line : size_t(line) * w + j; };
+                const long long c = img[at(i)];
+                double s = 0, ws = 0;
+                for (int k = -r; k <= r; ++k) {
+                    if (i + k < 0 || i + k >= length)
+                        continue;
+                    const long long d = img[at(i + k)];
+                    const double wt = spatial[std::abs(k)] * range[(d - c) * (d - c) / 65535];
+                    s += d / 65535.0 * wt;
+                    ws += wt;
+                }
+                ref[at(i)] = uint16_t((1 - opacity) * c + opacity * clamp16(s / ws * 65535));
+            }
+        progressCounter = 0;
+        _bilateral_threadParams_t p{vertical, img.data(), out.data(), w, h, first, end, opacity, spatial, r,
+                                    range.data()};
+        bilateralGrayThread(p);
+        EXPECT_EQ(out, ref);
+        EXPECT_EQ(progressCounter.load(), uint64_t(end - first)); // one step per line
+    }
+
+    // Recursive Gaussian: rows (inner columns kept), then every column but the first.
+    const double sigma = 2.2;
+    const double b = std::exp(std::log(0.5) / sigma * std::sqrt(2.0));
+    const uint64_t a = uint64_t(b * 65536 * b);
+    auto run = [&](std::vector<uint64_t> &v) {
+        uint64_t y = v[0];
+        for (auto &x : v) { y = ((65535 - a) * x + a * y) >> 16; x = y; }
+        y = v.back();
+        for (auto it = v.rbegin(); it != v.rend(); ++it) { y = ((65535 - a) * *it + a * y) >> 16; *it = y; }
+    };
+    std::vector<uint16_t> ref = img;
+    for (int y = 0; y < h; ++y) {
+        std::vector<uint64_t> v(img.begin() + y * w, img.begin() + (y + 1) * w);
+        run(v);
+        for (int x = 1; x <= w - 2; ++x)
+            ref[size_t(y) * w + x] = uint16_t(v[size_t(x)]);
+    }
+    for (int x = 1; x < w; ++x) {
+        std::vector<uint64_t> v;
+        for (int y = 0; y < h; ++y)
+            v.push_back(ref[size_t(y) * w + x]);
+        run(v);
+        for (int y = 0; y < h; ++y)
+            ref[size_t(y) * w + x] = uint16_t(v[size_t(y)]);
+    }
+    for (int y = 0; y < h; ++y) {
+        ref[size_t(y) * w + w - 1] = ref[size_t(y) * w + w - 2];
+        ref[size_t(y) * w] = ref[size_t(y) * w + 1];
+    }
+    std::vector<uint16_t> blurred = img;
+    recursiveGaussian16(h, false, sigma, blurred.data(), w);
+    EXPECT_EQ(blurred, ref);
+}
