@@ -1,4 +1,5 @@
 #include "imageio/fitsReader.h"
+#include "imageio/imageFileLimits.h"
 
 #include "app/debugLog.h"
 
@@ -16,21 +17,12 @@ namespace {
 constexpr int CARD_SIZE = 80;
 constexpr int BLOCK_SIZE = 2880;
 constexpr int MAX_CARDS = 256;
-constexpr int64_t MAX_SIDE = 1 << 20;
-constexpr int64_t MAX_PIXELS = int64_t(1) << 31;
 
-struct fileCloser {
-    void operator()(FILE *f) const
-    {
-        if (f)
-            fclose(f);
-    }
-};
-using filePtr = std::unique_ptr<FILE, fileCloser>;
+using imageFileLimits::filePtr;
 
 filePtr openRead(const QString &path)
 {
-    return filePtr(fopen(QFile::encodeName(path).constData(), "rb"));
+    return imageFileLimits::openReadFile(path);
 }
 
 int64_t fileSize(FILE *f)
@@ -196,8 +188,7 @@ bool getFITSinfo(FILE *file, int *width, int *height, int64_t *dataOffset, int *
     }
     debugLog("FITS: naxis=%d, channels=%d, bitpix=%d, dataPtr=%d\n", int(h.naxis), int(h.naxis3), int(h.bitpix),
              int(h.dataOffset));
-    if (h.naxis1 <= 0 || h.naxis2 <= 0 || h.naxis1 > MAX_SIDE || h.naxis2 > MAX_SIDE ||
-        int64_t(h.naxis1) * h.naxis2 > MAX_PIXELS) {
+    if (!imageFileLimits::sizeAcceptable(h.naxis1, h.naxis2)) {
         debugLog("%s: Wrong image size (%ld x %ld).\n", "imageLoader::getFITSinfo", h.naxis1, h.naxis2);
         return false;
     }

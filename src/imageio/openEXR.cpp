@@ -1,4 +1,5 @@
 #include "imageio/openEXR.h"
+#include "imageio/imageFileLimits.h"
 
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
@@ -16,8 +17,6 @@
 namespace {
 
 constexpr float HALF_MAX = 65504.0f;
-constexpr int64_t MAX_SIDE = 1 << 20;
-constexpr int64_t MAX_PIXELS = int64_t(1) << 31;
 
 struct inputCloser {
     void operator()(ImfInputFile *f) const
@@ -37,7 +36,7 @@ bool dataWindow(ImfInputFile *in, int &xMin, int &yMin, int64_t &width, int64_t 
     ImfHeaderDataWindow(header, &xMin, &yMin, &xMax, &yMax);
     width = int64_t(xMax) - xMin + 1;
     height = int64_t(yMax) - yMin + 1;
-    return width > 0 && height > 0 && width <= MAX_SIDE && height <= MAX_SIDE && width * height <= MAX_PIXELS;
+    return imageFileLimits::sizeAcceptable(width, height);
 }
 
 // The library's close cannot report a failure of the last buffered writes;

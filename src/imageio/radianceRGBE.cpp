@@ -1,4 +1,5 @@
 #include "imageio/radianceRGBE.h"
+#include "imageio/imageFileLimits.h"
 
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
@@ -20,25 +21,12 @@
 namespace {
 
 constexpr int READ_BUFFER_SIZE = 16384;
-// Largest width or height accepted; the product is checked separately.
-constexpr int64_t MAX_SIDE = 1 << 20;
-constexpr int64_t MAX_PIXELS = int64_t(1) << 31;
 
-struct fileCloser {
-    void operator()(FILE *f) const
-    {
-        if (f)
-            fclose(f);
-    }
-};
-using filePtr = std::unique_ptr<FILE, fileCloser>;
+using imageFileLimits::filePtr;
 
 filePtr openRead(const QString &path)
 {
-    FILE *f = fopen(QFile::encodeName(path).constData(), "rb");
-    if (f)
-        setvbuf(f, nullptr, _IOFBF, READ_BUFFER_SIZE);
-    return filePtr(f);
+    return imageFileLimits::openReadFile(path, READ_BUFFER_SIZE);
 }
 
 // Bytes from the current position to the end of the file, -1 when unknown.
@@ -94,7 +82,7 @@ bool readHeader(FILE *f, int &width, int &height, bool *formatOk, double *primar
     // Every file is taken as top row first, left to right, whatever the signs.
     if (sscanf(line, "%255[^ ] %d %255[^ ] %d", axis1, &n1, axis2, &n2) != 4)
         return false;
-    if (n1 <= 0 || n2 <= 0 || n1 > MAX_SIDE || n2 > MAX_SIDE || int64_t(n1) * n2 > MAX_PIXELS)
+    if (!imageFileLimits::sizeAcceptable(n1, n2))
         return false;
     height = n1;
     width = n2;

@@ -1,4 +1,5 @@
 #include "imageio/rawDecoder.h"
+#include "imageio/imageFileLimits.h"
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
@@ -26,7 +27,6 @@ constexpr int64_t LIBRAW_BUFFER_LIMIT = 262144000;
 constexpr int DCRAW_TEXT_TIMEOUT_MS = 30000;
 // A full decode of a large RAW file at the best quality can take a while.
 constexpr int DCRAW_DECODE_TIMEOUT_MS = 600000;
-constexpr int64_t MAX_PIXELS = int64_t(1) << 31;
 
 bool useLibraw()
 {
@@ -224,7 +224,7 @@ bool getRAWinfo_DCRAW(const QString &path, int &width, int &height, int *halfWid
     width = height = 0;
     scanAt(out, "Output size:", "Output size: %d x %d", &width, &height);
     debugLog("Size1 = %d x %d\n", width, height);
-    if (width <= 0 || height <= 0 || int64_t(width) * height > MAX_PIXELS) {
+    if (width <= 0 || height <= 0 || int64_t(width) * height > imageFileLimits::MAX_PIXELS) {
         width = height = 0;
         return false;
     }
