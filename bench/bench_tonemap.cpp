@@ -4,7 +4,7 @@
 //
 //   ./bench_tonemap --benchmark_filter=Preview
 
-#include "panels/curveMaths.h"
+#include "project/curveMaths.h"
 #include "project/filterKernels.h"
 #include "project/localContrast.h"
 #include "project/toneMapping.h"

@@ -14,7 +14,7 @@
 // Copying the record (copyProcessingParams, or plain assignment) therefore
 // copies the derived part shallowly and the settings and lists by value.
 
-#include "panels/curveMaths.h"
+#include "project/curveMaths.h"
 
 #include <QList>
 #include <QPointF>

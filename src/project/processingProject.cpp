@@ -7,8 +7,8 @@
 #include "hdr/lensfunDb.h"
 #include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
-#include "imageio/hdrLoadOptions.h"
-#include "imageio/rawLoadOptions.h"
+#include "hdrdialogs/hdrLoadOptions.h"
+#include "hdrdialogs/rawLoadOptions.h"
 #include "mainwindow/mainWindow.h"
 
 #include <QCoreApplication>

@@ -17,7 +17,7 @@
 // deleting them takes the write lock, so no worker ever runs a deleted
 // transform.
 
-#include "hdr/hdrGenerationState.h"
+#include "project/hdrGenerationState.h"
 #include "project/photoInfo.h"
 #include "project/processingParams.h"
 #include "project/pyramid.h"

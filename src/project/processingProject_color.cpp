@@ -12,7 +12,7 @@
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
-#include "imageio/rawLoadOptions.h"
+#include "hdrdialogs/rawLoadOptions.h"
 #include "widgets/styledMessageBox.h"
 
 #include <QComboBox>

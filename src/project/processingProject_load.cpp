@@ -9,7 +9,7 @@
 #include "hdrdialogs/genHDR_denoise.h"
 #include "imageio/exiftoolDaemon.h"
 #include "imageio/fitsReader.h"
-#include "imageio/hdrLoadOptions.h"
+#include "hdrdialogs/hdrLoadOptions.h"
 #include "imageio/openEXR.h"
 #include "imageio/radianceRGBE.h"
 #include "imageio/rawDecoder.h"

@@ -4,8 +4,8 @@
 
 #include "app/sharedFlags.h"
 #include "hdr/generateHDRworker.h"
-#include "imageio/toneMappingPreprocessWorker.h"
-#include "panels/curveMaths.h"
+#include "project/toneMappingPreprocessWorker.h"
+#include "project/curveMaths.h"
 #include "project/toneMappingTables.h"
 #include "projectFixture.h"
 #include "syntheticBracket.h"

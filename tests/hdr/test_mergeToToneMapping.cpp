@@ -3,7 +3,7 @@
 
 #include "app/sharedFlags.h"
 #include "hdr/generateHDRworker.h"
-#include "panels/curveMaths.h"
+#include "project/curveMaths.h"
 #include "project/toneMappingTables.h"
 #include "projectFixture.h"
 #include "syntheticBracket.h"

@@ -1,5 +1,5 @@
 #include "app/sharedFlags.h"
-#include "panels/curveMaths.h"
+#include "project/curveMaths.h"
 #include "project/toneMapping.h"
 #include "project/toneMappingTables.h"
 

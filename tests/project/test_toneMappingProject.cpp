@@ -3,8 +3,8 @@
 
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
-#include "imageio/toneMappingPreprocessWorker.h"
-#include "panels/curveMaths.h"
+#include "project/toneMappingPreprocessWorker.h"
+#include "project/curveMaths.h"
 #include "project/postProcessWorker.h"
 #include "project/processingProject.h"
 #include "project/toneMappingTables.h"

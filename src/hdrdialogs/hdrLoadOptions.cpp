@@ -1,4 +1,4 @@
-#include "imageio/hdrLoadOptions.h"
+#include "hdrdialogs/hdrLoadOptions.h"
 
 #include "app/programOptionsSettings.h"
 #include "hdrdialogs/genHDR_denoise.h"

@@ -1,4 +1,4 @@
-#include "imageio/toneMappingPreprocessWorker.h"
+#include "project/toneMappingPreprocessWorker.h"
 
 #include "app/sharedFlags.h"
 #include "project/processingProject.h"

@@ -1,4 +1,4 @@
-#include "panels/curveMaths.h"
+#include "project/curveMaths.h"
 
 #include "app/debugLog.h"
 

@@ -1,4 +1,4 @@
-#include "imageio/rawLoadOptions.h"
+#include "hdrdialogs/rawLoadOptions.h"
 
 #include "app/programOptionsSettings.h"
 #include "imageio/rawDecoder.h"
