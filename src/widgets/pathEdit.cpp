@@ -3,31 +3,17 @@
 #include "app/programOptionsSettings.h"
 #include "widgets/styledMessageBox.h"
 #include "app/utils.h"
+#include "widgets/fileDialogs.h"
 #include "widgets/widgetSupport.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPushButton>
 
 namespace {
-
-QMutex browseHookMutex;
-pathEdit::browseHook_t &browseHookStorage()
-{
-    static pathEdit::browseHook_t hook;
-    return hook;
-}
-
-QFileDialog::Options dialogOptions()
-{
-    return optionsInstance ? QFileDialog::Options(optionsInstance->fileDialogOptions) : QFileDialog::Options();
-}
 
 // Resets a flag when the scope ends, whatever way it is left.
 struct flagGuard {
@@ -37,12 +23,6 @@ struct flagGuard {
 };
 
 } // namespace
-
-void pathEdit::setBrowseHook(browseHook_t hook)
-{
-    QMutexLocker lock(&browseHookMutex);
-    browseHookStorage() = std::move(hook);
-}
 
 pathEdit::pathEdit(bool directoryMode_, bool openMode_, int kind_, const QString &specialFolder_)
     : QWidget(nullptr), directoryMode(directoryMode_), openMode(openMode_), kind(kind_),
@@ -228,23 +208,13 @@ void pathEdit::browse(bool useSpecial)
     const int dialog = directoryMode ? 0 : openMode ? 1 : 2;
     const QString title = directoryMode ? tr("Select directory") : tr("Select file");
 
-    browseHook_t hook;
-    {
-        QMutexLocker lock(&browseHookMutex);
-        hook = browseHookStorage();
-    }
     QString chosen;
-    if (hook) {
-        chosen = hook(dialog, title, start, filter);
-    } else if (dialog == 0) {
-        chosen = QFileDialog::getExistingDirectory(nullptr, title, start,
-                                                   dialogOptions() | QFileDialog::ShowDirsOnly);
-    } else if (dialog == 1) {
-        chosen = QFileDialog::getOpenFileName(nullptr, title, start, filter, &selected, dialogOptions());
-    } else {
-        chosen = QFileDialog::getSaveFileName(nullptr, title, start, filter, &selected,
-                                              dialogOptions() | QFileDialog::DontConfirmOverwrite);
-    }
+    if (dialog == 0)
+        chosen = fileDialogs::existingDirectory(nullptr, title, start);
+    else if (dialog == 1)
+        chosen = fileDialogs::openFileName(nullptr, title, start, filter, &selected);
+    else
+        chosen = fileDialogs::saveFileName(nullptr, title, start, filter, &selected);
     if (chosen.isEmpty())
         return;
     edit->setText(QDir::toNativeSeparators(chosen));

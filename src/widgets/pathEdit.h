@@ -10,7 +10,6 @@
 
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 
 class QLineEdit;
 class QPushButton;
@@ -37,13 +36,6 @@ public:
     void setStartFolder(const QString &folder) { startFolder = folder; }
     QLineEdit *lineEdit() const { return edit; }
     bool hasError() const;
-
-    // Tests and the automatic run answer the file dialog through this hook:
-    // it receives the dialog kind (0 folder, 1 open, 2 save), title, start
-    // folder and filter, and returns the chosen path ("" = cancelled).
-    using browseHook_t =
-        std::function<QString(int dialog, const QString &title, const QString &start, const QString &filter)>;
-    static void setBrowseHook(browseHook_t hook);
 
 signals:
     void changed();

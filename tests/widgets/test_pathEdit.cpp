@@ -1,5 +1,6 @@
 #include "testSupport.h"
 #include "widgetTestSupport.h"
+#include "widgets/fileDialogs.h"
 #include "widgets/pathEdit.h"
 
 #include <QDir>
@@ -189,33 +190,34 @@ TEST(pathEdit, browseChecksTheChosenPath)
     const QString dir = testSupport::freshDir();
     int dialogKind = -1;
     QString filter, start;
-    pathEdit::setBrowseHook([&](int dialog, const QString &, const QString &s, const QString &f) {
-        dialogKind = dialog;
-        start = s;
-        filter = f;
-        return dir + "/chosen/folder";
+    fileDialogs::setHook([&](const fileDialogs::request_t &request) {
+        dialogKind = int(request.kind);
+        start = request.start;
+        filter = request.filter;
+        return QStringList{dir + "/chosen/folder"};
     });
     pathEdit edit(true, false, 0);
     edit.setStartFolder(dir);
     QSignalSpy changed(&edit, &pathEdit::changed);
     QMetaObject::invokeMethod(&edit, "browse", Q_ARG(bool, false));
-    pathEdit::setBrowseHook({});
-    EXPECT_EQ(dialogKind, 0);
+    fileDialogs::setHook({});
+    EXPECT_EQ(dialogKind, int(fileDialogs::dialogKind_t::folder));
     EXPECT_EQ(start, dir);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(edit.path(), nat(dir + "/chosen/folder"));
     EXPECT_EQ(recorder.texts(), QStringList{createFolder});
 
     pathEdit hdr(false, false, 2);
-    pathEdit::setBrowseHook([&](int dialog, const QString &, const QString &, const QString &f) {
-        dialogKind = dialog;
-        filter = f;
-        return QString();  // cancelled
+    fileDialogs::setHook([&](const fileDialogs::request_t &request) {
+        dialogKind = int(request.kind);
+        filter = request.filter;
+        return QStringList();  // cancelled
     });
     QSignalSpy hdrChanged(&hdr, &pathEdit::changed);
     QMetaObject::invokeMethod(&hdr, "browse", Q_ARG(bool, false));
-    pathEdit::setBrowseHook({});
-    EXPECT_EQ(dialogKind, 2);
+    fileDialogs::setHook({});
+    EXPECT_EQ(dialogKind, int(fileDialogs::dialogKind_t::saveFile));
     EXPECT_EQ(filter, QString("OpenEXR (*.exr);;Radiance RGBE (*.hdr);;32-bit TIFF (*.tif)"));
     EXPECT_EQ(hdrChanged.count(), 0);
 }
+
