@@ -466,6 +466,13 @@ selectiveCurveTool::selectiveCurveTool(int kind, QWidget *parent) : QWidget(pare
     connect(area, &selectiveCurveToolArea::selectedKneePointChanged, this,
             &selectiveCurveTool::changeCurrentSigmaOnSlider);
     connect(area, &selectiveCurveToolArea::changed, this, &selectiveCurveTool::changed);
+    // A step of the wheel or the keyboard on the slider is a finished change
+    // (a drag is finished by sliderReleased()). While the action is reported
+    // the position has moved but the value not yet.
+    connect(slider, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        stepPending = action != QAbstractSlider::SliderNoAction && !slider->isSliderDown() &&
+                      slider->sliderPosition() != slider->value();
+    });
     connect(slider, &QSlider::valueChanged, this, &selectiveCurveTool::changeCurrentSigma);
     connect(slider, &QSlider::sliderReleased, this, &selectiveCurveTool::sigmaSliderReleased);
     connect(resetBtn, &QPushButton::clicked, this, qOverload<>(&selectiveCurveTool::resetCurve));
@@ -525,6 +532,11 @@ void selectiveCurveTool::changeCurrentSigma(int v)
     area->updateImage();
     area->update();
     emit curveChangedLive();
+    if (stepPending && !slider->isSliderDown()) {
+        stepPending = false;
+        emit curveChanged();
+        emit changed(3);
+    }
 }
 
 void selectiveCurveTool::changeCurrentSigmaOnSlider(int, selKneePoints_t k)

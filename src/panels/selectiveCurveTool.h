@@ -161,6 +161,7 @@ private:
     myQSlider *slider = nullptr;
     selectiveCurveToolArea *area = nullptr;
     QPushButton *resetBtn = nullptr;
+    bool stepPending = false;
 };
 
 #endif // SELECTIVECURVETOOL_H

@@ -6,6 +6,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -235,6 +237,46 @@ TEST(selectiveCurveTool, sigmaSliderSetsTheSelectedKneeAndReportsOnRelease)
     f.log.clear();
     emit f.tool.sigmaSlider()->sliderReleased();
     EXPECT_EQ(f.log, (strings{"final", "changed3"}));
+}
+
+TEST(selectiveCurveTool, aWheelOrKeyStepOnTheSliderIsAFinishedChange)
+{
+    toolFixture f;
+    ASSERT_TRUE(f.tool.setKneePoints({knee(0.3, 0.8, 1.0)}));
+    myQSlider *s = f.tool.sigmaSlider();
+    QApplication::setActiveWindow(&f.tool);
+    s->setFocus();
+    ASSERT_TRUE(s->hasFocus());
+    tapKey(s, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(f.tool.canvas()->kneePoints()[0].sigma, 1.1);
+    EXPECT_EQ(f.log, (strings{"live", "final", "changed3"}));
+    f.log.clear();
+    const QPoint centre(s->width() / 2, s->height() / 2);
+    QWheelEvent wheel(centre, s->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(s, &wheel);
+    EXPECT_DOUBLE_EQ(f.tool.canvas()->kneePoints()[0].sigma, 1.0);
+    EXPECT_EQ(f.log, (strings{"live", "final", "changed3"}));
+    // At the end of the range a step changes nothing and reports nothing.
+    s->setValue(20);
+    f.log.clear();
+    tapKey(s, Qt::Key_Right);
+    EXPECT_TRUE(f.log.empty());
+    // Moving the slider from code reports only a live change.
+    s->setValue(12);
+    EXPECT_EQ(f.log, (strings{"live"}));
+    // A drag of the handle is finished once, by the release.
+    f.log.clear();
+    const int l = s->handleLength();
+    const QPoint handle(int((12.0 - 1) / 19 * (s->width() - l) + l * 0.5 + 0.5), s->height() / 2);
+    sendMouse(s, QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, handle);
+    sendMouse(s, QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, handle + QPoint(s->width() / 4, 0));
+    sendMouse(s, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, handle + QPoint(s->width() / 4, 0));
+    EXPECT_GT(s->value(), 12);
+    ASSERT_GE(f.log.size(), 3u);
+    EXPECT_EQ(f.log.front(), "live");
+    EXPECT_EQ(strings(f.log.end() - 2, f.log.end()), (strings{"final", "changed3"}));
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "final"), 1);
 }
 
 TEST(selectiveCurveTool, selectingAKneeMovesOnlyTheSlider)
