@@ -338,7 +338,9 @@ colorPicker::colorPicker(QWidget *parent, QColor color) : styledDialog(parent), 
 QColor colorPicker::getColor() const
 {
     const svEditor *sv = hsv->square();
-    return QColor::fromHsvF(sv->hue() < 0.0 ? -1.0 : sv->hue(), sv->saturation(), sv->value(), 1.0);
+    // Handed out as an RGB colour, so that callers comparing it with the
+    // colours they hold compare values, not colour models.
+    return QColor::fromHsvF(sv->hue() < 0.0 ? -1.0 : sv->hue(), sv->saturation(), sv->value(), 1.0).toRgb();
 }
 
 void colorPicker::colorChanged()

@@ -43,6 +43,7 @@ TEST(colorPicker, rgbToHsvAndBackStaysWithinOneUnit)
     for (const QColor &c : colours) {
         colorPicker picker(nullptr, c);
         EXPECT_LE(distance(picker.getColor(), c), 1) << c.name().toStdString();
+        EXPECT_EQ(picker.getColor().spec(), QColor::Rgb);
         EXPECT_EQ(channelValue(picker, 0), c.red());
         EXPECT_EQ(channelValue(picker, 1), c.green());
         EXPECT_EQ(channelValue(picker, 2), c.blue());
