@@ -89,6 +89,7 @@ presetLibrary::presetLibrary(presetLibraryHost *host, const QString &builtInFold
     grid->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     scroll->setWidget(gridHolder);
     layout->addWidget(scroll, 1);
+    scroll->viewport()->installEventFilter(this);
 
     int option = 0;
     if (optionsInstance)
@@ -305,8 +306,27 @@ void presetLibrary::filterPresets(int option)
         }
         item->setVisible(visible);
     }
+    fitRowsToColumns();
     gridHolder->setUpdatesEnabled(true);
     storeFilterChoice();
+}
+
+void presetLibrary::fitRowsToColumns()
+{
+    const QMargins m = grid->contentsMargins();
+    const int spacing = std::max(0, grid->horizontalSpacing());
+    const int available = scroll->viewport()->width() - m.left() - m.right() - spacing * (columns - 1);
+    const int rowWidth = std::max(PRESET_PLACEHOLDER_WIDTH / 2, available / columns);
+    for (presetItem *item : presetList)
+        if (item->width() != rowWidth || item->minimumWidth() != rowWidth)
+            item->setFixedWidth(rowWidth);
+}
+
+bool presetLibrary::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == scroll->viewport() && event->type() == QEvent::Resize)
+        fitRowsToColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 void presetLibrary::goToUserPresetFiles()

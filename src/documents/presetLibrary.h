@@ -107,6 +107,9 @@ public slots:
     // Stops a running thumbnail run; true when one was running.
     bool stopThumbWorker();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // A background thumbnail run ended (all rows done or stopped).
     void thumbnailsFinished();
@@ -122,6 +125,8 @@ private:
     void deleteRow(presetItem *item);
     void ensureUserFolder() const;
     void storeFilterChoice() const;
+    // Gives every row the width of one grid column.
+    void fitRowsToColumns();
 
     presetLibraryHost *host;
     QString builtInFolder;

@@ -239,6 +239,7 @@ void presetItem::setThumbnail(const QImage *image, int width, int height)
     thumbnailSet = image != nullptr;
     updateThumbnailSize();
     pixmapOutdated = true;
+    refreshPixmap();
     update();
 }
 
@@ -273,21 +274,27 @@ void presetItem::resizeEvent(QResizeEvent *event)
     }
     updateThumbnailSize();
     pixmapOutdated = true;
+    refreshPixmap();
 }
 
 void presetItem::paintEvent(QPaintEvent *event)
 {
-    if (pixmapOutdated) {
-        if (shown) {
-            const double ratio = widgetSupport::devicePixelRatio();
-            QPixmap pixmap = QPixmap::fromImage(*shown).scaled(thumbTile->size() * ratio, Qt::KeepAspectRatio,
-                                                               Qt::SmoothTransformation);
-            pixmap.setDevicePixelRatio(ratio);
-            thumbTile->setPixmap(pixmap);
-        } else {
-            thumbTile->setPixmap(QPixmap());
-        }
-        pixmapOutdated = false;
-    }
+    refreshPixmap();
     QFrame::paintEvent(event);
+}
+
+void presetItem::refreshPixmap()
+{
+    if (!pixmapOutdated)
+        return;
+    pixmapOutdated = false;
+    if (shown && thumbTile->width() > 0 && thumbTile->height() > 0) {
+        const double ratio = widgetSupport::devicePixelRatio();
+        QPixmap pixmap = QPixmap::fromImage(*shown).scaled(thumbTile->size() * ratio, Qt::KeepAspectRatio,
+                                                           Qt::SmoothTransformation);
+        pixmap.setDevicePixelRatio(ratio);
+        thumbTile->setPixmap(pixmap);
+    } else {
+        thumbTile->setPixmap(QPixmap());
+    }
 }

@@ -144,6 +144,8 @@ protected:
 
 private:
     void updateThumbnailSize();
+    // Rebuilds the tile's pixmap from the shown image when it is outdated.
+    void refreshPixmap();
 
     bool thumbnailSet = false;
     double scale = 1.0;

@@ -462,6 +462,22 @@ TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
     }
     EXPECT_FALSE(library->thumbnailsRunning());
 
+    // The tile shows the rendered picture, scaled to its size.
+    presetItem *vivid = byName("Vivid");
+    ASSERT_NE(vivid->shownImage(), nullptr);
+    const QImage shownImage = *vivid->shownImage();
+    library->show();
+    QApplication::processEvents();
+    const QImage tile = vivid->tile()->grab().toImage();
+    ASSERT_GT(tile.width(), 10);
+    const QPoint centre(tile.width() / 2, tile.height() / 2);
+    const QRgb want = shownImage.pixel(shownImage.width() / 2, shownImage.height() / 2);
+    const QRgb got = tile.pixel(centre);
+    EXPECT_NEAR(qRed(got), qRed(want), 24);
+    EXPECT_NEAR(qGreen(got), qGreen(want), 24);
+    EXPECT_NEAR(qBlue(got), qBlue(want), 24);
+    EXPECT_GT(qRed(want) + qGreen(want) + qBlue(want), 30) << "not a black picture";
+
     // Stopping a run at once waits for its thread; the abort flag is as before.
     library->invalidatePresets();
     EXPECT_TRUE(library->stopThumbWorker());

@@ -182,3 +182,23 @@ TEST_F(presetThumbWorkerTest, lockedPanelsKeepTheFirstLayersValues)
     EXPECT_EQ(a, b);
     EXPECT_NE(a, presetThumbWorker::renderThumbnail(project(), look(0.3), {}, first));
 }
+
+// Automatic clipping takes the output levels from the picture's own histogram.
+TEST_F(presetThumbWorkerTest, automaticClippingUsesThePicturesHistogram)
+{
+    processingParams_t p = look(1.0);
+    p.autoClipping = true;
+    p.blackPoint = 0.1;
+    p.whitePoint = 0.2;
+    const QImage image = presetThumbWorker::renderThumbnail(project(), p, {}, processingParams_t());
+    ASSERT_FALSE(image.isNull());
+    int darkest = 255, brightest = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int g = qGray(image.pixel(x, y));
+            darkest = std::min(darkest, g);
+            brightest = std::max(brightest, g);
+        }
+    EXPECT_LT(darkest, 40);
+    EXPECT_GT(brightest, 180);
+}
