@@ -645,8 +645,10 @@ bool presetLibrary::stopThumbWorker()
 
 void presetLibrary::installThumbnail(int id, const QImage &image)
 {
-    if (presetItem *item = itemById(id))
+    if (presetItem *item = itemById(id)) {
         item->setThumbnail(&image, image.width(), image.height());
+        emit thumbnailInstalled(id);
+    }
 }
 
 void presetLibrary::renderSingle(presetItem *item)

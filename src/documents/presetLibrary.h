@@ -113,6 +113,8 @@ protected:
 signals:
     // A background thumbnail run ended (all rows done or stopped).
     void thumbnailsFinished();
+    // A row got its thumbnail.
+    void thumbnailInstalled(int id);
 
 private:
     presetItem *addRow(int id, bool builtIn, const QString &path, const QString &name, const QString &group);

@@ -6,7 +6,9 @@
 #include "project/processingParamsTable.h"
 
 #include <QDomDocument>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cfloat>
 #include <cmath>
@@ -346,4 +348,20 @@ bool saveSettingsFile(const QString &fileName, const processingParams_t &params,
         file.discard();
     }
     return ok;
+}
+
+QString settingsLoadErrorText(int result, const QString &fileName)
+{
+    if (result == SETTINGS_LOADED)
+        return QString();
+    if (result == SETTINGS_OLD_VERSION)
+        return QCoreApplication::translate("mainWindow", "Error! Wrong version of the settings file.");
+    return QCoreApplication::translate("mainWindow", "Error while loading the settings file.") + "<br><br>" + fileName;
+}
+
+QString settingsSaveFileName(const QString &chosen)
+{
+    if (QFileInfo(chosen).suffix().toLower() == QLatin1String(SETTINGS_FILE_SUFFIX))
+        return chosen;
+    return chosen + "." + SETTINGS_FILE_SUFFIX;
 }

@@ -58,4 +58,12 @@ QByteArray settingsToBytes(const processingParams_t &params);
 // was when any part of the save fails. errorText (when given) says why.
 bool saveSettingsFile(const QString &fileName, const processingParams_t &params, QString *errorText = nullptr);
 
+// The text the load command shows for a failed load (result of
+// loadSettingsFile), empty for success.
+QString settingsLoadErrorText(int result, const QString &fileName);
+
+// The file name the save command writes: ".lmsx" is appended unless the
+// chosen name already ends in it (any case).
+QString settingsSaveFileName(const QString &chosen);
+
 #endif // SETTINGSFILE_H

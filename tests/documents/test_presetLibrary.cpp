@@ -451,9 +451,21 @@ TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
     presetTestProject fixture;
     ASSERT_TRUE(fixture.load());
     host.projectToShow = fixture.project.get();
+    // Only the built-in rows are shown: they get their pictures first.
+    QTest::mouseClick(library->filterButtons()->button(1), Qt::LeftButton);
     QSignalSpy done(library.get(), &presetLibrary::thumbnailsFinished);
+    QSignalSpy installed(library.get(), &presetLibrary::thumbnailInstalled);
     library->invalidatePresets();
     ASSERT_TRUE(done.wait(20000));
+    ASSERT_EQ(installed.count(), library->items().size());
+    bool hiddenSeen = false;
+    for (const QList<QVariant> &call : installed) {
+        const bool hidden = library->itemById(call[0].toInt())->isHidden();
+        EXPECT_FALSE(hiddenSeen && !hidden) << "a shown row after a hidden one";
+        hiddenSeen = hiddenSeen || hidden;
+    }
+    EXPECT_TRUE(hiddenSeen);
+    QTest::mouseClick(library->filterButtons()->button(0), Qt::LeftButton);
     const pyramidLevel_t &lv = fixture.project->hdrImage.levels[fixture.project->hdrImage.levelCount - 1];
     for (const presetItem *item : library->items()) {
         SCOPED_TRACE(item->displayedName().toStdString());

@@ -294,3 +294,33 @@ TEST(settingsFile, failedSaveLeavesTheOldFileIntact)
 
     EXPECT_FALSE(saveSettingsFile(writeFailure::readOnlyFolder(dir + "/ro") + "/x.lmsx", changed));
 }
+
+TEST(settingsFile, commandTextsAndSaveNames)
+{
+    EXPECT_EQ(settingsLoadErrorText(SETTINGS_LOADED, "a.lmsx"), QString());
+    EXPECT_EQ(settingsLoadErrorText(SETTINGS_OLD_VERSION, "a.lmsx"), QString("Error! Wrong version of the settings file."));
+    EXPECT_EQ(settingsLoadErrorText(SETTINGS_UNREADABLE, "/p/a.lmsx"),
+              QString("Error while loading the settings file.<br><br>/p/a.lmsx"));
+    EXPECT_EQ(settingsSaveFileName("/p/look"), QString("/p/look.lmsx"));
+    EXPECT_EQ(settingsSaveFileName("/p/look.LMSX"), QString("/p/look.LMSX"));
+    EXPECT_EQ(settingsSaveFileName("/p/look.xml"), QString("/p/look.xml.lmsx"));
+}
+
+// The presets shipped with the program load with this reader.
+TEST(settingsFile, shippedPresetsLoad)
+{
+    const QString folder = testSupport::sourceDir() + "/resources/built-in presets";
+    const QStringList files = QDir(folder).entryList({"*.lmsx"}, QDir::Files);
+    if (files.isEmpty())
+        GTEST_SKIP() << "no built-in presets in " << folder.toStdString();
+    EXPECT_TRUE(files.contains("default.lmsx"));
+    EXPECT_TRUE(files.contains("none.lmsx"));
+    for (const QString &f : files) {
+        SCOPED_TRACE(f.toStdString());
+        processingParams_t p;
+        QString error;
+        EXPECT_EQ(loadSettingsFile(folder + "/" + f, &p, &error), SETTINGS_LOADED) << error.toStdString();
+        for (const processingParamField_t &field : processingParamFields())
+            EXPECT_TRUE(field.inRange(field.get(p))) << field.key().toStdString();
+    }
+}
