@@ -7,6 +7,7 @@ struct rgbDouble_t {
     double r = 0;
     double g = 0;
     double b = 0;
+    double lum = 0; // 0.3086 r + 0.6094 g + 0.082 b where a view sampled it
 };
 
 #endif // RGBDOUBLE_H
