@@ -24,6 +24,8 @@
 
 namespace {
 
+int64_t windowBufferLimit = INT64_MAX;
+
 QCursor bitmapCursor(const char *name, int hx, int hy, int hx2, int hy2, bool hasHighRes, Qt::CursorShape fallback)
 {
     const double d = widgetSupport::devicePixelRatio();
@@ -86,6 +88,11 @@ mainImageArea::mainImageArea(mainWorkspace *owner, processingProject *proj)
     cropCursor = bitmapCursor("crop", 10, 10, 19, 19, true, Qt::CrossCursor);
     cropMoveCursor = bitmapCursor("crop-move", 15, 15, 31, 31, true, Qt::SizeAllCursor);
     rotateCursor = bitmapCursor("rotate", 7, 8, 7, 8, false, Qt::CrossCursor);
+}
+
+void mainImageArea::setWindowBufferLimit(int64_t bytes)
+{
+    windowBufferLimit = bytes > 0 ? bytes : INT64_MAX;
 }
 
 mainImageArea::~mainImageArea()
@@ -171,7 +178,8 @@ void mainImageArea::updatePixmap()
 
     if (project) {
         const bool wasOk = buffersOk;
-        buffersOk = allocateWindowBuffers(project->view, devSize.width(), devSize.height(), project->layerEnabled);
+        buffersOk = allocateWindowBuffers(project->view, devSize.width(), devSize.height(), project->layerEnabled,
+                                         windowBufferLimit);
         if (!buffersOk && wasOk)
             styledMessageBox::show(this, styledMessageBox::Error, tr("Not enough memory!"));
     }
@@ -219,16 +227,14 @@ void mainImageArea::renderView(bool interactive, bool overlayOnly, bool resample
     const double ox = originX(), oy = originY();
 
     if (!overlayOnly) {
-        if (buffersOk) {
-            const double oxm = std::min(ox, 0.0), oym = std::min(oy, 0.0);
-            win.width = std::max(0, std::min(int(imageWidth() * s + oxm), devW));
-            win.height = std::max(0, std::min(int(imageHeight() * s + oym), devH));
-            win.offsetX = int(-oxm / s);
-            win.offsetY = int(-oym / s);
-            win.zoom = s;
-        } else {
-            win.width = win.height = 0;
-        }
+        // The visible part of the image (the window buffers, when there are
+        // any, hold it at the device size or less).
+        const double oxm = std::min(ox, 0.0), oym = std::min(oy, 0.0);
+        win.width = std::max(0, std::min(int(imageWidth() * s + oxm), devW));
+        win.height = std::max(0, std::min(int(imageHeight() * s + oym), devH));
+        win.offsetX = int(-oxm / s);
+        win.offsetY = int(-oym / s);
+        win.zoom = s;
 
         _viewDrawThreadParams_t common;
         common.toneMappedView = tmView;

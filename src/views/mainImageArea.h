@@ -97,6 +97,10 @@ public:
     bool windowBuffersValid() const { return buffersOk; }
     int sampleMode() const { return sampleModeValue; }
 
+    // Upper bound of the window buffers' bytes (tests use it to stand in for
+    // a failed allocation); INT64_MAX by default.
+    static void setWindowBufferLimit(int64_t bytes);
+
     // Shows the "Apply gradient" button exactly when a gradient can be applied.
     void updateOverlayVisibility(bool allow = true);
     // Re-applies the painting controls (see the layers tool).

@@ -17,6 +17,10 @@
 #include <cstring>
 #include <memory>
 
+// One project for the whole test program: building it (session folder, lens
+// database) costs seconds; each host cleans it up before and after use.
+processingProject *sharedProject();
+
 class viewTestHost
 {
 public:
@@ -31,9 +35,12 @@ public:
         options->misc.backgroundColor = 2;
         saved = optionsInstance;
         optionsInstance = options.get();
-        project.reset(new processingProject(nullptr));
+        project = sharedProject();
+        project->cleanup();
+        project->prepared = false;
+        project->batchRunning = false;
         zoom.reset(new zoomWidget(QStringLiteral("Zoom"), false));
-        workspace.reset(new mainWorkspace(project.get()));
+        workspace.reset(new mainWorkspace(project));
         workspace->setZoomWidget(zoom.get());
         QObject::connect(zoom.get(), &zoomWidget::zoomChanged, workspace.get(), &mainWorkspace::setScale);
         QObject::connect(workspace.get(), &mainWorkspace::wheelChanged, zoom.get(), &zoomWidget::incDecZoom);
@@ -46,7 +53,7 @@ public:
     {
         workspace.reset();
         zoom.reset();
-        project.reset();
+        project->cleanup();
         optionsInstance = saved;
     }
 
@@ -112,7 +119,7 @@ public:
     QRgb pixelAt(int x, int y) { return canvas()->renderImage().pixel(x, y); }
 
     std::unique_ptr<programOptionsSettings> options;
-    std::unique_ptr<processingProject> project;
+    processingProject *project = nullptr;
     std::unique_ptr<zoomWidget> zoom;
     std::unique_ptr<mainWorkspace> workspace;
     programOptionsSettings *saved = nullptr;
