@@ -75,13 +75,6 @@ inline samplePos_t bilinearPos(double x, double y, int w, int h, int channels)
     return p;
 }
 
-inline double bilinearValue(const void *data, int bytes, const samplePos_t &p, int c)
-{
-    const double a = rawSample(data, bytes, p.i00 + c), b = rawSample(data, bytes, p.i10 + c);
-    const double d = rawSample(data, bytes, p.i01 + c), e = rawSample(data, bytes, p.i11 + c);
-    return (a * (1 - p.fx) + b * p.fx) * (1 - p.fy) + (d * (1 - p.fx) + e * p.fx) * p.fy;
-}
-
 inline int64_t nearestIndex(double x, double y, int w, int h, int channels)
 {
     const int nx = std::min(std::max(int(x + 0.5), 0), w - 1);
@@ -99,19 +92,56 @@ inline int usableLevel(const pyramid &p, int level)
     return level;
 }
 
-// Reads channels of a project pyramid at a level-0 position into out.
-inline bool sampleProjectPyramid(const pyramid &p, int level, double x0, double y0, double *out)
+// One level of a project pyramid, chosen once per stripe.
+struct levelReader_t {
+    const void *data = nullptr;
+    int w = 0, h = 0, channels = 1, bytes = 1;
+    double scale = 1.0; // level pixels per level-0 pixel
+};
+
+inline levelReader_t projectLevel(const pyramid &p, int level)
 {
+    levelReader_t r;
     if (p.levelCount < 1)
-        return false;
+        return r;
     const int l = usableLevel(p, level);
     const pyramidLevel_t &lv = p.levels[l];
     if (!lv.data || lv.width <= 0 || lv.height <= 0)
+        return r;
+    r.data = lv.data;
+    r.w = lv.width;
+    r.h = lv.height;
+    r.channels = std::max(1, int(p.channels));
+    r.bytes = p.bytesPerSample;
+    r.scale = 1.0 / double(1 << l);
+    return r;
+}
+
+template <typename T>
+inline void bilinearChannels(const T *d, const samplePos_t &p, int n, double *out)
+{
+    const double w00 = (1 - p.fx) * (1 - p.fy), w10 = p.fx * (1 - p.fy), w01 = (1 - p.fx) * p.fy, w11 = p.fx * p.fy;
+    for (int c = 0; c < n; ++c)
+        out[c] = d[p.i00 + c] * w00 + d[p.i10 + c] * w10 + d[p.i01 + c] * w01 + d[p.i11 + c] * w11;
+}
+
+// Bilinear read of every channel at a level-0 position.
+inline bool readLevel(const levelReader_t &r, double x0, double y0, double *out)
+{
+    if (!r.data)
         return false;
-    const double f = double(1 << l);
-    const samplePos_t pos = bilinearPos(x0 / f, y0 / f, lv.width, lv.height, p.channels);
-    for (int c = 0; c < p.channels; ++c)
-        out[c] = bilinearValue(lv.data, p.bytesPerSample, pos, c);
+    const samplePos_t pos = bilinearPos(x0 * r.scale, y0 * r.scale, r.w, r.h, r.channels);
+    switch (r.bytes) {
+    case 1:
+        bilinearChannels(static_cast<const uint8_t *>(r.data), pos, r.channels, out);
+        break;
+    case 2:
+        bilinearChannels(static_cast<const uint16_t *>(r.data), pos, r.channels, out);
+        break;
+    default:
+        bilinearChannels(static_cast<const float *>(r.data), pos, r.channels, out);
+        break;
+    }
     return true;
 }
 
@@ -186,7 +216,17 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
         }
     }
 
-    std::vector<double> values(8);
+    levelReader_t hdrReader, mapReader[PROJECT_LC_PYRAMIDS], maskReader[PROJECT_LAYER_COUNT];
+    if (resample) {
+        hdrReader = projectLevel(proj->hdrImage, level);
+        for (int m = 0; m < PROJECT_LC_PYRAMIDS; ++m)
+            mapReader[m] = projectLevel(proj->lcPyramids[m], level);
+        for (int l = 1; l < PROJECT_LAYER_COUNT; ++l)
+            maskReader[l] = projectLevel(proj->layerMasks[l], level);
+    }
+    quint16 *const maps[PROJECT_LC_PYRAMIDS] = {win.maskLuminance, win.localFine, win.localMedium, win.localCoarse};
+    const int bytes = pic.bytesPerSample, ch = std::max(1, int(pic.channels));
+
     for (int k = p.firstRow; k < p.endRow; ++k) {
         uint32_t *row = p.pixels + int64_t(k) * p.viewWidth;
         int firstImage = -1, lastImage = -1;
@@ -229,17 +269,15 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
             if (resample) {
                 const double x0 = sx * t, y0 = sy * t;
                 if (p.refreshLayer <= 0) {
-                    double v[3];
-                    if (win.hdr && sampleProjectPyramid(proj->hdrImage, level, x0, y0, v)) {
+                    double v[4];
+                    if (win.hdr && hdrReader.channels == 3 && readLevel(hdrReader, x0, y0, v)) {
                         float *h = win.hdr + wi * 3;
                         h[0] = float(v[0]);
                         h[1] = float(v[1]);
                         h[2] = float(v[2]);
                     }
-                    quint16 *maps[PROJECT_LC_PYRAMIDS] = {win.maskLuminance, win.localFine, win.localMedium,
-                                                          win.localCoarse};
                     for (int m = 0; m < PROJECT_LC_PYRAMIDS; ++m) {
-                        if (maps[m] && sampleProjectPyramid(proj->lcPyramids[m], level, x0, y0, v))
+                        if (maps[m] && mapReader[m].channels == 1 && readLevel(mapReader[m], x0, y0, v))
                             maps[m][wi] = quint16(std::min(65535.0, v[0]));
                     }
                 }
@@ -247,8 +285,8 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                     for (int l = 1; l < PROJECT_LAYER_COUNT; ++l) {
                         if (!proj->layerEnabled[l] || !win.layerMask[l] || (p.refreshLayer >= 1 && p.refreshLayer != l))
                             continue;
-                        double v[1];
-                        if (sampleProjectPyramid(proj->layerMasks[l], level, x0, y0, v))
+                        double v[4];
+                        if (maskReader[l].channels == 1 && readLevel(maskReader[l], x0, y0, v))
                             win.layerMask[l][wi] = quint8(std::min(255.0, v[0]));
                     }
                 }
@@ -287,12 +325,18 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                     }
                 }
             } else {
-                const int bytes = pic.bytesPerSample, ch = std::max(1, int(pic.channels));
-                double v[3];
+                double v[4];
                 if (smooth) {
                     const samplePos_t pos = bilinearPos(sx, sy, lw, lh, ch);
-                    for (int c = 0; c < 3; ++c)
-                        v[c] = bilinearValue(lv.data, bytes, pos, std::min(c, ch - 1));
+                    const int n = std::min(ch, 3);
+                    if (bytes == 1)
+                        bilinearChannels(static_cast<const uint8_t *>(lv.data), pos, n, v);
+                    else if (bytes == 2)
+                        bilinearChannels(static_cast<const uint16_t *>(lv.data), pos, n, v);
+                    else
+                        bilinearChannels(static_cast<const float *>(lv.data), pos, n, v);
+                    for (int c = n; c < 3; ++c)
+                        v[c] = v[n - 1];
                 } else {
                     const int64_t idx = nearestIndex(sx, sy, lw, lh, ch);
                     for (int c = 0; c < 3; ++c)
