@@ -75,9 +75,10 @@ TEST(maskPainting, brushStrokePaintsBothMasksInStep)
     // The lower pyramid levels follow level 0 after the stroke.
     const pyramid &m = h.host.project->layerMasks[1];
     const QPoint mid = h.imageAt(QPoint(150, 120));
-    if (m.levelCount > 1)
+    if (m.levelCount > 1) {
         EXPECT_EQ(static_cast<const uint8_t *>(m.levels[1].data)[size_t(mid.y() / 2) * m.levels[1].width + mid.x() / 2],
                   255);
+    }
 
     // Ctrl erases along the same line.
     QTest::mousePress(h.c, Qt::LeftButton, Qt::ControlModifier, a);

@@ -115,8 +115,9 @@ TEST(renderView, onePixelLevelsRenderWithoutReadingOutside)
             const std::vector<uint32_t> px = renderPicture(project, pic, 50, 50, 7.0, crop, 2, 0.3, 0.2);
             const uint32_t centre = px[25 * 50 + 25];
             EXPECT_EQ(centre >> 24, 1u) << size.width() << "x" << size.height();
-            if (!crop)
+            if (!crop) {
                 EXPECT_EQ(centre & 0xff, 0x80u);
+            }
         }
     }
 }
