@@ -35,8 +35,6 @@ class QPushButton;
 class mainWorkspace;
 class processingProject;
 
-Q_DECLARE_METATYPE(rgbDouble_t)
-
 // What the main window decides about the view: set the fields, then render.
 struct mainViewState_t {
     bool toneMappedView = false;  // show the project's tone-mapped window
