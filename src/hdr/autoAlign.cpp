@@ -5,7 +5,6 @@
 #include "hdr/cornerDetection.h"
 #include "project/parallelRanges.h"
 
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -80,18 +79,12 @@ void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double
     const int tasks = std::max(1, threadCount);
     const std::vector<range_t> ranges = splitRanges(count, tasks);
     std::vector<std::vector<int64_t>> partial(ranges.size());
-    {
-        std::vector<QFuture<void>> running;
-        for (size_t r = 0; r < ranges.size(); ++r)
-            running.push_back(QtConcurrent::run([&, r]() {
-                std::vector<int64_t> &local = partial[r];
-                local.assign(65536, 0);
-                for (int64_t i = ranges[r].first; i < ranges[r].end; ++i)
-                    ++local[greyOf(rgb + i * 3, t1, t2)];
-            }));
-        for (QFuture<void> &f : running)
-            f.waitForFinished();
-    }
+    runTasks(int(ranges.size()), [&](int r) {
+        std::vector<int64_t> &local = partial[size_t(r)];
+        local.assign(65536, 0);
+        for (int64_t i = ranges[size_t(r)].first; i < ranges[size_t(r)].end; ++i)
+            ++local[greyOf(rgb + i * 3, t1, t2)];
+    });
     std::vector<int64_t> histogram(65536, 0);
     for (const std::vector<int64_t> &local : partial)
         for (size_t v = 0; v < 65536; ++v)
@@ -255,14 +248,10 @@ void coarseOffset(const pyramid &photo, const pyramid &base, int depth, int &ox,
                     rows(yFrom, yTo, sum, weight);
                 } else {
                     std::vector<int64_t> sums(bands.size(), 0), weights(bands.size(), 0);
-                    std::vector<QFuture<void>> running;
-                    for (size_t b = 0; b < bands.size(); ++b)
-                        running.push_back(QtConcurrent::run([&, b]() {
-                            rows(yFrom + int(bands[b].first), yFrom + int(bands[b].end), sums[b],
-                                 weights[b]);
-                        }));
-                    for (QFuture<void> &f : running)
-                        f.waitForFinished();
+                    runTasks(int(bands.size()), [&](int b) {
+                        rows(yFrom + int(bands[size_t(b)].first), yFrom + int(bands[size_t(b)].end),
+                             sums[size_t(b)], weights[size_t(b)]);
+                    });
                     for (size_t b = 0; b < bands.size(); ++b) {
                         sum += sums[b];
                         weight += weights[b];
@@ -924,14 +913,8 @@ bool autoAlignPhotos(const autoAlignSource_t &src, int baseIndex, int toAlign,
         }
     }
     std::vector<consensusPart_t> parts(records.size());
-    {
-        std::vector<QFuture<void>> running;
-        for (size_t i = 0; i < records.size(); ++i)
-            running.push_back(QtConcurrent::run(
-                [&records, &parts, i]() { consensusPassesThread(records[i], parts[i]); }));
-        for (QFuture<void> &f : running)
-            f.waitForFinished();
-    }
+    runTasks(int(records.size()),
+             [&records, &parts](int i) { consensusPassesThread(records[size_t(i)], parts[size_t(i)]); });
     for (size_t i = 0; i < records.size(); i += size_t(partsPerPhoto)) {
         const int k = records[i].photoIndex;
         const int n = std::min(partsPerPhoto, int(records.size() - i));

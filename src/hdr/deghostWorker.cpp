@@ -4,7 +4,7 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "hdr/ghostMaths.h"
-#include "hdr/hdrTasks.h"
+#include "project/parallelRanges.h"
 #include "project/filterKernels.h"
 #include "project/processingProject.h"
 
@@ -96,10 +96,12 @@ void deghostWorker::autoAntiGhostMask(double threshold, int photoIndex)
     if (!labels || n <= 0 || !project->responseR || !project->ghostWeightTable)
         return;
     const int tasks = int(std::min<qint64>(idealThreadCount(project->quiet), n));
-    hdrRunTasks(tasks, [&](int i) {
+    runTasks(tasks, [&](int i) {
         _ghostDetectVarianceFull_threadParams_t p;
         p.project = project;
-        hdrTaskRange(n, tasks, i, &p.first, &p.end);
+        const range_t part = taskRange(n, tasks, i);
+        p.first = part.first;
+        p.end = part.end;
         ghostDetectVarianceFull(p);
     });
     std::vector<quint8> scratch(static_cast<size_t>(n));

@@ -9,7 +9,7 @@
 #include "hdr/projectGeometry.h"
 #include "hdr/hdrMerge.h"
 #include "hdr/hdrPreprocess.h"
-#include "hdr/hdrTasks.h"
+#include "project/parallelRanges.h"
 #include "hdr/hdrTiffWriter.h"
 #include "hdr/responseCurve.h"
 #include "imageio/openEXR.h"
@@ -295,23 +295,24 @@ bool generateHDRworker::smartMergeMask(quint16 *mask, int photoIndex)
         const bool vertical = direction == 1;
         const qint64 total = vertical ? w : h;
         const int t = int(std::min<qint64>(tasks, std::max<qint64>(total, 1)));
-        hdrRunTasks(t, [&](int i) {
+        const taskResult_t result = runTasks(t, [&](int i) {
             _bilateral_threadParams_t p;
             p.vertical = vertical;
             p.input = vertical ? scratch : mask;
             p.output = vertical ? mask : scratch;
             p.width = int32_t(w);
             p.height = int32_t(h);
-            qint64 first, end;
-            hdrTaskRange(total, t, i, &first, &end);
-            p.first = int32_t(first);
-            p.end = int32_t(end);
+            const range_t part = taskRange(total, t, i);
+            p.first = int32_t(part.first);
+            p.end = int32_t(part.end);
             p.opacity = 1.0;
             p.spatialWeights = spatial;
             p.radius = radius;
             p.rangeWeights = range.data();
-            bilateralGrayThread(p);
+            return bilateralGrayThread(p);
         });
+        if (result != taskResult_t::done)
+            return false;
     }
     return true;
 }
@@ -490,7 +491,7 @@ bool generateHDRworker::generateHDR_core()
         if (!ok)
             break;
         std::vector<double> mins(records.size()), maxs(records.size());
-        hdrRunTasks(int(records.size()), [&](int k) { mergeChunk(records[size_t(k)], &mins[size_t(k)], &maxs[size_t(k)]); });
+        runTasks(int(records.size()), [&](int k) { mergeChunk(records[size_t(k)], &mins[size_t(k)], &maxs[size_t(k)]); });
         for (size_t k = 0; k < records.size(); k++) {
             if (first) {
                 minHDR = mins[k];
@@ -580,14 +581,16 @@ bool generateHDRworker::hdrPreprocess()
         return false;
     const int tasks = int(std::min<qint64>(taskCount(), n));
     std::vector<std::vector<int>> histograms(static_cast<size_t>(tasks), std::vector<int>(HDR_HISTOGRAM_BINS));
-    hdrRunTasks(tasks, [&](int i) {
+    runTasks(tasks, [&](int i) {
         _applyResponseCurve_threadParams_t p;
         p.histogram = histograms[size_t(i)].data();
         p.image = image;
         p.minimum = float(minHDR);
         p.maximum = float(maxHDR);
         p.method = opt.method;
-        hdrTaskRange(n, tasks, i, &p.first, &p.end);
+        const range_t part = taskRange(n, tasks, i);
+        p.first = part.first;
+        p.end = part.end;
         applyResponseCurveThread(p);
     });
     std::vector<qint64> sum(HDR_HISTOGRAM_BINS, 0);
@@ -622,17 +625,18 @@ bool generateHDRworker::ldrPreprocess()
     project->hdrState.hdrMedian = 0.4;
     const quint16 *source = static_cast<const quint16 *>(project->outputImage.levels[0].data);
     const int tasks = int(std::min<qint64>(taskCount(), n));
-    std::vector<char> completed(size_t(tasks), 0);
-    hdrRunTasks(tasks, [&](int i) {
+    const taskResult_t result = runTasks(tasks, [&](int i) {
         _LDRenhancementPreprocess_threadParams_t p;
         p.source = source;
         p.destination = image;
         p.width = project->width;
-        hdrTaskRange(n, tasks, i, &p.first, &p.end);
-        completed[size_t(i)] = ldrEnhancementPreprocessThread(p);
+        const range_t part = taskRange(n, tasks, i);
+        p.first = part.first;
+        p.end = part.end;
+        return ldrEnhancementPreprocessThread(p);
     });
     debugLog("%s: %lld ms\n", "generateHDRworker::ldrPreprocess", (long long)timer.elapsed());
-    return std::all_of(completed.begin(), completed.end(), [](char c) { return c != 0; });
+    return result == taskResult_t::done;
 }
 
 bool generateHDRworker::noiseFiltering()

@@ -2,7 +2,7 @@
 
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
-#include "hdr/hdrTasks.h"
+#include "project/parallelRanges.h"
 
 #include <algorithm>
 #include <cmath>
@@ -126,14 +126,14 @@ exposureStatistics_t exposureCorrection(const qint64 *histogram, int binCount, q
     return out;
 }
 
-bool ldrEnhancementPreprocessThread(const _LDRenhancementPreprocess_threadParams_t &p)
+taskResult_t ldrEnhancementPreprocessThread(const _LDRenhancementPreprocess_threadParams_t &p)
 {
     const qint64 width = p.width > 0 ? p.width : std::max<qint64>(1, p.end - p.first);
     const float scale = 1.0f / 65535.0f;
     for (qint64 i = p.first; i < p.end; i++) {
         if (i % width == 0 || i == p.first) {
             if (hdrBreakFlag.load(std::memory_order_relaxed))
-                return false;
+                return taskResult_t::cancelled;
             if (i % width == 0)
                 progressCounter.fetch_add(1, std::memory_order_relaxed);
         }
@@ -144,7 +144,7 @@ bool ldrEnhancementPreprocessThread(const _LDRenhancementPreprocess_threadParams
             d[c] = p.applyCurve ? trueHdrCurve(v) : v;
         }
     }
-    return true;
+    return taskResult_t::done;
 }
 
 namespace {
@@ -273,9 +273,11 @@ bool denoiseChannel(int width, int height, double strength, double softness, flo
     auto run = [&](qint64 total, void (*kernel)(const _waveletDenoise_threadParams_t &),
                    const _waveletDenoise_threadParams_t &level) {
         const int n = int(std::min<qint64>(tasks, std::max<qint64>(1, total)));
-        hdrRunTasks(n, [&](int i) {
+        runTasks(n, [&](int i) {
             _waveletDenoise_threadParams_t p = level;
-            hdrTaskRange(total, n, i, &p.first, &p.end);
+            const range_t part = taskRange(total, n, i);
+            p.first = part.first;
+            p.end = part.end;
             p.line = lines[size_t(i)].data();
             kernel(p);
         });

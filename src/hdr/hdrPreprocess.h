@@ -7,6 +7,8 @@
 // float image is interleaved RGB (three floats per pixel), photos interleaved
 // 16-bit RGB; ranges are half-open [first, end). generateHDRworker drives them.
 
+#include "project/taskResult.h"
+
 #include <QtGlobal>
 
 constexpr int HDR_HISTOGRAM_BINS = 16384;
@@ -43,8 +45,8 @@ struct _LDRenhancementPreprocess_threadParams_t {
 };
 
 // Converts the range to float 0..1; stops at a row start when hdrBreakFlag is set.
-// Returns false when it stopped early.
-bool ldrEnhancementPreprocessThread(const _LDRenhancementPreprocess_threadParams_t &p);
+// Returns cancelled when it stopped early.
+taskResult_t ldrEnhancementPreprocessThread(const _LDRenhancementPreprocess_threadParams_t &p);
 
 struct _waveletDenoise_threadParams_t {
     qint64 first = 0, end = 0;         // rows, columns or pixels, by step

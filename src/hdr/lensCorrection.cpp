@@ -206,13 +206,7 @@ lensCropRect_t computeLensCropRect(int width, int height, int step, const lensCa
         if (p.endRow > p.firstRow)
             tasks.push_back(p);
     }
-    {
-        std::vector<QFuture<void>> running;
-        for (_getCropRectParams_t &p : tasks)
-            running.push_back(QtConcurrent::run([&p]() { cropRectRows(p); }));
-        for (QFuture<void> &f : running)
-            f.waitForFinished();
-    }
+    runTasks(int(tasks.size()), [&tasks](int i) { cropRectRows(tasks[size_t(i)]); });
     lensCropRect_t r;
     r.left = 0;
     r.top = 0;

@@ -1,10 +1,8 @@
 #include "hdr/transformFitting.h"
 
 #include "hdr/matrixHelpers.h"
+#include "project/parallelRanges.h"
 
-#include <QFuture>
-#include <QList>
-#include <QtConcurrent>
 #include <cmath>
 #include <cstring>
 
@@ -241,24 +239,20 @@ void getTransformedImageRows(const _getTransformedImage_threadParams_t &p)
 void runGetTransformedImage(const uint16_t *source, uint16_t *output, int width, int height,
                             const alignTransform_t &transform, int method, int threadCount)
 {
-    const int n = threadCount < 1 ? 1 : threadCount;
-    const int band = height / n;
-    QList<QFuture<void>> tasks;
-    for (int i = 0; i < n; ++i) {
-        _getTransformedImage_threadParams_t p;
-        p.firstRow = i * band;
-        p.endRow = i == n - 1 ? height : (i + 1) * band;
-        p.width = width;
-        p.height = height;
-        p.transform = &transform;
-        p.method = method;
-        p.source = source;
-        p.output = output;
-        if (p.endRow > p.firstRow)
-            tasks.append(QtConcurrent::run(getTransformedImageRows, p));
-    }
-    for (QFuture<void> &t : tasks)
-        t.waitForFinished();
+    parallelRanges(height, threadCount,
+                   [&](const range_t &r) {
+                       _getTransformedImage_threadParams_t p;
+                       p.firstRow = int(r.first);
+                       p.endRow = int(r.end);
+                       p.width = width;
+                       p.height = height;
+                       p.transform = &transform;
+                       p.method = method;
+                       p.source = source;
+                       p.output = output;
+                       return p;
+                   },
+                   getTransformedImageRows);
 }
 
 void packCropRect(uint16_t *image, int width, const alignCrop_t &crop)

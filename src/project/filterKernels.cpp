@@ -372,7 +372,7 @@ const double *unitScaleTable()
 
 } // namespace
 
-void bilateralGrayThread(const _bilateral_threadParams_t &p)
+taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
 {
     const int64_t w = p.width, h = p.height;
     const int r = clampRadius(p.radius, FILTER_MAX_RADIUS);
@@ -391,7 +391,7 @@ void bilateralGrayThread(const _bilateral_threadParams_t &p)
     if (!p.vertical) {
         for (int64_t line = p.first; line < p.end; ++line) {
             if (breakFlag || abortBackgroundFlag)
-                return;
+                return taskResult_t::cancelled;
             const uint16_t *in = p.input + line * w;
             uint16_t *out = p.output + line * w;
             for (int64_t i = 0; i < w; ++i) {
@@ -408,7 +408,7 @@ void bilateralGrayThread(const _bilateral_threadParams_t &p)
             }
             ++progressCounter;
         }
-        return;
+        return taskResult_t::done;
     }
 
     // Along columns: the task's columns are walked a row at a time so that
@@ -416,12 +416,12 @@ void bilateralGrayThread(const _bilateral_threadParams_t &p)
     // top one down, as along rows.
     const int64_t first = p.first, cols = int64_t(p.end) - p.first;
     if (cols <= 0)
-        return;
+        return taskResult_t::done;
     std::vector<double> sums(static_cast<size_t>(cols)), weightSums(static_cast<size_t>(cols));
     int64_t reported = 0;
     for (int64_t y = 0; y < h; ++y) {
         if (breakFlag || abortBackgroundFlag)
-            return;
+            return taskResult_t::cancelled;
         const uint16_t *centre = p.input + y * w + first;
         std::fill(sums.begin(), sums.end(), 0.0);
         std::fill(weightSums.begin(), weightSums.end(), 0.0);
@@ -444,6 +444,7 @@ void bilateralGrayThread(const _bilateral_threadParams_t &p)
         progressCounter += uint64_t(target - reported);
         reported = target;
     }
+    return taskResult_t::done;
 }
 
 void bilateralRgbThread(const _bilateral_threadParams_t &p)

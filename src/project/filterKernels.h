@@ -16,10 +16,13 @@
 // - A task adds 1 to progressCounter per row or column it finishes (per
 //   pixel range for the detail image).
 // - Only the grey bilateral pass polls flags (breakFlag, abortBackgroundFlag);
-//   it stops at the next row and leaves the rest of its range as it was.
+//   it stops at the next row, leaves the rest of its range as it was and
+//   returns taskResult_t::cancelled.
 // - Samples are truncated toward zero when converted and clamped to 0..65535
 //   where they can overflow; products are formed in 64 bits or doubles.
 // - Weight tables have FILTER_WEIGHT_TAPS (65) entries: a radius can reach 64.
+
+#include "project/taskResult.h"
 
 #include <cstdint>
 
@@ -135,7 +138,7 @@ void boxDownsampleToRgb16(int32_t c, int32_t width, int32_t height, const float 
                           double weight, uint16_t *destination);
 
 void bilateralRgbThread(const _bilateral_threadParams_t &p);
-void bilateralGrayThread(const _bilateral_threadParams_t &p);
+taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p);
 void separableConvolution3Thread(const _separableConvolution3_threadParams_t &p);
 void medianThread(const _median_threadParams_t &p);
 // Sorts a[first] .. a[last] ascending (both inclusive).

@@ -239,7 +239,7 @@ void addDelta(windowHist_t &w, const columnDelta_t &d)
 constexpr int SWEEP_ROWS = 16;
 
 template <typename Count>
-bool slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g)
+taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g)
 {
     const int r = g.r;
     const int L = g.gb - g.ga + 2 * r; // window columns the task touches
@@ -322,7 +322,7 @@ bool slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g
                            [&w](int lo, int hi) { return w.query(lo, hi); });
             }
             if (stopRequested())
-                return false;
+                return taskResult_t::cancelled;
         }
         // Move the column histograms (and the first window) down by nb rows.
         for (int vi = 0; vi <= L; ++vi) {
@@ -349,7 +349,7 @@ bool slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g
         progressCounter.fetch_add(quint64(target - progressDone), std::memory_order_relaxed);
         progressDone = target;
     }
-    return true;
+    return taskResult_t::done;
 }
 
 } // namespace
@@ -416,23 +416,23 @@ void powHdrLumThread(const _powHdrLum_threadParams_t &p)
     }
 }
 
-bool localContrastThread(const _localContrast_threadParams_t &p)
+taskResult_t localContrastThread(const _localContrast_threadParams_t &p)
 {
     if (!p.input || !p.output || !p.valueWindow || p.width <= 0 || p.height <= 0)
-        return false;
+        return taskResult_t::failed;
     const passGeometry_t g = geometryOf(p);
     if (g.ga >= g.gb)
-        return true;
+        return taskResult_t::done;
     // A column histogram counts at most min(2r + 1, grid height) samples per bin.
     if (std::min(2 * g.r + 1, g.GH) <= 65535)
         return slidingPass<quint16>(p, g);
     return slidingPass<quint32>(p, g);
 }
 
-bool localContrastThreadReference(const _localContrast_threadParams_t &p)
+taskResult_t localContrastThreadReference(const _localContrast_threadParams_t &p)
 {
     if (!p.input || !p.output || !p.valueWindow || p.width <= 0 || p.height <= 0)
-        return false;
+        return taskResult_t::failed;
     const passGeometry_t g = geometryOf(p);
     std::vector<qint64> count(LC_LEVELS);
     for (int X = g.ga; X < g.gb; ++X) {
@@ -460,17 +460,17 @@ bool localContrastThreadReference(const _localContrast_threadParams_t &p)
             });
         }
         if (stopRequested())
-            return false;
+            return taskResult_t::cancelled;
     }
-    return true;
+    return taskResult_t::done;
 }
 
-bool computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
+taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
                               bool panorama, quint16 *scratch, quint16 *fineMap,
                               quint16 *mediumMap, quint16 *coarseMap, int threads)
 {
     if (!hdr || !scratch || !fineMap || !mediumMap || !coarseMap || width <= 0 || height <= 0)
-        return false;
+        return taskResult_t::failed;
     debugLog("Local Contrast (panorama mode = %d)...\n", int(panorama));
     debugLog("* preparing...\n");
     const qint64 total = qint64(width) * height;
@@ -515,22 +515,18 @@ bool computeLocalContrastMaps(const float *hdr, int width, int height, double lc
             p.valueWindow = valueWindow.data();
             records.push_back(p);
         }
-        std::vector<char> done(records.size(), 0);
-        const _localContrast_threadParams_t *first = records.data();
-        runThreadRecords(records, [&](const _localContrast_threadParams_t &rec) {
-            done[size_t(&rec - first)] = localContrastThread(rec);
-        });
-        if (std::find(done.begin(), done.end(), 0) != done.end() || stopRequested())
-            return false;
+        const taskResult_t result = runThreadRecords(records, localContrastThread);
+        if (result != taskResult_t::done)
+            return result;
     }
-    return true;
+    return taskResult_t::done;
 }
 
-bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
+taskResult_t computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
                           quint16 *maskMap, int threads)
 {
     if (!hdr || !scratch || !maskMap || width <= 0 || height <= 0)
-        return false;
+        return taskResult_t::failed;
     debugLog("Mask...\n");
     parallelRanges(qint64(width) * height, threads,
                    [&](range_t r) {
@@ -558,7 +554,7 @@ bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scra
     common.rangeWeights = range.data();
     for (int pass = 0; pass < 2; ++pass) {
         const bool vertical = pass == 1;
-        parallelRanges(vertical ? width : height, threads,
+        const taskResult_t result = parallelRanges(vertical ? width : height, threads,
                        [&](range_t r) {
                            _bilateral_threadParams_t p = common;
                            p.vertical = vertical;
@@ -569,8 +565,8 @@ bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scra
                            return p;
                        },
                        bilateralGrayThread);
-        if (stopRequested())
-            return false;
+        if (result != taskResult_t::done)
+            return result;
     }
-    return true;
+    return taskResult_t::done;
 }

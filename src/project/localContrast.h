@@ -18,6 +18,8 @@
 // additions), which gives the same maps as counting every window directly at a
 // small fraction of the cost.
 
+#include "project/taskResult.h"
+
 #include <QtGlobal>
 
 constexpr int LC_LEVELS = 2048;       // 11-bit input levels
@@ -55,12 +57,12 @@ struct _powHdrLum_threadParams_t
 void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p);
 void powHdrLumThread(const _powHdrLum_threadParams_t &p);
 
-// One window pass over the task's columns. False when breakFlag or
+// One window pass over the task's columns. Cancelled when breakFlag or
 // abortBackgroundFlag stopped it (its columns are then partly computed).
-bool localContrastThread(const _localContrast_threadParams_t &p);
+taskResult_t localContrastThread(const _localContrast_threadParams_t &p);
 
 // The same pass counting every window sample directly: slow, for checking.
-bool localContrastThreadReference(const _localContrast_threadParams_t &p);
+taskResult_t localContrastThreadReference(const _localContrast_threadParams_t &p);
 
 // The value-window table W of a pass.
 void localContrastValueWindow(int *table, bool fine);
@@ -75,15 +77,16 @@ int localContrastRadius(int pass, int m);
 
 // Builds the three maps from the float RGB image: the 11-bit luminance goes
 // into scratch (width x height values), then the medium, fine and coarse
-// passes. Returns true only when every pass finished.
-bool computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
+// passes. Done only when every pass finished; cancelled when a stop flag
+// ended a pass.
+taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
                               bool panorama, quint16 *scratch, quint16 *fineMap,
                               quint16 *mediumMap, quint16 *coarseMap, int threads);
 
 // Builds the mask luminance: min(1, luminance^(2/3)) as 16 bits, smoothed by
 // a bilateral filter (sigma 10, range 0.2) along rows into scratch and along
-// columns back into maskMap. True only when both passes finished.
-bool computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
+// columns back into maskMap. Done only when both passes finished.
+taskResult_t computeMaskLuminance(const float *hdr, int width, int height, quint16 *scratch,
                           quint16 *maskMap, int threads);
 
 #endif // LOCALCONTRAST_H

@@ -194,7 +194,7 @@ bool processingProject::doToneMappingFull()
     job.output = static_cast<quint16 *>(outputImage.levels[0].data);
     job.threads = n;
     QMutexLocker locker(&toneMappingMutex);
-    const bool complete = toneMapFull(job);
+    const bool complete = toneMapFull(job) == taskResult_t::done;
     if (!complete)
         debugLog("%s: the image is incomplete\n", "processingProject::doToneMappingFull");
     return complete;
@@ -214,7 +214,8 @@ bool processingProject::localContrast()
         panoramaMode, static_cast<quint16 *>(outputImage.levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_FINE].levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MEDIUM].levels[0].data),
-        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_COARSE].levels[0].data), taskCount());
+        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_COARSE].levels[0].data), taskCount())
+        == taskResult_t::done;
     for (int k = LC_PYRAMID_FINE; k <= LC_PYRAMID_COARSE; ++k)
         lcPyramids[k].buildLevelsFrom(0);
     return done;
@@ -228,7 +229,8 @@ bool processingProject::computeMask()
     const bool done = computeMaskLuminance(
         static_cast<const float *>(hdrImage.levels[0].data), width, height,
         static_cast<quint16 *>(outputImage.levels[0].data),
-        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MASK].levels[0].data), taskCount());
+        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MASK].levels[0].data), taskCount())
+        == taskResult_t::done;
     lcPyramids[LC_PYRAMID_MASK].buildLevelsFrom(0);
     return done;
 }

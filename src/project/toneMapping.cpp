@@ -151,10 +151,10 @@ inline double hueOf(double R, double G, double B, double mx, double mn)
 
 } // namespace
 
-bool toneMappingThread(const toneMapping_threadParams_t &p)
+taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
 {
     if (!p.params || !p.hdr || p.width <= 0)
-        return false;
+        return taskResult_t::failed;
     const processingParams_t &s = *p.params;
     const derived_t d = deriveConstants(p);
     const bool collect = p.histLuminance && p.histRed && p.histGreen && p.histBlue;
@@ -332,15 +332,15 @@ bool toneMappingThread(const toneMapping_threadParams_t &p)
         if (i % 100 == 0)
             progressCounter.fetch_add(100, std::memory_order_relaxed);
         if (!p.ignoreAbort && abortBackgroundFlag.load(std::memory_order_relaxed))
-            return false;
+            return taskResult_t::cancelled;
     }
-    return true;
+    return taskResult_t::done;
 }
 
-bool mergeLayersThread(const mergeLayers_threadParams_t &p)
+taskResult_t mergeLayersThread(const mergeLayers_threadParams_t &p)
 {
     if (!p.source || !p.destination)
-        return false;
+        return taskResult_t::failed;
     const int L = std::min(std::max(p.layerIndex, 0), PP_LAYER_COUNT - 1);
     double opacity[PP_LAYER_COUNT];
     for (int k = 0; k < PP_LAYER_COUNT; ++k)
@@ -371,23 +371,12 @@ bool mergeLayersThread(const mergeLayers_threadParams_t &p)
                 dst[c] = quint16(std::min(65535.0, src[c] * wt + dst[c]));
         }
         if (!p.ignoreAbort && (i & 1023) == 0 && abortBackgroundFlag.load(std::memory_order_relaxed))
-            return false;
+            return taskResult_t::cancelled;
     }
-    return true;
+    return taskResult_t::done;
 }
 
 namespace {
-
-// Runs one record per task through the shared helper and tells whether every
-// task finished.
-template <typename Record, typename Kernel>
-bool runAll(const std::vector<Record> &records, Kernel kernel)
-{
-    std::vector<char> done(records.size(), 0);
-    const Record *first = records.data();
-    runThreadRecords(records, [&](const Record &r) { done[size_t(&r - first)] = kernel(r); });
-    return std::all_of(done.begin(), done.end(), [](char c) { return c != 0; });
-}
 
 int taskCount(int threads)
 {
@@ -396,23 +385,23 @@ int taskCount(int threads)
 
 } // namespace
 
-bool toneMapFull(const toneMappingFullJob_t &job)
+taskResult_t toneMapFull(const toneMappingFullJob_t &job)
 {
     const qint64 total = qint64(job.width) * job.height;
     if (total <= 0 || !job.hdr || !job.output) {
         debugLog("%s: nothing to tone map\n", "toneMapFull");
-        return false;
+        return taskResult_t::failed;
     }
     if (!job.layers[0]) {
         debugLog("%s: the base layer is missing\n", "toneMapFull");
-        return false;
+        return taskResult_t::failed;
     }
     for (int k = 0; k < PP_LAYER_COUNT; ++k) {
         if (job.layers[k] && !job.layers[k]->precalculated) {
             debugLog("%s: Trying to tonemap using invalid tone mapping settings (not "
                      "precalculated)\n",
                      "toneMapFull");
-            return false;
+            return taskResult_t::failed;
         }
     }
     const int n = taskCount(job.threads);
@@ -421,7 +410,7 @@ bool toneMapFull(const toneMappingFullJob_t &job)
         accumulation.reset(new (std::nothrow) quint16[size_t(total) * 3]());
         if (!accumulation) {
             debugLog("%s: failed to allocate memory\n", "toneMapFull");
-            return false;
+            return taskResult_t::failed;
         }
     }
 
@@ -462,8 +451,9 @@ bool toneMapFull(const toneMappingFullJob_t &job)
             p.layerMask = job.masks[layer];
             records.push_back(p);
         }
-        if (!runAll(records, toneMappingThread))
-            return false;
+        const taskResult_t toned = runThreadRecords(records, toneMappingThread);
+        if (toned != taskResult_t::done)
+            return toned;
         if (!job.layersOn)
             continue;
         std::vector<mergeLayers_threadParams_t> merges;
@@ -481,10 +471,11 @@ bool toneMapFull(const toneMappingFullJob_t &job)
             }
             merges.push_back(p);
         }
-        if (!runAll(merges, mergeLayersThread))
-            return false;
+        const taskResult_t merged = runThreadRecords(merges, mergeLayersThread);
+        if (merged != taskResult_t::done)
+            return merged;
     }
-    return !abortBackgroundFlag.load();
+    return taskResult_t::done;
 }
 
 namespace {
@@ -518,10 +509,10 @@ toneMapping_threadParams_t previewRecord(const toneMappingPreviewJob_t &job)
 
 } // namespace
 
-void toneMapPreview(const toneMappingPreviewJob_t &job)
+taskResult_t toneMapPreview(const toneMappingPreviewJob_t &job)
 {
     if (job.width <= 0 || job.height <= 0 || !job.hdr || !job.params || !job.output)
-        return;
+        return taskResult_t::failed;
     const int n = std::min(taskCount(job.threads), job.height);
     const int step = std::max(1, job.step);
     const toneMapping_threadParams_t common = previewRecord(job);
@@ -537,7 +528,7 @@ void toneMapPreview(const toneMappingPreviewJob_t &job)
         p.step = step;
         records.push_back(p);
     }
-    runAll(records, toneMappingThread);
+    return runThreadRecords(records, toneMappingThread);
 }
 
 void toneMapStatistics(const toneMappingPreviewJob_t &job, quint32 *const histograms[4])
@@ -567,7 +558,7 @@ void toneMapStatistics(const toneMappingPreviewJob_t &job, quint32 *const histog
         p.histBlue = h + 3 * TM_HISTOGRAM_SIZE;
         records.push_back(p);
     }
-    runAll(records, toneMappingThread);
+    runThreadRecords(records, toneMappingThread);
     for (const std::vector<quint32> &h : taskHist) {
         for (int c = 0; c < 4; ++c) {
             for (int j = 0; j < TM_HISTOGRAM_SIZE; ++j)

@@ -13,6 +13,7 @@
 // set (unless ignoreAbort) and report it: a stopped task returns false.
 
 #include "project/processingParams.h"
+#include "project/taskResult.h"
 
 #include <QtGlobal>
 #include <cstdint>
@@ -81,11 +82,13 @@ struct previewWindow_t
     quint8 *maskBackup = nullptr;
 };
 
-// One task of tone mapping. False when abortBackgroundFlag stopped it early.
-bool toneMappingThread(const toneMapping_threadParams_t &p);
+// One task of tone mapping. Cancelled when abortBackgroundFlag stopped it
+// early, failed when its record lacks the image or the settings.
+taskResult_t toneMappingThread(const toneMapping_threadParams_t &p);
 
-// One task of the layer merge. False when abortBackgroundFlag stopped it early.
-bool mergeLayersThread(const mergeLayers_threadParams_t &p);
+// One task of the layer merge. Cancelled when abortBackgroundFlag stopped it
+// early.
+taskResult_t mergeLayersThread(const mergeLayers_threadParams_t &p);
 
 // Everything a full-size tone mapping reads, captured by the caller.
 struct toneMappingFullJob_t
@@ -105,10 +108,10 @@ struct toneMappingFullJob_t
 };
 
 // Renders every used layer at full size and merges them through their masks
-// into job.output. Returns true only for a complete image: false when a
-// layer record is not precalculated, memory runs out, or abortBackgroundFlag
+// into job.output. Done only for a complete image; failed when a layer record
+// is not precalculated or memory runs out; cancelled when abortBackgroundFlag
 // stopped a pass (the output is then partly rendered).
-bool toneMapFull(const toneMappingFullJob_t &job);
+taskResult_t toneMapFull(const toneMappingFullJob_t &job);
 
 // Everything a preview render pass reads: one layer over the visible window.
 struct toneMappingPreviewJob_t
@@ -131,8 +134,9 @@ struct toneMappingPreviewJob_t
 };
 
 // Renders one layer into an 8-bit window; stripes start on multiples of step
-// rows. Preview tasks ignore abortBackgroundFlag and always finish.
-void toneMapPreview(const toneMappingPreviewJob_t &job);
+// rows. Preview tasks ignore abortBackgroundFlag and always finish (failed
+// only for a job without image, settings or output).
+taskResult_t toneMapPreview(const toneMappingPreviewJob_t &job);
 
 // The statistics pass: renders (optionally into output8, with clipping off)
 // and sums the luminance, red, green and blue histograms (4096 counters each)

@@ -1,6 +1,5 @@
 #include "project/toneMappingPreprocessWorker.h"
 
-#include "app/sharedFlags.h"
 #include "project/processingProject.h"
 
 bool batchOutputNeedsNoImage(int outputType)
@@ -26,10 +25,9 @@ void toneMappingPreprocessWorker::doIt()
         return;
     }
     if (!project->maskReady)
-        project->maskReady = project->computeMask() && !breakFlag && !abortBackgroundFlag;
+        project->maskReady = project->computeMask();
     if (!project->localContrastReady)
-        project->localContrastReady =
-            project->localContrast() && !breakFlag && !abortBackgroundFlag;
+        project->localContrastReady = project->localContrast();
     ready = project->maskReady && project->localContrastReady;
     project->prepared = ready;
     emit finished();

@@ -2,6 +2,7 @@
 
 #include "app/programOptionsSettings.h"
 #include "app/utils.h"
+#include "project/parallelRanges.h"
 #include "project/pyramid.h"
 #include "widgets/spinner.h"
 #include "widgets/widgetSupport.h"
@@ -9,7 +10,6 @@
 
 #include <QApplication>
 #include <QBitmap>
-#include <QFuture>
 #include <QGridLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,7 +17,6 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QWheelEvent>
-#include <QtConcurrent>
 #include <algorithm>
 #include <cmath>
 
@@ -189,15 +188,14 @@ void rawLoadArea::renderView(bool interactive)
     base.hasImage = imagePresent;
     base.bilinear = !(interactive && !liveAntiAliasing);
     base.checkerShift = dpr() > 1.0 ? 5 : 4;
-    QList<QFuture<void>> tasks;
-    for (int k = 0; k < n; ++k) {
-        _drawThreadParams_t p = base;
-        p.rowStart = H / n * k;
-        p.rowEnd = k == n - 1 ? H : H / n * (k + 1);
-        tasks.append(QtConcurrent::run(rawPreviewDrawRows, p));
-    }
-    for (QFuture<void> &t : tasks)
-        t.waitForFinished();
+    parallelRanges(H, n,
+                   [&base](const range_t &r) {
+                       _drawThreadParams_t p = base;
+                       p.rowStart = int(r.first);
+                       p.rowEnd = int(r.end);
+                       return p;
+                   },
+                   rawPreviewDrawRows);
     for (int y = 0; y < H; ++y)
         memcpy(renderPicture.scanLine(y), rowBuffer.data() + size_t(y) * W, size_t(W) * 4);
     drawSampleSquare();

@@ -104,13 +104,13 @@ TEST(hdrPreprocess, ldrConversionScalesAndStopsOnBreak)
     p.first = 0;
     p.end = w * h;
     p.width = w;
-    EXPECT_TRUE(ldrEnhancementPreprocessThread(p));
+    EXPECT_EQ(ldrEnhancementPreprocessThread(p), taskResult_t::done);
     EXPECT_EQ(dst[0], 0.0f);
     EXPECT_NEAR(dst[1], 32768 / 65535.0, 1e-6);
     EXPECT_EQ(dst[5], 1.0f);
     std::fill(dst.begin(), dst.end(), -1.0f);
     hdrBreakFlag = true;
-    EXPECT_FALSE(ldrEnhancementPreprocessThread(p));
+    EXPECT_EQ(ldrEnhancementPreprocessThread(p), taskResult_t::cancelled);
     hdrBreakFlag = false;
     EXPECT_EQ(dst[0], -1.0f);
 }

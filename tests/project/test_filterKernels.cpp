@@ -181,17 +181,25 @@ TEST(filterKernels, bilateralGrayKeepsIsolatedExtremes)
     std::vector<uint16_t> img(W * H, 0), out(W * H, 1);
     img[3 * W + 4] = 65535;
     _bilateral_threadParams_t p{false, img.data(), out.data(), W, H, 0, H, 1.0, spatial, r, range.data()};
-    bilateralGrayThread(p);
+    EXPECT_EQ(bilateralGrayThread(p), taskResult_t::done);
     EXPECT_GE(out[3 * W + 4], 65530);
     EXPECT_EQ(out[3 * W + 3], 0);
 
-    // The grey pass stops when asked to.
-    std::vector<uint16_t> untouched(W * H, 7);
-    p.output = untouched.data();
-    breakFlag = true;
-    bilateralGrayThread(p);
-    breakFlag = false;
-    EXPECT_EQ(untouched[0], 7);
+    // The grey pass stops when asked to and says so, along rows and along
+    // columns, for either flag.
+    for (const bool vertical : {false, true}) {
+        for (std::atomic<bool> *flag : {&breakFlag, &abortBackgroundFlag}) {
+            std::vector<uint16_t> untouched(W * H, 7);
+            p.output = untouched.data();
+            p.vertical = vertical;
+            p.end = vertical ? W : H;
+            *flag = true;
+            const taskResult_t result = bilateralGrayThread(p);
+            *flag = false;
+            EXPECT_EQ(result, taskResult_t::cancelled) << vertical;
+            EXPECT_EQ(untouched[0], 7) << vertical;
+        }
+    }
 }
 
 TEST(filterKernels, separableBlurAndSharpenMatchReference)

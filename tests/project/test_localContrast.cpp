@@ -65,9 +65,9 @@ TEST_P(localContrastPass, matchesDirectCount)
         p.fine = c.fine;
         p.valueWindow = window.data();
         p.output = fast.data();
-        ASSERT_TRUE(localContrastThread(p));
+        ASSERT_EQ(localContrastThread(p), taskResult_t::done);
         p.output = slow.data();
-        ASSERT_TRUE(localContrastThreadReference(p));
+        ASSERT_EQ(localContrastThreadReference(p), taskResult_t::done);
     }
     int worst = 0;
     for (size_t i = 0; i < input.size(); ++i)
@@ -129,8 +129,9 @@ TEST(localContrast, mapsAreMonotoneOnARamp)
     }
     std::vector<quint16> scratch(size_t(w) * h), fine(scratch.size()), medium(scratch.size()),
         coarse(scratch.size());
-    ASSERT_TRUE(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, scratch.data(), fine.data(),
-                                         medium.data(), coarse.data(), 4));
+    ASSERT_EQ(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, scratch.data(), fine.data(),
+                                       medium.data(), coarse.data(), 4),
+              taskResult_t::done);
     for (const std::vector<quint16> *map : {&fine, &medium, &coarse}) {
         for (int y = 0; y < h; ++y) {
             for (int x = 1; x < w; ++x)
@@ -151,15 +152,18 @@ TEST(localContrast, breakStopsThePassAndReportsIt)
     std::vector<float> hdr(size_t(w) * h * 3, 0.3f);
     std::vector<quint16> a(size_t(w) * h), b(a.size()), c(a.size()), d(a.size());
     breakFlag = true;
-    EXPECT_FALSE(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(),
-                                          c.data(), d.data(), 2));
+    EXPECT_EQ(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(), c.data(),
+                                       d.data(), 2),
+              taskResult_t::cancelled);
     breakFlag = false;
     abortBackgroundFlag = true;
-    EXPECT_FALSE(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(),
-                                          c.data(), d.data(), 2));
+    EXPECT_EQ(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(), c.data(),
+                                       d.data(), 2),
+              taskResult_t::cancelled);
     abortBackgroundFlag = false;
-    EXPECT_TRUE(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(),
-                                         c.data(), d.data(), 2));
+    EXPECT_EQ(computeLocalContrastMaps(hdr.data(), w, h, 1.0, false, a.data(), b.data(), c.data(),
+                                       d.data(), 2),
+              taskResult_t::done);
 }
 
 TEST(localContrast, maskLuminance)
@@ -173,7 +177,7 @@ TEST(localContrast, maskLuminance)
             for (int c = 0; c < 3; ++c)
                 hdr[(size_t(y) * w + x) * 3 + c] = x < w / 2 ? 0.125f : 0.9f;
     std::vector<quint16> scratch(size_t(w) * h), mask(scratch.size());
-    ASSERT_TRUE(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3));
+    ASSERT_EQ(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3), taskResult_t::done);
     const double lum = 0.125f * (0.3086 + 0.6094 + 0.082);
     const int dark = int(std::pow(lum, 2.0 / 3.0) * 65535.0);
     EXPECT_NEAR(mask[size_t(5) * w + 2], dark, 2);
@@ -181,6 +185,6 @@ TEST(localContrast, maskLuminance)
     EXPECT_GT(mask[size_t(5) * w + w / 2], 55000);
 
     abortBackgroundFlag = true;
-    EXPECT_FALSE(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3));
+    EXPECT_EQ(computeMaskLuminance(hdr.data(), w, h, scratch.data(), mask.data(), 3), taskResult_t::cancelled);
     abortBackgroundFlag = false;
 }

@@ -1,10 +1,10 @@
-// The range splitter every parallel driver uses.
+// The task runner every parallel driver uses: its ranges and its results.
 #include "project/parallelRanges.h"
 
 #include <gtest/gtest.h>
 #include <atomic>
 #include <set>
-#include <thread>
+#include <vector>
 
 TEST(parallelRanges, splitsIntoEqualRangesLastTakesRemainder)
 {
@@ -40,11 +40,71 @@ TEST(parallelRanges, runsEveryRecordOnceAndWaits)
     std::atomic<int> calls{0};
     parallelRanges(1000, 6, [](const range_t &r) { return r; },
                    [&](const range_t &r) {
-                       std::this_thread::sleep_for(std::chrono::milliseconds(5));
                        covered += r.end - r.first;
                        ++calls;
                    });
     // Everything has run when parallelRanges returns.
     EXPECT_EQ(covered.load(), 1000);
     EXPECT_EQ(calls.load(), 6);
+}
+
+TEST(parallelRanges, taskRangeIsTheSplitsRangeByIndex)
+{
+    for (const int64_t total : {int64_t(0), int64_t(1), int64_t(7), int64_t(100), int64_t(101)}) {
+        for (const int tasks : {1, 3, 8, 200}) {
+            const std::vector<range_t> split = splitRanges(total, tasks);
+            for (int i = 0; i < tasks + 2; ++i) {
+                SCOPED_TRACE(testing::Message() << total << " over " << tasks << ", task " << i);
+                const range_t r = taskRange(total, tasks, i);
+                if (size_t(i) < split.size()) {
+                    EXPECT_EQ(r.first, split[size_t(i)].first);
+                    EXPECT_EQ(r.end, split[size_t(i)].end);
+                } else {
+                    EXPECT_EQ(r.first, r.end); // past the last range: nothing to do
+                }
+            }
+        }
+    }
+}
+
+TEST(parallelRanges, theRunReportsTheWorstTaskResult)
+{
+    using R = taskResult_t;
+    const struct {
+        std::vector<R> tasks;
+        R expected;
+    } cases[] = {
+        {{}, R::done},
+        {{R::done}, R::done},
+        {{R::cancelled}, R::cancelled},
+        {{R::done, R::done, R::done}, R::done},
+        {{R::done, R::cancelled, R::done}, R::cancelled},
+        {{R::cancelled, R::failed, R::done}, R::failed},
+        {{R::failed, R::cancelled}, R::failed},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tasks.size() << " tasks, expected "
+                                        << taskResultName(c.expected));
+        std::vector<R> perTask;
+        const R byIndex = runTasks(int(c.tasks.size()), [&](int i) { return c.tasks[size_t(i)]; }, &perTask);
+        EXPECT_EQ(byIndex, c.expected);
+        EXPECT_EQ(perTask, c.tasks); // every task's own result, in task order
+        EXPECT_EQ(runThreadRecords(c.tasks, [](const R &r) { return r; }), c.expected);
+    }
+}
+
+TEST(parallelRanges, aKernelWithoutResultCountsAsDone)
+{
+    std::atomic<int> calls{0};
+    EXPECT_EQ(runTasks(5, [&](int) { ++calls; }), taskResult_t::done);
+    EXPECT_EQ(calls.load(), 5);
+    // runRanges gives each task its range and index.
+    std::vector<int64_t> perTask(4, -1);
+    EXPECT_EQ(runRanges(10, 4,
+                        [&](const range_t &r, int i) {
+                            perTask[size_t(i)] = r.end - r.first;
+                            return i == 2 ? taskResult_t::cancelled : taskResult_t::done;
+                        }),
+              taskResult_t::cancelled);
+    EXPECT_EQ(perTask, (std::vector<int64_t>{2, 2, 2, 4}));
 }

@@ -103,7 +103,7 @@ std::vector<quint16> renderPixel(float r, float g, float b, const processingPara
     job.lcCorrection = 1.0;
     job.layers[0] = &params;
     job.output = out.data();
-    EXPECT_TRUE(toneMapFull(job));
+    EXPECT_EQ(toneMapFull(job), taskResult_t::done);
     return out;
 }
 
@@ -222,7 +222,7 @@ TEST(toneMapping, layerMergeThroughMasks)
         job.layers[1] = layer1;
         job.masks[1] = mask;
         job.layersOn = layersOn;
-        EXPECT_TRUE(toneMapFull(job));
+        EXPECT_EQ(toneMapFull(job), taskResult_t::done);
         return out;
     };
     const std::vector<quint16> baseOnly = render(&base.params, nullptr, nullptr, false);
@@ -265,9 +265,9 @@ TEST(toneMapping, refusesRecordsWithoutTables)
     std::vector<quint16> out(size_t(64) * 3, 0);
     toneMappingFullJob_t job = img.job(out.data());
     job.layers[0] = &base.params;
-    EXPECT_FALSE(toneMapFull(job));
+    EXPECT_EQ(toneMapFull(job), taskResult_t::failed);
     job.layers[0] = nullptr;
-    EXPECT_FALSE(toneMapFull(job));
+    EXPECT_EQ(toneMapFull(job), taskResult_t::failed);
 }
 
 TEST(toneMapping, previewAgreesWithFullSize)
@@ -290,7 +290,7 @@ TEST(toneMapping, previewAgreesWithFullSize)
     std::vector<quint16> full(size_t(img.w) * img.h * 3);
     toneMappingFullJob_t job = img.job(full.data());
     job.layers[0] = &base.params;
-    ASSERT_TRUE(toneMapFull(job));
+    ASSERT_EQ(toneMapFull(job), taskResult_t::done);
 
     // The window (offset 10, 7; 37 x 29) with its own crops of every input.
     const int ox = 10, oy = 7, ww = 37, wh = 29;
@@ -359,16 +359,16 @@ TEST(toneMapping, abortLeavesTheResultIncomplete)
     job.threads = 1;
 
     abortBackgroundFlag = true;
-    EXPECT_FALSE(toneMapFull(job));
+    EXPECT_EQ(toneMapFull(job), taskResult_t::cancelled);
     abortBackgroundFlag = false;
 
     // Abort while the pass runs.
     progressCounter = 0;
-    QFuture<bool> running = QtConcurrent::run([&job]() { return toneMapFull(job); });
+    QFuture<taskResult_t> running = QtConcurrent::run([&job]() { return toneMapFull(job); });
     while (progressCounter.load() == 0 && !running.isFinished())
         std::this_thread::yield();
     abortBackgroundFlag = true;
-    EXPECT_FALSE(running.result());
+    EXPECT_EQ(running.result(), taskResult_t::cancelled);
     abortBackgroundFlag = false;
     progressCounter = 0;
 }
