@@ -9,6 +9,7 @@
 #include "hdr/geometryPhotoFiles.h"
 #include "project/filterKernels.h"
 #include "project/imageTransform.h"
+#include "project/photoLoading.h"
 
 #include <QFile>
 #include <QTemporaryFile>
@@ -39,6 +40,14 @@ bool transformPreviewMask(uint8_t *mask, int width, int height, const transformA
     if (!mask)
         return true;
     return transformBuffer(mask, width, height, 1, a.mode, 0, 0, width, height, 0, 0, 0, 0);
+}
+
+// A full-size buffer the project holds at the old size follows the operation,
+// whatever produced its contents (a merge, a loaded HDR file, an enhanced photo).
+bool heldAtSize(const pyramid &p, int width, int height)
+{
+    return p.levelCount >= 1 && p.levels[0].data && int64_t(p.levels[0].width) * p.levels[0].height ==
+                                                         int64_t(width) * height;
 }
 
 QString undoFile(const QString &session, const QString &name)
@@ -103,20 +112,28 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
     width = newW;
     height = newH;
 
-    // 3. The HDR image and its preview.
-    if (hdrState.resultValid && hdrImage.levels[0].data) {
+    // 3. The HDR image and its preview (for a loaded HDR file also the
+    //    photo's preview, which shows the same image).
+    const bool hdrHeld = heldAtSize(hdrImage, W, H);
+    if (hdrHeld) {
         transformLevel0<float>(hdrImage, W, H, 3, args);
+        const float *hdr = static_cast<const float *>(hdrImage.levels[0].data);
         if (preview16 && previewDivisor > 0)
-            boxDownsampleToRgb16(previewDivisor, newW, newH,
-                                 static_cast<const float *>(hdrImage.levels[0].data), false, 1.0,
-                                 preview16);
+            boxDownsampleToRgb16(previewDivisor, newW, newH, hdr, false, 1.0, preview16);
+        if (photosAreFloat)
+            for (photoInfo_t &photo : photos)
+                if (photo.preview)
+                    photoLoading::reduceFloatToPreview(hdr, newW, newH, previewDivisor, 1.0, photo.preview,
+                                                       previewWidth, previewHeight);
     }
     // 4. The local-contrast maps and the tone-mapped output.
-    if (hdrState.resultValid && lcPyramids[0].levels[0].data) {
+    const bool mapsHeld = heldAtSize(lcPyramids[0], W, H);
+    if (mapsHeld)
         for (pyramid &p : lcPyramids)
             transformLevel0<uint16_t>(p, W, H, 1, args);
+    const bool outputHeld = heldAtSize(outputImage, W, H);
+    if (outputHeld)
         transformLevel0<uint16_t>(outputImage, W, H, 3, args);
-    }
     // 5. Switch the photos to their new files.
     for (int k = 0; k < int(newFiles.size()) && k < photos.size(); ++k) {
         photoInfo_t &photo = photos[k];
@@ -152,16 +169,33 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
                                  oldPreviewH, args);
         ghostLabelMask.setLevelSizes(previewWidth, previewHeight);
     }
-    // 7. Layer masks and their undo files.
+    // 7. Layer masks and their undo files: the live mask is the current undo
+    //    step's, so it is transformed and written to that step's file; every
+    //    other step's file is read, transformed and written back. Steps up to
+    //    the current one are all visited (a missing one is skipped); beyond it
+    //    the first missing file ends the history.
     for (int layer = 1; layer < PROJECT_LAYER_COUNT; ++layer) {
         if (!layerExists[layer])
             continue;
-        transformLevel0<uint8_t>(layerMasks[layer], W, H, 1, args);
+        const int current = layerUndoCount[layer];
+        const bool maskHeld = heldAtSize(layerMasks[layer], W, H);
+        if (maskHeld) {
+            transformLevel0<uint8_t>(layerMasks[layer], W, H, 1, args);
+            layerMasks[layer].setLevelSizes(newW, newH);
+        }
         for (int step = 1;; ++step) {
             const QString path =
                 undoFile(sessionPath, QStringLiteral("layerUndo_%1_%2").arg(layer).arg(step));
-            if (!QFile::exists(path))
+            const bool exists = QFile::exists(path);
+            if (step > current && !exists)
                 break;
+            if (step == current && maskHeld) {
+                if (!layerMasks[layer].writeMaskFile(path))
+                    debugLog("%s: the mask of layer %d cannot be written to its undo file\n", fn, layer);
+                continue;
+            }
+            if (!exists)
+                continue;
             pyramid m;
             if (!m.makePyramid(W, H, 1, 1, 1, true) || !m.readMaskFile(path)) {
                 QFile::remove(path);
@@ -174,13 +208,13 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
     }
     // 8. New level sizes, display buffer and the lower levels.
     allocateDisplayBuffer();
-    if (hdrState.resultValid && hdrImage.levels[0].data)
+    if (hdrHeld)
         hdrImage.buildLevelsFrom(0);
-    if (hdrState.resultValid && lcPyramids[0].levels[0].data) {
+    if (mapsHeld)
         for (pyramid &p : lcPyramids)
             p.buildLevelsFrom(0);
+    if (outputHeld)
         outputImage.buildLevelsFrom(0);
-    }
     for (int layer = 1; layer < PROJECT_LAYER_COUNT; ++layer)
         if (layerExists[layer])
             layerMasks[layer].buildLevelsFrom(0);

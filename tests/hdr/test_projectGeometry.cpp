@@ -241,3 +241,116 @@ TEST(projectGeometry, workersOnTheProject)
         EXPECT_EQ(photo.tempFiles[0]->size(), qint64(p->width) * p->height * 6);
     }
 }
+
+namespace {
+
+template <typename T>
+std::vector<T> level0Of(const pyramid &p)
+{
+    const T *d = static_cast<const T *>(p.levels[0].data);
+    return std::vector<T>(d, d + size_t(p.levels[0].width) * p.levels[0].height * size_t(p.channels));
+}
+
+template <typename T>
+void fillPattern(pyramid &p, uint32_t seed)
+{
+    T *d = static_cast<T *>(p.levels[0].data);
+    const size_t n = size_t(p.levels[0].width) * p.levels[0].height * size_t(p.channels);
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        d[i] = T(seed >> 24);
+    }
+}
+
+std::vector<uint8_t> maskFile(const QString &path, int w, int h)
+{
+    pyramid m;
+    EXPECT_TRUE(m.makePyramid(w, h, 1, 1, 1, true));
+    EXPECT_TRUE(m.readMaskFile(path)) << qPrintable(path);
+    return level0Of<uint8_t>(m);
+}
+
+void writeMask(const QString &path, int w, int h, uint32_t seed)
+{
+    pyramid m;
+    ASSERT_TRUE(m.makePyramid(w, h, 1, 1, 1, true));
+    fillPattern<uint8_t>(m, seed);
+    ASSERT_TRUE(m.writeMaskFile(path));
+}
+
+} // namespace
+
+// Every full-size buffer follows the operations whatever filled it (no merge
+// ran here, so no generation flag is set): four quarter turns and two mirrors
+// bring back every photo, the HDR image, the maps, the output, the layer mask
+// and its undo files.
+TEST(projectTransform, turnsAndMirrorsReturnEveryBufferAtProjectLevel)
+{
+    hdrProjectFixture f;
+    const int w = 60, h = 40;
+    std::vector<std::vector<quint16>> images;
+    for (int k = 0; k < 2; ++k) {
+        std::vector<quint16> rgb(size_t(w) * h * 3);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = quint16(100 + (i * 31 + size_t(k) * 7) % 60000);
+        images.push_back(rgb);
+        ASSERT_TRUE(f.addPhoto(rgb, w, h, double(k)));
+    }
+    processingProject *p = f.project();
+    ASSERT_FALSE(p->hdrState.resultValid);
+    fillPattern<float>(p->hdrImage, 1);
+    for (int i = 0; i < PROJECT_LC_PYRAMIDS; ++i)
+        fillPattern<uint16_t>(p->lcPyramids[i], 10 + i);
+    fillPattern<uint16_t>(p->outputImage, 20);
+    p->layerExists[1] = 1;
+    ASSERT_TRUE(p->layerMasks[1].makePyramid(w, h, p->hdrImage.levelCount, 1, 1, true));
+    fillPattern<uint8_t>(p->layerMasks[1], 30);
+    // Undo history of layer 1: current step 3; step 2's file is missing, step
+    // 4 exists (a redo step), step 5 is missing, so step 6 is not part of it.
+    p->layerUndoCount[1] = 3;
+    auto undoPath = [p](int step) { return QDir(p->sessionPath).filePath(QString("layerUndo_1_%1").arg(step)); };
+    writeMask(undoPath(1), w, h, 41);
+    writeMask(undoPath(4), w, h, 44);
+    writeMask(undoPath(6), w, h, 46);
+
+    const std::vector<float> hdr0 = level0Of<float>(p->hdrImage);
+    const std::vector<uint16_t> lc0 = level0Of<uint16_t>(p->lcPyramids[2]);
+    const std::vector<uint16_t> out0 = level0Of<uint16_t>(p->outputImage);
+    const std::vector<uint8_t> mask0 = level0Of<uint8_t>(p->layerMasks[1]);
+    const std::vector<uint8_t> undo1 = maskFile(undoPath(1), w, h);
+    const std::vector<uint8_t> undo4 = maskFile(undoPath(4), w, h);
+    const std::vector<uint8_t> undo6 = maskFile(undoPath(6), w, h);
+
+    // One quarter turn: the HDR image moved (out(x, y) = in(W - 1 - y, x)),
+    // the live mask was written to the current step's file.
+    ASSERT_TRUE(p->transformImage(0, 0, 0, 0, 0, 0, 0, 0, 0));
+    ASSERT_EQ(p->width, h);
+    const std::vector<float> hdr1 = level0Of<float>(p->hdrImage);
+    for (int y = 0; y < w; y += 3)
+        for (int x = 0; x < h; x += 2)
+            ASSERT_EQ(hdr1[(size_t(y) * h + x) * 3 + 2], hdr0[(size_t(x) * w + (w - 1 - y)) * 3 + 2]);
+    const std::vector<uint8_t> mask1 = level0Of<uint8_t>(p->layerMasks[1]);
+    ASSERT_EQ(p->layerMasks[1].levels[0].width, h);
+    EXPECT_EQ(maskFile(undoPath(3), h, w), mask1);
+    EXPECT_NE(maskFile(undoPath(1), h, w), undo1); // turned, at the new size
+    EXPECT_FALSE(QFile::exists(undoPath(2)));
+    EXPECT_EQ(maskFile(undoPath(6), w, h), undo6); // beyond the history: untouched
+    QFile::remove(undoPath(3));
+
+    for (int turn = 1; turn < 4; ++turn)
+        ASSERT_TRUE(p->transformImage(0, 0, 0, 0, 0, 0, 0, 0, 0));
+    for (int mode : {3, 3, 4, 4})
+        ASSERT_TRUE(p->transformImage(mode, 0, 0, 0, 0, 0, 0, 0, 0));
+    ASSERT_EQ(p->width, w);
+    ASSERT_EQ(p->height, h);
+    EXPECT_EQ(level0Of<float>(p->hdrImage), hdr0);
+    EXPECT_EQ(level0Of<uint16_t>(p->lcPyramids[2]), lc0);
+    EXPECT_EQ(level0Of<uint16_t>(p->outputImage), out0);
+    EXPECT_EQ(level0Of<uint8_t>(p->layerMasks[1]), mask0);
+    EXPECT_EQ(maskFile(undoPath(1), w, h), undo1);
+    EXPECT_EQ(maskFile(undoPath(3), w, h), mask0);
+    EXPECT_EQ(maskFile(undoPath(4), w, h), undo4);
+    EXPECT_EQ(maskFile(undoPath(6), w, h), undo6);
+    for (int k = 0; k < 2; ++k)
+        EXPECT_EQ(readCurrent(p->photos[k], w, h), images[size_t(k)]) << "photo " << k;
+}

@@ -518,3 +518,82 @@ TEST_F(loadPhotoTest, radianceFileGoesThroughHdrPreprocessingAndNoiseFilter)
     EXPECT_NE(filtered.image, plain.image);
     EXPECT_DOUBLE_EQ(filtered.median, plain.median);
 }
+
+namespace {
+
+// out(x, y) of one transform mode on a float RGB image, from the mode's rule.
+std::vector<float> referenceTransform(const std::vector<float> &in, int w, int h, int mode, int x1, int y1,
+                                      int x2, int y2, int &outW, int &outH)
+{
+    outW = (mode == 0 || mode == 2) ? h : mode == 5 ? x2 - x1 : w;
+    outH = (mode == 0 || mode == 2) ? w : mode == 5 ? y2 - y1 : h;
+    std::vector<float> out(size_t(outW) * outH * 3);
+    for (int y = 0; y < outH; ++y)
+        for (int x = 0; x < outW; ++x) {
+            int sx = x, sy = y;
+            switch (mode) {
+            case 0: sx = w - 1 - y; sy = x; break;
+            case 2: sx = y; sy = h - 1 - x; break;
+            case 3: sx = w - 1 - x; break;
+            case 5: sx = x + x1; sy = y + y1; break;
+            default: break;
+            }
+            for (int c = 0; c < 3; ++c)
+                out[(size_t(y) * outW + x) * 3 + c] = in[(size_t(sy) * w + sx) * 3 + c];
+        }
+    return out;
+}
+
+} // namespace
+
+TEST_F(loadPhotoTest, loadedHdrImageFollowsRotationMirrorAndCrop)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    // A loaded Radiance file: no merge ran, so nothing but the loader marks
+    // the float image as present.
+    const loadResult r = load(testSupport::testDataFile("radiance/mpi_atrium_3.hdr"));
+    ASSERT_EQ(r.prepare, 0);
+    ASSERT_EQ(r.load, 0) << r.error.toStdString();
+    ASSERT_EQ(project->width, 1024);
+    ASSERT_EQ(project->height, 676);
+    int w = project->width, h = project->height;
+    const float *f = static_cast<const float *>(project->hdrImage.levels[0].data);
+    std::vector<float> expected(f, f + size_t(w) * h * 3);
+    const std::vector<uint16_t> previewBefore(project->photos.last().preview,
+                                              project->photos.last().preview +
+                                                  size_t(project->previewWidth) * project->previewHeight * 3);
+
+    struct step_t {
+        int mode, x1, y1, x2, y2;
+    } steps[] = {{0, 0, 0, 0, 0}, {3, 0, 0, 0, 0}, {2, 0, 0, 0, 0}, {5, 33, 20, 1001, 650}, {0, 0, 0, 0, 0}};
+    for (const step_t &s : steps) {
+        int nw = 0, nh = 0;
+        expected = referenceTransform(expected, w, h, s.mode, s.x1, s.y1, s.x2, s.y2, nw, nh);
+        ASSERT_TRUE(project->transformImage(s.mode, s.x1, s.y1, s.x2, s.y2, 0, 0, 0, 0)) << "mode " << s.mode;
+        w = nw;
+        h = nh;
+        ASSERT_EQ(project->width, w) << "mode " << s.mode;
+        ASSERT_EQ(project->height, h) << "mode " << s.mode;
+        ASSERT_EQ(project->hdrImage.levels[0].width, w);
+        ASSERT_EQ(project->hdrImage.levels[0].height, h);
+        const float *now = static_cast<const float *>(project->hdrImage.levels[0].data);
+        size_t wrong = 0;
+        for (size_t i = 0; i < expected.size(); ++i)
+            wrong += now[i] != expected[i];
+        EXPECT_EQ(wrong, 0u) << "mode " << s.mode << ": pixels differing from the reference";
+    }
+    // The lower levels were rebuilt from the transformed image.
+    const pyramidLevel_t &l1 = project->hdrImage.levels[1];
+    ASSERT_EQ(l1.width, w / 2);
+    const float *l0 = static_cast<const float *>(project->hdrImage.levels[0].data);
+    const float *p1 = static_cast<const float *>(l1.data);
+    const float mean = (l0[0] + l0[3] + l0[size_t(w) * 3] + l0[size_t(w) * 3 + 3]) / 4;
+    EXPECT_NEAR(p1[0], mean, 1e-4f + std::fabs(mean) * 1e-4f);
+    // The photo's preview shows the transformed image (it changed from the
+    // un-rotated one and is not blank).
+    const uint16_t *preview = project->photos.last().preview;
+    const std::vector<uint16_t> previewAfter(preview,
+                                             preview + size_t(project->previewWidth) * project->previewHeight * 3);
+    EXPECT_NE(previewAfter, std::vector<uint16_t>(previewBefore.begin(), previewBefore.begin() + previewAfter.size()));
+    EXPECT_GT(*std::max_element(previewAfter.begin(), previewAfter.end()), 1000);
+}
