@@ -4,9 +4,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,21 +47,80 @@ checkedSaveFile::~checkedSaveFile()
 
 bool checkedSaveFile::open(OpenMode mode)
 {
-    if (isOpen() || temporaryExists) {
-        lastError = QStringLiteral("already open");
-        return false;
-    }
     if (!(mode & QIODevice::WriteOnly) || (mode & (QIODevice::Append | QIODevice::ReadOnly))) {
         lastError = QStringLiteral("only a new file can be written");
         return false;
     }
+    libraryWrites = false;
+    return createTemporary(QIODevice::WriteOnly);
+}
+
+bool checkedSaveFile::openForLibrary()
+{
+    libraryWrites = true;
+    return createTemporary(QIODevice::ReadWrite);
+}
+
+bool checkedSaveFile::targetIsReadOnly(const QString &path)
+{
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &st) != 0)
+        return false;
+    return (st.st_mode & 0222) == 0 || ::access(name.constData(), W_OK) != 0;
+}
+
+int checkedSaveFile::removeLeftovers(const QString &target)
+{
+    const QFileInfo info(target);
+    // Our own temporary names, and the one an older Radiance writer used.
+    const QRegularExpression pattern(QStringLiteral("^(\\.%1|%1~?)\\.(\\d+)_\\d+\\.tmp$")
+                                         .arg(QRegularExpression::escape(info.fileName())));
+    const QDir dir = info.absoluteDir();
+    int removed = 0;
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch m = pattern.match(name);
+        if (!m.hasMatch())
+            continue;
+        bool ok = false;
+        const qint64 pid = m.captured(2).toLongLong(&ok);
+        // A save of this process may be running now; another process that
+        // still runs may be saving too.
+        if (!ok || pid <= 0 || pid == qint64(getpid()) || pid > INT_MAX)
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0) {
+            debugLog("%s: removed %s left by an interrupted save\n", "checkedSaveFile::removeLeftovers",
+                     qPrintable(dir.filePath(name)));
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+bool checkedSaveFile::createTemporary(OpenMode mode)
+{
+    if (isOpen() || temporaryExists) {
+        lastError = QStringLiteral("already open");
+        return false;
+    }
     failed = false;
+    refusedReadOnly = false;
     endWritten = 0;
     lastError.clear();
+    if (!replaceReadOnly && targetIsReadOnly(target)) {
+        refusedReadOnly = true;
+        lastError = QStringLiteral("%1 is read-only").arg(target);
+        debugLog("%s: %s\n", "checkedSaveFile::open", qPrintable(lastError));
+        return false;
+    }
+    removeLeftovers(target);
     // A few tries in case a leftover of an earlier run has the same name.
     for (int attempt = 0; attempt < 5; ++attempt) {
         setFileName(temporaryPathFor(target));
-        if (QFile::open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly)) {
+        if (QFile::open(mode | QIODevice::Unbuffered | QIODevice::NewOnly)) {
             temporaryExists = true;
             break;
         }
@@ -72,10 +134,6 @@ bool checkedSaveFile::open(OpenMode mode)
         debugLog("%s: %s\n", "checkedSaveFile::open", qPrintable(lastError));
         return false;
     }
-    // A replaced file keeps its permissions.
-    struct stat old {};
-    if (::stat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(handle(), old.st_mode & 07777);
     return true;
 }
 
@@ -136,9 +194,15 @@ bool checkedSaveFile::commit()
     if (!failed) {
         if (::fstat(fd, &st) != 0)
             fail(QStringLiteral("cannot read the file size: %1").arg(systemError(errno)));
-        else if (qint64(st.st_size) != endWritten)
+        else if (!libraryWrites && qint64(st.st_size) != endWritten)
             fail(QStringLiteral("file holds %1 bytes, %2 were written").arg(qint64(st.st_size)).arg(endWritten));
     }
+    // A replaced file keeps its permissions (set only now: a library may
+    // still have had to open the file by its name for writing).
+    struct stat old {};
+    if (!failed && ::stat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
+        && ::fchmod(fd, old.st_mode & 07777) != 0)
+        fail(QStringLiteral("cannot keep the file's permissions: %1").arg(systemError(errno)));
     if (!failed && ::fsync(fd) != 0)
         fail(QStringLiteral("sync failed: %1").arg(systemError(errno)));
     if (!failed) {

@@ -14,7 +14,19 @@
 // temporary file.
 //
 // It is a QFile, so QImage::save(QIODevice*) and QImageWriter can write to it
-// (seeking writers included).
+// (seeking writers included). Libraries that open and write the file
+// themselves (libtiff through a descriptor, OpenEXR through a path) use
+// openForLibrary() instead: they write to temporaryPath() or descriptor() and
+// commit() then syncs, closes and renames as above; their own write errors
+// must fail the save (call discard() or simply do not commit).
+//
+// A replaced file keeps its permissions. A target that exists but is
+// read-only is not replaced unless setReplaceReadOnly(true) was called:
+// open() fails and readOnlyTarget() says so, so an interactive caller can ask
+// the user first (targetIsReadOnly() answers before any save starts) and the
+// automatic run refuses. Temporary files that a save killed midway left
+// beside the same target (their process no longer runs) are removed when the
+// next save of that target starts.
 
 #include <QFile>
 #include <QString>
@@ -30,6 +42,24 @@ public:
     // Creates the temporary file. Only write modes are accepted; the file
     // is always opened unbuffered, new and empty.
     bool open(OpenMode mode = QIODevice::WriteOnly) override;
+
+    // Creates the temporary file for a library that writes it by itself (see
+    // above); opened for reading and writing, as libtiff needs.
+    bool openForLibrary();
+    QString temporaryPath() const { return temporaryExists ? fileName() : QString(); }
+    int descriptor() const { return temporaryExists ? handle() : -1; }
+
+    // Whether an existing read-only target may be replaced (default: no).
+    void setReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
+    // open() failed because the target is read-only.
+    bool readOnlyTarget() const { return refusedReadOnly; }
+    // The file exists and may not be written (no write permission or no
+    // write bit at all, which also holds for root).
+    static bool targetIsReadOnly(const QString &path);
+
+    // Removes temporary files of earlier saves of target whose process has
+    // ended; returns how many were removed.
+    static int removeLeftovers(const QString &target);
 
     // Finishes the save (see above); true only when the target now holds
     // exactly the bytes written.
@@ -48,12 +78,16 @@ protected:
 private:
     void fail(const QString &reason);
     void removeTemporary();
+    bool createTemporary(OpenMode mode);
 
     QString target;
     QString lastError;
     qint64 endWritten = 0;   // highest end offset any write reached
     bool failed = false;     // a write failed; the save can only be discarded
     bool temporaryExists = false;
+    bool libraryWrites = false; // a library wrote the file: no size check against writeData
+    bool replaceReadOnly = false;
+    bool refusedReadOnly = false;
 };
 
 #endif // CHECKEDSAVEFILE_H

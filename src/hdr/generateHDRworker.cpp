@@ -520,21 +520,14 @@ bool generateHDRworker::saveHdrFile()
     const float *image = static_cast<const float *>(project->hdrImage.levels[0].data);
     const bool normalise = optionsInstance && optionsInstance->savingResult.hdrNormalize;
     const int w = project->width, h = project->height;
-    // Written under the final name plus "~", checked, then renamed over the
-    // final name: a failed save leaves no half file and keeps an older one.
-    const QString temp = opt.outputPath + "~";
+    // Each writer saves through checkedSaveFile: a failed save keeps an older file.
+    const QString &path = opt.outputPath;
     bool ok = false;
     if (suffix == "hdr") {
-        ok = imageSaver::saveRadianceRGBE(temp, w, h, image, normalise, minHDR, maxHDR);
-        // A short write on a full disk is not always reported by the file
-        // layer: the header check also compares the file's length with its size.
-        int rw = 0, rh = 0;
-        double primaries[8];
-        bool hasPrimaries = false;
-        ok = ok && imageLoader::getRadianceRGBEinfo(temp, rw, rh, primaries, hasPrimaries) && rw == w && rh == h
-             && QFileInfo(temp).size() >= qint64(w) * h * 4;   // flat scanlines
+        ok = imageSaver::saveRadianceRGBE(path, w, h, image, normalise, minHDR, maxHDR, opt.replaceReadOnly,
+                                          &saveError);
     } else if (suffix == "exr") {
-        ok = imageSaver::saveOpenEXR(temp, w, h, image, normalise, minHDR, maxHDR);
+        ok = imageSaver::saveOpenEXR(path, w, h, image, normalise, minHDR, maxHDR, opt.replaceReadOnly, &saveError);
     } else if (suffix == "tif") {
         hdrTiffExif_t exif;
         for (const photoInfo_t &p : project->photos) {
@@ -553,17 +546,15 @@ bool generateHDRworker::saveHdrFile()
             break;
         }
         const bool deflate = optionsInstance && optionsInstance->savingResult.hdrFormatTiffCompression;
-        ok = saveHdrTiff(temp, w, h, image, normalise, minHDR, maxHDR, deflate, &exif);
+        ok = saveHdrTiff(path, w, h, image, normalise, minHDR, maxHDR, deflate, &exif, opt.replaceReadOnly, &saveError);
     } else {
         debugLog("%s: unknown HDR format '%s'\n", "generateHDRworker::saveHdrFile", qUtf8Printable(suffix));
+        saveError = QStringLiteral("unknown HDR format \"%1\"").arg(suffix);
         return false;
     }
-    if (ok)
-        ok = std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(opt.outputPath).constData()) == 0;
-    if (!ok) {
-        QFile::remove(temp);
-        debugLog("%s: Cannot write file %s.\n", "generateHDRworker::saveHdrFile", qUtf8Printable(opt.outputPath));
-    }
+    if (!ok)
+        debugLog("%s: Cannot write file %s (%s).\n", "generateHDRworker::saveHdrFile", qUtf8Printable(path),
+                 qUtf8Printable(saveError));
     return ok;
 }
 

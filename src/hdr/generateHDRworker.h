@@ -35,6 +35,10 @@ struct generateHDRoptions_t {
     int ghostRemovalSmoothness = 5; // 1..10
     bool saveHDR = false;
     QString outputPath;
+    // An existing read-only HDR file is replaced only when the user agreed
+    // (checkedSaveFile::targetIsReadOnly() tells beforehand); the automatic
+    // run leaves this off and the save fails with the reason in saveError.
+    bool replaceReadOnly = false;
     bool preview = false;
     double exposureReference = 0.0;
 };
@@ -64,6 +68,7 @@ public:
     bool saveHdrFile();
 
     bool saved = false;               // result of saving the HDR file
+    QString saveError;                // why the save failed ("" when it did not)
     bool noiseWeighting = true;       // use the photos' confidence tables in masked pixels
     // The photos' work tables 4-6 hold confidence tables (filled by the ghost
     // removal dialog). Until someone says so they are not read: masked pixels

@@ -1,5 +1,6 @@
 #include "hdr/hdrTiffWriter.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 
@@ -117,37 +118,36 @@ bool writeTiff(TIFF *tif, int width, int height, const float *rgb, bool normaliz
 } // namespace
 
 bool saveHdrTiff(const QString &path, int width, int height, const float *rgb, bool normalize,
-                 double minimum, double maximum, bool deflate, const hdrTiffExif_t *exif)
+                 double minimum, double maximum, bool deflate, const hdrTiffExif_t *exif, bool replaceReadOnly,
+                 QString *reason)
 {
     debugLog("Saving 32-bit TIFF image...\n");
-    if (width <= 0 || height <= 0 || !rgb || path.isEmpty()) {
-        debugLog("%s: bad arguments\n", "saveHdrTiff");
+    auto failWith = [&](const QString &why) {
+        debugLog("%s: Cannot write file %s (%s).\n", "saveHdrTiff", qPrintable(path), qPrintable(why));
+        if (reason)
+            *reason = why;
         return false;
-    }
-    const QByteArray finalName = QFile::encodeName(path);
-    const QByteArray tempName = QFile::encodeName(path + "~");
-    const int fd = ::open(tempName.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        debugLog("%s: Cannot write file %s.\n", "saveHdrTiff", finalName.constData());
-        return false;
-    }
+    };
+    if (width <= 0 || height <= 0 || !rgb || path.isEmpty())
+        return failWith(QStringLiteral("bad arguments"));
+    checkedSaveFile file(path);
+    file.setReplaceReadOnly(replaceReadOnly);
+    if (!file.openForLibrary())
+        return failWith(file.errorText());
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffMessage, nullptr);
     // Classic TIFF addresses 4 GiB; larger images (big panoramas) are written as BigTIFF.
     const bool big = qint64(width) * height * 12 > (qint64(1) << 32) - (qint64(64) << 20);
-    TIFF *tif = TIFFFdOpenExt(fd, tempName.constData(), big ? "w8" : "w", options);
+    TIFF *tif = TIFFFdOpenExt(file.descriptor(), QFile::encodeName(file.temporaryPath()).constData(),
+                              big ? "w8" : "w", options);
     TIFFOpenOptionsFree(options);
-    bool ok = tif && writeTiff(tif, width, height, rgb, normalize, minimum, maximum, deflate, exif);
+    const bool ok = tif && writeTiff(tif, width, height, rgb, normalize, minimum, maximum, deflate, exif);
     if (tif)
-        TIFFCleanup(tif);   // frees the handle; the descriptor is closed below
-    if (::close(fd) != 0)
-        ok = false;
-    if (ok && std::rename(tempName.constData(), finalName.constData()) != 0)
-        ok = false;
-    if (!ok) {
-        ::unlink(tempName.constData());
-        debugLog("%s: Cannot write file %s.\n", "saveHdrTiff", finalName.constData());
-    }
-    return ok;
+        TIFFCleanup(tif);   // frees the handle; the descriptor stays with the save
+    if (!ok)
+        return failWith(QStringLiteral("libtiff could not write the file"));
+    if (!file.commit())
+        return failWith(file.errorText());
+    return true;
 }

@@ -3,9 +3,8 @@
 
 // Writes the merged HDR image as a 32-bit floating-point RGB TIFF through
 // libtiff, with the photo's EXIF data in an EXIF sub-directory. The file is
-// written under the final name plus "~" and renamed over the final name only
-// after every write and the close succeeded; on failure nothing is left behind
-// and an existing file keeps its content.
+// saved through checkedSaveFile: on failure nothing is left behind and an
+// existing file keeps its content.
 
 #include <QString>
 
@@ -24,8 +23,11 @@ struct hdrTiffExif_t {
 
 // rgb: width x height x 3 floats, top row first. With normalize each value
 // becomes (v - minimum) / (maximum - minimum). deflate selects Deflate with the
-// floating-point predictor, else no compression. exif may be null.
+// floating-point predictor, else no compression. exif may be null. A
+// read-only file is replaced only with replaceReadOnly; reason (when given)
+// says why a save failed.
 bool saveHdrTiff(const QString &path, int width, int height, const float *rgb, bool normalize,
-                 double minimum, double maximum, bool deflate, const hdrTiffExif_t *exif);
+                 double minimum, double maximum, bool deflate, const hdrTiffExif_t *exif,
+                 bool replaceReadOnly = false, QString *reason = nullptr);
 
 #endif // HDRTIFFWRITER_H

@@ -1,6 +1,7 @@
 #include "imageio/openEXR.h"
 #include "imageio/imageFileLimits.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 
@@ -160,31 +161,33 @@ bool loadOpenEXR(const QString &path, int width, int height, float *rgb, float &
 namespace imageSaver {
 
 bool saveOpenEXR(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
-                 double maximum)
+                 double maximum, bool replaceReadOnly, QString *reason)
 {
     debugLog("Saving OpenEXR image format...\n");
-    const QByteArray finalName = QFile::encodeName(path);
-    const QByteArray tempName = finalName + "~";
-    if (width <= 0 || height <= 0 || !rgb) {
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
+    auto failWith = [&](const QString &why) {
+        debugLog("%s: Cannot write file %s (%s).\n", "imageSaver::saveOpenEXR", qPrintable(path), qPrintable(why));
+        if (reason)
+            *reason = why;
         return false;
-    }
+    };
+    if (width <= 0 || height <= 0 || !rgb)
+        return failWith(QStringLiteral("no image"));
+    checkedSaveFile file(path);
+    file.setReplaceReadOnly(replaceReadOnly);
+    if (!file.openForLibrary())
+        return failWith(file.errorText());
+    const QByteArray tempName = QFile::encodeName(file.temporaryPath());
     ImfHeader *header = ImfNewHeader();
-    if (!header) {
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
-        return false;
-    }
+    if (!header)
+        return failWith(QStringLiteral("not enough memory"));
     ImfHeaderSetDataWindow(header, 0, 0, width - 1, height - 1);
     ImfHeaderSetDisplayWindow(header, 0, 0, width - 1, height - 1);
     ImfHeaderSetCompression(header, IMF_PIZ_COMPRESSION);
     ImfHeaderSetLineOrder(header, IMF_INCREASING_Y);
     ImfOutputFile *out = ImfOpenOutputFile(tempName.constData(), header, IMF_WRITE_RGBA);
     ImfDeleteHeader(header);
-    if (!out) {
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
-        remove(tempName.constData());
-        return false;
-    }
+    if (!out)
+        return failWith(QString::fromLocal8Bit(ImfErrorMessage()));
 
     double offset = 0.0, range = 1.0;
     if (normalise) {
@@ -224,21 +227,22 @@ bool saveOpenEXR(const QString &path, int width, int height, const float *rgb, b
         }
         ++progressCounter;
     }
-    if (!ImfCloseOutputFile(out)) {
-        debugLog("%s: %s\n", "imageSaver::saveOpenEXR", ImfErrorMessage());
+    QString why;
+    if (!ok)
+        why = QString::fromLocal8Bit(ImfErrorMessage());
+    if (!ImfCloseOutputFile(out) && ok) {
+        why = QString::fromLocal8Bit(ImfErrorMessage());
         ok = false;
     }
     if (ok && !lastScanlineReadable(tempName.constData(), width, height)) {
-        debugLog("%s: the written file is incomplete\n", "imageSaver::saveOpenEXR");
+        why = QStringLiteral("the written file is incomplete");
         ok = false;
     }
-    if (ok && rename(tempName.constData(), finalName.constData()) != 0)
-        ok = false;
-    if (!ok) {
-        remove(tempName.constData());
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveOpenEXR", finalName.constData());
-    }
-    return ok;
+    if (!ok)
+        return failWith(why.isEmpty() ? QStringLiteral("write failed") : why);
+    if (!file.commit())
+        return failWith(file.errorText());
+    return true;
 }
 
 } // namespace imageSaver

@@ -22,10 +22,12 @@ namespace imageSaver {
 
 // Writes rgb as a half-float RGBA file with PIZ compression. With normalise
 // set every value v becomes (v - minimum) / (maximum - minimum) first. The file
-// is written under the name path + "~" and renamed over path only when every
-// scanline and the close succeeded.
+// is saved through checkedSaveFile and replaces path only when every scanline,
+// the close and a read-back of the last scanline succeeded. A read-only file
+// is replaced only with replaceReadOnly; reason (when given) says why a save
+// failed.
 bool saveOpenEXR(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
-                 double maximum);
+                 double maximum, bool replaceReadOnly = false, QString *reason = nullptr);
 
 } // namespace imageSaver
 

@@ -1,6 +1,7 @@
 #include "imageio/radianceRGBE.h"
 #include "imageio/imageFileLimits.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 
@@ -308,51 +309,29 @@ void encodeRGBE(float r, float g, float b, uint8_t out[4])
     out[3] = uint8_t((e + 128) & 0xff);
 }
 
-namespace {
-
-// Writes all of data, going on after partial writes; false on any error.
-bool writeAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, qint64(1) << 30)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
-} // namespace
-
 bool saveRadianceRGBE(const QString &path, int width, int height, const float *rgb, bool normalise, double minimum,
-                      double maximum)
+                      double maximum, bool replaceReadOnly, QString *reason)
 {
     debugLog("Save Radiance RGBE format...\n");
-    if (width <= 0 || height <= 0 || !rgb) {
-        debugLog("%s: Cannot write file %s.\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData());
-        return false;
-    }
-    // Written under a temporary name beside the file and renamed over it only
-    // when every write, the size check and the close succeeded; a failed save
-    // leaves no file and keeps an older one. Every write is checked by itself
-    // (a full disk can cut one short without an error).
-    static std::atomic<int> tempCounter {0};
-    const QByteArray finalName = QFile::encodeName(path);
-    const QByteArray tempName = finalName + "." + QByteArray::number(qint64(getpid())) + "_"
-                                + QByteArray::number(++tempCounter) + ".tmp";
-    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    auto failWith = [&](const QString &why) {
         debugLog("%s: Cannot write file %s (%s).\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData(),
-                 strerror(errno));
+                 qPrintable(why));
+        if (reason)
+            *reason = why;
         return false;
-    }
+    };
+    if (width <= 0 || height <= 0 || !rgb)
+        return failWith(QStringLiteral("no image"));
+    // Every write is checked by itself (a full disk can cut one short without
+    // an error); the file replaces an older one only when all went well.
+    checkedSaveFile file(path);
+    file.setReplaceReadOnly(replaceReadOnly);
+    if (!file.open())
+        return failWith(file.errorText());
     const QByteArray header = QByteArray("#?RADIANCE\n") + "FORMAT=32-bit_rle_rgbe\n" +
                               QString::asprintf("SOFTWARE=%s %s\n", "Lumidra", "3.11.1").toLatin1() + "\n" +
                               QString::asprintf("-Y %d +X %d\n", height, width).toLatin1();
-    bool ok = writeAll(fd, header.constData(), header.size());
+    bool ok = file.write(header) == header.size();
 
     double offset = 0.0, range = 1.0;
     if (normalise) {
@@ -363,7 +342,7 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
     }
     std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
     if (!line)
-        ok = false;
+        return failWith(QStringLiteral("not enough memory"));
     const qint64 lineBytes = qint64(width) * 4;
     for (int y = 0; ok && y < height; ++y) {
         const float *in = rgb + size_t(y) * width * 3;
@@ -375,35 +354,12 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
             else
                 encodeRGBE(in[0], in[1], in[2], out);
         }
-        ok = writeAll(fd, reinterpret_cast<const char *>(line.get()), lineBytes);
+        ok = file.write(reinterpret_cast<const char *>(line.get()), lineBytes) == lineBytes;
         ++progressCounter;
     }
-    int error = ok ? 0 : errno;
-    // The file must hold exactly what was written.
-    struct stat st {};
-    const qint64 expected = qint64(header.size()) + lineBytes * height;
-    if (ok && (::fstat(fd, &st) != 0 || qint64(st.st_size) != expected)) {
-        ok = false;
-        error = errno ? errno : EIO;
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(tempName.constData(), finalName.constData()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(tempName.constData());
-        debugLog("%s: Cannot write file %s (%s).\n", "imageSaver::saveRadianceRGBE", path.toLocal8Bit().constData(),
-                 strerror(error ? error : EIO));
-    }
-    return ok;
+    if (!ok || !file.commit())
+        return failWith(file.errorText().isEmpty() ? QStringLiteral("write failed") : file.errorText());
+    return true;
 }
 
 } // namespace imageSaver

@@ -46,10 +46,11 @@ namespace imageSaver {
 
 // Writes rgb (width x height x 3 floats) as a Radiance file with flat
 // scanlines. With normalise set every value v becomes (v - minimum) /
-// (maximum - minimum) first. The file is written under a temporary name and
-// renamed over path only when every write and the close succeeded.
+// (maximum - minimum) first. The file is saved through checkedSaveFile: a
+// read-only file is replaced only with replaceReadOnly; on failure the old
+// file stays and reason (when given) says why.
 bool saveRadianceRGBE(const QString &path, int width, int height, const float *rgb, bool normalise,
-                      double minimum, double maximum);
+                      double minimum, double maximum, bool replaceReadOnly = false, QString *reason = nullptr);
 
 // The four bytes of one pixel, usual Radiance scale.
 void encodeRGBE(float r, float g, float b, uint8_t out[4]);

@@ -12,6 +12,9 @@
 #include <QImageWriter>
 #include <QStringList>
 #include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -220,4 +223,123 @@ TEST(checkedSaveFile, aCutMaskSaveKeepsTheOldMaskFile)
     ASSERT_TRUE(back.readMaskFile(path));
     EXPECT_EQ(std::memcmp(back.levels[0].data, bytes.constData(), size_t(w * h)), 0);
     EXPECT_EQ(filesIn(dir), QStringList {"mask.undo"});
+}
+
+namespace {
+
+// The pid of a process that has ended (and was reaped), for leftover names.
+qint64 endedProcessId()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return qint64(child);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+bool saveBytes(checkedSaveFile &file, const QByteArray &bytes)
+{
+    return file.open() && file.write(bytes) == bytes.size() && file.commit();
+}
+
+} // namespace
+
+// A save killed midway leaves its temporary file; the next save of the same
+// target removes it, but not one of a process that still runs, nor files of
+// other targets.
+TEST(checkedSaveFile, theNextSaveRemovesLeftoversOfEndedSaves)
+{
+    const QString dir = testSupport::freshDir();
+    const QString target = dir + "/out.hdr";
+    const qint64 dead = endedProcessId();
+    const QString live = QString::number(qint64(getppid()));
+    const QStringList leftovers {QStringLiteral(".out.hdr.%1_1.tmp").arg(dead),
+                                 QStringLiteral("out.hdr~.%1_3.tmp").arg(dead)};
+    const QStringList kept {QStringLiteral(".out.hdr.%1_2.tmp").arg(live), QStringLiteral(".other.hdr.%1_1.tmp").arg(dead),
+                            QStringLiteral("out.hdr~")};
+    for (const QString &name : leftovers + kept)
+        ASSERT_TRUE(testSupport::writeFile(dir + "/" + name, "half"));
+    checkedSaveFile file(target);
+    ASSERT_TRUE(saveBytes(file, "new")) << qPrintable(file.errorText());
+    QStringList expected = kept;
+    expected << "out.hdr";
+    expected.sort();
+    EXPECT_EQ(filesIn(dir), expected);
+}
+
+// The replaced file keeps its permissions; a read-only one is replaced only
+// when the caller says so (and stays read-only).
+TEST(checkedSaveFile, permissionsAndReadOnlyTargets)
+{
+    const QString dir = testSupport::freshDir();
+    const QString target = dir + "/result.tif";
+    struct modeCase {
+        mode_t mode;
+        bool readOnly;
+    };
+    const modeCase cases[] = {{0600, false}, {0640, false}, {0755, false}, {0444, true}, {0400, true}};
+    for (const modeCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.mode);
+        ASSERT_TRUE(testSupport::writeFile(target, oldContent));
+        ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), c.mode), 0);
+        EXPECT_EQ(checkedSaveFile::targetIsReadOnly(target), c.readOnly);
+        {
+            checkedSaveFile file(target);
+            EXPECT_EQ(saveBytes(file, "new"), !c.readOnly);
+            EXPECT_EQ(file.readOnlyTarget(), c.readOnly);
+            if (c.readOnly) {
+                EXPECT_TRUE(file.errorText().contains("read-only")) << qPrintable(file.errorText());
+            }
+        }
+        EXPECT_EQ(testSupport::readFile(target), c.readOnly ? oldContent : QByteArray("new"));
+        if (c.readOnly) {
+            checkedSaveFile file(target);
+            file.setReplaceReadOnly(true);
+            EXPECT_TRUE(saveBytes(file, "new")) << qPrintable(file.errorText());
+            EXPECT_EQ(testSupport::readFile(target), QByteArray("new"));
+        }
+        EXPECT_EQ(modeOf(target), c.mode);
+        EXPECT_EQ(filesIn(dir), QStringList {"result.tif"});
+        ::chmod(QFile::encodeName(target).constData(), 0600);
+    }
+    EXPECT_FALSE(checkedSaveFile::targetIsReadOnly(dir + "/missing.tif"));
+}
+
+// A library writing by path or descriptor: commit renames what it wrote;
+// without commit the target stays as it was.
+TEST(checkedSaveFile, aLibraryWritesThroughThePathOrDescriptor)
+{
+    const QString dir = testSupport::freshDir();
+    const QString target = dir + "/lib.bin";
+    ASSERT_TRUE(testSupport::writeFile(target, oldContent));
+    {
+        checkedSaveFile file(target);
+        ASSERT_TRUE(file.openForLibrary());
+        ASSERT_FALSE(file.temporaryPath().isEmpty());
+        EXPECT_NE(file.temporaryPath(), target);
+        ASSERT_EQ(::write(file.descriptor(), "abc", 3), 3);
+        // Written by name as OpenEXR does (a second descriptor).
+        FILE *f = fopen(QFile::encodeName(file.temporaryPath()).constData(), "r+b");
+        ASSERT_TRUE(f);
+        fseek(f, 3, SEEK_SET);
+        fputs("def", f);
+        fclose(f);
+        EXPECT_TRUE(file.commit()) << qPrintable(file.errorText());
+    }
+    EXPECT_EQ(testSupport::readFile(target), QByteArray("abcdef"));
+    {
+        checkedSaveFile file(target);
+        ASSERT_TRUE(file.openForLibrary());
+        ASSERT_EQ(::write(file.descriptor(), "xyz", 3), 3);
+    }
+    EXPECT_EQ(testSupport::readFile(target), QByteArray("abcdef"));
+    EXPECT_EQ(filesIn(dir), QStringList {"lib.bin"});
 }

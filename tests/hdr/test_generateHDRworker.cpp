@@ -415,6 +415,29 @@ TEST(generateHDRworker, savedHdrFilesReadBackWithTheMergedValues)
         EXPECT_FALSE(QFile::exists(o.outputPath)) << name.toStdString();
         EXPECT_FALSE(QFile::exists(o.outputPath + "~")) << name.toStdString();
     }
+
+    // A read-only HDR file is refused with a reason unless replacing it was
+    // agreed; then it is replaced and stays read-only.
+    for (const QString &name : {QString("ro.hdr"), QString("ro.exr"), QString("ro.tif")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir + "/" + name;
+        ASSERT_TRUE(testSupport::writeFile(path, "old"));
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        for (bool agreed : {false, true}) {
+            generateHDRoptions_t o = optionsFor(p, 0);
+            o.saveHDR = true;
+            o.outputPath = path;
+            o.replaceReadOnly = agreed;
+            generateHDRworker worker(o);
+            EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+            EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+            EXPECT_EQ(worker.saved, agreed);
+            EXPECT_EQ(worker.saveError.contains("read-only"), !agreed) << qPrintable(worker.saveError);
+            EXPECT_EQ(testSupport::readFile(path) == "old", !agreed);
+        }
+        EXPECT_EQ(QFile::permissions(path) & 0x7077, // owner, group, others
+                  QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    }
 }
 
 TEST(generateHDRworker, ldrEnhancementConvertsOnePhoto)
