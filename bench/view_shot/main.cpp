@@ -3,12 +3,13 @@
 // A developer tool (not part of the program): run it under a virtual screen
 // and take a screenshot, or let it grab its own window.
 //
-//   view_shot [--mode fit|100|split|mask|composite] [--size WxH] [--grab OUT.png] PHOTO...
+//   view_shot [--mode fit|100|split|mask|composite|crop] [--size WxH] [--grab OUT.png] PHOTO...
 //
 // fit, 100: the tone-mapped view at the fit zoom or at 100 %.
 // split:    before (the middle exposure) and after side by side, split mode 1.
 // mask:     layer 1 (brighter settings) with a painted mask, red overlay.
 // composite: the same mask, no overlay: layer 1 shows where it is painted.
+// crop:     crop mode with a centred rectangle, guidelines and a 3-degree rotation.
 
 #include "app/programOptionsSettings.h"
 #include "hdr/generateHDRworker.h"
@@ -126,7 +127,7 @@ int main(int argc, char **argv)
             files << args[i];
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: view_shot [--mode fit|100|split|mask|composite] [--size WxH] [--grab OUT.png] PHOTO...\n");
+        std::fprintf(stderr, "usage: view_shot [--mode fit|100|split|mask|composite|crop] [--size WxH] [--grab OUT.png] PHOTO...\n");
         return 2;
     }
     QTemporaryDir scratch(QDir::tempPath() + "/view_shot-XXXXXX");
@@ -185,6 +186,13 @@ int main(int argc, char **argv)
             workspace.setScale(workspace.fitScale(project.width, project.height) / 100.0);
         if (mode == "split")
             c->viewState().splitMode = 1;
+        if (mode == "crop") {
+            // Crop mode: a centred rectangle of two thirds, guidelines on, a small rotation.
+            c->viewState().cropMode = true;
+            c->viewState().guidelines = true;
+            workspace.setCropSize(project.width * 2 / 3, project.height * 2 / 3, false);
+            workspace.setParams(3.0, 0.0, 0.0, 0.0, false);
+        }
 
         auto toneMapView = [&]() {
             workspace.redraw(true);
