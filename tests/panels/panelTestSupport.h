@@ -44,6 +44,8 @@ public:
     static processingProject *get()
     {
         static panelProject instance;
+        // Other tests of the program may have replaced the settings record.
+        optionsInstance = instance.options.get();
         return instance.project.get();
     }
 
