@@ -6,6 +6,7 @@
 // panels' sliders (typing a value, clicking along the bar, dragging).
 
 #include "app/programOptionsSettings.h"
+#include "editorTestSupport.h"
 #include "app/sharedFlags.h"
 #include "panels/panelSupport.h"
 #include "project/processingProject.h"
@@ -129,12 +130,6 @@ inline void typeValue(slider *s, double v)
 inline void clickCheckBox(QWidget *box)
 {
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
-}
-
-inline void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, QPoint pos)
-{
-    QMouseEvent e(type, pos, w->mapToGlobal(pos), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
 }
 
 // Centre of the slider's handle.
