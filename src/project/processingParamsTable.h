@@ -27,6 +27,12 @@ enum class processingPanel_e
     vignette         // "Vignette"
 };
 
+// So that sets of panels (QSet) can be kept.
+inline uint qHash(processingPanel_e panel, uint seed = 0)
+{
+    return uint(panel) ^ seed;
+}
+
 struct processingParamField_t
 {
     const char *element;     // settings-file element, e.g. "GlobalOp"

@@ -1,0 +1,89 @@
+// Shows the presets tab on its own with the thumbnails of a real bracket:
+//
+//   preset_viewer [--grab OUT.png] [--user DIR] PHOTO...
+//
+// The photos are merged and prepared as the program does; the built-in
+// presets come from the folder beside the program (or a few looks written by
+// the tool). With --grab the tab is saved as a picture once every thumbnail
+// has arrived, and the viewer ends.
+
+#include "app/programOptionsSettings.h"
+#include "bracketProject.h"
+#include "documents/presetLibrary.h"
+#include "presetHostForTools.h"
+#include "widgets/presetItem.h"
+#include "widgets/widgetSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    initWidgetResources();
+    QStringList photos;
+    QString grab, userDir;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--grab" && i + 1 < args.size())
+            grab = args[++i];
+        else if (args[i] == "--user" && i + 1 < args.size())
+            userDir = args[++i];
+        else
+            photos << args[i];
+    }
+    if (photos.isEmpty()) {
+        std::fprintf(stderr, "usage: preset_viewer [--grab OUT.png] [--user DIR] PHOTO...\n");
+        return 2;
+    }
+    QTemporaryDir scratch(QDir::tempPath() + "/preset_viewer-XXXXXX");
+    programOptionsSettings options;
+    options.scratchpad.pathCurrent = scratch.path();
+    options.colorManagement.enabled = false;
+    optionsInstance = &options;
+    int status = 0;
+    {
+        processingProject project(nullptr);
+        QString error;
+        if (!loadBracket(project, photos, &error)) {
+            std::fprintf(stderr, "preset_viewer: %s\n", qPrintable(error));
+            optionsInstance = nullptr;
+            return 1;
+        }
+        const QString builtIn = builtInPresetFolder(QCoreApplication::applicationDirPath(), scratch.path());
+        const QString user = userDir.isEmpty() ? scratch.path() + "/user/presets" : userDir;
+        options.misc.defaultToneMappingSettings = builtIn + "/default.lmsx";
+        toolPresetHost host(&project);
+        loadSettingsFile(builtIn + "/default.lmsx", &project.layerSettings[0]);
+
+        presetLibrary library(&host, builtIn, user);
+        library.setWindowTitle("Presets");
+        library.resize(440, 900);
+        library.scanPresets();
+        library.show();
+        library.presetItemChanged(-1, true);
+        QObject::connect(&library, &presetLibrary::thumbnailsFinished, [&]() {
+            std::printf("thumbnails done\n");
+            for (const presetItem *item : library.items()) {
+                const QImage *image = item->shownImage();
+                const QRgb c = image ? image->pixel(image->width() / 2, image->height() / 2) : 0;
+                if (image && qEnvironmentVariableIsSet("PRESET_VIEWER_DUMP"))
+                    image->save(qEnvironmentVariable("PRESET_VIEWER_DUMP") + "/" + item->displayedName() + ".png");
+                std::printf("thumbnail %s %dx%d centre %d %d %d\n", qPrintable(item->displayedName()),
+                            image ? image->width() : 0, image ? image->height() : 0, qRed(c), qGreen(c), qBlue(c));
+            }
+            if (!grab.isEmpty()) {
+                QApplication::processEvents();
+                if (!library.grab().save(grab))
+                    status = 1;
+                app.quit();
+            }
+        });
+        library.invalidatePresets();
+        app.exec();
+    }
+    optionsInstance = nullptr;
+    return status;
+}
