@@ -20,6 +20,8 @@
 #include <QMouseEvent>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -154,6 +156,22 @@ inline void dragHandle(slider *s, int dx, bool release = true)
     }
     if (release)
         sendMouse(q, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, p);
+}
+
+// Runs action on the active modal widget as soon as a modal exec() runs.
+inline void onModal(std::function<void(QWidget *)> action)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, action]() {
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action(w);
+    });
+    timer->start();
 }
 
 // Sets and clears toneMappingRunning around a scope.
