@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
+
 postProcessingControl::postProcessingControl(processingProject *project, QObject *parent)
     : QObject(parent), project(project)
 {
@@ -73,9 +75,6 @@ void postProcessingControl::applyPostProcessingFor(filterGroup *panel)
         return;
     }
 
-    worker = new postProcessWorker(project, params);
-    thread = new QThread;
-    worker->moveToThread(thread);
     void (postProcessWorker::*slot)() = nullptr;
     switch (panel->filter()) {
     case POSTPROCESS_GAUSSIAN_BLUR:
@@ -94,6 +93,29 @@ void postProcessingControl::applyPostProcessingFor(filterGroup *panel)
         slot = &postProcessWorker::sampleTargetBalance;
         break;
     }
+    preparing = false;
+    startWorker(params, slot);
+}
+
+void postProcessingControl::preparePostProcessing()
+{
+    if (isRunning())
+        return;
+    emit windowLocked(true);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    cursorSet = true;
+    progressCounter = 0;
+    // The full-size pass counts its pixels.
+    emit progressStarted(std::max<qint64>(1, qint64(project->width) * project->height), tr("Tone mapping"));
+    preparing = true;
+    startWorker(postProcessParams_t(), &postProcessWorker::prepareForPostProcessing);
+}
+
+void postProcessingControl::startWorker(const postProcessParams_t &params, void (postProcessWorker::*slot)())
+{
+    worker = new postProcessWorker(project, params);
+    thread = new QThread;
+    worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, slot);
     connect(worker, &postProcessWorker::finished, this, &postProcessingControl::postProcessingFinished,
             Qt::QueuedConnection);
@@ -111,6 +133,16 @@ void postProcessingControl::postProcessingFinished()
     worker = nullptr;
     delete thread;
     thread = nullptr;
+    if (preparing) {
+        // The result was rewritten (completely or not): the undo step
+        // belonged to the one it replaces.
+        preparing = false;
+        dropUndo();
+        if (success)
+            emit imageChanged();
+        finishLocked(success);
+        return;
+    }
     if (success)
         project->outputImage.buildLevelsFrom(0);
     endPass(success);
@@ -126,15 +158,20 @@ void postProcessingControl::endPass(bool success)
     } else {
         pendingUndo->drop();
     }
+    finishLocked(success);
+}
+
+void postProcessingControl::finishLocked(bool success)
+{
     emit progressFinished();
     if (cursorSet) {
         QApplication::restoreOverrideCursor();
         cursorSet = false;
     }
     emit windowLocked(false);
-    if (success)
+    if (success && undoState->available())
         setUndoButtonsEnabled(true);
-    else
+    if (!success)
         showError();
     emit finished(success);
 }

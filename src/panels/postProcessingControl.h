@@ -14,7 +14,8 @@
 //                           -> its progress bar (progressCounter counts up to
 //                              the total; reset to 0 here)
 //   imageChanged()          -> re-render and repaint the main image area
-// A failed pass shows the error box "Error!".
+// A failed pass shows the error box "Error!". preparePostProcessing runs the
+// full-size tone mapping the filters work on.
 //
 // The filter's values are read from the panel on the GUI thread when Apply is
 // pressed; the worker gets a copy and never reads a widget.
@@ -52,6 +53,10 @@ public slots:
     // From a registered panel's apply(): runs that panel's filter.
     void applyPostProcessing();
     void applyPostProcessingFor(filterGroup *panel);
+    // The full-size tone mapping the filters work on (when the window shows
+    // the post-processing tab), on the worker, with the window locked; a new
+    // result drops the undo step of the old one.
+    void preparePostProcessing();
     // From a panel's undo(): brings back the image before the last filter.
     void undoPostProcessing();
     // Forgets the undo state and disables the Undo buttons (new project, a
@@ -71,7 +76,9 @@ private slots:
 
 private:
     void setUndoButtonsEnabled(bool enabled);
+    void startWorker(const postProcessParams_t &params, void (postProcessWorker::*slot)());
     void endPass(bool success);
+    void finishLocked(bool success);
     void showError();
 
     processingProject *project;
@@ -82,6 +89,7 @@ private:
     QThread *thread = nullptr;
     postProcessWorker *worker = nullptr;
     bool cursorSet = false;
+    bool preparing = false;   // the running pass is the full-size tone mapping
 };
 
 #endif // POSTPROCESSINGCONTROL_H

@@ -6,6 +6,8 @@
 #include "imageio/radianceRGBE.h"
 #include "panels/filterGroup.h"
 #include "panels/postProcessingControl.h"
+#include "panels/sampleTargetBalanceGroup.h"
+#include "widgets/colorSample.h"
 #include "panelTestSupport.h"
 #include "project/curveMaths.h"
 #include "project/toneMappingTables.h"
@@ -159,6 +161,26 @@ TEST_F(postProcessingControlTest, aFilterChangesTheImageAndUndoRestoresItBitForB
     EXPECT_EQ(image(), original);
 }
 
+TEST_F(postProcessingControlTest, preparingANewResultDropsTheUndoStep)
+{
+    const std::vector<quint16> original = image();
+    ASSERT_TRUE(applyAndWait(blur));
+    ASSERT_TRUE(undoEnabledEverywhere(true));
+    QSignalSpy finished(control.get(), &postProcessingControl::finished);
+    QSignalSpy locked(control.get(), &postProcessingControl::windowLocked);
+    control->preparePostProcessing();
+    ASSERT_TRUE(finished.count() == 1 || finished.wait(30000));
+    EXPECT_TRUE(finished.at(0).at(0).toBool());
+    EXPECT_EQ(locked.count(), 2);
+    EXPECT_EQ(image(), original) << "the same settings render the same result";
+    EXPECT_TRUE(undoEnabledEverywhere(false));
+    EXPECT_FALSE(control->undoAvailable());
+    // Undo right after opening the tab changes nothing.
+    control->undoPostProcessing();
+    EXPECT_EQ(image(), original);
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
 TEST_F(postProcessingControlTest, undoGoesBackOneFilterOnly)
 {
     ASSERT_TRUE(applyAndWait(sharpen));
@@ -189,6 +211,40 @@ TEST_F(postProcessingControlTest, theWorkerUsesTheValuesOfTheMomentApplyWasPress
     ASSERT_TRUE(finished.count() == 1 || finished.wait(30000));
     EXPECT_TRUE(finished.at(0).at(0).toBool());
     EXPECT_EQ(image(), expected);
+}
+
+TEST_F(postProcessingControlTest, theBalancePanelShiftsTheColoursAndIsUndoneLikeTheOthers)
+{
+    auto *balance = new sampleTargetBalanceGroup("Sample/target balance");
+    panels.emplace_back(balance);
+    control->addPanel(balance);
+    const std::vector<quint16> original = image();
+
+    // With every swatch black the pass changes nothing beyond rounding.
+    ASSERT_TRUE(applyAndWait(balance));
+    const std::vector<quint16> neutral = image();
+    for (size_t i = 0; i < original.size(); ++i)
+        ASSERT_LE(std::abs(int(neutral[i]) - int(original[i])), 1) << i;
+    QTest::mouseClick(balance->undoButton, Qt::LeftButton);
+    ASSERT_EQ(image(), original);
+
+    // Midtones sampled grey, asked to become warmer.
+    rgbDouble_t grey;
+    grey.r = grey.g = grey.b = 0.5;
+    balance->takeSample(5, grey);
+    balance->target[1]->setColor(false, QColor::fromRgbF(0.6, 0.5, 0.4), Qt::black);
+    ASSERT_TRUE(applyAndWait(balance));
+    const std::vector<quint16> warmed = image();
+    double redGain = 0, blueGain = 0;
+    for (size_t i = 0; i < warmed.size(); i += 3) {
+        redGain += int(warmed[i]) - int(original[i]);
+        blueGain += int(warmed[i + 2]) - int(original[i + 2]);
+    }
+    EXPECT_GT(redGain, 0.0);
+    EXPECT_LT(blueGain, 0.0);
+    EXPECT_TRUE(undoEnabledEverywhere(true));
+    QTest::mouseClick(sharpen->undoButton, Qt::LeftButton);
+    EXPECT_EQ(image(), original);
 }
 
 TEST_F(postProcessingControlTest, aFailedPassShowsErrorAndKeepsTheLastUndoStep)
