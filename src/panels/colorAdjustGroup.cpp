@@ -124,6 +124,13 @@ void colorAdjustGroup::whiteBalanceSampleTaken(const rgbDouble_t &value)
         emit lockEnabled(this);
 }
 
+void colorAdjustGroup::showRecord(const processingParams_t &params)
+{
+    panelSupport::showValue(temperature, "ColorAdjust/Temperature", params);
+    panelSupport::showValue(tint, "ColorAdjust/Tint", params);
+    panelSupport::showValue(hue, "ColorAdjust/Hue", params);
+}
+
 void colorAdjustGroup::sampleModeChangedSlot()
 {
     emit sampleModeChanged(eyedropper->isChecked() ? 3 : 0);

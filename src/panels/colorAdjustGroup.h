@@ -29,6 +29,9 @@ public:
     colorAdjustGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Shows a record's values in the controls with their signals blocked (a
+    // loaded settings file, another layer); update(true) then writes them back.
+    void showRecord(const processingParams_t &params);
 
     // A white-balance sample (mode 3): sets the temperature and tint that
     // make the sampled colour grey, applies them (paramsChanged), adds the

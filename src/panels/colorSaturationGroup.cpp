@@ -55,6 +55,14 @@ void colorSaturationGroup::connectSignals(bool connect)
     }
 }
 
+void colorSaturationGroup::showRecord(const processingParams_t &params)
+{
+    panelSupport::showValue(saturation, "Saturation/Saturation", params);
+    const QSignalBlocker blockHue(hueSelective), blockBrightness(brightnessSelective);
+    hueSelective->setKneePoints(params.hueSelectivePoints);
+    brightnessSelective->setKneePoints(params.brightnessSelectivePoints);
+}
+
 void colorSaturationGroup::conditionalLockEnabledMaybe(int reason)
 {
     // A deleted knee comes without curveChanged().

@@ -9,6 +9,7 @@
 #include "panels/toolBox.h"
 
 class processingProject;
+struct processingParams_t;
 class selectiveCurveTool;
 class slider;
 
@@ -20,6 +21,9 @@ public:
     colorSaturationGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Shows a record's values in the controls with their signals blocked (a
+    // loaded settings file, another layer); update(true) then writes them back.
+    void showRecord(const processingParams_t &params);
 
     slider *saturation = nullptr;
     selectiveCurveTool *hueSelective = nullptr;

@@ -115,6 +115,19 @@ void histogramGroup::leaveEvent(QEvent *event)
     over->setVisible(keep);
 }
 
+void histogramGroup::showRecord(const processingParams_t &params)
+{
+    const QSignalBlocker blockEditor(levels);
+    const QSignalBlocker blockBlack(levels->blackClipSpinBox());
+    const QSignalBlocker blockWhite(levels->whiteClipSpinBox());
+    if (levels->isLocked() != params.autoClipping)
+        levels->lockClicked(false, true);
+    levels->blackClipSpinBox()->setValue(params.blackPoint);
+    levels->whiteClipSpinBox()->setValue(params.whitePoint);
+    levels->clipTooltip(params.blackPoint, params.whitePoint);
+    levels->setClipPoints(false, params.blackPointValue, params.whitePointValue);
+}
+
 void histogramGroup::toggleMarkOverUnderSlot()
 {
     emit toggleMarkOverUnder(under->isChecked(), over->isChecked());

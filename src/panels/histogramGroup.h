@@ -13,6 +13,7 @@
 class QCheckBox;
 class histogramTool;
 class processingProject;
+struct processingParams_t;
 
 // The clip search: the black index is the first level whose cumulative share
 // reaches b percent, the white index the last level (searching down) whose
@@ -33,6 +34,9 @@ public:
     histogramGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Shows a record's values in the controls with their signals blocked (a
+    // loaded settings file, another layer); update(true) then writes them back.
+    void showRecord(const processingParams_t &params);
     histogramTool *editor() const { return levels; }
     QCheckBox *underexposureMark() const { return under; }
     QCheckBox *overexposureMark() const { return over; }

@@ -45,6 +45,15 @@ processingParams_t *currentRecord(processingProject *project)
     return &project->layerSettings[layer];
 }
 
+void showValue(slider *s, const QString &key, const processingParams_t &params)
+{
+    const processingParamField_t *f = fieldFor(key);
+    if (!f)
+        return;
+    const QSignalBlocker block(s);
+    s->setValue(f->get(params));
+}
+
 QString valueText(const QString &label, double value)
 {
     return QString("%1: %2").arg(label).arg(value, 0, 'f', 2);

@@ -45,6 +45,9 @@ slider *makeSlider(const sliderSpec_t &spec, const QString &label = QString(),
 // layers the project has).
 processingParams_t *currentRecord(processingProject *project);
 
+// Shows the record's value of a setting in a slider, signals blocked.
+void showValue(slider *s, const QString &key, const processingParams_t &params);
+
 // "%1: %2" with the label and the value in fixed notation with two decimals.
 QString valueText(const QString &label, double value);
 // "%1: %2" with the label and "on" or "off" (translated by the caller's context).

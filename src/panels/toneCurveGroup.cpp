@@ -33,6 +33,17 @@ void toneCurveGroup::connectSignals(bool connect)
                          qOverload<int>(&toneCurveGroup::getCurveData));
 }
 
+void toneCurveGroup::showCurves(const processingParams_t &params)
+{
+    const QSignalBlocker block(curves);
+    for (int j = 0; j < PP_CURVE_COUNT; ++j) {
+        toneCurveToolArea *c = curves->canvas(j);
+        c->setMode(params.curves[j].type);
+        if (params.curves[j].points.isEmpty() || !curves->setCurve(j, params.curves[j].points))
+            curves->resetCurve(j, true);
+    }
+}
+
 void toneCurveGroup::getCurveData(int i, bool init)
 {
     QObject *s = sender();

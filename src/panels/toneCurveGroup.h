@@ -9,6 +9,7 @@
 #include "panels/toolBox.h"
 
 class processingProject;
+struct processingParams_t;
 class toneCurveTool;
 
 class toneCurveGroup : public toolBox
@@ -19,6 +20,10 @@ public:
     toneCurveGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Hands the record's four curves and their modes to the editor without
+    // signals; an empty curve becomes the identity. getCurveData(-1, true)
+    // then writes the tables.
+    void showCurves(const processingParams_t &params);
     toneCurveTool *editor() const { return curves; }
 
 signals:

@@ -160,6 +160,22 @@ void tonemappingGroup::connectSignals(bool connect)
     }
 }
 
+void tonemappingGroup::showRecord(const processingParams_t &params)
+{
+    const std::pair<slider *, const char *> keyed[] = {
+        {compression, "GlobalOp/Compression"},  {gamma, "GlobalOp/Gamma"},
+        {strength, "LocalContrastOp/Strength"}, {highlights, "LocalContrastOp/Highlights"},
+        {shadows, "LocalContrastOp/Shadows"},   {blackness, "LocalContrastOp/Blackness"},
+        {range, "LocalContrastOp/Range"},       {micro, "LocalContrastOp/Micro"},
+        {maskHighlights, "MaskOp/Highlights"},  {maskShadows, "MaskOp/Shadows"},
+        {sharpness, "Other/Sharpness"}};
+    for (const auto &[s, key] : keyed)
+        panelSupport::showValue(s, QString::fromLatin1(key), params);
+    const QSignalBlocker blockLocal(localContrast), blockMask(mask);
+    localContrast->setChecked(params.lcEnabled);
+    mask->setChecked(params.maskEnabled);
+}
+
 void tonemappingGroup::update(bool init)
 {
     QObject *s = sender();

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QLabel;
 class processingProject;
+struct processingParams_t;
 class slider;
 struct processingParamField_t;
 
@@ -25,6 +26,9 @@ public:
     tonemappingGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Shows a record's values in the controls with their signals blocked (a
+    // loaded settings file, another layer); update(true) then writes them back.
+    void showRecord(const processingParams_t &params);
 
     slider *compression = nullptr;
     slider *gamma = nullptr;

@@ -64,6 +64,13 @@ void vignetteGroup::connectSignals(bool connect)
     }
 }
 
+void vignetteGroup::showRecord(const processingParams_t &params)
+{
+    slider *const members[] = {amount, smoothness, size, roundness};
+    for (int r = 0; r < 4; ++r)
+        panelSupport::showValue(members[r], QString::fromLatin1(rows[r].key), params);
+}
+
 void vignetteGroup::update(bool init)
 {
     QObject *s = sender();

@@ -8,6 +8,7 @@
 #include "panels/toolBox.h"
 
 class processingProject;
+struct processingParams_t;
 class slider;
 
 class vignetteGroup : public toolBox
@@ -18,6 +19,9 @@ public:
     vignetteGroup(processingProject *project, const QString &title);
 
     void connectSignals(bool connect);
+    // Shows a record's values in the controls with their signals blocked (a
+    // loaded settings file, another layer); update(true) then writes them back.
+    void showRecord(const processingParams_t &params);
 
     slider *roundness = nullptr;
     slider *smoothness = nullptr;
