@@ -154,6 +154,12 @@ bool toolBox::isOpened() const
 
 void toolBox::setOpenedState(bool open)
 {
+    // A fade still running on a body being hidden ends there; the next
+    // opening starts it afresh.
+    if (!open && animation->state() != QAbstractAnimation::Stopped) {
+        animation->stop();
+        blur->setBlurRadius(0);
+    }
     bodyWidget->setVisible(open);
     spacer->setVisible(open);
     header->setChecked(open);
@@ -174,6 +180,15 @@ void toolBox::setOpened(bool open)
         else
             animation->start();
     }
+}
+
+void toolBox::setOpenedInGroup(toolBox *panel, bool open, const QList<toolBox *> &group)
+{
+    if (open)
+        for (toolBox *other : group)
+            if (other != panel && other->isOpened())
+                other->setClosedQuietly();
+    panel->setOpened(open);
 }
 
 void toolBox::setClosedQuietly()

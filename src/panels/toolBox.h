@@ -48,6 +48,9 @@ public:
     // closed, and the filter tab closing the others).
     void setClosedQuietly();
     bool isOpened() const;
+    // The opener of a tab whose panels open one at a time (post-processing):
+    // opening panel first closes the other panels of group without animation.
+    static void setOpenedInGroup(toolBox *panel, bool open, const QList<toolBox *> &group);
 
     QWidget *body() const { return bodyWidget; }
     QPushButton *headerButton() const { return header; }

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -119,4 +120,33 @@ TEST(filterGroup, medianOffersTwelveShapesStartingWithTheSmallBox)
     EXPECT_EQ(panel.parameters().shape, 0);
     panel.shape->setCurrentIndex(10);
     EXPECT_EQ(panel.parameters().shape, 10);
+}
+
+TEST(filterGroup, openingOneFilterPanelClosesTheOthers)
+{
+    std::vector<std::unique_ptr<filterGroup>> owned;
+    QList<toolBox *> group;
+    for (const panelCase_t &c : panelCases()) {
+        owned.emplace_back(c.make());
+        group << owned.back().get();
+    }
+    // What the window does with toggled(panel, isOpen): the negation.
+    for (toolBox *p : group)
+        QObject::connect(p, &toolBox::toggled, [&group](toolBox *me, bool isOpen) {
+            toolBox::setOpenedInGroup(me, !isOpen, group);
+        });
+    for (toolBox *p : group)
+        p->show();
+    QTest::mouseClick(group[1]->headerButton(), Qt::LeftButton);
+    EXPECT_TRUE(group[1]->isOpened());
+    QTest::mouseClick(group[3]->headerButton(), Qt::LeftButton);
+    EXPECT_TRUE(group[3]->isOpened());
+    EXPECT_FALSE(group[1]->isOpened());
+    EXPECT_FALSE(group[1]->headerButton()->isChecked());
+    EXPECT_EQ(group[1]->openAnimation()->state(), QAbstractAnimation::Stopped);
+    EXPECT_EQ(group[3]->openAnimation()->state(), QAbstractAnimation::Running) << "the opened one fades in";
+    // Clicking the open one closes it and opens nothing else.
+    QTest::mouseClick(group[3]->headerButton(), Qt::LeftButton);
+    for (toolBox *p : group)
+        EXPECT_FALSE(p->isOpened());
 }
