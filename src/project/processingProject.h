@@ -236,6 +236,7 @@ public:
 
     // layers
     bool layersOn = false;
+    int32_t currentLayer = 0;      // the layer the panels edit, 0..PROJECT_LAYER_COUNT-1
     uint8_t layerExists[PROJECT_LAYER_COUNT] = {};
     uint8_t layerEnabled[PROJECT_LAYER_COUNT] = {};
     pyramid layerMasks[PROJECT_LAYER_COUNT];
