@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -24,6 +25,8 @@ setupUserGroups::setupUserGroups(presetLibrary *library, const QString &userPres
 {
     scale = widgetSupport::uiScale();
     setWindowTitle(tr("Setup user preset groups"));
+    if (titleLabel())
+        titleLabel()->setText(windowTitle());
     setModal(true);
     setMinimumSize(int(300 * scale), int(300 * scale));
     setMaximumSize(int(500 * scale), int(500 * scale));

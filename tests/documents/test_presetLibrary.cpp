@@ -392,6 +392,9 @@ TEST_F(presetLibraryTest, groupsDialogCreatesRenamesAndRemovesSafely)
     setupUserGroups dialog(library.get(), user);
     QStandardItemModel *model = dialog.groupModel();
     ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(dialog.windowTitle(), QString("Setup user preset groups"));
+    EXPECT_EQ(model->item(0)->text(), QString("Black and white"));
+    EXPECT_TRUE(dialog.removeButton()->isEnabled());
 
     messageRecorder boxes;
     for (const char *bad : {"", "a/b", "..", "c:\\d"}) {
