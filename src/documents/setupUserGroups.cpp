@@ -94,9 +94,10 @@ void setupUserGroups::renameGroup(QStandardItem *item)
 {
     const QString oldName = item->whatsThis();
     const QString newName = item->text();
+    // Putting the old name back, and storing the new one, come back here
+    // with text and whatsThis equal, which ends the call.
     if (newName == oldName)
         return;
-    const QSignalBlocker blocker(model);
     if (!isValidPresetName(newName, PRESET_GROUP_NAME_MAX_LENGTH)) {
         styledMessageBox::show(this, styledMessageBox::Error, tr("Bad group name."));
         item->setText(oldName);
