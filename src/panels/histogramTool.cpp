@@ -492,6 +492,16 @@ void histogramTool::sampleModeChangedSlot()
     emit sampleModeChanged(mode);
 }
 
+void histogramTool::setHistograms(const quint32 *const counts[4], int length)
+{
+    area->setHistograms(counts, length);
+    if (area->hasImage()) {
+        area->computeDisplayArrays();
+        area->updateImage();
+        area->update();
+    }
+}
+
 void histogramTool::uncheckSampleButtons()
 {
     blackPicker->setChecked(false);

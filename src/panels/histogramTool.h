@@ -124,6 +124,9 @@ public:
     void setClipPoints(bool emitFlag, double b, double w);
     // Tool tips of the spin boxes naming the clip targets (percentages).
     void clipTooltip(double b, double w);
+    // Hands the canvas the layer's four histograms (not owned); when the
+    // canvas picture exists its display arrays are recomputed and redrawn.
+    void setHistograms(const quint32 *const counts[4], int length);
     // Unchecks both eyedroppers without any signal (another sample mode was
     // chosen elsewhere).
     void uncheckSampleButtons();

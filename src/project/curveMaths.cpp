@@ -75,7 +75,6 @@ bool curveToTable(double *table, int n, const QList<QPointF> &points, int mode)
     double mu[CURVE_MAX_POINTS] = {}, lambda[CURVE_MAX_POINTS] = {}, r[CURVE_MAX_POINTS] = {};
     double e[CURVE_MAX_POINTS] = {}, g[CURVE_MAX_POINTS] = {}, m[CURVE_MAX_POINTS] = {};
     double b[CURVE_MAX_POINTS] = {}, c[CURVE_MAX_POINTS] = {}, d[CURVE_MAX_POINTS] = {};
-    std::fill(m, m + count, 0.0);
     if (mode == CURVE_SPLINE && count > 2) {
         for (int j = 1; j <= count - 2; ++j) {
             const double span = guarded(x[j + 1] - x[j - 1]);

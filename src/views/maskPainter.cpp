@@ -121,24 +121,31 @@ void maskResponseTable(double table[256])
 
 void drawFilledSmoothCircle(const _drawFilledSmoothCircle_threadParams_t &p)
 {
-    for (int i = p.firstColumn; i < p.endColumn; ++i) {
-        const int x = p.centreX + i - p.radius;
-        if (x < 0 || x >= p.maskWidth)
+    // Every mask pixel is touched once per stamp, so the order does not
+    // change the result; rows outside, columns inside keep to the cache.
+    const int firstX = std::max(p.firstColumn, p.radius - p.centreX);
+    const int endX = std::min(p.endColumn, p.maskWidth - p.centreX + p.radius);
+    for (int j = p.stride - 1; j >= 0; --j) {
+        const int y = p.centreY + j - p.radius;
+        if (y < 0 || y >= p.maskHeight)
             continue;
-        for (int j = p.stride - 1; j >= 0; --j) {
-            const int y = p.centreY + j - p.radius;
-            if (y < 0 || y >= p.maskHeight)
-                continue;
-            uint8_t &m = p.mask[int64_t(y) * p.maskWidth + x];
+        uint8_t *row = p.mask + int64_t(y) * p.maskWidth;
+        const uint8_t *stampRow = p.stamp + size_t(j) * p.stride;
+        for (int i = firstX; i < endX; ++i) {
+            const int x = p.centreX + i - p.radius;
+            uint8_t &m = row[x];
             const int old = m;
             if (!p.erase && old == 255)
+                continue;
+            const int s = stampRow[i];
+            if (s == 0)
                 continue;
             double a = 1.0;
             if (p.image) {
                 const float *c = p.image + (int64_t(y) * p.maskWidth + x) * 3;
                 a = intelligentWeight(c[0], c[1], c[2], p.refR, p.refG, p.refB, p.threshold);
             }
-            const int g = int(p.stamp[size_t(j) * p.stride + size_t(i)] * a * p.opacity);
+            const int g = int(s * a * p.opacity);
             if (g <= 0)
                 continue;
             if (!p.erase)
@@ -200,6 +207,8 @@ void paintSegment(const maskTarget_t &target, const brushStamp_t &stamp, QPoint 
     common.opacity = opacity;
     common.threshold = threshold;
     const int spacing = std::max(1, stamp.radius / 6);
+    // Strips narrower than 32 columns cost more to start than they save.
+    const int tasks = std::max(1, std::min(taskCount, stamp.stride / 32));
     std::vector<_drawFilledSmoothCircle_threadParams_t> records;
     for (const QPoint &c : segmentStampPositions(a, b, spacing)) {
         // Skip positions whose stamp lies wholly outside the mask.
@@ -207,7 +216,7 @@ void paintSegment(const maskTarget_t &target, const brushStamp_t &stamp, QPoint 
             || c.y() - stamp.radius >= target.height)
             continue;
         records.clear();
-        for (const range_t &r : splitRanges(stamp.stride, taskCount)) {
+        for (const range_t &r : splitRanges(stamp.stride, tasks)) {
             _drawFilledSmoothCircle_threadParams_t p = common;
             p.firstColumn = int32_t(r.first);
             p.endColumn = int32_t(r.end);

@@ -283,3 +283,16 @@ TEST(histogramTool, markerDragsRelayToTheTool)
     EXPECT_EQ(moved.count(), 1);
     EXPECT_NEAR(f.tool.blackPoint(), double(a->width() / 4) / a->width(), 1e-12);
 }
+
+TEST(histogramTool, histogramHandOverRedrawsTheCanvas)
+{
+    toolFixture f;
+    const QImage empty = f.tool.canvas()->grab().toImage();
+    std::vector<quint32> h(4096, 7);
+    const quint32 *ptrs[4] = {h.data(), h.data(), h.data(), h.data()};
+    f.tool.setHistograms(ptrs, 4096);
+    EXPECT_GT(f.tool.canvas()->displayArray(1)[20], 0.5);
+    EXPECT_NE(f.tool.canvas()->grab().toImage(), empty);
+    f.tool.setHistograms(nullptr, 0);
+    EXPECT_EQ(f.tool.canvas()->displayArray(1)[20], 0.0);
+}

@@ -250,6 +250,25 @@ TEST(toneCurveToolArea, hoverAndFocusShowOnTheCanvas)
     EXPECT_EQ(f.area.grab().toImage(), plain);
 }
 
+TEST(toneCurveToolArea, focusShowsARingAroundTheKeyboardPoint)
+{
+    canvasFixture f;
+    QWidget other;
+    other.setFocusPolicy(Qt::StrongFocus);
+    f.area.show();
+    QApplication::setActiveWindow(&f.area);
+    f.area.setFocus();
+    ASSERT_TRUE(f.area.hasFocus());
+    const QImage focused = f.area.grab().toImage();
+    f.area.clearFocus();
+    EXPECT_NE(f.area.grab().toImage(), focused);
+    // Entering the canvas takes the focus.
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(&f.area, &enter);
+    EXPECT_TRUE(f.area.hasFocus());
+    EXPECT_EQ(f.area.grab().toImage(), focused);
+}
+
 TEST(toneCurveToolArea, sampleMarkerOnlyForASampleInsideTheImage)
 {
     canvasFixture f;

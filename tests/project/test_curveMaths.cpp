@@ -260,3 +260,29 @@ TEST(curveMaths, histogramResampling)
     for (int v : flat)
         EXPECT_EQ(v, 0);
 }
+
+TEST(curveMaths, unscaledHistogramCountsMatchTheScaledBins)
+{
+    // Two routes to the display bins: the unscaled integer sums, scaled by
+    // hand, give exactly the scaled bins.
+    std::vector<quint32> source(4096);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = quint32((i * 7919u) % 1000u);
+    for (int binCount : {1, 37, 300, 5000}) {
+        std::vector<double> counts(size_t(binCount), -1.0);
+        std::vector<int> scaled(size_t(binCount) + 1, -1);
+        resampleHistogramCounts(source.data(), 4096, counts.data(), binCount);
+        resampleHistogram(source.data(), 4096, scaled.data(), binCount, 200);
+        double top = 0.0;
+        for (double v : counts) {
+            ASSERT_EQ(v, std::floor(v)); // integer smoothing sums
+            top = std::max(top, v);
+        }
+        ASSERT_GT(top, 0.0);
+        for (int b = 0; b < binCount; ++b)
+            ASSERT_EQ(int(counts[size_t(b)] / top * 200), scaled[size_t(b)]) << binCount << " " << b;
+    }
+    std::vector<double> untouched(4, 5.0);
+    resampleHistogramCounts(nullptr, 4096, untouched.data(), 4);
+    EXPECT_EQ(untouched[0], 5.0);
+}

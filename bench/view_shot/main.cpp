@@ -1,0 +1,231 @@
+// A look at the main image view with a real bracket: loads the photos, merges
+// and tone-maps them as the program does, then shows the view in a window.
+// A developer tool (not part of the program): run it under a virtual screen
+// and take a screenshot, or let it grab its own window.
+//
+//   view_shot [--mode fit|100|split|mask|composite] [--size WxH] [--grab OUT.png] PHOTO...
+//
+// fit, 100: the tone-mapped view at the fit zoom or at 100 %.
+// split:    before (the middle exposure) and after side by side, split mode 1.
+// mask:     layer 1 (brighter settings) with a painted mask, red overlay.
+// composite: the same mask, no overlay: layer 1 shows where it is painted.
+
+#include "app/programOptionsSettings.h"
+#include "hdr/generateHDRworker.h"
+#include "project/curveMaths.h"
+#include "project/loadPhotoWorker.h"
+#include "project/processingProject.h"
+#include "project/toneMappingPreprocessWorker.h"
+#include "project/toneMappingTables.h"
+#include "views/mainWorkspace.h"
+#include "widgets/zoomWidget.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void prepareLayer(processingProject &project, int l)
+{
+    processingParams_t &p = project.layerSettings[l];
+    for (int c = 0; c < PP_CURVE_COUNT; c++)
+        curveToLut16(p.curveLut[c], p.curves[c].points, p.curves[c].type);
+    for (int c = 0; c < 3; c++)
+        buildLookupTableParallel(&project, &p, c);
+    project.generateTMtable(&p);
+    project.toneCurveTable(&p);
+    updateColorMatrix(&p);
+    project.vignetteProfile(&p);
+    p.precalculated = true;
+}
+
+bool loadAndMerge(processingProject &project, const QStringList &files, pyramid &before)
+{
+    project.quiet = true;
+    for (const QString &f : files) {
+        photoInfo_t photo;
+        photo.filePath = f;
+        photo.loadDivisor = 1;
+        if (project.loadPhotoPrepare(photo, project.photos.size(), files.size(), false) != 0) {
+            std::printf("refused %s\n", qPrintable(f));
+            return false;
+        }
+        pyramid image;
+        if (!image.makePyramid(project.width, project.height, 1, 2, 3, true))
+            return false;
+        loadPhotoWorker worker(&project, photo, image, project.photos.size());
+        if (worker.loadPhoto() != 0) {
+            std::printf("failed %s\n", qPrintable(f));
+            return false;
+        }
+        project.photos.append(worker.photo);
+    }
+    project.sortPhotosByEV();
+    if (!project.evFromExif && !project.biasDistinct)
+        for (photoInfo_t &p : project.photos)
+            p.ev = p.evAuto;
+    project.evRange();
+
+    generateHDRoptions_t o;
+    o.project = &project;
+    o.selectivity = 1;
+    o.smartMergeStrength = 5;
+    generateHDRworker worker(o);
+    worker.generateHDR_prepare();
+    if (!worker.generateHDR_core())
+        return false;
+    worker.hdrPreprocess();
+    toneMappingPreprocessWorker preparation(&project);
+    preparation.doIt();
+    if (!preparation.mapsReady())
+        return false;
+
+    // The "before" picture: the middle exposure at full size.
+    photoInfo_t &middle = project.photos[project.photos.size() / 2];
+    const int levels = std::min(fullPyramidLevels(project.width, project.height, 1.0), PYRAMID_MAX_LEVELS);
+    if (!before.makePyramid(project.width, project.height, levels, 2, 3, true)
+        || !project.readFromTempFile(middle, 0, before))
+        return false;
+    before.levels[0].valid = true;
+    before.buildLevelsFrom(0);
+    return true;
+}
+
+void sendMouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QString mode = "fit", grab;
+    QSize size(1280, 800);
+    QStringList files;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); i++) {
+        if (args[i] == "--mode" && i + 1 < args.size())
+            mode = args[++i];
+        else if (args[i] == "--grab" && i + 1 < args.size())
+            grab = args[++i];
+        else if (args[i] == "--size" && i + 1 < args.size()) {
+            const QStringList wh = args[++i].split('x');
+            if (wh.size() == 2)
+                size = QSize(wh[0].toInt(), wh[1].toInt());
+        } else
+            files << args[i];
+    }
+    if (files.isEmpty()) {
+        std::fprintf(stderr, "usage: view_shot [--mode fit|100|split|mask|composite] [--size WxH] [--grab OUT.png] PHOTO...\n");
+        return 2;
+    }
+    QTemporaryDir scratch(QDir::tempPath() + "/view_shot-XXXXXX");
+    programOptionsSettings options;
+    options.scratchpad.pathCurrent = scratch.path();
+    options.colorManagement.enabled = false;
+    options.performance.liveAntiAliasing = true;
+    options.misc.backgroundColor = 2;
+    optionsInstance = &options;
+
+    int status = 0;
+    {
+        processingProject project(nullptr);
+        pyramid before;
+        if (!loadAndMerge(project, files, before)) {
+            std::printf("merge failed\n");
+            return 1;
+        }
+        // A readable look for the base layer and a brighter one for layer 1.
+        processingParams_t &base = project.layerSettings[0];
+        base.gamma = 1.4;
+        base.lcEnabled = true;
+        base.lcStrength = 0.6;
+        base.lcRange = 0.5;
+        prepareLayer(project, 0);
+        const bool masked = mode == "mask" || mode == "composite";
+        if (masked) {
+            project.layerExists[1] = project.layerEnabled[1] = 1;
+            processingParams_t &upper = project.layerSettings[1]; // keeps its own tables
+            upper.gamma = 3.0;
+            upper.lcEnabled = true;
+            upper.lcStrength = 0.6;
+            upper.lcRange = 0.5;
+            project.layerMasks[1].makePyramid(project.width, project.height, before.levelCount, 1, 1, true);
+            prepareLayer(project, 1);
+        }
+        project.prepared = true;
+
+        zoomWidget zoom(QStringLiteral("Zoom"), false);
+        mainWorkspace workspace(&project);
+        workspace.setZoomWidget(&zoom);
+        QObject::connect(&zoom, &zoomWidget::zoomChanged, &workspace, &mainWorkspace::setScale);
+        workspace.setWindowTitle("view_shot");
+        workspace.resize(size);
+        workspace.move(0, 0);
+        workspace.show();
+        QApplication::processEvents();
+        workspace.setImage(before, QFileInfo(files[files.size() / 2]).fileName());
+        mainImageArea *c = workspace.canvas();
+        c->updatePixmap();
+        c->viewState().toneMappedView = true;
+        workspace.toneMappedView = true;
+        if (mode == "100")
+            workspace.setScale(1.0);
+        else
+            workspace.setScale(workspace.fitScale(project.width, project.height) / 100.0);
+        if (mode == "split")
+            c->viewState().splitMode = 1;
+
+        auto toneMapView = [&]() {
+            workspace.redraw(true);
+            for (int l = 0; l < PROJECT_LAYER_COUNT; ++l)
+                if (project.layerEnabled[l])
+                    project.doToneMapping(&project.layerSettings[l], nullptr, true, true);
+            project.view.ready = true;
+            workspace.redraw(false);
+        };
+        toneMapView();
+
+        if (masked) {
+            c->viewState().currentLayer = 1;
+            workspace.setPaintMode(true, true);
+            c->painter().selectBrush(0, 1.0);
+            c->painter().overlayColor = mode == "mask" ? 1 : 0;
+            // A wavy stroke across the lower half of the picture.
+            const QPoint start(c->width() / 2 - 200, c->height() * 2 / 3);
+            sendMouse(c, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+            for (int k = 1; k <= 60; ++k) {
+                const QPoint p(start.x() + k * 400 / 60,
+                               start.y() + int(40 * std::sin(k / 6.0)));
+                sendMouse(c, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+            }
+            sendMouse(c, QEvent::MouseButtonRelease, QPoint(start.x() + 400, start.y()), Qt::LeftButton,
+                      Qt::NoButton);
+            project.view.ready = true;
+            toneMapView();
+            c->renderView();
+        }
+        c->repaint();
+
+        if (!grab.isEmpty()) {
+            QTimer::singleShot(300, [&]() {
+                if (!workspace.grab().save(grab))
+                    status = 1;
+                app.quit();
+            });
+        }
+        app.exec();
+    }
+    optionsInstance = nullptr;
+    return status;
+}
