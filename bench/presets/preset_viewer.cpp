@@ -1,15 +1,17 @@
 // Shows the presets tab on its own with the thumbnails of a real bracket:
 //
-//   preset_viewer [--grab OUT.png] [--user DIR] PHOTO...
+//   preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] PHOTO...
 //
 // The photos are merged and prepared as the program does; the built-in
 // presets come from the folder beside the program (or a few looks written by
 // the tool). With --grab the tab is saved as a picture once every thumbnail
-// has arrived, and the viewer ends.
+// has arrived, and the viewer ends; --grab-groups saves the user groups
+// dialog as well.
 
 #include "app/programOptionsSettings.h"
 #include "bracketProject.h"
 #include "documents/presetLibrary.h"
+#include "documents/setupUserGroups.h"
 #include "presetHostForTools.h"
 #include "widgets/presetItem.h"
 #include "widgets/widgetSupport.h"
@@ -24,18 +26,20 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     initWidgetResources();
     QStringList photos;
-    QString grab, userDir;
+    QString grab, grabGroups, userDir;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--grab" && i + 1 < args.size())
             grab = args[++i];
+        else if (args[i] == "--grab-groups" && i + 1 < args.size())
+            grabGroups = args[++i];
         else if (args[i] == "--user" && i + 1 < args.size())
             userDir = args[++i];
         else
             photos << args[i];
     }
     if (photos.isEmpty()) {
-        std::fprintf(stderr, "usage: preset_viewer [--grab OUT.png] [--user DIR] PHOTO...\n");
+        std::fprintf(stderr, "usage: preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] PHOTO...\n");
         return 2;
     }
     QTemporaryDir scratch(QDir::tempPath() + "/preset_viewer-XXXXXX");
@@ -78,6 +82,13 @@ int main(int argc, char **argv)
                 QApplication::processEvents();
                 if (!library.grab().save(grab))
                     status = 1;
+                if (!grabGroups.isEmpty()) {
+                    setupUserGroups groups(&library, user);
+                    groups.show();
+                    QApplication::processEvents();
+                    if (!groups.grab().save(grabGroups))
+                        status = 1;
+                }
                 app.quit();
             }
         });

@@ -1,5 +1,6 @@
 #include "documents/presetLibrary.h"
 
+#include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
@@ -45,6 +46,18 @@ bool isLastUsedFile(const QString &path)
 bool isNonePreset(const QString &path)
 {
     return baseNameOf(path).toLower() == QLatin1String("none");
+}
+
+// Copies a (small) settings file through the checked save, so that a full
+// disk leaves no cut-off copy behind.
+bool copySettingsFile(const QString &from, const QString &to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly) || source.size() > SETTINGS_FILE_MAX_BYTES)
+        return false;
+    const QByteArray bytes = source.readAll();
+    checkedSaveFile target(to);
+    return target.open(QIODevice::WriteOnly) && target.write(bytes) == bytes.size() && target.commit();
 }
 } // namespace
 
@@ -174,7 +187,8 @@ void presetLibrary::scanPresets()
     if (!QFileInfo::exists(lastUsed)) {
         if (!QFileInfo::exists(defaultPresetPath()) && optionsInstance)
             optionsInstance->misc.defaultToneMappingSettings = builtInDefaultPath();
-        QFile::copy(defaultPresetPath(), lastUsed);
+        if (!copySettingsFile(defaultPresetPath(), lastUsed))
+            debugLog("%s: cannot create %s\n", "presetLibrary::scanPresets", qPrintable(lastUsed));
     }
 
     debugLog("Loading presets (%s)...\n", "built-in");
@@ -656,10 +670,15 @@ void presetLibrary::renderSingle(presetItem *item)
     processingProject *project = host->project();
     if (!project || project->photos.isEmpty())
         return;
+    // A background run would hold the renderer for all its rows: it is
+    // stopped, and started again afterwards.
+    const bool wasRunning = stopThumbWorker();
     const QImage image =
         presetThumbWorker::renderThumbnail(project, item->settings, host->lockedPanels(), host->firstLayerSettings());
     if (!image.isNull())
         item->setThumbnail(&image, image.width(), image.height());
+    if (wasRunning)
+        invalidatePresets(true, false);
 }
 
 void presetLibrary::invalidatePresets(bool getThumbs, bool onlyIfMissing)

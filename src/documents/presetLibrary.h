@@ -18,7 +18,16 @@
 //
 // Thumbnails are rendered by presetThumbWorker on a thread of its own from a
 // snapshot the library takes here; the run is stopped (abort flag, then a
-// wait for the thread to end) before rows are added or deleted.
+// wait for the thread to end) before rows are added or deleted. The run reads
+// the project's image: whoever changes the image (photos added or removed, a
+// transformation, a new merge) calls stopThumbWorker() first and
+// invalidatePresets() afterwards.
+//
+// Embedding: the main window implements presetLibraryHost (loadPreset is its
+// settings load with locked panels kept), calls scanPresets() once at
+// start-up, connects the panels' padlock changes to invalidatePresets(), and
+// stores the filter choice and the default preset with its other settings
+// (the library keeps them in the settings record).
 
 #include "documents/presetThumbWorker.h"
 

@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -24,6 +25,8 @@ setupUserGroups::setupUserGroups(presetLibrary *library, const QString &userPres
 {
     scale = widgetSupport::uiScale();
     setWindowTitle(tr("Setup user preset groups"));
+    if (titleLabel())
+        titleLabel()->setText(windowTitle());
     setModal(true);
     setMinimumSize(int(300 * scale), int(300 * scale));
     setMaximumSize(int(500 * scale), int(500 * scale));
@@ -91,9 +94,10 @@ void setupUserGroups::renameGroup(QStandardItem *item)
 {
     const QString oldName = item->whatsThis();
     const QString newName = item->text();
+    // Putting the old name back, and storing the new one, come back here
+    // with text and whatsThis equal, which ends the call.
     if (newName == oldName)
         return;
-    const QSignalBlocker blocker(model);
     if (!isValidPresetName(newName, PRESET_GROUP_NAME_MAX_LENGTH)) {
         styledMessageBox::show(this, styledMessageBox::Error, tr("Bad group name."));
         item->setText(oldName);

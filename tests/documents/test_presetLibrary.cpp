@@ -392,6 +392,9 @@ TEST_F(presetLibraryTest, groupsDialogCreatesRenamesAndRemovesSafely)
     setupUserGroups dialog(library.get(), user);
     QStandardItemModel *model = dialog.groupModel();
     ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(dialog.windowTitle(), QString("Setup user preset groups"));
+    EXPECT_EQ(model->item(0)->text(), QString("Black and white"));
+    EXPECT_TRUE(dialog.removeButton()->isEnabled());
 
     messageRecorder boxes;
     for (const char *bad : {"", "a/b", "..", "c:\\d"}) {
@@ -496,4 +499,33 @@ TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
     EXPECT_FALSE(abortBackgroundFlag.load());
     EXPECT_FALSE(library->thumbnailsRunning());
     host.projectToShow = nullptr;
+}
+
+TEST_F(presetLibraryTest, setAndResetTheDefault)
+{
+    programOptionsSettings options;
+    options.misc.defaultToneMappingSettings = builtIn + "/default.lmsx";
+    optionsInstance = &options;
+
+    const auto trigger = [](presetItem *item, const QString &text) {
+        for (QAction *a : item->tile()->contextMenu()->actions())
+            if (a->text() == text)
+                a->trigger();
+    };
+    trigger(byName("Vivid"), "Set as default");
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, builtIn + "/Vivid.lmsx");
+    EXPECT_EQ(host.loaded, QStringList{"Vivid.lmsx"});
+    presetItem *entry = byName("default");
+    EXPECT_EQ(entry->getFilePath(), builtIn + "/Vivid.lmsx");
+    EXPECT_EQ(entry->tile()->toolTip(), builtIn + "/Vivid.lmsx");
+    EXPECT_NEAR(entry->settings.gamma, 2.2, 1e-6); // the current layer after the load
+    EXPECT_EQ(host.appliedId, PRESET_ID_DEFAULT);
+    EXPECT_TRUE(entry->property("imageItemSelected").toBool());
+
+    trigger(entry, "Reset default");
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, builtIn + "/default.lmsx");
+    EXPECT_EQ(host.loaded.last(), QString("default.lmsx"));
+    EXPECT_EQ(entry->getFilePath(), builtIn + "/default.lmsx");
+    library.reset();
+    optionsInstance = nullptr;
 }
