@@ -735,6 +735,27 @@ int main(int argc, char **argv)
         p.drawText(QRectF(0, 0.5, 16, 16), Qt::AlignCenter, "i");
     });
 
+    // The command glyphs of the main window and the zoom control are tinted
+    // at run time by multiplying each channel by 12 (normal), 7 (disabled)
+    // and 16 (active): they are stored at the base grey 18, so that the three
+    // states come out as 216, 126 and 255 instead of all saturating at white.
+    for (const char *name : {"new", "add", "remove", "generateHDR", "undo", "redo", "plus", "cm_photo", "cm_monitor",
+                             "panorama", "zoom_100", "zoom_fit", "save", "saveas", "extedit", "batch", "copy",
+                             "layers", "zoom_in", "zoom_out", "before", "result", "split", "rotate90ccw", "rotate90cw",
+                             "rotate180", "flip_horizontal", "flip_vertical", "crop", "default", "book", "about"}) {
+        const QString file = outDir + "/" + name + ".png";
+        QImage img(file);
+        img = img.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < img.height(); ++y) {
+            QRgb *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+            for (int x = 0; x < img.width(); ++x) {
+                auto base = [](int v) { return (v * 18 + 117) / 235; };
+                row[x] = qRgba(base(qRed(row[x])), base(qGreen(row[x])), base(qBlue(row[x])), qAlpha(row[x]));
+            }
+        }
+        img.save(file);
+    }
+
     splashPicture("splash", 1);
     splashPicture("splash@2x", 2);
     return 0;

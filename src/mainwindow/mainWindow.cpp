@@ -36,6 +36,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSysInfo>
+#include <QTabBar>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -245,6 +246,16 @@ void mainWindow::buildTabs()
     postProcessingPage = panelPage(ppArea, &postProcessingSlot);
     rightTab->addTab(postProcessingPage, tr("Postprocessing"));
     connect(rightTab, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
+    // The style draws these titles in a bold 12 px font, but sizes the tabs
+    // by the tab bar's own font: the tabs get room for the bold titles.
+    QFont tabFont(rightTab->tabBar()->font());
+    tabFont.setBold(true);
+    tabFont.setPixelSize(int(12 * uiScale));
+    const QFontMetrics metrics(tabFont);
+    int widest = 0;
+    for (int i = 0; i < rightTab->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(rightTab->tabText(i)));
+    rightTab->setStyleSheet(QString("QTabBar::tab { min-width: %1px; }").arg(widest + int(6 * uiScale)));
 }
 
 void mainWindow::buildDocks()
@@ -254,7 +265,9 @@ void mainWindow::buildDocks()
     leftDock->setTitleBarWidget(new dockTitleBar(leftDock));
     leftDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     leftDock->setWidget(leftTab);
-    leftDock->setMinimumWidth(int(220 * uiScale));
+    leftTab->ensurePolished();
+    leftTab->tabBar()->ensurePolished();
+    leftDock->setMinimumWidth(std::max(int(220 * uiScale), leftTab->tabBar()->sizeHint().width() + 8));
     leftDock->setMaximumWidth(int(700 * uiScale));
     addDockWidget(Qt::LeftDockWidgetArea, leftDock);
 
@@ -264,7 +277,10 @@ void mainWindow::buildDocks()
     rightDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     rightDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     rightDock->setWidget(rightTab);
-    rightDock->setMinimumWidth(int(330 * uiScale));
+    // Wide enough for the three tab titles in the style's padding.
+    rightTab->ensurePolished();
+    rightTab->tabBar()->ensurePolished();
+    rightDock->setMinimumWidth(std::max(int(330 * uiScale), rightTab->tabBar()->sizeHint().width() + 8));
     addDockWidget(Qt::RightDockWidgetArea, rightDock);
 
     connect(leftDock, &QDockWidget::topLevelChanged, this, [this] { leftTabResized(); });
