@@ -307,3 +307,22 @@ void resampleHistogramNormalized(const quint32 *source, int sourceCount, double 
             bins[b] /= maximum;
     }
 }
+
+void resampleHistogramCounts(const quint32 *source, int sourceCount, double *bins, int binCount)
+{
+    if (!source || !bins || sourceCount <= 0 || binCount <= 0)
+        return;
+    const std::vector<double> acc = accumulateHistogram(source, sourceCount, binCount);
+    for (int b = 0; b < binCount; ++b) {
+        qint64 sum = 0;
+        int used = 0;
+        for (int o = -1; o <= 1; ++o) {
+            const int j = b + o;
+            if (j < 0 || j >= binCount)
+                continue;
+            sum = qint64(SMOOTH_WEIGHTS[o + 1] * acc[size_t(j)] + double(sum));
+            used += SMOOTH_WEIGHTS[o + 1];
+        }
+        bins[b] = double(sum / used);
+    }
+}

@@ -64,4 +64,8 @@ void resampleHistogram(const quint32 *source, int sourceCount, int *bins, int bi
 void resampleHistogramNormalized(const quint32 *source, int sourceCount, double *bins,
                                  int binCount);
 
+// The resampling and the 1, 3, 1 smoothing (integer sums) without scaling:
+// the levels editor normalises its four channels together.
+void resampleHistogramCounts(const quint32 *source, int sourceCount, double *bins, int binCount);
+
 #endif // CURVEMATHS_H
