@@ -584,4 +584,59 @@ TEST_F(mainWindowTest, startupFailureEndsTheProgramWithMinusOne)
         << log.right(2000).constData();
 }
 
+namespace {
+
+class openingWindow : public mainWindow
+{
+public:
+    QList<QStringList> opened;
+    void addDroppedImages(QStringList files) override { opened.append(files); }
+};
+
+} // namespace
+
+TEST_F(mainWindowTest, photosNamedAtStartAreOpenedOnceTheLoopRuns)
+{
+    {
+        openingWindow w;
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(w.opened.isEmpty()) << "nothing named, nothing opened";
+    }
+    startParams.inputPhoto = QStringList{"/p/a.jpg", "/p/b.jpg"};
+    openingWindow w;
+    EXPECT_TRUE(w.opened.isEmpty()) << "not during construction";
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.opened.size(), 1);
+    EXPECT_EQ(w.opened.first(), startParams.inputPhoto);
+    emit w.loadOnStartup();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.opened.size(), 1) << "at most once";
+}
+
+TEST_F(mainWindowTest, titleStripDragAndDoubleClick)
+{
+    mainWindow w;
+    w.setMinimumSize(100, 100);
+    w.setGeometry(QRect(50, 60, 700, 500));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // Below the strip: nothing.
+    QTest::mouseDClick(&w, Qt::LeftButton, Qt::NoModifier, QPoint(100, 30));
+    EXPECT_FALSE(w.windowMaximized);
+    // On the strip: maximize, and again: restore.
+    QTest::mouseDClick(&w, Qt::LeftButton, Qt::NoModifier, QPoint(100, 10));
+    EXPECT_TRUE(w.windowMaximized);
+    QTest::mouseDClick(&w, Qt::LeftButton, Qt::NoModifier, QPoint(100, 10));
+    EXPECT_FALSE(w.windowMaximized);
+    EXPECT_EQ(w.geometry(), QRect(50, 60, 700, 500));
+}
+
+TEST_F(mainWindowTest, exiftoolNoticeDuringABatchGoesToTheLog)
+{
+    mainWindow w;
+    w.project->batchRunning = true;
+    emit w.project->exiftool->showError();
+    EXPECT_TRUE(messages.empty());
+}
+
 #include "test_mainWindowActions.moc"
