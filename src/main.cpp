@@ -82,19 +82,13 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(PROGRAM_VERSION);
 
     // 9-10: window keys.
-    QRect savedGeometry, leftDockGeometry, rightDockGeometry;
-    bool savedMaximized, leftDockFloating, rightDockFloating;
-    QByteArray savedState;
+    QRect savedGeometry;
+    bool savedMaximized;
     int screenIndex;
     {
         auto settings = platformSettings();
         savedGeometry = settings->value("WindowGeometry", QRect(0, 0, 800, 570)).toRect();
         savedMaximized = settings->value("WindowMaximized", true).toBool();
-        savedState = settings->value("WindowState", QByteArray()).toByteArray();
-        leftDockGeometry = settings->value("LeftDockGeometry", QRect(0, 0, 100, 100)).toRect();
-        rightDockGeometry = settings->value("RightDockGeometry", QRect(0, 0, 100, 100)).toRect();
-        leftDockFloating = settings->value("LeftDockFloating", false).toBool();
-        rightDockFloating = settings->value("RightDockFloating", false).toBool();
         screenIndex = settings->value("Screen", -1).toInt();
     }
     const QList<QScreen *> screens = QGuiApplication::screens();
@@ -164,14 +158,8 @@ int main(int argc, char **argv)
     }
 
     // 19
-    w->restoreState(savedState, 0);
-    w->leftDock->setFloating(leftDockFloating);
-    if (leftDockFloating)
-        w->leftDock->setGeometry(leftDockGeometry);
-    w->rightDock->setFloating(rightDockFloating);
-    if (rightDockFloating)
-        w->rightDock->setGeometry(rightDockGeometry);
-    w->rightDock->setVisible(true);
+    // Tool bars and docks as the user left them.
+    w->restoreWindowLayout();
 
     // 20-22
     logStartParams(argc, argv);

@@ -581,6 +581,181 @@ int main(int argc, char **argv)
             }
         });
 
+    // Main window commands.
+    auto arrowHead = [&](QPainter &p, QPointF tip, double angleDeg) {
+        p.save();
+        p.translate(tip);
+        p.rotate(angleDeg);
+        QPainterPath head;
+        head.moveTo(0, 0);
+        head.lineTo(-3, -2.2);
+        head.lineTo(-3, 2.2);
+        head.closeSubpath();
+        p.fillPath(head, white);
+        p.restore();
+    };
+    auto floppy = [&](QPainter &p) {
+        p.setPen(line);
+        QPainterPath body;
+        body.moveTo(2, 2);
+        body.lineTo(12, 2);
+        body.lineTo(14, 4);
+        body.lineTo(14, 14);
+        body.lineTo(2, 14);
+        body.closeSubpath();
+        p.drawPath(body);
+        p.drawRect(QRectF(5, 2, 6, 4));
+        p.drawRect(QRectF(4.5, 9, 7, 5));
+    };
+    glyph("save", floppy);
+    glyph("saveas", [&](QPainter &p) {
+        p.scale(0.8, 0.8);
+        floppy(p);
+        p.resetTransform();
+        p.scale(2, 2);
+        p.setPen(pen(white, 1.6));
+        p.drawLine(QPointF(10, 14.5), QPointF(15, 9.5));
+    });
+    glyph("extedit", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 4, 10, 10));
+        p.drawLine(QPointF(7, 9), QPointF(14, 2));
+        p.drawLine(QPointF(10, 2), QPointF(14, 2));
+        p.drawLine(QPointF(14, 2), QPointF(14, 6));
+    });
+    glyph("batch", [&](QPainter &p) {
+        p.setPen(line);
+        for (int i = 0; i < 3; ++i)
+            p.drawRect(QRectF(2 + 2 * i, 7 - 2 * i, 8, 7));
+    });
+    glyph("copy", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 2, 8, 9));
+        p.drawRect(QRectF(6, 5, 8, 9));
+    });
+    glyph("layers", [&](QPainter &p) {
+        p.setPen(line);
+        for (int i = 0; i < 3; ++i) {
+            const double y = 4 + 3.5 * i;
+            p.drawPolygon(QPolygonF({QPointF(8, y - 2.5), QPointF(14, y), QPointF(8, y + 2.5), QPointF(2, y)}));
+        }
+    });
+    auto magnifier = [&](QPainter &p, bool plus) {
+        p.setPen(line);
+        p.drawEllipse(QPointF(6.5, 6.5), 4.5, 4.5);
+        p.setPen(pen(white, 2.0));
+        p.drawLine(QPointF(10, 10), QPointF(14, 14));
+        p.setPen(line);
+        p.drawLine(QPointF(4.5, 6.5), QPointF(8.5, 6.5));
+        if (plus)
+            p.drawLine(QPointF(6.5, 4.5), QPointF(6.5, 8.5));
+    };
+    glyph("zoom_in", [&](QPainter &p) { magnifier(p, true); });
+    glyph("zoom_out", [&](QPainter &p) { magnifier(p, false); });
+    glyph("before", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 3, 12, 10));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(235, 235, 235, 110));
+        p.drawPolygon(QPolygonF({QPointF(3, 12), QPointF(7, 7), QPointF(10, 10), QPointF(13, 12)}));
+    });
+    glyph("result", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 3, 12, 10));
+        p.setPen(Qt::NoPen);
+        p.setBrush(white);
+        p.drawPolygon(QPolygonF({QPointF(3, 12), QPointF(7, 7), QPointF(10, 10), QPointF(13, 12)}));
+        p.drawEllipse(QPointF(11, 6), 1.4, 1.4);
+    });
+    glyph("split", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawRect(QRectF(2, 3, 12, 10));
+        p.fillRect(QRectF(8, 3, 6, 10), QColor(235, 235, 235, 150));
+        p.drawLine(QPointF(8, 1.5), QPointF(8, 14.5));
+    });
+    auto turn = [&](QPainter &p, bool clockwise, int span) {
+        p.setPen(line);
+        const QRectF r(3, 3, 10, 10);
+        const double toRad = M_PI / 180.0;
+        double a, dx, dy;
+        if (clockwise) {
+            p.drawArc(r, 180 * 16, -span * 16);
+            a = (180.0 - span) * toRad;
+            dx = std::sin(a);
+            dy = std::cos(a);
+        } else {
+            p.drawArc(r, 0, span * 16);
+            a = span * toRad;
+            dx = -std::sin(a);
+            dy = -std::cos(a);
+        }
+        arrowHead(p, QPointF(8 + 5 * std::cos(a), 8 - 5 * std::sin(a)), std::atan2(dy, dx) / toRad);
+    };
+    glyph("rotate90ccw", [&](QPainter &p) { turn(p, false, 200); });
+    glyph("rotate90cw", [&](QPainter &p) { turn(p, true, 200); });
+    glyph("rotate180", [&](QPainter &p) { turn(p, true, 300); });
+    glyph("flip_horizontal", [&](QPainter &p) {
+        p.setPen(pen(white, 1.0));
+        p.drawLine(QPointF(8, 1.5), QPointF(8, 14.5));
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(6, 3), QPointF(6, 13), QPointF(1.5, 13)}));
+        p.setBrush(white);
+        p.drawPolygon(QPolygonF({QPointF(10, 3), QPointF(10, 13), QPointF(14.5, 13)}));
+    });
+    glyph("flip_vertical", [&](QPainter &p) {
+        p.setPen(pen(white, 1.0));
+        p.drawLine(QPointF(1.5, 8), QPointF(14.5, 8));
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(3, 6), QPointF(13, 6), QPointF(13, 1.5)}));
+        p.setBrush(white);
+        p.drawPolygon(QPolygonF({QPointF(3, 10), QPointF(13, 10), QPointF(13, 14.5)}));
+    });
+    glyph("crop", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolyline(QPolygonF({QPointF(4, 1.5), QPointF(4, 12), QPointF(14.5, 12)}));
+        p.drawPolyline(QPolygonF({QPointF(1.5, 4), QPointF(12, 4), QPointF(12, 14.5)}));
+    });
+    glyph("default", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawArc(QRectF(3, 3, 10, 10), 90 * 16, 270 * 16);
+        arrowHead(p, QPointF(10, 3), 0);
+    });
+    glyph("book", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawPolygon(QPolygonF({QPointF(8, 4), QPointF(2, 2.5), QPointF(2, 13), QPointF(8, 14.5)}));
+        p.drawPolygon(QPolygonF({QPointF(8, 4), QPointF(14, 2.5), QPointF(14, 13), QPointF(8, 14.5)}));
+    });
+    glyph("about", [&](QPainter &p) {
+        p.setPen(line);
+        p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
+        QFont f("DejaVu Sans");
+        f.setPixelSize(9);
+        f.setBold(true);
+        p.setFont(f);
+        p.drawText(QRectF(0, 0.5, 16, 16), Qt::AlignCenter, "i");
+    });
+
+    // The command glyphs of the main window and the zoom control are tinted
+    // at run time by multiplying each channel by 12 (normal), 7 (disabled)
+    // and 16 (active): they are stored at the base grey 18, so that the three
+    // states come out as 216, 126 and 255 instead of all saturating at white.
+    for (const char *name : {"new", "add", "remove", "generateHDR", "undo", "redo", "plus", "cm_photo", "cm_monitor",
+                             "panorama", "zoom_100", "zoom_fit", "save", "saveas", "extedit", "batch", "copy",
+                             "layers", "zoom_in", "zoom_out", "before", "result", "split", "rotate90ccw", "rotate90cw",
+                             "rotate180", "flip_horizontal", "flip_vertical", "crop", "default", "book", "about"}) {
+        const QString file = outDir + "/" + name + ".png";
+        QImage img(file);
+        img = img.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < img.height(); ++y) {
+            QRgb *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+            for (int x = 0; x < img.width(); ++x) {
+                auto base = [](int v) { return (v * 18 + 117) / 235; };
+                row[x] = qRgba(base(qRed(row[x])), base(qGreen(row[x])), base(qBlue(row[x])), qAlpha(row[x]));
+            }
+        }
+        img.save(file);
+    }
+
     splashPicture("splash", 1);
     splashPicture("splash@2x", 2);
     return 0;

@@ -1,3 +1,5 @@
+// mainWindow: construction, the small slots and closing.
+
 #include "mainwindow/mainWindow.h"
 
 #include "app/checkedSaveFile.h"
@@ -6,145 +8,305 @@
 #include "app/sharedFlags.h"
 #include "app/startParams.h"
 #include "app/utils.h"
+#include "hdr/lensfunDb.h"
+#include "hdrdialogs/rawLoadOptions.h"
+#include "imageio/exiftoolDaemon.h"
 #include "platform/platformSettings.h"
-#include "widgets/styleSheet.h"
+#include "project/processingProject.h"
+#include "widgets/dockTitleBar.h"
+#include "widgets/myDockWidget.h"
+#include "widgets/myQTabWidget.h"
+#include "widgets/myScrollArea.h"
 #include "widgets/styledMessageBox.h"
 #include "widgets/widgetSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QDir>
-#include <QDockWidget>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSysInfo>
-#include <QTextDocument>
+#include <QTabBar>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QWindow>
-#include <cmath>
+#include <lcms2.h>
+#include <libraw/libraw.h>
 
 mainWindow *mainWindowInstance = nullptr;
 
 namespace {
 
-double scale()
+QVBoxLayout *slotLayout(QWidget *host)
 {
-    return optionsInstance ? optionsInstance->uiScaleFactor : 1.0;
+    auto *layout = new QVBoxLayout(host);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
 }
 
-QString plainText(const QString &html)
+// A scrolling page whose content column is an empty slot for panels.
+QScrollArea *panelPage(QScrollArea *area, QVBoxLayout **slot)
 {
-    QTextDocument doc;
-    doc.setHtml(html);
-    return doc.toPlainText();
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    auto *content = new QWidget(area);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *panels = new QWidget(content);
+    *slot = slotLayout(panels);
+    column->addWidget(panels);
+    column->addStretch(1);
+    area->setWidget(content);
+    return area;
 }
-
-// The platform mark of the title ("32bit" on the original platform).
-const char *const PLATFORM_MARK = "64bit";
 
 } // namespace
 
 mainWindow::mainWindow()
     : QMainWindow(nullptr)
 {
+    uiScale = widgetSupport::uiScale();
     buildFrame();
     logStartupDiagnostics();
-    setCentralWidget(new QWidget(this));
+    createProject();
+    logLibraryVersions();
+
+    auto *central = new QWidget(this);
+    central->setObjectName("centralArea");
+    centralSlot = slotLayout(central);
+    central->setMinimumWidth(int(300 * uiScale));
+    setCentralWidget(central);
+
+    leftTab = new myQTabWidget(this);
+    rightTab = new myQTabWidget(this);
+    rightTab->setObjectName("mainTab");
+
+    createStatusWidgets();
+    createActions();
+    createMenuBar();
+    createToolBars();
+
+    connect(leftTab, &myQTabWidget::optionSelected, this, &mainWindow::leftTabOption);
+    connect(leftTab, &myQTabWidget::resized, this, &mainWindow::leftTabResized);
+    connect(leftTab, &QTabWidget::currentChanged, this, &mainWindow::leftTabChanged);
+
+    buildTabs();
     buildDocks();
+    rightTabChanged(0);
+    loadDefaultSettings();
+
+    connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
+    if (!startParams.inputPhoto.isEmpty())
+        emit loadOnStartup();
+
+    historyList->clear();
+    windowMaximized = false;
+    windowMaximizing = false;
+    dragging = false;
+    windowNormalGeometry = QRect();
+    setControlsEnabled(true);
 }
 
 mainWindow::~mainWindow()
 {
     debugLog("Destroy main window\n");
+    // Children report their hiding while the base class takes them down;
+    // by then this part of the window is gone.
+    const QList<QObject *> children = findChildren<QObject *>();
+    for (QObject *child : children)
+        disconnect(child, nullptr, this, nullptr);
+    // The project's dialogs are children of the window; the project goes
+    // first so that nothing it owns outlives the window.
+    delete project;
+    project = nullptr;
     if (mainWindowInstance == this)
         mainWindowInstance = nullptr;
 }
 
-void mainWindow::buildFrame()
+void mainWindow::createProject()
 {
-    initWidgetResources();
-    setWindowIcon(QIcon(":/resources/icon32.png"));
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setProperty("windowFrame", true);
-    // The docks and the central area start below the title strip.
-    setContentsMargins(0, TITLE_HEIGHT, 0, 0);
-    setMinimumSize(int(900 * scale()), int(570 * scale()));
+    project = new processingProject(this);
+    if (project->constructionFailed) {
+        debugLog("Failed to create project!\n");
+        startupError = true;
+        startupErrorText = "Failed to create project";
+    }
+    connect(project->exiftool, &exiftoolDaemon::showError, this, &mainWindow::notifyAboutExiftoolError);
+}
 
-    const bool normalRatio = !optionsInstance || optionsInstance->devicePixelRatio == 1.0;
-    titleStrip = new QWidget(this);
-    titleStrip->setProperty("windowTitle", true);
-    titleStrip->setAttribute(Qt::WA_StyledBackground, true);
-    auto *layout = new QHBoxLayout(titleStrip);
-    layout->setContentsMargins(4, 0, 0, 0);
-    layout->setSpacing(4);
+void mainWindow::logLibraryVersions()
+{
+    debugLog("QT version: %s / %s\n", qVersion(), QT_VERSION_STR);
+    debugLog("LCMS version: %d\n", cmsGetEncodedCMMversion());
+    if (project && project->rawLoadOptionsDialog)
+        debugLog("DCRAW version: %s\n", qPrintable(project->rawLoadOptionsDialog->dcrawVersionText()));
+    debugLog("LIBRAW version: %s\n", libraw_version());
+    if (project && project->lensDb)
+        debugLog("Lensfun DB version: %s\n", qPrintable(project->lensDb->getVersion()));
+}
 
-    titleIcon = new QLabel(titleStrip);
-    QPixmap icon(normalRatio ? ":/resources/icon16.png" : ":/resources/icon32.png");
-    if (!normalRatio)
-        icon.setDevicePixelRatio(2.0);
-    titleIcon->setPixmap(icon);
-    titleIcon->setProperty("windowTitle", true);
-    titleMain = new QLabel(titleStrip);
-    titleMain->setObjectName("windowTitleMain");
-    titleMain->setProperty("windowTitle", true);
-    titleMain->setProperty("windowTitleMain", true);
-    titleFn = new QLabel(titleStrip);
-    titleFn->setObjectName("windowTitleFn");
-    titleFn->setProperty("windowTitle", true);
-    titleFn->setProperty("windowTitleFn", true);
-    layout->addWidget(titleIcon);
-    layout->addWidget(titleMain);
-    layout->addWidget(titleFn);
-    layout->addStretch(1);
+QVector<mainWindow::language_t> mainWindow::languageTable()
+{
+    return {{QString::fromUtf8("Český"), "cz"},
+            {"Deutsch", "de"},
+            {QString::fromUtf8("Eλληνικά"), "gr"},
+            {"English", "en"},
+            {QString::fromUtf8("Español"), "es"},
+            {QString::fromUtf8("Français"), "fr"},
+            {"Italiano", "it"},
+            {"Magyar", "hu"},
+            {"Nederlands", "nl"},
+            {"Polski", "pl"},
+            {QString::fromUtf8("Português"), "pt"},
+            {QString::fromUtf8("Português Brasileiro"), "br"},
+            {QString::fromUtf8("Română"), "ro"},
+            {QString::fromUtf8("Русский"), "ru"},
+            {QString::fromUtf8("Slovenský"), "sk"},
+            {QString::fromUtf8("Türkçe"), "tr"}};
+}
 
-    auto makeButton = [&](const char *image, const char *image2x, const char *property) {
-        auto *b = new QPushButton(titleStrip);
-        b->setIcon(QIcon(normalRatio ? image : image2x));
-        b->setProperty(property, true);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setFixedSize(int(32 * scale()), TITLE_HEIGHT - 2);
-        layout->addWidget(b);
+void mainWindow::buildTabs()
+{
+    // "Tools" dock: presets, history, navigator.
+    auto *presetsPage = new QWidget(leftTab);
+    presetsSlot = slotLayout(presetsPage);
+    leftTab->addTab(presetsPage, tr("Presets"));
+
+    auto *historyPage = new QWidget(leftTab);
+    auto *historyLayout = new QVBoxLayout(historyPage);
+    historyLayout->setContentsMargins(2, 2, 2, 2);
+    historyList = new QListWidget(historyPage);
+    historyList->setObjectName("historyList");
+    auto *resetHistory = new QPushButton(tr("Reset"), historyPage);
+    resetHistory->setObjectName("historyReset");
+    historyLayout->addWidget(historyList, 1);
+    historyLayout->addWidget(resetHistory);
+    connect(historyList, &QListWidget::currentRowChanged, this, [this] { updateUndoRedoActions(uiEnabled); });
+    connect(resetHistory, &QPushButton::clicked, this, [this] { pendingCommand("mainWindow::clearHistory"); });
+    leftTab->addTab(historyPage, tr("History"));
+
+    auto *navigatorPage = new QWidget(leftTab);
+    navigatorSlot = slotLayout(navigatorPage);
+    leftTab->addTab(navigatorPage, tr("Navigator"));
+
+    // "Processing" dock: Generate HDR, tone mapping, post-processing.
+    photoPanel = new QWidget(rightTab);
+    auto *photoLayout = new QVBoxLayout(photoPanel);
+    photoLayout->setContentsMargins(2, 2, 2, 2);
+    auto *buttons = new QHBoxLayout();
+    auto makeButton = [&](const char *icon, const QString &text, const char *name) {
+        auto *b = new QPushButton(makeColoredIcon(QString(":/resources/") + icon + ".png"), text, photoPanel);
+        b->setObjectName(name);
+        buttons->addWidget(b);
         return b;
     };
-    minimizeButton = makeButton(":/resources/window_minimize.png", ":/resources/window_minimize@2x.png",
-                                "windowTitleButton");
-    sizeButton = makeButton(":/resources/window_resize.png", ":/resources/window_resize@2x.png",
-                            "windowTitleButton");
-    closeButton = makeButton(":/resources/window_close.png", ":/resources/window_close@2x.png",
-                             "windowTitleButtonX");
-    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(minimizeButton, &QPushButton::clicked, this, &QWidget::showMinimized);
-    connect(sizeButton, &QPushButton::clicked, this, &mainWindow::toggleSize);
+    newButton = makeButton("new", QString(), "newButton");
+    newButton->setToolTip(tr("New"));
+    addButton = makeButton("add", QString(), "addButton");
+    addButton->setToolTip(tr("Add"));
+    removeButton = makeButton("remove", tr("Remove"), "removeButton");
+    buttons->addStretch(1);
+    hdrButton = makeButton("generateHDR", tr("Generate HDR"), "hdrButton");
+    photoLayout->addLayout(buttons);
+    connect(newButton, &QPushButton::clicked, newAct, &QAction::trigger);
+    connect(addButton, &QPushButton::clicked, addAct, &QAction::trigger);
+    connect(removeButton, &QPushButton::clicked, removeAct, &QAction::trigger);
+    connect(hdrButton, &QPushButton::clicked, generateHdrAct, &QAction::trigger);
+
+    auto *photoArea = new myScrollArea(photoPanel);
+    photoArea->setObjectName("photoListArea");
+    panelPage(photoArea, &photoListSlot);
+    photoLayout->addWidget(photoArea, 1);
+    evPanel = new QWidget(photoPanel);
+    evPanel->setObjectName("evSelectionArea");
+    evSelectionSlot = slotLayout(evPanel);
+    photoLayout->addWidget(evPanel);
+    rightTab->addTab(photoPanel, tr("Generate HDR"));
+
+    auto *tmArea = new QScrollArea(rightTab);
+    toneMappingPage = panelPage(tmArea, &toneMappingSlot);
+    toneMappingPanelArea = toneMappingSlot->parentWidget();
+    rightTab->addTab(toneMappingPage, tr("Tone mapping"));
+
+    auto *ppArea = new QScrollArea(rightTab);
+    postProcessingPage = panelPage(ppArea, &postProcessingSlot);
+    rightTab->addTab(postProcessingPage, tr("Postprocessing"));
+    connect(rightTab, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
+    // The style draws these titles in a bold 12 px font, but sizes the tabs
+    // by the tab bar's own font: the tabs get room for the bold titles.
+    QFont tabFont(rightTab->tabBar()->font());
+    tabFont.setBold(true);
+    tabFont.setPixelSize(int(12 * uiScale));
+    const QFontMetrics metrics(tabFont);
+    int widest = 0;
+    for (int i = 0; i < rightTab->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(rightTab->tabText(i)));
+    rightTab->setStyleSheet(QString("QTabBar::tab { min-width: %1px; }").arg(widest + int(6 * uiScale)));
 }
 
 void mainWindow::buildDocks()
 {
-    leftDock = new QDockWidget(tr("Presets"), this);
-    leftDock->setObjectName("leftDock");
+    leftDock = new myDockWidget(tr("Tools"), this);
+    leftDock->setObjectName("leftTabDock");
+    leftDock->setTitleBarWidget(new dockTitleBar(leftDock));
     leftDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    leftDock->setWidget(new QWidget(leftDock));
-    leftDock->setMinimumWidth(int(180 * scale()));
+    leftDock->setWidget(leftTab);
+    leftTab->ensurePolished();
+    leftTab->tabBar()->ensurePolished();
+    leftDock->setMinimumWidth(std::max(int(220 * uiScale), leftTab->tabBar()->sizeHint().width() + 8));
+    leftDock->setMaximumWidth(int(700 * uiScale));
     addDockWidget(Qt::LeftDockWidgetArea, leftDock);
 
-    rightDock = new QDockWidget(tr("Tools"), this);
-    rightDock->setObjectName("rightDock");
+    rightDock = new myDockWidget(tr("Processing"), this);
+    rightDock->setObjectName("rightTabDock");
+    rightDock->setTitleBarWidget(new dockTitleBar(rightDock));
     rightDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    rightDock->setWidget(new QWidget(rightDock));
-    rightDock->setMinimumWidth(int(300 * scale()));
+    rightDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    rightDock->setWidget(rightTab);
+    // Wide enough for the three tab titles in the style's padding.
+    rightTab->ensurePolished();
+    rightTab->tabBar()->ensurePolished();
+    rightDock->setMinimumWidth(std::max(int(330 * uiScale), rightTab->tabBar()->sizeHint().width() + 8));
     addDockWidget(Qt::RightDockWidgetArea, rightDock);
+
+    connect(leftDock, &QDockWidget::topLevelChanged, this, [this] { leftTabResized(); });
+    connect(leftDock, &QDockWidget::visibilityChanged, this, [this] { leftTabResized(); });
+}
+
+void mainWindow::loadDefaultSettings()
+{
+    QString path = optionsInstance ? optionsInstance->misc.defaultToneMappingSettings : QString();
+    if (!fileExists(path))
+        path = QCoreApplication::applicationDirPath() + "/built-in presets" + "/default.lmsx";
+    // The settings text is read whole; an empty or unreadable file is a
+    // broken installation just as a missing one.
+    QFile file(path);
+    const bool readable = file.open(QIODevice::ReadOnly) && file.size() > 0 && !file.readAll().isEmpty();
+    if (!readable) {
+        debugLog("%s: Failed to load default tone mapping settings.\n", "mainWindow::mainWindow");
+        startupErrorText = "Failed to load default tone mapping settings - bad installation";
+        startupError = true;
+    }
 }
 
 void mainWindow::logStartupDiagnostics()
 {
     debugLog("Starting: %s %s %s\n", qPrintable(QCoreApplication::applicationName()), PROGRAM_VERSION,
-             qPrintable(QSysInfo::currentCpuArchitecture()));
+             qPrintable(QSysInfo::buildCpuArchitecture()));
     debugLog("Timestamp: %s\n", qPrintable(QDateTime::currentDateTime().toString("yyyy.MM.dd HH:mm:ss")));
     debugLog("OS: %s\n", qPrintable(QSysInfo::prettyProductName()));
     debugLog("CPU: %s\n", qPrintable(QSysInfo::currentCpuArchitecture()));
@@ -179,132 +341,7 @@ void mainWindow::logStartupDiagnostics()
 }
 
 // ---------------------------------------------------------------------------
-// title and frame
-
-void mainWindow::updateWindowTitle(QString fileName)
-{
-    const QString pluginMark =
-        startParams.plugin ? QString(" &nbsp; <font color='#c080c0'>PLUG-IN</font>") : QString();
-    const QString mainPart = QString("<html><b><font color='#c8c8c8'>Lumidra %1 &nbsp;%2</font>%3</b></html>")
-                                 .arg(PROGRAM_VERSION, PLATFORM_MARK, pluginMark);
-    const QString filePart = fileName.isEmpty() ? QString() : QString("  [%1]").arg(nativeAbsolutePath(fileName));
-    setTitle(buildStyleSheet(mainPart), buildStyleSheet(filePart));
-    setWindowTitle(plainText(QString("Lumidra %1 %2%3").arg(PROGRAM_VERSION, PLATFORM_MARK, pluginMark)));
-    resultFileName = fileName;
-}
-
-void mainWindow::setTitle(QString mainPart, QString filePart)
-{
-    titleMain->setText(mainPart);
-    titleFn->setText(filePart);
-    setWindowTitle(plainText(mainPart + filePart));
-}
-
-QRect mainWindow::restoredRect(const QRect &available)
-{
-    return QRect(available.left() + 5, available.top() + 5, int(0.7 * available.width()),
-                 int(0.7 * available.height()));
-}
-
-QRect mainWindow::availableArea() const
-{
-    const QScreen *s = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
-    return s ? s->availableGeometry() : QRect(0, 0, 800, 600);
-}
-
-void mainWindow::toggleSize()
-{
-    const QRect available = availableArea();
-    if (windowMaximized) {
-        if (windowNormalGeometry == available || windowNormalGeometry.isNull())
-            windowNormalGeometry = restoredRect(available);
-        setUpdatesEnabled(false);
-        setGeometry(windowNormalGeometry);
-        setUpdatesEnabled(true);
-        windowMaximized = false;
-        return;
-    }
-    const QScreen *s = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
-    QRect target = available;
-    if (s && available.height() == s->geometry().height())
-        target.setBottom(target.bottom() - 1);
-    windowNormalGeometry = geometry();
-    windowMaximized = true;
-    windowMaximizing = true;
-    setUpdatesEnabled(false);
-    setGeometry(target);
-    setUpdatesEnabled(true);
-}
-
-void mainWindow::resizeEvent(QResizeEvent *event)
-{
-    titleStrip->setGeometry(QRect(QPoint(0, 0), QPoint(width() - 1, TITLE_HEIGHT - 1)));
-    if (!windowMaximizing)
-        windowMaximized = false;
-    windowMaximizing = false;
-    QMainWindow::resizeEvent(event);
-}
-
-void mainWindow::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous() && startParams.hide)
-        setWindowState(windowState() | Qt::WindowMinimized);
-    QMainWindow::showEvent(event);
-}
-
-bool mainWindow::inTitleDragArea(const QPoint &pos) const
-{
-    return pos.y() < TITLE_HEIGHT && pos.x() < minimizeButton->geometry().left();
-}
-
-void mainWindow::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && inTitleDragArea(event->pos())) {
-        dragOffset = event->pos();
-        dragging = true;
-    }
-    QMainWindow::mousePressEvent(event);
-}
-
-void mainWindow::mouseReleaseEvent(QMouseEvent *event)
-{
-    dragging = false;
-    QMainWindow::mouseReleaseEvent(event);
-}
-
-void mainWindow::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && inTitleDragArea(event->pos()))
-        toggleSize();
-    QMainWindow::mouseDoubleClickEvent(event);
-}
-
-void mainWindow::mouseMoveEvent(QMouseEvent *event)
-{
-    if (!dragging) {
-        QMainWindow::mouseMoveEvent(event);
-        return;
-    }
-    const QPoint global = event->globalPos();
-    if (!windowMaximized) {
-        move(global - dragOffset);
-        return;
-    }
-    // Dragging a maximized window restores it under the cursor.
-    const QRect available = availableArea();
-    if (windowNormalGeometry == available || windowNormalGeometry.isNull())
-        windowNormalGeometry = restoredRect(available);
-    const int RESCALE_MARGIN = 150;
-    if (dragOffset.x() > windowNormalGeometry.width() - RESCALE_MARGIN && width() > 0)
-        dragOffset.setX(dragOffset.x() * windowNormalGeometry.width() / width());
-    windowMaximized = false;
-    setUpdatesEnabled(false);
-    setGeometry(QRect(global - dragOffset, windowNormalGeometry.size()));
-    setUpdatesEnabled(true);
-}
-
-// ---------------------------------------------------------------------------
-// start and files handed over by the system
+// small slots
 
 void mainWindow::splashFinished(QWidget *splashWidget)
 {
@@ -328,43 +365,81 @@ void mainWindow::splashFinished(QWidget *splashWidget)
         QMessageBox::aboutQt(this, QString());
 }
 
-void mainWindow::addFileToOpen(QString fname)
+void mainWindow::loadOnStartupSlot()
 {
-    if (!filesToOpenTimer) {
-        filesToOpen.clear();
-        filesToOpenTimer = new QTimer(this);
-        filesToOpenTimer->setSingleShot(true);
-        connect(filesToOpenTimer, &QTimer::timeout, this, &mainWindow::addFileToOpen_timeout);
-    }
-    const QString ext = fileSuffixOf(fname).toLower();
-    if (!fname.isEmpty() && fileExists(fname)) {
-        if (fileTypeOf(fname) != FILETYPE_UNKNOWN || ext == "lmpx")
-            filesToOpen.append(fname);
-    }
-    filesToOpenTimer->start(250);
-}
-
-void mainWindow::addFileToOpen_timeout()
-{
-    if (!filesToOpen.isEmpty()) {
-        const QStringList files = filesToOpen;
-        filesToOpen.clear();
+    disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
+    const QStringList files = startParams.inputPhoto;
+    if (!files.isEmpty())
         addDroppedImages(files);
-    }
-    filesToOpenTimer->deleteLater();
-    filesToOpenTimer = nullptr;
 }
 
-void mainWindow::addDroppedImages(QStringList files)
+void mainWindow::notifyAboutExiftoolError()
 {
-    // Opening photos and projects comes with the processing project.
-    for (const QString &f : files)
-        debugLog("%s: '%s'\n", "mainWindow::addDroppedImages", f.toLocal8Bit().constData());
+    // One notice per run, however often the daemon fails again.
+    if (startParams.autoProcess || exiftoolErrorShown)
+        return;
+    exiftoolErrorShown = true;
+    const QString text = tr("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!");
+    if (project && project->batchRunning) {
+        debugLog("%s: %s\n", "mainWindow::notifyAboutExiftoolError", qPrintable(text));
+        return;
+    }
+    styledMessageBox::show(
+        this, styledMessageBox::Warning,
+        text + "<br><br><i>"
+            + tr("Most probably the error is caused by problems with Exifool itself. Please go to Program Options / "
+                 "Miscellaneous and try to clear Exiftool's files in order to reset it. You may also try to change "
+                 "the Lumidra's temp files location (scratchpad in Program Options) to a custom path, other than "
+                 "standard TEMP location - Exiftool uses that path as well.")
+            + "</i>");
 }
 
 void mainWindow::handleQuit()
 {
     debugLog("QUIT\n");
+}
+
+void mainWindow::leftTabChanged(int n)
+{
+    Q_UNUSED(n);
+    // The navigator gets a fresh picture with the tone-mapping flow.
+}
+
+void mainWindow::rightTabChanged(int n)
+{
+    Q_UNUSED(n);
+    setControlsEnabled(uiEnabled);
+}
+
+void mainWindow::setBackgroundSlot() {}
+
+void mainWindow::showOptionsOnLoadSlot()
+{
+    if (optionsInstance)
+        optionsInstance->optionsOnLoad.enabled = optionsOnLoadAct->isChecked();
+}
+
+void mainWindow::openWebHelp()
+{
+    QUrl url("https://lumidra.local/documentation/");
+    url.setQuery(QString("v=%1").arg(PROGRAM_VERSION));
+    QDesktopServices::openUrl(url);
+}
+
+void mainWindow::undo()
+{
+    const int row = historyList->currentRow();
+    if (row <= 0)
+        return;
+    historyList->setCurrentRow(row - 1);
+}
+
+void mainWindow::redo()
+{
+    const int row = historyList->currentRow();
+    if (row < 0 || row >= historyList->count() - 1)
+        return;
+    historyList->setCurrentRow(row + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -373,7 +448,7 @@ void mainWindow::handleQuit()
 void mainWindow::writeWindowSettings()
 {
     auto settings = platformSettings();
-    settings->setValue("WindowGeometry", geometry());
+    settings->setValue("WindowGeometry", windowMaximized ? windowNormalGeometry : geometry());
     settings->setValue("WindowMaximized", windowMaximized);
     settings->setValue("WindowState", saveState(0));
     settings->setValue("LeftDockGeometry", leftDock->geometry());
@@ -382,6 +457,22 @@ void mainWindow::writeWindowSettings()
     settings->setValue("RightDockFloating", rightDock->isFloating());
     const QScreen *s = windowHandle() ? windowHandle()->screen() : nullptr;
     settings->setValue("Screen", s ? int(QGuiApplication::screens().indexOf(const_cast<QScreen *>(s))) : -1);
+}
+
+void mainWindow::restoreWindowLayout()
+{
+    auto settings = platformSettings();
+    restoreState(settings->value("WindowState", QByteArray()).toByteArray(), 0);
+    const bool leftFloating = settings->value("LeftDockFloating", false).toBool();
+    const bool rightFloating = settings->value("RightDockFloating", false).toBool();
+    leftDock->setFloating(leftFloating);
+    if (leftFloating)
+        leftDock->setGeometry(settings->value("LeftDockGeometry", QRect(0, 0, 100, 100)).toRect());
+    rightDock->setFloating(rightFloating);
+    if (rightFloating)
+        rightDock->setGeometry(settings->value("RightDockGeometry", QRect(0, 0, 100, 100)).toRect());
+    rightDock->setVisible(true);
+    setControlsEnabled(uiEnabled);
 }
 
 QString mainWindow::pluginCallbackPath() const
@@ -422,6 +513,8 @@ void mainWindow::closeEvent(QCloseEvent *event)
     abortBackgroundFlag = true;
     debugLog("\nClosing...\n");
     closing = true;
+    if (progressTimer)
+        progressTimer->stop();
 
     if (startParams.plugin)
         writePluginCallback();

@@ -2,20 +2,54 @@
 #define MAINWINDOW_H
 
 // The one top-level window: frameless, with its own title strip (icon, title
-// labels, minimize, size and close buttons), the left and right docks and the
-// central area. It is the hub the rest of the program grows into; further
-// concerns go to mainWindow_<concern>.cpp files.
+// labels, minimize, size and close buttons), the "Tools" and "Processing"
+// docks, the central area, the menu bar, four tool bars and the status bar
+// with its progress display. It owns the processing project and turns
+// commands, drops and files handed over by the system into the project's
+// operations. Concerns live in mainWindow_<concern>.cpp:
+//   mainWindow.cpp                  construction, small slots, closing
+//   mainWindow_frame.cpp            title strip, drag, maximize, full screen, layout
+//   mainWindow_actions.cpp          actions, menus, language
+//   mainWindow_colorManagement.cpp  colour-management groups and their reaction
+//   mainWindow_statusBar.cpp        tool bars, status widgets, progress
+//   mainWindow_enabling.cpp         applying the enabling rules (controlRules.h)
+//   mainWindow_files.cpp            files dropped, named or handed over by the system
+//   mainWindow_pending.cpp          commands whose operations are not built yet
+
+#include "mainwindow/controlRules.h"
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+#include <cstdint>
 
-class QDockWidget;
+class QAction;
+class QActionGroup;
+class QButtonGroup;
 class QLabel;
+class QListWidget;
+class QMenu;
 class QPushButton;
+class QScrollArea;
 class QTimer;
+class QToolBar;
+class QVBoxLayout;
+class myDockWidget;
+class myProgressBar;
+class myQTabWidget;
+class myScrollArea;
+class processingProject;
+class zoomWidget;
+
+// Percentage shown for a progress counter against its maximum (0 counts as
+// 1); never above 100.
+int progressPercent(uint64_t counter, uint64_t maximum);
+// "6000x4000 [24.0 MPix]"
+QString imageSizeText(int width, int height);
 
 class mainWindow : public QMainWindow
 {
@@ -33,8 +67,10 @@ public:
     bool windowMaximizing = false; // set with windowMaximized, consumed by the next resize
     QRect windowNormalGeometry;    // where toggleSize restores to; null at first
 
-    QDockWidget *leftDock = nullptr;
-    QDockWidget *rightDock = nullptr;
+    myDockWidget *leftDock = nullptr;  // "Tools": presets, history, navigator
+    myDockWidget *rightDock = nullptr; // "Processing": HDR, tone mapping, post-processing
+    myQTabWidget *leftTab = nullptr;
+    myQTabWidget *rightTab = nullptr;
 
     // Set while the window is built when something essential failed; main
     // then shows "Error on startup: '%1'." and ends with -1.
@@ -45,6 +81,8 @@ public:
     bool startupComplete = false;
     // Set by the close handler.
     bool closing = false;
+
+    processingProject *project = nullptr;
 
     QString currentResultFileName() const { return resultFileName; }
 
@@ -59,15 +97,168 @@ public:
     // returns to when it has no other normal geometry.
     static QRect restoredRect(const QRect &available);
 
+    // Applies the stored tool-bar and dock layout ("WindowState" and the
+    // docks' floating state and geometry); main calls it once after show().
+    void restoreWindowLayout();
+
+    // The state the enabling rules read, gathered from the project and the
+    // window's widgets.
+    windowState_t currentWindowState() const;
+    bool interfaceEnabled() const { return uiEnabled; }
+
+    // The language table: native names and codes.
+    struct language_t {
+        QString name;
+        QString code;
+    };
+    static QVector<language_t> languageTable();
+
+    // Places where the pieces built elsewhere go. Each is an empty layout in
+    // its tab or area until its widget is put there.
+    QVBoxLayout *centralSlot = nullptr;        // the main image area
+    QVBoxLayout *presetsSlot = nullptr;        // "Presets" tab
+    QVBoxLayout *navigatorSlot = nullptr;      // "Navigator" tab
+    QVBoxLayout *photoListSlot = nullptr;      // photo rows of the "Generate HDR" tab
+    QVBoxLayout *evSelectionSlot = nullptr;    // EV selection under the photo rows
+    QVBoxLayout *toneMappingSlot = nullptr;    // panels of the "Tone mapping" tab
+    QVBoxLayout *postProcessingSlot = nullptr; // panels of the "Postprocessing" tab
+    QListWidget *historyList = nullptr;
+
+    // The commands whose operation comes with a later version of the window
+    // log their name here (tests read it).
+    QString lastPendingCommand() const { return pendingCommandName; }
+
+    // Actions, in the order of the action table.
+    QAction *newAct = nullptr, *addAct = nullptr, *removeAct = nullptr, *closeAct = nullptr,
+            *generateHdrAct = nullptr, *loadProjectAct = nullptr, *saveProjectAct = nullptr, *saveAct = nullptr,
+            *saveAsAct = nullptr, *externalEditorAct = nullptr, *savePreprocessedAct = nullptr,
+            *batchAct = nullptr, *exitAct = nullptr, *copyAct = nullptr, *undoAct = nullptr, *redoAct = nullptr,
+            *layersAct = nullptr, *zoom100Act = nullptr, *zoomFitAct = nullptr, *zoomOutAct = nullptr,
+            *zoomInAct = nullptr, *maximizeWorkspaceAct = nullptr, *fullScreenAct = nullptr,
+            *resetLayoutAct = nullptr, *beforeAct = nullptr, *resultAct = nullptr, *splitAct = nullptr;
+    QAction *splitModeActs[5] = {};
+    QAction *rotateCcwAct = nullptr, *rotateCwAct = nullptr, *rotate180Act = nullptr, *flipHorizontalAct = nullptr,
+            *flipVerticalAct = nullptr, *cropAct = nullptr, *loadSettingsAct = nullptr,
+            *saveSettingsAct = nullptr, *defaultSettingsAct = nullptr, *addPresetAct = nullptr,
+            *userGroupsAct = nullptr, *revealPresetsAct = nullptr, *colorManagementAct = nullptr;
+    QAction *inputProfileActs[5] = {};   // embedded, sRGB, Adobe RGB, Wide Gamut, Pro Photo
+    QAction *monitorProfileActs[6] = {}; // by stored number: from file, sRGB, Adobe RGB, Apple RGB, Color Match, DCI-P3
+    QAction *intentActs[4] = {};         // by Little CMS number: perceptual, relative, saturation, absolute
+    QAction *programOptionsAct = nullptr, *optionsOnLoadAct = nullptr, *webHelpAct = nullptr,
+            *aboutAct = nullptr, *checkUpdatesAct = nullptr;
+    QList<QAction *> languageActs;
+    QActionGroup *splitGroup = nullptr, *inputProfileGroup = nullptr, *monitorProfileGroup = nullptr,
+                 *intentGroup = nullptr, *languageGroup = nullptr, *beforeGroup = nullptr;
+
+    QMenu *fileMenu = nullptr, *historyMenu = nullptr, *viewMenu = nullptr, *imageMenu = nullptr,
+          *transformMenu = nullptr, *presetsMenu = nullptr, *layersMenu = nullptr, *settingsMenu = nullptr,
+          *languageMenu = nullptr, *colorSettingsMenu = nullptr, *photoColorSpaceMenu = nullptr,
+          *monitorProfileMenu = nullptr, *intentMenu = nullptr, *helpMenu = nullptr, *beforeMenu = nullptr,
+          *splitMenu = nullptr;
+
+    QToolBar *fileToolBar = nullptr, *viewToolBar = nullptr, *settingsToolBar = nullptr, *miscToolBar = nullptr;
+
+    // Status bar.
+    zoomWidget *zoom = nullptr;
+    QPushButton *photoProfileButton = nullptr;
+    QPushButton *monitorProfileButton = nullptr;
+    QLabel *sampleLabel = nullptr;
+    QLabel *dimensionsCaption = nullptr;
+    QLabel *dimensionsLabel = nullptr;
+    QLabel *panoramaMark = nullptr;
+    myProgressBar *progressBar = nullptr;
+    QPushButton *breakButton = nullptr;
+    QTimer *progressTimer = nullptr;
+    uint64_t progressMaximum() const { return progressMax; }
+
+    // Generate HDR tab buttons.
+    QPushButton *newButton = nullptr, *addButton = nullptr, *removeButton = nullptr, *hdrButton = nullptr;
+
+    double uiScale = 1.0;
+    bool cropMode = false;
+    bool showingBefore = false;
+
+signals:
+    void loadOnStartup();
+
 public slots:
+    // frame and layout
     void toggleSize();
+    void leftTabOption(int option);
+    void leftTabResized();
+    void toggleFullScreen();
+    void toggleFullScreen2();
+    void toggleFullScreen(bool fullScreen);
+    void resetWindowLayout();
     void updateWindowTitle(QString fileName);
     void setTitle(QString mainPart, QString filePart);
+
+    // enabling rules
+    void setControlsEnabled(bool enabled);
+    void updateUndoRedoActions(bool enabled);
+    void setToneMappingControlsEnabled();
+
+    // progress
+    void startProgress(uint64_t max, bool useBreak);
+    void updateProgress();
+    void finishProgress();
+    void requestBreak();
+    void showImageSize();
+
+    // colour management, language, logging
+    void setupColorManagement();
+    void fillMonitorProfileMenu();
+    void showColorSpaceMenu();
+    void languageChanged();
+    void enableLogging();
+    void showOptionsOnLoadSlot();
+    void openWebHelp();
+
+    // start, files, small slots
     void splashFinished(QWidget *splashWidget);
+    void loadOnStartupSlot();
     void addFileToOpen(QString fname);
     void addFileToOpen_timeout();
     virtual void addDroppedImages(QStringList files);
+    void notifyAboutExiftoolError();
     void handleQuit();
+    void leftTabChanged(int n);
+    void rightTabChanged(int n);
+    void setBackgroundSlot();
+    void undo();
+    void redo();
+
+    // Commands whose operations come with later versions of the window.
+    void newProject();
+    void newProject(bool justClose);
+    void addImages();
+    void removeImages();
+    void closeProject();
+    void showGenerateHDR();
+    void loadProjectSlot();
+    void saveProjectSlot();
+    void saveResultSlot();
+    void saveResultAsSlot();
+    void exportToExternalEditorSlot();
+    void savePreprocessedSlot();
+    void showBatch();
+    void toggleLayersMode();
+    void showBeforeSlot();
+    void showResultSlot();
+    void splitViewModeChange();
+    void transformImageSlot();
+    void toggleCropMode();
+    void loadSettingsSlot();
+    void saveSettingsSlot();
+    void defaultSettingsSlot();
+    void addNewPresetSlot();
+    void showSetupUserGroups();
+    void goToUserPresetFiles();
+    void showProgramOptions();
+    void showAbout();
+    void checkForUpdates();
+    void updateThumbnails();
+    void invalidatePresets(bool getThumbs = true, bool onlyIfMissing = false);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -81,10 +272,21 @@ protected:
 private:
     void buildFrame();
     void buildDocks();
+    void buildTabs();
+    void createProject();
+    void loadDefaultSettings();
     void logStartupDiagnostics();
+    void logLibraryVersions();
+    void createActions();
+    void createMenuBar();
+    void createToolBars();
+    void createStatusWidgets();
+    void applyControlStates(const controlStates_t &c, bool enabled);
     void writeWindowSettings();
+    void pendingCommand(const char *slot);
     QRect availableArea() const;
     bool inTitleDragArea(const QPoint &pos) const;
+    QAction *makeAction(const QString &text, const char *icon, const char *objectName);
 
     QWidget *titleStrip = nullptr;
     QLabel *titleIcon = nullptr;
@@ -93,9 +295,18 @@ private:
     QPushButton *minimizeButton = nullptr;
     QPushButton *sizeButton = nullptr;
     QPushButton *closeButton = nullptr;
+    QWidget *toneMappingPage = nullptr;
+    QWidget *postProcessingPage = nullptr;
+    QWidget *toneMappingPanelArea = nullptr;
+    QWidget *photoPanel = nullptr;
+    QWidget *evPanel = nullptr;
 
     QPoint dragOffset;
     bool dragging = false;
+    bool uiEnabled = true;
+    bool exiftoolErrorShown = false;
+    uint64_t progressMax = 1;
+    QString pendingCommandName;
 
     QString resultFileName;
 
@@ -103,6 +314,9 @@ private:
     // after the last one arrived.
     QStringList filesToOpen;
     QTimer *filesToOpenTimer = nullptr;
+
+public:
+    QTimer *fileOpenTimer() const { return filesToOpenTimer; }
 };
 
 extern mainWindow *mainWindowInstance;

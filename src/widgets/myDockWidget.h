@@ -17,6 +17,8 @@ public:
     }
 
     bool isClosed() const { return closed; }
+    // The layout reset forgets that the user closed the dock.
+    void clearClosed() { closed = false; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -4,6 +4,8 @@
 #include "mainwindow/myApplication.h"
 #include "platform/platformSettings.h"
 #include "testSupport.h"
+#include "widgets/myDockWidget.h"
+#include "windowFixture.h"
 #include "widgets/styledMessageBox.h"
 
 #include <QDir>
@@ -18,39 +20,6 @@
 #include <memory>
 
 namespace {
-
-struct shownMessage_t {
-    int kind;
-    QString text;
-};
-
-class mainWindowTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        platformSettings()->clear();
-        options = std::make_unique<programOptionsSettings>();
-        optionsInstance = options.get();
-        startParams = startParams_t();
-        messages.clear();
-        styledMessageBox::setMessageHook([this](int kind, const QString &, const QString &text, int) {
-            messages.push_back({kind, text});
-            return int(styledMessageBox::Ok);
-        });
-    }
-    void TearDown() override
-    {
-        styledMessageBox::setMessageHook(nullptr);
-        optionsInstance = nullptr;
-        startParams = startParams_t();
-        platformSettings()->clear();
-    }
-    static QRect available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
-
-    std::unique_ptr<programOptionsSettings> options;
-    std::vector<shownMessage_t> messages;
-};
 
 // Records what the window would open.
 class recordingWindow : public mainWindow
@@ -69,8 +38,8 @@ TEST_F(mainWindowTest, framelessWithTitleStripAndDocks)
     EXPECT_TRUE(w.property("windowFrame").toBool());
     ASSERT_NE(w.leftDock, nullptr);
     ASSERT_NE(w.rightDock, nullptr);
-    EXPECT_EQ(w.leftDock->objectName(), "leftDock");
-    EXPECT_EQ(w.rightDock->objectName(), "rightDock");
+    EXPECT_EQ(w.leftDock->objectName(), "leftTabDock");
+    EXPECT_EQ(w.rightDock->objectName(), "rightTabDock");
     EXPECT_FALSE(w.startupError);
     EXPECT_FALSE(w.windowMaximized);
     EXPECT_TRUE(w.windowNormalGeometry.isNull());

@@ -1,0 +1,47 @@
+// mainWindow: the commands whose operations come with later versions of the
+// window. Each logs its name, so that a command can be traced from its menu
+// entry, shortcut or button to here.
+
+#include "mainwindow/mainWindow.h"
+
+#include "app/debugLog.h"
+
+void mainWindow::pendingCommand(const char *slot)
+{
+    debugLog("%s: not available in this version\n", slot);
+    pendingCommandName = QString::fromLatin1(slot);
+}
+
+void mainWindow::newProject() { newProject(false); }
+void mainWindow::newProject(bool justClose)
+{
+    pendingCommand(justClose ? "mainWindow::newProject(close)" : "mainWindow::newProject");
+}
+void mainWindow::addImages() { pendingCommand("mainWindow::addImages"); }
+void mainWindow::removeImages() { pendingCommand("mainWindow::removeImages"); }
+void mainWindow::closeProject() { pendingCommand("mainWindow::closeProject"); }
+void mainWindow::showGenerateHDR() { pendingCommand("mainWindow::showGenerateHDR"); }
+void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
+void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
+void mainWindow::saveResultSlot() { pendingCommand("mainWindow::saveResultSlot"); }
+void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSlot"); }
+void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
+void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
+void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
+void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
+void mainWindow::showBeforeSlot() { pendingCommand("mainWindow::showBeforeSlot"); }
+void mainWindow::showResultSlot() { pendingCommand("mainWindow::showResultSlot"); }
+void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
+void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
+void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
+void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }
+void mainWindow::saveSettingsSlot() { pendingCommand("mainWindow::saveSettingsSlot"); }
+void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSettingsSlot"); }
+void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSlot"); }
+void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
+void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
+void mainWindow::showProgramOptions() { pendingCommand("mainWindow::showProgramOptions"); }
+void mainWindow::showAbout() { pendingCommand("mainWindow::showAbout"); }
+void mainWindow::checkForUpdates() { pendingCommand("mainWindow::checkForUpdates"); }
+void mainWindow::updateThumbnails() { pendingCommand("mainWindow::updateThumbnails"); }
+void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }
