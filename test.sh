@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/install-deps.sh
+# Includes must point one way between the src/ folders (fails fast, before the build).
+python3 scripts/check-includes.py
 jobs="$(nproc)"
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIDRA_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS="-O1 -g" -DCMAKE_C_FLAGS="-O1 -g" >/dev/null

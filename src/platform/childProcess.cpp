@@ -1,6 +1,6 @@
 #include "platform/childProcess.h"
 
-#include "app/debugLog.h"
+#include "platform/debugLog.h"
 
 #include <QElapsedTimer>
 #include <QFile>

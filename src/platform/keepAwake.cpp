@@ -1,6 +1,6 @@
 #include "platform/keepAwake.h"
 
-#include "app/debugLog.h"
+#include "platform/debugLog.h"
 
 void keepSystemAwake(bool on)
 {

@@ -1,6 +1,6 @@
 #include "platform/systemShutdown.h"
 
-#include "app/debugLog.h"
+#include "platform/debugLog.h"
 
 #include <QMutex>
 #include <QMutexLocker>

@@ -7,9 +7,7 @@
 #include "hdr/lensfunDb.h"
 #include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
-#include "hdrdialogs/hdrLoadOptions.h"
-#include "hdrdialogs/rawLoadOptions.h"
-#include "mainwindow/mainWindow.h"
+#include "project/loadOptionsPrompt.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -34,19 +32,11 @@ QString lensSystemFolder()
 
 } // namespace
 
-processingProject::processingProject(mainWindow *ownerWindow)
+processingProject::processingProject(QWidget *parentWindow)
 {
     debugLog("Preparing environment...\n");
     constructionFailed = false;
-    owner = ownerWindow;
-
-    // The load-option dialogs are children of the main window, which deletes
-    // them. Without a window (tests, tools) there are none: the loader then
-    // applies the stored settings instead of asking.
-    if (owner) {
-        rawLoadOptionsDialog = new rawLoadOptions(owner);
-        hdrLoadOptionsDialog = new hdrLoadOptions(owner);
-    }
+    parentWidget = parentWindow;
 
     for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
         layerSettings[i].layerIndex = i;
@@ -112,15 +102,22 @@ processingProject::processingProject(mainWindow *ownerWindow)
     debugLog("Environment ready.\n\n");
 }
 
+void processingProject::reportMessage(projectMessage_t kind, const QString &text)
+{
+    lastErrorMessage = text;
+    debugLog("%s: %s: %s\n", "processingProject::reportMessage",
+             kind == projectMessage_t::error ? "error" : "warning", qUtf8Printable(text));
+    if (messageHandler)
+        messageHandler(kind, text);
+}
+
 processingProject::~processingProject()
 {
     delete exiftool;
     exiftool = nullptr;
     delete lensDb;
     lensDb = nullptr;
-    rawLoadOptionsDialog = nullptr; // deleted with the main window
-
-    hdrLoadOptionsDialog = nullptr;
+    loadOptions = nullptr; // owned by whoever installed it
 
     cleanup();
     cleanupSessions(sessionName, 0, true);

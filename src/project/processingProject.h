@@ -5,8 +5,10 @@
 // what is derived from it at full and preview size, the ten tone-mapping
 // layers with their settings and tables, the HDR merge tables, the session
 // directory with the photos' temporary files, the colour transforms, and the
-// long-lived services loading and saving need (exiftool daemon, lens database,
-// RAW and HDR load-option dialogs).
+// long-lived services loading and saving need (exiftool daemon, lens
+// database). It shows no window: the load-option questions go to the
+// installed loadOptionsPrompt, and messages are returned (lastErrorMessage)
+// and handed to the installed messageHandler.
 //
 // Built, reset (cleanup) and destroyed on the GUI thread; workers read and
 // write its fields while they run, and cleanup / the destructor must not run
@@ -30,14 +32,21 @@
 #include <QReadWriteLock>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <lcms2.h>
 #include <memory>
 
+class QWidget;
 class exiftoolDaemon;
-class hdrLoadOptions;
 class lensfunDb;
-class mainWindow;
-class rawLoadOptions;
+class loadOptionsPrompt;
+
+// A message of the project for the person (the text of a failed load, a
+// colour-profile warning). The project keeps it in lastErrorMessage and hands
+// it to the installed handler, which knows whether the run is interactive,
+// automatic or a batch and shows, logs or records it.
+enum class projectMessage_t { error, warning };
+using projectMessageHandler_t = std::function<void(projectMessage_t kind, const QString &text)>;
 
 constexpr int PROJECT_LAYER_COUNT = 10;
 constexpr int PROJECT_LC_PYRAMIDS = 4;
@@ -104,7 +113,9 @@ public:
         TRANSFORM_COUNT
     };
 
-    explicit processingProject(mainWindow *owner);
+    // parent: the window that dialogs and message boxes about the project
+    // belong to (null in tests and tools).
+    explicit processingProject(QWidget *parent);
     ~processingProject() override;
 
     void cleanup();
@@ -198,11 +209,10 @@ signals:
 
 public:
     // services
-    rawLoadOptions *rawLoadOptionsDialog = nullptr; // child of owner; none without a main window
-    hdrLoadOptions *hdrLoadOptionsDialog = nullptr; // child of owner; none without a main window
+    loadOptionsPrompt *loadOptions = nullptr;       // not owned; none without a main window
     exiftoolDaemon *exiftool = nullptr;             // owned
     lensfunDb *lensDb = nullptr;                    // owned
-    mainWindow *owner = nullptr;
+    QWidget *parentWidget = nullptr;                // not owned
 
     // sizes
     int32_t width = 0;
@@ -271,8 +281,11 @@ public:
     // state
     bool constructionFailed = false;
     hdrGenerationState_t hdrState;    // written by HDR generation
-    bool quiet = false;            // no message boxes (batch runs)
+    bool quiet = false;            // no messages for the person (batch runs)
     QString lastErrorMessage;
+    projectMessageHandler_t messageHandler; // none: messages are only kept and logged
+    // Keeps text in lastErrorMessage, logs it and hands it to messageHandler.
+    void reportMessage(projectMessage_t kind, const QString &text);
     int32_t photoIdCounter = 0;
 
     // tone mapping (preparation state, view window); the HDR preprocessing

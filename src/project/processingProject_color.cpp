@@ -12,8 +12,7 @@
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
-#include "hdrdialogs/rawLoadOptions.h"
-#include "widgets/styledMessageBox.h"
+#include "project/loadOptionsPrompt.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -73,11 +72,6 @@ cmsUInt32Number intentSetting()
 {
     const int intent = optionsInstance ? optionsInstance->colorManagement.intent : INTENT_PERCEPTUAL;
     return cmsUInt32Number(intent < 0 ? 0 : intent);
-}
-
-void showError(const QString &text)
-{
-    styledMessageBox::show(nullptr, styledMessageBox::Error, text);
 }
 
 // The five transforms from input, display and sRGB handles; false (none
@@ -156,8 +150,8 @@ int processingProject::createInputProfile(photoInfo_t &photo, int fileType)
         return 0;
     // On the GUI thread the RAW dialog's current choice is taken over; a
     // worker uses the code taken when the photo was prepared.
-    if (fileType == 4 && rawLoadOptionsDialog && QThread::currentThread() == rawLoadOptionsDialog->thread())
-        rawColorSpaceCode = rawLoadOptionsDialog->colorSpaceCombo()->currentIndex() + 1;
+    if (fileType == 4 && loadOptions && QThread::currentThread() == thread())
+        rawColorSpaceCode = loadOptions->rawColorSpaceCode();
     const int code = fileType == 4 ? rawColorSpaceCode : hdrColorSpaceCode;
     if (fileType == 6 && radiancePrimariesSet && code == 0) {
         QMutexLocker lock(&profileMutex);
@@ -227,7 +221,7 @@ int processingProject::checkInputProfile(photoInfo_t &photo, int photosInProject
         return 0;
     lastErrorMessage = error;
     if (!quiet)
-        showError(error);
+        reportMessage(projectMessage_t::error, error);
     return 2;
 }
 
@@ -361,8 +355,7 @@ bool processingProject::setMonitorProfile(const photoInfo_t &photo)
     }
     if (error.isEmpty())
         return true;
-    lastErrorMessage = error;
-    showError(error);
+    reportMessage(projectMessage_t::error, error);
     return false;
 }
 

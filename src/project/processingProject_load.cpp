@@ -6,18 +6,16 @@
 #include "app/startParams.h"
 #include "app/utils.h"
 #include "hdr/generateHDRworker.h"
-#include "hdrdialogs/genHDR_denoise.h"
 #include "imageio/exiftoolDaemon.h"
 #include "imageio/fitsReader.h"
-#include "hdrdialogs/hdrLoadOptions.h"
 #include "imageio/openEXR.h"
 #include "imageio/radianceRGBE.h"
 #include "imageio/rawDecoder.h"
 #include "imageio/tiffReader.h"
 #include "project/exposureValues.h"
+#include "project/loadOptionsPrompt.h"
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
-#include "widgets/styledMessageBox.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -29,38 +27,12 @@ namespace {
 constexpr int MAX_PHOTOS = 100;
 constexpr int MIN_PHOTO_SIDE = 128;
 
-// Sets the HDR load dialog's choices from the command line or the running
-// batch task, or shows it; false when the user cancelled.
+// Asks the installed load-option prompt (the dialogs of the main window)
+// for the HDR load choices; false when the person cancelled. Without a prompt
+// the stored settings apply.
 bool hdrLoadChoices(processingProject *project, int type)
 {
-    hdrLoadOptions *dlg = project->hdrLoadOptionsDialog;
-    if (!dlg)
-        return true; // no dialog (no main window): the stored settings apply
-    dlg->setFileType(type);
-    denoiseSettings_t noise;
-    if (startParams.autoProcess) {
-        noise.enabled = startParams.noiseFilter;
-        noise.strength = startParams.noiseFilterParam1;
-        noise.softness = startParams.noiseFilterParam2;
-        dlg->denoise()->setSettings(noise);
-        dlg->setPanorama(startParams.panoramaMode);
-    } else if (project->quiet) {
-        dlg->setColorSpace(project->batchHdrColorSpace);
-        noise.enabled = project->batchHdrNoiseFilter;
-        noise.strength = project->batchHdrNoiseStrength;
-        noise.softness = project->batchHdrNoiseSoftness;
-        dlg->denoise()->setSettings(noise);
-        dlg->setPanorama(project->batchHdrPanorama);
-    } else if (dlg->exec() != QDialog::Accepted) {
-        return false;
-    }
-    project->hdrColorSpaceCode = dlg->colorSpace();
-    // The loader reads these after the decode, on its own thread, from the
-    // settings record rather than from the widgets.
-    dlg->denoise()->getSettings();
-    if (optionsInstance)
-        optionsInstance->processing.panoramaMode = dlg->panorama();
-    return true;
+    return !project->loadOptions || project->loadOptions->hdrLoadChoices(project, type);
 }
 
 } // namespace
@@ -72,7 +44,7 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
     auto fail = [&](const QString &text) {
         lastErrorMessage = text;
         if (!quiet)
-            styledMessageBox::show(nullptr, styledMessageBox::Error, text, styledMessageBox::Ok);
+            reportMessage(projectMessage_t::error, text);
         return 2;
     };
 
@@ -230,7 +202,7 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
                 lastErrorMessage = tr("Failed to get color profile embedded in") + ": " +
                                    QFileInfo(photo.filePath).fileName() + ". " + tr("Assuming sRGB") + ".";
                 if (!quiet)
-                    styledMessageBox::show(nullptr, styledMessageBox::Warning, lastErrorMessage, styledMessageBox::Ok);
+                    reportMessage(projectMessage_t::warning, lastErrorMessage);
             }
             status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
         } else if (type == FILETYPE_HDR || type == FILETYPE_EXR) {

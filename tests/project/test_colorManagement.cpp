@@ -54,14 +54,17 @@ protected:
         options->colorManagement.enabled = true;
         options->colorManagement.intent = INTENT_RELATIVE_COLORIMETRIC;
         optionsInstance = options.get();
+        // The project shows no box: its messages go to its handler.
         styledMessageBox::setMessageHook([this](int, const QString &, const QString &text, int) {
-            messages << text;
+            boxes << text;
             return int(styledMessageBox::Ok);
         });
         project.reset(new processingProject(nullptr));
+        project->messageHandler = [this](projectMessage_t, const QString &text) { messages << text; };
     }
     void TearDown() override
     {
+        EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
         project.reset();
         styledMessageBox::setMessageHook(styledMessageBox::messageHook_t());
         optionsInstance = nullptr;
@@ -81,6 +84,7 @@ protected:
     std::unique_ptr<programOptionsSettings> options;
     std::unique_ptr<processingProject> project;
     QStringList messages;
+    QStringList boxes; // message boxes shown (none expected)
 };
 
 } // namespace

@@ -40,14 +40,16 @@ protected:
         options->loadRAW.useLibraw = true;
         optionsInstance = options.get();
         messages.clear();
+        // The project shows no box: its messages go to its handler.
         styledMessageBox::setMessageHook([this](int, const QString &, const QString &text, int) {
-            messages << text;
+            boxes << text;
             return int(styledMessageBox::Ok);
         });
         newProject();
     }
     void TearDown() override
     {
+        EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
         styledMessageBox::setMessageHook(nullptr);
         buffers.clear();
         project.reset();
@@ -58,6 +60,7 @@ protected:
         buffers.clear();
         project.reset(new processingProject(nullptr));
         ASSERT_FALSE(project->constructionFailed);
+        project->messageHandler = [this](projectMessage_t, const QString &text) { messages << text; };
     }
 
     photoInfo_t record(const QString &path, bool autoRotate = true)
@@ -121,6 +124,7 @@ protected:
     std::unique_ptr<processingProject> project;
     std::vector<std::unique_ptr<pyramid>> buffers;
     QStringList messages;
+    QStringList boxes; // message boxes shown (none expected)
 };
 
 } // namespace

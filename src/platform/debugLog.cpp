@@ -1,6 +1,5 @@
-#include "app/debugLog.h"
+#include "platform/debugLog.h"
 
-#include "app/programOptionsSettings.h"
 #include "platform/platformSettings.h"
 
 #include <QCoreApplication>
@@ -29,10 +28,11 @@ QString logFilePath;
 QMutex noticeMutex;
 debugLogNotice_t noticeHandler;
 
+// The user folder as stored ("Installer/UserFolder"); the settings record
+// reads the same value, and the log sits below it so that every layer,
+// the platform stand-ins included, can log.
 QString userFolder()
 {
-    if (optionsInstance && !optionsInstance->installer.userFolder.isEmpty())
-        return optionsInstance->installer.userFolder;
     auto settings = platformSettings();
     return settings->value("Installer/UserFolder", QDir::homePath() + "/Lumidra 3").toString();
 }

@@ -1,0 +1,1 @@
+// A widget header for the include-check fixture.
