@@ -46,6 +46,7 @@ enum : unsigned {
     TAG_ROWS_PER_STRIP = 0x0116,
     TAG_STRIP_BYTE_COUNTS = 0x0117,
     TAG_PLANAR_CONFIGURATION = 0x011C,
+    TAG_PHOTOMETRIC = 0x0106,
     TAG_DATETIME = 0x0132,
     TAG_PREDICTOR = 0x013D,
     TAG_TILE_WIDTH = 0x0142,
@@ -81,7 +82,7 @@ bool isStoredNumericTag(unsigned tag)
     switch (tag) {
     case TAG_IMAGE_WIDTH: case TAG_IMAGE_HEIGHT: case TAG_BITS_PER_SAMPLE: case TAG_COMPRESSION:
     case TAG_SAMPLES_PER_PIXEL: case TAG_ROWS_PER_STRIP: case TAG_PREDICTOR: case TAG_PLANAR_CONFIGURATION:
-    case TAG_SAMPLE_FORMAT: case TAG_TILE_WIDTH: case TAG_TILE_LENGTH: case TAG_ORIENTATION:
+    case TAG_SAMPLE_FORMAT: case TAG_PHOTOMETRIC: case TAG_TILE_WIDTH: case TAG_TILE_LENGTH: case TAG_ORIENTATION:
     case TAG_FNUMBER: case TAG_APERTURE: case TAG_MAX_APERTURE: case TAG_FOCAL_LENGTH:
     case TAG_EXPOSURE_TIME: case TAG_SHUTTER_SPEED: case TAG_EXPOSURE_BIAS: case TAG_WHITE_BALANCE:
     case TAG_EXPOSURE_MODE: case TAG_METERING_MODE: case TAG_LIGHT_SOURCE: case TAG_EXPOSURE_PROGRAM:
@@ -301,6 +302,12 @@ void exifProcessDir(int level, const uint8_t *base, const uint8_t *dir, unsigned
             case TAG_PREDICTOR: info->predictor = iv; break;
             case TAG_PLANAR_CONFIGURATION: info->planarConfiguration = iv; break;
             case TAG_SAMPLE_FORMAT: info->sampleFormat = iv; break;
+            case TAG_PHOTOMETRIC:
+                if (!info->photometricPresent) {
+                    info->photometric = iv;
+                    info->photometricPresent = 1;
+                }
+                break;
             case TAG_TILE_WIDTH: info->tileWidth = iv; break;
             case TAG_TILE_LENGTH: info->tileLength = iv; break;
             case TAG_ORIENTATION:

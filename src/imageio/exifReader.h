@@ -60,6 +60,8 @@ struct exifInfo_t {
     int32_t tileLength;
     int32_t planarConfiguration; // 011C (0 when absent, 1 chunky, 2 planar)
     int32_t sampleFormat;        // 0153 (0 when absent)
+    int32_t photometric;         // 0106 PhotometricInterpretation, first found (see photometricPresent)
+    uint8_t photometricPresent;  // 1 when 0106 was found (its value 0, WhiteIsZero, is meaningful)
 };
 
 // Opens path for binary reading, scans it and fills info (which the caller

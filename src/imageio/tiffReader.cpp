@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 #include "app/rawFileIO.h"
+#include "imageio/imageFileLimits.h"
 
 #include <QFile>
 #include <algorithm>
@@ -192,12 +193,6 @@ void swapWords(uint8_t *p, int64_t bytes, int wordSize)
         std::reverse(p + i, p + i + wordSize);
 }
 
-bool refuse(const char *format, int value)
-{
-    debugLog(format, "imageLoader::loadTIFF", value);
-    return false;
-}
-
 } // namespace
 
 void tiffSetQuiet(bool quiet)
@@ -331,9 +326,264 @@ int64_t imageLoader::decodePackBits(const uint8_t *source, uint8_t *destination,
     return out;
 }
 
+// ---- Directory checks ----
+
+namespace {
+
+// Largest expansion each compression can reach: what a strip of n stored
+// bytes can decode to at most. PackBits turns 2 bytes into 128; an LZW code
+// (9 bits at least) yields at most one table entry's string; Deflate stays
+// below 1032 to 1.
+int64_t largestDecodedSize(int compression, int64_t storedBytes)
+{
+    switch (compression) {
+    case 5:
+        return storedBytes * 8 / 9 * LZW_TABLE_SIZE + LZW_TABLE_SIZE;
+    case 8:
+    case 32946:
+        return storedBytes * 1032 + 64;
+    case 32773:
+        return storedBytes * 64 + 128;
+    default:
+        return storedBytes;
+    }
+}
+
+// What the pixel loop needs to know about an accepted file.
+struct tiffLayout_t {
+    int64_t width = 0, height = 0;
+    int64_t samplesPerPixel = 0, bytesPerSample = 0;
+    int64_t rowsPerStrip = 0, rowBytes = 0, pixelBytes = 0;
+    int64_t strips = 0;         // strips that hold rows of the image
+    int compression = 1;
+    int predictor = 0;
+    bool bigEndian = false;
+    bool floatData = false;
+    bool whiteIsZero = false;   // grey samples count down from white
+};
+
+bool refuseWith(QString *reason, const QString &text)
+{
+    debugLog("%s: %s\n", "imageLoader::loadTIFF", qPrintable(text));
+    if (reason)
+        *reason = text;
+    return false;
+}
+
+QString unsupported(const char *what, int value)
+{
+    return QStringLiteral("unsupported TIFF format (%1 = %2)").arg(QLatin1String(what)).arg(value);
+}
+
+// Maps the file and walks its first directory into exif.
+bool mapAndParse(const QString &path, mappedFile_t &map, exifInfo_t &exif, QString *reason)
+{
+    map.file.setFileName(path);
+    if (map.file.open(QIODevice::ReadOnly) && map.file.size() > 0) {
+        map.size = map.file.size();
+        map.data = map.file.map(0, map.size);
+    }
+    if (!map.data)
+        return refuseWith(reason, QStringLiteral("cannot read the file"));
+    if (map.size < 8 || (map.data[0] != 'I' && map.data[0] != 'M') || map.data[1] != map.data[0])
+        return refuseWith(reason, QStringLiteral("not a TIFF file"));
+    const uint16_t version = read16(map.data + 2, map.data[0] == 'M');
+    if (version == 43)
+        return refuseWith(reason, QStringLiteral("unsupported TIFF format (BigTIFF)"));
+    if (version != 42)
+        return refuseWith(reason, QStringLiteral("not a TIFF file"));
+    exifProcessHeader(map.data, unsigned(std::min<int64_t>(map.size, 0xffffffff)), &exif);
+    if (exif.rowsPerStrip <= 0 || exif.rowsPerStrip > exif.imageHeight)
+        exif.rowsPerStrip = exif.imageHeight;
+    if (exif.samplesPerPixel == 0)
+        exif.samplesPerPixel = 1;   // the format's defaults
+    if (exif.compression == 0)
+        exif.compression = 1;
+    return true;
+}
+
+// The sample layouts the reader decodes: 1 grey sample (black or white is
+// zero), or RGB with an optional fourth (alpha) sample; unsigned integers of
+// 8 or 16 bits or 32-bit floats; strips, chunky.
+bool checkFormat(const exifInfo_t &t, tiffLayout_t &l, QString *reason)
+{
+    if (t.bitsPerSample != 8 && t.bitsPerSample != 16 && t.bitsPerSample != 32)
+        return refuseWith(reason, unsupported("bits per sample", t.bitsPerSample));
+    if (t.compression != 1 && t.compression != 5 && t.compression != 8 && t.compression != 32773
+        && t.compression != 32946)
+        return refuseWith(reason, unsupported("compression", t.compression));
+    if (t.samplesPerPixel != 1 && t.samplesPerPixel != 3 && t.samplesPerPixel != 4)
+        return refuseWith(reason, unsupported("samples per pixel", t.samplesPerPixel));
+    if (t.tileWidth != 0 || t.tileLength != 0)
+        return refuseWith(reason, QStringLiteral("unsupported TIFF format (tiled, tile width = %1)").arg(t.tileWidth));
+    if (t.planarConfiguration == 2 && t.samplesPerPixel > 1)
+        return refuseWith(reason, unsupported("planar configuration", t.planarConfiguration));
+    l.floatData = t.bitsPerSample == 32;
+    // Without a SampleFormat tag samples are unsigned integers.
+    if (l.floatData && t.sampleFormat == 0)
+        return refuseWith(reason, QStringLiteral("unsupported TIFF format (32-bit integer samples)"));
+    if (t.sampleFormat != 0 && t.sampleFormat != (l.floatData ? 3 : 1))
+        return refuseWith(reason, unsupported("sample format", t.sampleFormat));
+    if (t.photometricPresent) {
+        const int pi = t.photometric;
+        const bool grey = t.samplesPerPixel == 1;
+        if (pi == 6)
+            return refuseWith(reason, QStringLiteral("unsupported TIFF format (YCbCr colour)"));
+        if (pi == 3)
+            return refuseWith(reason, QStringLiteral("unsupported TIFF format (palette colour)"));
+        if (grey ? pi != 0 && pi != 1 : pi != 2)
+            return refuseWith(reason, unsupported("photometric interpretation", pi));
+        if (pi == 0 && l.floatData)
+            return refuseWith(reason, QStringLiteral("unsupported TIFF format (floating-point WhiteIsZero)"));
+        l.whiteIsZero = pi == 0;
+    }
+    return true;
+}
+
+// The size and strip tables, and whether the file can hold the pixels it
+// declares: every strip lies inside the file and, decoded, can fill its
+// rows. Checked before anyone allocates the image.
+bool checkStrips(const exifInfo_t &t, int64_t fileSize, tiffLayout_t &l, QString *reason)
+{
+    if (!imageFileLimits::sizeAcceptable(t.imageWidth, t.imageHeight))
+        return refuseWith(reason, QStringLiteral("bad image size %1 x %2").arg(t.imageWidth).arg(t.imageHeight));
+    if (t.stripCount <= 0 || !t.stripOffsets || !t.stripByteCounts || t.stripByteCountCount != t.stripCount)
+        return refuseWith(reason, QStringLiteral("damaged TIFF file (strip tables)"));
+    l.width = t.imageWidth;
+    l.height = t.imageHeight;
+    l.samplesPerPixel = t.samplesPerPixel;
+    l.bytesPerSample = t.bitsPerSample / 8;
+    l.rowsPerStrip = t.rowsPerStrip;
+    l.pixelBytes = l.samplesPerPixel * l.bytesPerSample;
+    l.rowBytes = l.width * l.pixelBytes;
+    l.compression = t.compression;
+    l.bigEndian = t.motorola != 0;
+    l.predictor = t.predictor == 2 || t.predictor == 3 ? t.predictor : 0;
+    const int64_t stripsNeeded = (l.height + l.rowsPerStrip - 1) / l.rowsPerStrip;
+    if (t.stripCount < stripsNeeded)
+        return refuseWith(reason, QStringLiteral("incomplete TIFF file (%1 of %2 strips)").arg(t.stripCount).arg(stripsNeeded));
+    l.strips = stripsNeeded;
+    for (int64_t k = 0; k < l.strips; ++k) {
+        const int64_t offset = t.stripOffsets[k], count = t.stripByteCounts[k];
+        const int64_t rows = std::min(l.rowsPerStrip, l.height - k * l.rowsPerStrip);
+        if (count <= 0 || offset + count > fileSize)
+            return refuseWith(reason, QStringLiteral("incomplete TIFF file (the data of strip %1 ends early)").arg(k));
+        if (largestDecodedSize(l.compression, count) < rows * l.rowBytes)
+            return refuseWith(reason, QStringLiteral("incomplete TIFF file (strip %1 holds %2 bytes, too few for %3 rows)")
+                                          .arg(k).arg(count).arg(rows));
+    }
+    return true;
+}
+
+// Decodes strip k into strip (rows x rowBytes), predictor undone. pixels
+// points at the result (the mapping itself for plain uncompressed strips);
+// nativeOrder says whether multi-byte samples are now in native order. False
+// when the strip's data does not decode to all of its rows.
+bool decodeStrip(const mappedFile_t &map, const exifInfo_t &t, const tiffLayout_t &l, int64_t k,
+                 std::vector<uint8_t> &strip, const uint8_t *&pixels, bool &nativeOrder)
+{
+    const int64_t rows = std::min(l.rowsPerStrip, l.height - k * l.rowsPerStrip);
+    const int64_t needed = rows * l.rowBytes;
+    const uint8_t *src = map.data + t.stripOffsets[k];
+    const int64_t available = t.stripByteCounts[k];   // inside the file (checkStrips)
+    pixels = strip.data();
+    bool complete = false;
+    switch (l.compression) {
+    case 1:
+        complete = available >= needed;
+        if (complete && l.predictor == 0)
+            pixels = src; // straight from the mapping, never written
+        else if (complete)
+            std::memcpy(strip.data(), src, size_t(needed));
+        break;
+    case 5: {
+        lzwState_t state;
+        state.input = src;
+        state.inputLength = available;
+        if (lzwSetupDecode(&state) && lzwPreDecode(&state))
+            complete = (state.compat ? lzwDecodeCompat(&state, strip.data(), needed)
+                                     : lzwDecode(&state, strip.data(), needed)) == 1;
+        lzwFree(&state);
+        break;
+    }
+    case 8:
+    case 32946: {
+        uLongf produced = uLongf(needed);
+        const int z = uncompress(strip.data(), &produced, src, uLong(available));
+        // A buffer filled exactly before the stream's end marker still holds every row.
+        complete = (z == Z_OK || z == Z_BUF_ERROR) && int64_t(produced) == needed;
+        break;
+    }
+    case 32773:
+        complete = imageLoader::decodePackBits(src, strip.data(), available, false, needed) == needed;
+        break;
+    }
+    if (!complete)
+        return false;
+
+    nativeOrder = !l.bigEndian;
+    if (l.predictor && pixels == strip.data()) {
+        for (int64_t r = 0; r < rows; ++r) {
+            uint8_t *row = strip.data() + r * l.rowBytes;
+            const int spp = int(l.samplesPerPixel);
+            if (l.bytesPerSample == 1) {
+                tiffHorizontalPredictor8(row, l.rowBytes, spp);
+            } else if (l.bytesPerSample == 4 && l.predictor == 3) {
+                tiffFloatPredictor(row, l.rowBytes, spp);
+            } else {
+                // Differences apply to sample values: bring them to native order first.
+                if (l.bigEndian)
+                    swapWords(row, l.rowBytes, int(l.bytesPerSample));
+                if (l.bytesPerSample == 2)
+                    tiffHorizontalPredictor16(row, l.rowBytes, spp);
+                else
+                    tiffHorizontalPredictor32(row, l.rowBytes, spp);
+            }
+        }
+        if (l.bytesPerSample > 1)
+            nativeOrder = true;
+    }
+    return true;
+}
+
+// Stores the decoded rows of strip k as RGB (16-bit or float).
+void storeStripRows(const tiffLayout_t &l, int64_t k, const uint8_t *pixels, bool nativeOrder, uint16_t *rgb16,
+                    float *rgbFloat, float &lo, float &hi)
+{
+    const int64_t rows = std::min(l.rowsPerStrip, l.height - k * l.rowsPerStrip);
+    const uint16_t invert = l.whiteIsZero ? 0xffff : 0;
+    for (int64_t r = 0; r < rows; ++r) {
+        const uint8_t *row = pixels + r * l.rowBytes;
+        const int64_t y = k * l.rowsPerStrip + r;
+        for (int64_t x = 0; x < l.width; ++x) {
+            const uint8_t *p = row + x * l.pixelBytes;
+            const int64_t o = (y * l.width + x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t *s = p + (l.samplesPerPixel == 1 ? 0 : c) * l.bytesPerSample;
+                if (l.bytesPerSample == 1) {
+                    rgb16[o + c] = uint16_t(*s * 257) ^ invert;
+                } else if (l.bytesPerSample == 2) {
+                    rgb16[o + c] = read16(s, !nativeOrder) ^ invert;
+                } else {
+                    const uint32_t bits = read32(s, !nativeOrder);
+                    float v;
+                    std::memcpy(&v, &bits, 4);
+                    rgbFloat[o + c] = v;
+                    if (v > hi)
+                        hi = v;
+                    if (v < lo)
+                        lo = v;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
 // ---- Size probe ----
 
-bool imageLoader::getTIFFinfo(const QString &path, int *width, int *height, int *bitsPerSample)
+bool imageLoader::getTIFFinfo(const QString &path, int *width, int *height, int *bitsPerSample, QString *reason)
 {
     if (width)
         *width = 0;
@@ -341,213 +591,60 @@ bool imageLoader::getTIFFinfo(const QString &path, int *width, int *height, int 
         *height = 0;
     if (bitsPerSample)
         *bitsPerSample = 0;
-    std::unique_ptr<FILE, int (*)(FILE *)> file(openFileWide(path, "rb"), std::fclose);
-    if (!file)
+    mappedFile_t map;
+    exifInfo_t t;
+    std::memset(&t, 0, sizeof t);
+    const bool parsed = mapAndParse(path, map, t, reason);
+    tiffLayout_t l;
+    const bool ok = parsed && checkFormat(t, l, reason) && checkStrips(t, map.size, l, reason);
+    exifFreeStripTables(&t);
+    if (!ok)
         return false;
-    uint8_t header[8];
-    if (std::fread(header, 1, 8, file.get()) != 8 || (header[0] != 'I' && header[0] != 'M') || header[1] != header[0])
-        return false;
-    const bool be = header[0] == 'M';
-    const long first = long(read32(header + 4, be));
-    uint8_t buffer[12];
-    if (first < 0 || std::fseek(file.get(), first, SEEK_SET) != 0 || std::fread(buffer, 1, 2, file.get()) != 2)
-        return false;
-    const int entries = read16(buffer, be);
-    for (int i = 0; i < entries; ++i) {
-        if (std::fseek(file.get(), first + 2 + 12 * long(i), SEEK_SET) != 0 || std::fread(buffer, 1, 12, file.get()) != 12)
-            return false;
-        const unsigned tag = read16(buffer, be), type = read16(buffer + 2, be);
-        const uint32_t count = read32(buffer + 4, be);
-        if (count == 1) {
-            if (tag == 256 || tag == 257) {
-                int value;
-                if (type == 4)
-                    value = int(read32(buffer + 8, be));
-                else if (type == 3)
-                    value = read16(buffer + 8, be);
-                else
-                    continue;
-                if (tag == 256 && width)
-                    *width = value;
-                if (tag == 257 && height)
-                    *height = value;
-            } else if (tag == 258 && bitsPerSample) {
-                *bitsPerSample = read16(buffer + 8, be);
-            }
-        } else {
-            const long at = long(read32(buffer + 8, be));
-            if (std::fseek(file.get(), at, SEEK_SET) != 0)
-                return false;
-            if (tag == 258) {
-                uint8_t v[2];
-                if (std::fread(v, 1, 2, file.get()) != 2)
-                    return false;
-                if (bitsPerSample)
-                    *bitsPerSample = read16(v, be);
-            }
-        }
-    }
+    if (width)
+        *width = t.imageWidth;
+    if (height)
+        *height = t.imageHeight;
+    if (bitsPerSample)
+        *bitsPerSample = t.bitsPerSample;
     return true;
 }
 
 // ---- Decoding ----
 
 bool imageLoader::loadTIFF(const QString &path, uint16_t *rgb16, float *rgbFloat, float *minimum,
-                           float *maximum, exifInfo_t *exif, int width, int height)
+                           float *maximum, exifInfo_t *exif, int width, int height, QString *reason)
 {
     if (!exif)
         return false;
     mappedFile_t map;
-    map.file.setFileName(path);
-    if (map.file.open(QIODevice::ReadOnly) && map.file.size() > 0) {
-        map.size = map.file.size();
-        map.data = map.file.map(0, map.size);
-    }
-    if (!map.data) {
-        debugLog("%s: mapping failed\n", "imageLoader::loadTIFF");
+    if (!mapAndParse(path, map, *exif, reason))
         return false;
-    }
-    exifProcessHeader(map.data, unsigned(std::min<int64_t>(map.size, 0xffffffff)), exif);
-    exifInfo_t &t = *exif;
-    if (t.rowsPerStrip <= 0 || t.rowsPerStrip > t.imageHeight)
-        t.rowsPerStrip = t.imageHeight;
-
-    if (t.bitsPerSample != 8 && t.bitsPerSample != 16 && t.bitsPerSample != 32)
-        return refuse("%s: unsupported TIFF format (bits per sample = %d)\n", t.bitsPerSample);
-    if (t.compression != 1 && t.compression != 5 && t.compression != 8 && t.compression != 32773
-        && t.compression != 32946)
-        return refuse("%s: unsupported TIFF format (compression = %d)\n", t.compression);
-    if (t.samplesPerPixel != 1 && t.samplesPerPixel != 3 && t.samplesPerPixel != 4)
-        return refuse("%s: unsupported TIFF format (samples per pixel = %d)\n", t.samplesPerPixel);
-    if (t.tileWidth != 0 || t.tileLength != 0)
-        return refuse("%s: unsupported TIFF format (tiled, tile width = %d)\n", t.tileWidth);
-    if (t.planarConfiguration == 2 && t.samplesPerPixel > 1)
-        return refuse("%s: unsupported TIFF format (planar configuration = %d)\n", t.planarConfiguration);
-    const bool floatData = t.bitsPerSample == 32;
-    if (t.sampleFormat != 0 && t.sampleFormat != (floatData ? 3 : 1))
-        return refuse("%s: unsupported TIFF format (sample format = %d)\n", t.sampleFormat);
-    if (t.imageWidth <= 0 || t.imageHeight <= 0 || t.imageWidth != width || t.imageHeight != height) {
-        debugLog("%s: image size %d x %d differs from the probed %d x %d\n", "imageLoader::loadTIFF",
-                 t.imageWidth, t.imageHeight, width, height);
+    const exifInfo_t &t = *exif;
+    tiffLayout_t l;
+    if (!checkFormat(t, l, reason))
         return false;
-    }
-    if (floatData ? !rgbFloat : !rgb16) {
-        debugLog("%s: no buffer for %d-bit samples\n", "imageLoader::loadTIFF", t.bitsPerSample);
+    if (t.imageWidth != width || t.imageHeight != height)
+        return refuseWith(reason, QStringLiteral("image size %1 x %2 differs from the probed %3 x %4")
+                                      .arg(t.imageWidth).arg(t.imageHeight).arg(width).arg(height));
+    if (l.floatData ? !rgbFloat : !rgb16)
+        return refuseWith(reason, QStringLiteral("no buffer for %1-bit samples").arg(t.bitsPerSample));
+    if (!checkStrips(t, map.size, l, reason))
         return false;
-    }
-    if (t.stripCount <= 0 || !t.stripOffsets || !t.stripByteCounts || t.stripByteCountCount != t.stripCount) {
-        debugLog("%s: damaged TIFF file (strip tables)\n", "imageLoader::loadTIFF");
-        return false;
-    }
-
-    const int64_t w = width, h = height, spp = t.samplesPerPixel, bytesPerSample = t.bitsPerSample / 8;
-    const int64_t rps = t.rowsPerStrip;
-    const int64_t pixelBytes = spp * bytesPerSample;
-    const int64_t rowBytes = w * pixelBytes;
-    const int64_t stripBytes = rowBytes * rps;
-    const bool bigEndian = t.motorola != 0;
-    const int predictor = t.predictor == 2 || t.predictor == 3 ? t.predictor : 0;
     std::vector<uint8_t> strip;
     try {
-        strip.resize(size_t(stripBytes));
+        strip.resize(size_t(l.rowBytes * l.rowsPerStrip));
     } catch (const std::bad_alloc &) {
-        debugLog("%s: failed to allocate memory\n", "imageLoader::loadTIFF");
-        return false;
+        return refuseWith(reason, QStringLiteral("not enough memory"));
     }
-
     float lo = 1e9f, hi = 0.0f;
-    const int64_t strips = std::min<int64_t>(t.stripCount, (h + rps - 1) / rps);
-    for (int64_t k = 0; k < strips; ++k) {
-        const int64_t rows = std::min(rps, h - k * rps);
-        const int64_t needed = rows * rowBytes;
-        // The strip's bytes as far as the file really holds them.
-        const int64_t offset = t.stripOffsets[k];
-        const int64_t available =
-            offset >= map.size ? 0 : std::min<int64_t>(t.stripByteCounts[k], map.size - offset);
-        const uint8_t *src = map.data + (available ? offset : 0);
-        const uint8_t *pixels = strip.data();
-        std::memset(strip.data(), 0, size_t(needed));
-        switch (t.compression) {
-        case 1:
-            if (available >= needed && predictor == 0)
-                pixels = src; // straight from the mapping, never written
-            else
-                std::memcpy(strip.data(), src, size_t(std::min(available, needed)));
-            break;
-        case 5: {
-            lzwState_t state;
-            state.input = src;
-            state.inputLength = available;
-            if (lzwSetupDecode(&state) && lzwPreDecode(&state)) {
-                if (state.compat)
-                    lzwDecodeCompat(&state, strip.data(), needed);
-                else
-                    lzwDecode(&state, strip.data(), needed);
-            }
-            lzwFree(&state);
-            break;
-        }
-        case 8:
-        case 32946: {
-            uLongf produced = uLongf(needed);
-            if (available > 0)
-                uncompress(strip.data(), &produced, src, uLong(available));
-            break;
-        }
-        case 32773:
-            decodePackBits(src, strip.data(), available, false, needed);
-            break;
-        }
-
-        bool nativeOrder = !bigEndian;
-        if (predictor && pixels == strip.data()) {
-            for (int64_t r = 0; r < rows; ++r) {
-                uint8_t *row = strip.data() + r * rowBytes;
-                if (bytesPerSample == 1) {
-                    tiffHorizontalPredictor8(row, rowBytes, int(spp));
-                } else if (bytesPerSample == 4 && predictor == 3) {
-                    tiffFloatPredictor(row, rowBytes, int(spp));
-                } else {
-                    // Differences apply to sample values: bring them to native order first.
-                    if (bigEndian)
-                        swapWords(row, rowBytes, int(bytesPerSample));
-                    if (bytesPerSample == 2)
-                        tiffHorizontalPredictor16(row, rowBytes, int(spp));
-                    else
-                        tiffHorizontalPredictor32(row, rowBytes, int(spp));
-                }
-            }
-            if (bytesPerSample > 1)
-                nativeOrder = true;
-        }
-
-        for (int64_t r = 0; r < rows; ++r) {
-            const uint8_t *row = pixels + r * rowBytes;
-            const int64_t y = k * rps + r;
-            for (int64_t x = 0; x < w; ++x) {
-                const uint8_t *p = row + x * pixelBytes;
-                const int64_t o = (y * w + x) * 3;
-                for (int c = 0; c < 3; ++c) {
-                    const uint8_t *s = p + (spp == 1 ? 0 : c) * bytesPerSample;
-                    if (bytesPerSample == 1) {
-                        rgb16[o + c] = uint16_t(*s * 257);
-                    } else if (bytesPerSample == 2) {
-                        rgb16[o + c] = read16(s, !nativeOrder);
-                    } else {
-                        const uint32_t bits = read32(s, !nativeOrder);
-                        float v;
-                        std::memcpy(&v, &bits, 4);
-                        rgbFloat[o + c] = v;
-                        if (v > hi)
-                            hi = v;
-                        if (v < lo)
-                            lo = v;
-                    }
-                }
-            }
-        }
+    for (int64_t k = 0; k < l.strips; ++k) {
+        const uint8_t *pixels = nullptr;
+        bool nativeOrder = true;
+        if (!decodeStrip(map, t, l, k, strip, pixels, nativeOrder))
+            return refuseWith(reason, QStringLiteral("incomplete TIFF file (strip %1 is damaged or cut short)").arg(k));
+        storeStripRows(l, k, pixels, nativeOrder, rgb16, rgbFloat, lo, hi);
     }
-    if (floatData) {
+    if (l.floatData) {
         if (minimum)
             *minimum = lo;
         if (maximum)

@@ -8,10 +8,16 @@
 // (8-bit samples x 257), float images as float RGB with their minimum and
 // maximum. A grey (one-sample) image fills all three channels.
 //
-// The file is memory-mapped. Every strip read is bounded by the file's real
-// size and every decoder by its destination; strips that reach past the end
-// of the file decode from the bytes that exist, the rest of the strip is 0.
-// Nothing is ever written into the read-only mapping.
+// Grey images may count up from black or from white (WhiteIsZero, inverted
+// on reading); YCbCr, palette and other colour spaces are refused by name.
+//
+// The file is memory-mapped. Before anything is allocated the directory is
+// checked against the file: every strip must lie inside it and be able to
+// decode to its rows (stored bytes times the largest ratio of the
+// compression), so a tiny file cannot claim a huge image. A strip whose data
+// ends early or does not decode to all of its rows refuses the file: a picture
+// is never shown with a black part as if it were whole. Nothing is ever
+// written into the read-only mapping. Every refusal gives its reason.
 
 #include "imageio/exifReader.h"
 
@@ -22,9 +28,10 @@
 namespace imageLoader {
 
 // Probes the first directory: width, height and bits per sample (all set
-// to 0 first). False for an unopenable file, a bad byte-order mark or a
-// failed seek or read.
-bool getTIFFinfo(const QString &path, int *width, int *height, int *bitsPerSample);
+// to 0 first). False, with the reason, for a file the reader would refuse
+// (unreadable, not a TIFF, an unsupported layout, strips the file cannot
+// hold).
+bool getTIFFinfo(const QString &path, int *width, int *height, int *bitsPerSample, QString *reason = nullptr);
 
 // Decodes the whole image. width and height are the size the caller's
 // buffers were allocated for (from getTIFFinfo): a file whose directory
@@ -33,7 +40,7 @@ bool getTIFFinfo(const QString &path, int *width, int *height, int *bitsPerSampl
 // exif must be zero-filled; it receives the directory fields (and its strip
 // tables, which the caller frees with exifFreeStripTables).
 bool loadTIFF(const QString &path, uint16_t *rgb16, float *rgbFloat, float *minimum, float *maximum,
-              exifInfo_t *exif, int width, int height);
+              exifInfo_t *exif, int width, int height, QString *reason = nullptr);
 
 // TIFF PackBits. Stops when destinationLength bytes are written or, unless
 // unbounded, when sourceLength bytes are consumed. Returns the bytes written.

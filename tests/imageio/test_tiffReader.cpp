@@ -81,7 +81,13 @@ void expectSameAsLibtiff(const QString &path)
     SCOPED_TRACE(path.toStdString());
     const reference_t ref = libtiffDecode(path);
     int w = 0, h = 0, bps = 0;
-    ASSERT_TRUE(imageLoader::getTIFFinfo(path, &w, &h, &bps));
+    QString reason;
+    if (ref.tiled) {
+        EXPECT_FALSE(imageLoader::getTIFFinfo(path, &w, &h, &bps, &reason)) << "tiled files are refused";
+        EXPECT_TRUE(reason.contains("tiled")) << qPrintable(reason);
+        return;
+    }
+    ASSERT_TRUE(imageLoader::getTIFFinfo(path, &w, &h, &bps, &reason)) << qPrintable(reason);
     EXPECT_EQ(w, ref.width);
     EXPECT_EQ(h, ref.height);
     EXPECT_EQ(bps, ref.bps);
@@ -120,6 +126,8 @@ struct layout_t {
     uint16_t compression, predictor;
     bool bigEndian;
     uint32_t rowsPerStrip;
+    int photometric = -1;    // -1: grey or RGB by samples; -2: no tag at all
+    int sampleFormat = -1;   // -1: by bits (unsigned or float); -2: no tag at all
 };
 
 // Writes a test image with libtiff in the given layout.
@@ -134,12 +142,27 @@ QString writeWithLibtiff(const QString &dir, const layout_t &l, int w, int h)
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(l.bps));
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(l.spp));
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.spp == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
-    if (l.spp == 4) {
+    if (l.photometric != -2)
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     uint16_t(l.photometric >= 0 ? l.photometric : l.spp == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB));
+    if (l.photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> map(size_t(1) << l.bps);
+        for (size_t i = 0; i < map.size(); ++i)
+            map[i] = uint16_t(i * 65535 / (map.size() - 1));
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+    }
+    if (l.photometric == PHOTOMETRIC_YCBCR && l.compression != COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
+    }
+    if (l.compression == COMPRESSION_JPEG && l.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (l.spp == 4 && l.photometric != PHOTOMETRIC_SEPARATED) {
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
-    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, l.bps == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    if (l.sampleFormat != -2)
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT,
+                     uint16_t(l.sampleFormat >= 0 ? l.sampleFormat : l.bps == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT));
     TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
     if (l.predictor)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
@@ -312,155 +335,260 @@ TEST(tiffReader, uncompressedStripsWithPredictorAndPastTheEnd)
 {
     // An uncompressed file that carries a Predictor tag: the predictor runs
     // on a copy (the mapping is read-only). Strip byte counts that claim more
-    // than the file holds and a strip far outside it decode from what exists.
+    // than the file holds, or a strip far outside it, refuse the file.
     const QString dir = testSupport::freshDir();
     const QString path = writeWithLibtiff(dir, {"p", 8, 3, COMPRESSION_NONE, 0, false, 4}, 10, 8);
     const reference_t raw = libtiffDecode(path);
-    QByteArray bytes = testSupport::readFile(path);
-    const uint32_t dirAt = le32(bytes, 4);
-    const uint16_t n = le16(bytes, dirAt);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t e = dirAt + 2 + 12 * i;
-        const uint16_t tag = le16(bytes, e);
-        if (tag == 284) { // PlanarConfiguration 1 becomes Predictor 2
-            setLe(bytes, e, 317, 2);
-            setLe(bytes, e + 8, 2, 2);
-            continue;
-        }
-        if (tag != 273 && tag != 279)
-            continue;
-        // Values of SHORT or LONG arrays, in the entry when they fit.
-        const int size = le16(bytes, e + 2) == 3 ? 2 : 4;
-        const uint32_t count = le32(bytes, e + 4);
-        const uint32_t at = count * size <= 4 ? e + 8 : le32(bytes, e + 8);
-        if (tag == 279) {
-            for (uint32_t k = 0; k < count; ++k)
-                setLe(bytes, at + size * k, size == 2 ? 0xffff : 0x7fffffff, size);
-        } else {
-            setLe(bytes, at + size, size == 2 ? 0xfff0 : 0xfffffff0u, size); // strip 1 far away
-        }
-    }
-    ASSERT_TRUE(testSupport::writeFile(path, bytes));
-    exifScope s;
-    std::vector<uint16_t> rgb(10 * 8 * 3, 0xAAAA);
-    ASSERT_TRUE(imageLoader::loadTIFF(path, rgb.data(), nullptr, nullptr, nullptr, &s.info, 10, 8));
-    EXPECT_EQ(s.info.predictor, 2);
-    // Strip 0 (rows 0..3): the stored bytes accumulated along each row.
-    for (int y = 0; y < 4; ++y) {
-        uint8_t acc[3] = {0, 0, 0};
-        for (int x = 0; x < 10; ++x)
-            for (int c = 0; c < 3; ++c) {
-                acc[c] = uint8_t(acc[c] + raw.rgb16[size_t(y * 10 + x) * 3 + c] / 257);
-                ASSERT_EQ(rgb[size_t(y * 10 + x) * 3 + c], acc[c] * 257) << x << "," << y;
+    const QByteArray original = testSupport::readFile(path);
+    enum damage_t { predictorOnly, countsTooLarge, stripFarAway };
+    for (damage_t damage : {predictorOnly, countsTooLarge, stripFarAway}) {
+        SCOPED_TRACE(int(damage));
+        QByteArray bytes = original;
+        const uint32_t dirAt = le32(bytes, 4);
+        const uint16_t n = le16(bytes, dirAt);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t e = dirAt + 2 + 12 * i;
+            const uint16_t tag = le16(bytes, e);
+            if (tag == 284) { // PlanarConfiguration 1 becomes Predictor 2
+                setLe(bytes, e, 317, 2);
+                setLe(bytes, e + 8, 2, 2);
+                continue;
             }
+            if ((tag != 273 || damage != stripFarAway) && (tag != 279 || damage != countsTooLarge))
+                continue;
+            // Values of SHORT or LONG arrays, in the entry when they fit.
+            const int size = le16(bytes, e + 2) == 3 ? 2 : 4;
+            const uint32_t count = le32(bytes, e + 4);
+            const uint32_t at = count * size <= 4 ? e + 8 : le32(bytes, e + 8);
+            if (tag == 279) {
+                for (uint32_t k = 0; k < count; ++k)
+                    setLe(bytes, at + size * k, size == 2 ? 0xffff : 0x7fffffff, size);
+            } else {
+                setLe(bytes, at + size, size == 2 ? 0xfff0 : 0xfffffff0u, size); // strip 1 far away
+            }
+        }
+        ASSERT_TRUE(testSupport::writeFile(path, bytes));
+        exifScope s;
+        std::vector<uint16_t> rgb(10 * 8 * 3, 0xAAAA);
+        QString reason;
+        const bool ok = imageLoader::loadTIFF(path, rgb.data(), nullptr, nullptr, nullptr, &s.info, 10, 8, &reason);
+        EXPECT_EQ(testSupport::readFile(path), bytes); // the file is untouched
+        if (damage != predictorOnly) {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(reason.contains("incomplete")) << qPrintable(reason);
+            continue;
+        }
+        ASSERT_TRUE(ok) << qPrintable(reason);
+        EXPECT_EQ(s.info.predictor, 2);
+        // The stored bytes accumulated along each row.
+        for (int y = 0; y < 8; ++y) {
+            uint8_t acc[3] = {0, 0, 0};
+            for (int x = 0; x < 10; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    acc[c] = uint8_t(acc[c] + raw.rgb16[size_t(y * 10 + x) * 3 + c] / 257);
+                    ASSERT_EQ(rgb[size_t(y * 10 + x) * 3 + c], acc[c] * 257) << x << "," << y;
+                }
+        }
     }
-    EXPECT_EQ(rgb[4 * 10 * 3], 0); // strip 1 lies outside the file
-    EXPECT_EQ(testSupport::readFile(path), bytes); // the file is untouched
-}
-
-TEST(tiffReader, packBits)
-{
-    const uint8_t src[] = {2, 'a', 'b', 'c', 0xFE, 'z', 0x80, 0, 'q'};
-    uint8_t dst[16];
-    std::memset(dst, 0, sizeof dst);
-    EXPECT_EQ(imageLoader::decodePackBits(src, dst, sizeof src, false, sizeof dst), 7);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(dst), 7), "abczzzq");
-    EXPECT_EQ(imageLoader::decodePackBits(src, dst, 0, false, 16), 0);
-    EXPECT_EQ(imageLoader::decodePackBits(src, dst, sizeof src, false, 4), 4); // cut at the destination
-    const uint8_t shortLiteral[] = {10, 'x', 'y'};
-    EXPECT_EQ(imageLoader::decodePackBits(shortLiteral, dst, sizeof shortLiteral, false, 16), 2);
-}
-
-TEST(tiffReader, predictors)
-{
-    uint8_t row8[] = {10, 20, 30, 1, 2, 3, 250, 250, 250};
-    tiffHorizontalPredictor8(row8, 9, 3);
-    EXPECT_EQ(row8[3], 11);
-    EXPECT_EQ(row8[6], uint8_t(11 + 250));
-    uint16_t row16[] = {65535, 2, 3};
-    tiffHorizontalPredictor16(reinterpret_cast<uint8_t *>(row16), 6, 1);
-    EXPECT_EQ(row16[1], 1); // modulo 2^16
-    EXPECT_EQ(row16[2], 4);
-    uint16_t one[] = {7};
-    tiffHorizontalPredictor16(reinterpret_cast<uint8_t *>(one), 2, 1);
-    EXPECT_EQ(one[0], 7);
-    // Floating-point predictor: two samples, planes of most significant bytes first.
-    const float values[2] = {1.5f, -2.25f};
-    uint8_t planes[8];
-    const uint8_t *b = reinterpret_cast<const uint8_t *>(values);
-    for (int j = 0; j < 2; ++j)
-        for (int p = 0; p < 4; ++p)
-            planes[p * 2 + j] = b[4 * j + 3 - p];
-    for (int i = 7; i >= 1; --i) // horizontal differences with stride 1
-        planes[i] = uint8_t(planes[i] - planes[i - 1]);
-    tiffFloatPredictor(planes, 8, 1);
-    float out[2];
-    std::memcpy(out, planes, 8);
-    EXPECT_EQ(out[0], 1.5f);
-    EXPECT_EQ(out[1], -2.25f);
 }
 
 namespace {
 
-// Packs 9-bit codes least significant bit first (old-style LZW) or most
-// significant bit first (TIFF 6.0).
-std::vector<uint8_t> packCodes(const std::vector<int> &codes, bool lsbFirst)
+// libtiff's own colour decoding (its RGBA interface applies the photometric
+// interpretation): 8 bits per channel, top row first; empty when it fails.
+std::vector<uint8_t> libtiffRgb8(const QString &path, int w, int h)
 {
-    std::vector<uint8_t> out((codes.size() * 9 + 7) / 8 + 1, 0);
-    int64_t bit = 0;
-    for (int code : codes)
-        for (int i = 0; i < 9; ++i, ++bit) {
-            const int b = lsbFirst ? (code >> i) & 1 : (code >> (8 - i)) & 1;
-            if (b)
-                out[size_t(bit >> 3)] |= uint8_t(lsbFirst ? 1 << (bit & 7) : 0x80 >> (bit & 7));
-        }
-    return out;
+    std::unique_ptr<TIFF, void (*)(TIFF *)> tif(TIFFOpen(QFile::encodeName(path).constData(), "r"), TIFFClose);
+    std::vector<uint32_t> raster(size_t(w) * h);
+    if (!tif || !TIFFReadRGBAImageOriented(tif.get(), uint32_t(w), uint32_t(h), raster.data(), ORIENTATION_TOPLEFT, 0))
+        return {};
+    std::vector<uint8_t> rgb(raster.size() * 3);
+    for (size_t i = 0; i < raster.size(); ++i) {
+        rgb[i * 3] = uint8_t(TIFFGetR(raster[i]));
+        rgb[i * 3 + 1] = uint8_t(TIFFGetG(raster[i]));
+        rgb[i * 3 + 2] = uint8_t(TIFFGetB(raster[i]));
+    }
+    return rgb;
 }
 
-std::vector<uint8_t> lzwDecodeAll(const std::vector<uint8_t> &input, size_t outputSize, bool *compat, int *result)
+bool loadWithReader(const QString &path, int w, int h, std::vector<uint16_t> &rgb16, std::vector<float> &rgbFloat,
+                    QString *reason)
 {
-    tiffSetQuiet(true);
-    lzwState_t s;
-    s.input = input.data();
-    s.inputLength = int64_t(input.size());
-    std::vector<uint8_t> out(outputSize, 0xEE);
-    *result = 0;
-    if (lzwSetupDecode(&s) && lzwPreDecode(&s)) {
-        *compat = s.compat;
-        *result = s.compat ? lzwDecodeCompat(&s, out.data(), int64_t(out.size()))
-                           : lzwDecode(&s, out.data(), int64_t(out.size()));
-    }
-    lzwFree(&s);
-    tiffSetQuiet(false);
-    return out;
+    int pw = 0, ph = 0, bps = 0;
+    if (!imageLoader::getTIFFinfo(path, &pw, &ph, &bps, reason))
+        return false;
+    EXPECT_EQ(pw, w);
+    EXPECT_EQ(ph, h);
+    rgb16.assign(bps == 32 ? 0 : size_t(w) * h * 3, 0);
+    rgbFloat.assign(bps == 32 ? size_t(w) * h * 3 : 0, 0.0f);
+    exifScope s;
+    float lo = 0, hi = 0;
+    return imageLoader::loadTIFF(path, rgb16.empty() ? nullptr : rgb16.data(),
+                                 rgbFloat.empty() ? nullptr : rgbFloat.data(), &lo, &hi, &s.info, w, h, reason);
 }
 
 } // namespace
 
-TEST(tiffReader, lzwCodes)
+// Every photometric interpretation and sample format the reader accepts
+// decodes as libtiff decodes it (its colour interface for integer samples,
+// the raw samples for floats and for RGB with alpha); everything else is
+// refused with a reason that names it.
+TEST(tiffReader, photometricAndSampleFormatsMatchLibtiff)
 {
-    // Clear, 'a', 'b', 258 ("ab"), then 260: the entry being added
-    // ("ab" + "a", the KwKwK case), EOI.
-    const std::vector<int> codes = {256, 'a', 'b', 258, 260, 257};
-    const std::vector<uint8_t> expected = {'a', 'b', 'a', 'b', 'a', 'b', 'a'};
-    for (bool oldStyle : {false, true}) {
-        SCOPED_TRACE(oldStyle);
-        bool compat = !oldStyle;
-        int result = 0;
-        const std::vector<uint8_t> out = lzwDecodeAll(packCodes(codes, oldStyle), expected.size(), &compat, &result);
-        EXPECT_EQ(compat, oldStyle); // first byte 0 and odd second byte
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(out, expected);
+    const QString dir = testSupport::freshDir();
+    const int w = 19, h = 11;
+    struct comboCase {
+        layout_t layout;
+        const char *refusal;   // nullptr: accepted and compared; else part of the reason
+    };
+    const comboCase cases[] = {
+        {{"grey8_blackzero", 8, 1, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_MINISBLACK}, nullptr},
+        {{"grey8_whitezero", 8, 1, COMPRESSION_LZW, 2, false, 4, PHOTOMETRIC_MINISWHITE}, nullptr},
+        {{"grey16_whitezero_be", 16, 1, COMPRESSION_NONE, 0, true, 3, PHOTOMETRIC_MINISWHITE}, nullptr},
+        {{"grey16_blackzero", 16, 1, COMPRESSION_ADOBE_DEFLATE, 2, false, 5, PHOTOMETRIC_MINISBLACK}, nullptr},
+        {{"grey8_no_photometric", 8, 1, COMPRESSION_NONE, 0, false, 4, -2}, nullptr},
+        {{"grey8_no_sampleformat", 8, 1, COMPRESSION_PACKBITS, 0, false, 4, -1, -2}, nullptr},
+        {{"rgb8", 8, 3, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_RGB}, nullptr},
+        {{"rgb8_no_photometric", 8, 3, COMPRESSION_LZW, 0, false, 4, -2}, nullptr},
+        {{"rgb16_be", 16, 3, COMPRESSION_NONE, 0, true, 4, PHOTOMETRIC_RGB}, nullptr},
+        {{"rgb16_no_sampleformat", 16, 3, COMPRESSION_LZW, 2, false, 4, PHOTOMETRIC_RGB, -2}, nullptr},
+        {{"rgba8", 8, 4, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_RGB}, nullptr},
+        {{"rgba16", 16, 4, COMPRESSION_ADOBE_DEFLATE, 0, false, 4, PHOTOMETRIC_RGB}, nullptr},
+        {{"greyf", 32, 1, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_MINISBLACK}, nullptr},
+        {{"rgbf", 32, 3, COMPRESSION_LZW, 3, true, 4, PHOTOMETRIC_RGB}, nullptr},
+        {{"ycbcr8", 8, 3, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_YCBCR}, "YCbCr"},
+        {{"ycbcr8_jpeg", 8, 3, COMPRESSION_JPEG, 0, false, 16, PHOTOMETRIC_YCBCR}, "unsupported TIFF format"},
+        {{"palette8", 8, 1, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_PALETTE}, "palette"},
+        {{"cmyk8", 8, 4, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_SEPARATED}, "photometric"},
+        {{"grey8_signed", 8, 1, COMPRESSION_NONE, 0, false, 4, -1, SAMPLEFORMAT_INT}, "sample format"},
+        {{"grey16_half", 16, 1, COMPRESSION_NONE, 0, false, 4, -1, SAMPLEFORMAT_IEEEFP}, "sample format"},
+        {{"grey32_unsigned", 32, 1, COMPRESSION_NONE, 0, false, 4, -1, SAMPLEFORMAT_UINT}, "sample format"},
+        {{"grey32_no_sampleformat", 32, 1, COMPRESSION_NONE, 0, false, 4, -1, -2}, "32-bit integer"},
+        {{"greyf_whitezero", 32, 1, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_MINISWHITE}, "WhiteIsZero"},
+        {{"rgb8_as_grey", 8, 3, COMPRESSION_NONE, 0, false, 4, PHOTOMETRIC_MINISBLACK}, "photometric"},
+    };
+    TIFFSetErrorHandler(nullptr);
+    for (const comboCase &c : cases) {
+        SCOPED_TRACE(c.layout.name);
+        const QString path = writeWithLibtiff(dir, c.layout, w, h);
+        ASSERT_FALSE(path.isEmpty());
+        std::vector<uint16_t> rgb16;
+        std::vector<float> rgbFloat;
+        QString reason;
+        const bool ok = loadWithReader(path, w, h, rgb16, rgbFloat, &reason);
+        if (c.refusal) {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(reason.contains(QLatin1String(c.refusal))) << qPrintable(reason);
+            continue;
+        }
+        ASSERT_TRUE(ok) << qPrintable(reason);
+        // Floats, alpha (libtiff premultiplies it) and files without a
+        // photometric tag (libtiff's colour interface guesses) by raw samples.
+        if (c.layout.bps == 32 || c.layout.spp == 4 || c.layout.photometric == -2) {
+            expectSameAsLibtiff(path);
+            continue;
+        }
+        const std::vector<uint8_t> ref = libtiffRgb8(path, w, h);
+        ASSERT_EQ(ref.size(), rgb16.size());
+        int worst = 0;
+        for (size_t i = 0; i < ref.size(); ++i)
+            worst = std::max(worst, std::abs(int((rgb16[i] * 255u + 32767u) / 65535u) - int(ref[i])));
+        EXPECT_LE(worst, 1);
+        if (c.layout.photometric == PHOTOMETRIC_MINISWHITE) {
+            // The brightest stored sample is the darkest pixel.
+            EXPECT_EQ(rgb16[0] >= 0x8000, ref[0] >= 0x80);
+        }
     }
-    // A code beyond the next free entry is a corrupted table; a stream
-    // without EOI that runs short reports failure; output is cut at its end.
-    int result = 1;
-    bool compat = false;
-    lzwDecodeAll(packCodes({256, 'a', 300, 257}, false), 8, &compat, &result);
-    EXPECT_EQ(result, 0);
-    lzwDecodeAll(packCodes({256, 'a', 'b'}, false), 8, &compat, &result);
-    EXPECT_EQ(result, 0);
-    const std::vector<uint8_t> cut = lzwDecodeAll(packCodes(codes, false), 3, &compat, &result);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(cut, (std::vector<uint8_t>{'a', 'b', 'a'}));
+}
+
+// A strip whose data ends before the file does, or does not decode to all of
+// its rows, refuses the file (never a picture black at the bottom as if whole).
+TEST(tiffReader, stripsEndingEarlyAreRefused)
+{
+    const QString dir = testSupport::freshDir();
+    const layout_t layouts[] = {
+        {"none", 8, 3, COMPRESSION_NONE, 0, false, 4},
+        {"lzw", 16, 3, COMPRESSION_LZW, 2, false, 4},
+        {"deflate", 32, 3, COMPRESSION_ADOBE_DEFLATE, 3, false, 4},
+        {"packbits", 8, 1, COMPRESSION_PACKBITS, 0, false, 4},
+    };
+    for (const layout_t &l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QString path = writeWithLibtiff(dir, l, 24, 12);
+        QByteArray bytes = testSupport::readFile(path);
+        const uint32_t dirAt = le32(bytes, 4);
+        ASSERT_GT(dirAt, 8u) << "libtiff writes the strips before the directory";
+        // Every strip's byte count cut to half: its data now ends early.
+        const uint16_t n = le16(bytes, dirAt);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t e = dirAt + 2 + 12 * i;
+            if (le16(bytes, e) != 279)
+                continue;
+            const int size = le16(bytes, e + 2) == 3 ? 2 : 4;
+            const uint32_t count = le32(bytes, e + 4);
+            const uint32_t at = count * size <= 4 ? e + 8 : le32(bytes, e + 8);
+            for (uint32_t k = 0; k < count; ++k) {
+                uint32_t v = 0;
+                std::memcpy(&v, bytes.constData() + at + size * k, size_t(size));
+                setLe(bytes, at + size * k, v / 2, size);
+            }
+        }
+        const QString cut = dir + "/cut_" + l.name + ".tif";
+        ASSERT_TRUE(testSupport::writeFile(cut, bytes));
+        std::vector<uint16_t> rgb16;
+        std::vector<float> rgbFloat;
+        QString reason;
+        EXPECT_FALSE(loadWithReader(cut, 24, 12, rgb16, rgbFloat, &reason));
+        EXPECT_TRUE(reason.contains("incomplete")) << qPrintable(reason);
+
+        // The file itself cut inside the strip data.
+        const QString shortFile = dir + "/short_" + l.name + ".tif";
+        QByteArray whole = testSupport::readFile(path);
+        ASSERT_TRUE(testSupport::writeFile(shortFile, whole.left(int(dirAt) / 2) + QByteArray(int(dirAt) - int(dirAt) / 2, '\0')
+                                                          + whole.mid(int(dirAt))));
+        reason.clear();
+        const bool zeroed = loadWithReader(shortFile, 24, 12, rgb16, rgbFloat, &reason);
+        if (l.compression != COMPRESSION_NONE) {
+            EXPECT_FALSE(zeroed) << "zeroed compressed data cannot decode to all rows";
+            EXPECT_FALSE(reason.isEmpty());
+        }
+    }
+}
+
+// A 186-byte baseline TIFF that declares 20000 x 20000 pixels with one
+// 64-byte strip: refused by the size probe, before anyone allocates the image.
+TEST(tiffReader, aTinyFileCannotClaimAHugeImage)
+{
+    const QString dir = testSupport::freshDir();
+    for (uint16_t compression : {uint16_t(COMPRESSION_NONE), uint16_t(COMPRESSION_LZW), uint16_t(COMPRESSION_ADOBE_DEFLATE),
+                                 uint16_t(COMPRESSION_PACKBITS)}) {
+        SCOPED_TRACE(compression);
+        QByteArray b("II*\0\x08\0\0\0", 8);
+        struct entry_t { uint16_t tag, type; uint32_t count, value; };
+        const entry_t entries[] = {{256, 4, 1, 20000}, {257, 4, 1, 20000}, {258, 3, 1, 8}, {259, 3, 1, compression},
+                                   {262, 3, 1, 2}, {273, 4, 1, 122}, {277, 3, 1, 3}, {278, 4, 1, 20000},
+                                   {279, 4, 1, 64}};
+        QByteArray d(2, '\0');
+        setLe(d, 0, sizeof entries / sizeof entries[0], 2);
+        for (const entry_t &e : entries) {
+            QByteArray x(12, '\0');
+            setLe(x, 0, e.tag, 2);
+            setLe(x, 2, e.type, 2);
+            setLe(x, 4, e.count, 4);
+            setLe(x, 8, e.value, e.type == 3 ? 2 : 4);
+            d += x;
+        }
+        d += QByteArray(4, '\0');
+        b += d;
+        ASSERT_EQ(b.size(), 122);
+        b += QByteArray(64, '\x55');
+        ASSERT_EQ(b.size(), 186);
+        const QString path = dir + "/huge.tif";
+        ASSERT_TRUE(testSupport::writeFile(path, b));
+        int w = 0, h = 0, bps = 0;
+        QString reason;
+        EXPECT_FALSE(imageLoader::getTIFFinfo(path, &w, &h, &bps, &reason));
+        EXPECT_TRUE(reason.contains("strip 0")) << qPrintable(reason);
+        EXPECT_EQ(w, 0);
+    }
 }

@@ -210,7 +210,7 @@ TEST_F(loadPhotoTest, everyFormatLoadsOrIsRefused)
         {"tiff/pc260001.tif", 0, 0},
         {"tiff/Tiff_Pack.tif", 0, 0},
         {"tiff/Tiff_NoComp.tif", 0, 0},
-        {"tiff/quad-tile.tif", 0, 2},              // tiled: the strip reader refuses it
+        {"tiff/quad-tile.tif", 1, -1},             // tiled: refused with its reason when first examined
         {"tiff/tiger-rgb-f32-none.tif", 2, -1},
         {"tiff/tiger-rgb-f32-lzw-pred3.tif", 2, -1},
         {"tiff/predictor-3-rgb-f32.tif", 0, 0},    // 32-bit float: an HDR image
