@@ -9,6 +9,7 @@
 #include "app/startParams.h"
 #include "app/utils.h"
 #include "hdr/lensfunDb.h"
+#include "hdrdialogs/loadOptionDialogs.h"
 #include "hdrdialogs/rawLoadOptions.h"
 #include "imageio/exiftoolDaemon.h"
 #include "platform/platformSettings.h"
@@ -145,6 +146,8 @@ void mainWindow::createProject()
         startupError = true;
         startupErrorText = "Failed to create project";
     }
+    loadOptionsDialogs = std::make_unique<loadOptionDialogs>(this);
+    project->loadOptions = loadOptionsDialogs.get();
     connect(project->exiftool, &exiftoolDaemon::showError, this, &mainWindow::notifyAboutExiftoolError);
 }
 
@@ -152,8 +155,8 @@ void mainWindow::logLibraryVersions()
 {
     debugLog("QT version: %s / %s\n", qVersion(), QT_VERSION_STR);
     debugLog("LCMS version: %d\n", cmsGetEncodedCMMversion());
-    if (project && project->rawLoadOptionsDialog)
-        debugLog("DCRAW version: %s\n", qPrintable(project->rawLoadOptionsDialog->dcrawVersionText()));
+    if (loadOptionsDialogs && loadOptionsDialogs->rawDialog())
+        debugLog("DCRAW version: %s\n", qPrintable(loadOptionsDialogs->rawDialog()->dcrawVersionText()));
     debugLog("LIBRAW version: %s\n", libraw_version());
     if (project && project->lensDb)
         debugLog("Lensfun DB version: %s\n", qPrintable(project->lensDb->getVersion()));

@@ -26,6 +26,7 @@
 #include <QStringList>
 #include <QVector>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QActionGroup;
@@ -42,6 +43,7 @@ class myDockWidget;
 class myProgressBar;
 class myQTabWidget;
 class myScrollArea;
+class loadOptionDialogs;
 class processingProject;
 class zoomWidget;
 
@@ -83,6 +85,8 @@ public:
     bool closing = false;
 
     processingProject *project = nullptr;
+    // The RAW and HDR load-option dialogs the project asks through.
+    std::unique_ptr<loadOptionDialogs> loadOptionsDialogs;
 
     QString currentResultFileName() const { return resultFileName; }
 
