@@ -1,4 +1,5 @@
 #include "hdrdialogs/rawLoadOptions.h"
+#include "project/photoLoading.h"
 
 #include "app/programOptionsSettings.h"
 #include "imageio/rawDecoder.h"
@@ -39,11 +40,6 @@ bool librawSelected()
     return optionsInstance ? optionsInstance->loadRAW.useLibraw : true;
 }
 
-QString shortest(double v)
-{
-    return QString::number(v, 'g', QLocale::FloatingPointShortest);
-}
-
 // Levels of the preview pyramid: one plus the halvings of max(w, h) / 2 until
 // device-pixel ratio x 300 is at least the halved size, at most 16.
 int previewLevels(int w, int h)
@@ -62,7 +58,7 @@ int previewLevels(int w, int h)
 
 void previewWorker::doIt()
 {
-    if (librawSelected())
+    if (useLibraw)
         ok = imageLoader::loadRAW_LIBRAW(arguments, w, h, nullptr, rgb8, scaleFactor);
     else
         ok = imageLoader::loadRAW_DCRAW(arguments, w, h, nullptr, rgb8, scaleFactor);
@@ -328,61 +324,24 @@ void rawLoadOptions::setWhiteBalance(double r, double g, double b)
 
 QStringList rawLoadOptions::getDcrawArguments(bool previewMode) const
 {
-    QStringList a;
-    switch (wbCombo->currentIndex()) {
-    case AsShot:
-        a << "-w";
-        break;
-    case AutoWhole:
-        a << "-a";
-        break;
-    case AutoSelection: {
-        const QPoint p = view->canvas()->samplePoint();
-        const int s = view->canvas()->sampleSize();
-        if (p.x() >= 0 && p.y() >= 0)
-            a << "-A" << QString::number(2 * p.x() - s / 2) << QString::number(2 * p.y() - s / 2)
-              << QString::number(s) << QString::number(s);
-        else
-            a << "-a";
-        break;
-    }
-    default:
-        a << "-r" << shortest(multipliers[0]->value()) << shortest(multipliers[1]->value())
-          << shortest(multipliers[2]->value()) << shortest(multipliers[1]->value());
-        break;
-    }
-    if (noiseBox->isChecked()) {
-        a << "-n" << shortest(wavelet->value() * 35);
-        if (median->value() > 0)
-            a << "-m" << shortest(median->value());
-    }
-    if (colorManagementEnabled() && colorCombo->currentIndex() != 0) {
-        if (previewMode)
-            a << "-h";
-        else
-            a << "-o" << QString::number(colorCombo->currentIndex() + 1);
-    } else if (previewMode) {
-        a << "-h";
-    }
-    if (!keepOrientation)
-        a << "-t" << "0";
-    if (otherBox->isChecked()) {
-        if (recoverHighlights->isChecked())
-            a << "-H" << "2" << "-g" << "5" << "7";
-        if (brightness->value() != 1.0)
-            a << "-b" << QString::number(brightness->value(), 'g', 2);
-        if (!autoBrighten->isChecked())
-            a << "-W";
-    } else {
-        a << "-W";
-    }
-    a << "-c";
-    if (previewMode)
-        a << "-q" << "0";
-    else
-        a << "-q" << "2" << "-6";
-    a << "-s" << "0";
-    return a;
+    rawDecodeChoices_t c;
+    c.whiteBalance = wbCombo->currentIndex();
+    c.sampleX = view->canvas()->samplePoint().x();
+    c.sampleY = view->canvas()->samplePoint().y();
+    c.sampleSize = view->canvas()->sampleSize();
+    for (int i = 0; i < 3; ++i)
+        c.multipliers[i] = multipliers[i]->value();
+    c.noiseFilter = noiseBox->isChecked();
+    c.wavelet = wavelet->value();
+    c.median = median->value();
+    c.colorManagement = colorManagementEnabled();
+    c.colorSpace = colorCombo->currentIndex() + 1;
+    c.keepOrientation = keepOrientation;
+    c.other = otherBox->isChecked();
+    c.recoverHighlights = recoverHighlights->isChecked();
+    c.autoBrighten = autoBrighten->isChecked();
+    c.brightness = brightness->value();
+    return photoLoading::rawDecodeSwitches(c, previewMode);
 }
 
 double rawLoadOptions::scaleFactor() const
@@ -451,6 +410,7 @@ void rawLoadOptions::previewSlot(bool onShow)
     setEnabled(false);
     worker = new previewWorker(args, preview.levels[0].width, preview.levels[0].height,
                                static_cast<uint8_t *>(preview.levels[0].data), onShow, scaleFactor());
+    worker->useLibraw = librawSelected(); // the worker reads no settings
     workerThread = new QThread;
     worker->moveToThread(workerThread);
     connect(workerThread, &QThread::started, worker, &previewWorker::doIt);

@@ -39,6 +39,7 @@ public:
     }
     bool onShow() const { return shownOnShow; }
     bool succeeded() const { return ok; }
+    bool useLibraw = true; // the engine, chosen on the GUI thread
 
 signals:
     void finished();

@@ -2,7 +2,6 @@
 #include "imageio/imageFileLimits.h"
 
 #include "app/debugLog.h"
-#include "app/programOptionsSettings.h"
 #include "platform/childProcess.h"
 
 #include <QCoreApplication>
@@ -27,12 +26,6 @@ constexpr int64_t LIBRAW_BUFFER_LIMIT = 262144000;
 constexpr int DCRAW_TEXT_TIMEOUT_MS = 30000;
 // A full decode of a large RAW file at the best quality can take a while.
 constexpr int DCRAW_DECODE_TIMEOUT_MS = 600000;
-
-bool useLibraw()
-{
-    // "LoadRAW/UseLibraw" defaults to true.
-    return optionsInstance ? optionsInstance->loadRAW.useLibraw : true;
-}
 
 // A value read with the pattern at the first occurrence of label.
 template <typename... T> bool scanAt(const QByteArray &text, const char *label, const char *pattern, T... out)
@@ -307,9 +300,9 @@ bool getRAWinfo_LIBRAW(const QString &path, int &width, int &height, int *halfWi
 }
 
 bool getRAWinfo(const QString &path, int &width, int &height, int *halfWidth, int *halfHeight, exifInfo_t *exif,
-                double *daylight, double *camera, bool halfSize, bool keepOrientation)
+                double *daylight, double *camera, bool halfSize, bool keepOrientation, bool libraw)
 {
-    if (useLibraw())
+    if (libraw)
         return getRAWinfo_LIBRAW(path, width, height, halfWidth, halfHeight, exif, daylight, camera, halfSize,
                                  keepOrientation);
     return getRAWinfo_DCRAW(path, width, height, halfWidth, halfHeight, exif, daylight, camera, halfSize,
@@ -444,9 +437,10 @@ bool loadRAW_LIBRAW(const QStringList &args, int width, int height, uint16_t *rg
     return true;
 }
 
-bool loadRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale)
+bool loadRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale,
+             bool libraw)
 {
-    if (useLibraw())
+    if (libraw)
         return loadRAW_LIBRAW(args, width, height, rgb16, rgb8, scale);
     return loadRAW_DCRAW(args, width, height, rgb16, rgb8, scale);
 }

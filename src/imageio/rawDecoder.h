@@ -26,9 +26,10 @@ namespace imageLoader {
 
 // Size and shooting data. halfWidth/halfHeight, exif, daylight and camera
 // (three multipliers each) may be null. With halfSize set (and the half-size
-// outputs given) width and height take the half-size values.
+// outputs given) width and height take the half-size values. libraw chooses
+// the engine (the caller's copy of "LoadRAW/UseLibraw"): LibRaw, else dcraw.
 bool getRAWinfo(const QString &path, int &width, int &height, int *halfWidth, int *halfHeight, exifInfo_t *exif,
-                double *daylight, double *camera, bool halfSize, bool keepOrientation);
+                double *daylight, double *camera, bool halfSize, bool keepOrientation, bool libraw = true);
 bool getRAWinfo_LIBRAW(const QString &path, int &width, int &height, int *halfWidth, int *halfHeight,
                        exifInfo_t *exif, double *daylight, double *camera, bool halfSize, bool keepOrientation);
 bool getRAWinfo_DCRAW(const QString &path, int &width, int &height, int *halfWidth, int *halfHeight,
@@ -36,7 +37,8 @@ bool getRAWinfo_DCRAW(const QString &path, int &width, int &height, int *halfWid
 
 // Full decode; args ends with the file path. Width and height are those the
 // probe reported for the same switches; the decode must give exactly them.
-bool loadRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale);
+bool loadRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale,
+             bool libraw = true);
 bool loadRAW_LIBRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale);
 bool loadRAW_DCRAW(const QStringList &args, int width, int height, uint16_t *rgb16, uint8_t *rgb8, double scale);
 

@@ -1,7 +1,6 @@
 #include "project/loadPhotoWorker.h"
 
 #include "app/debugLog.h"
-#include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "imageio/fitsReader.h"
@@ -22,15 +21,6 @@
 namespace {
 
 const char *const WRITE_ERROR = "Cannot write temporary file (no write rights or not enough disk space).";
-
-// The RAW scale factor the load options stored: "Contrast" when "Other
-// options" is on, else 1.
-double rawScaleFactor()
-{
-    if (!optionsInstance || !optionsInstance->loadRAW.other)
-        return 1.0;
-    return optionsInstance->loadRAW.contrast;
-}
 
 } // namespace
 
@@ -61,7 +51,8 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
         return true;
     }
     case FILETYPE_RAW:
-        if (!imageLoader::loadRAW(photo.rawArguments, w, h, rgb16, nullptr, rawScaleFactor())) {
+        if (!imageLoader::loadRAW(photo.rawArguments, w, h, rgb16, nullptr, photo.rawInfo.scale,
+                                  photo.rawInfo.useLibraw != 0)) {
             debugLog("%s: Failed to load RAW image: '%s'.\n", fn, path.constData());
             return false;
         }

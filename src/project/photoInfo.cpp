@@ -8,6 +8,8 @@ photoInfo_t::photoInfo_t()
     std::memset(&projectHeader, 0, sizeof(projectHeader));
     std::memset(&exif, 0, sizeof(exif));
     std::memset(&rawInfo, 0, sizeof(rawInfo));
+    rawInfo.useLibraw = 1;
+    rawInfo.scale = 1.0;
 }
 
 photoInfo_t::photoInfo_t(const photoInfo_t &other)
@@ -65,6 +67,7 @@ void photoInfo_t::copyFields(const photoInfo_t &o)
     for (int i = 0; i < PHOTO_WORK_TABLES; ++i)
         workTables[i] = o.workTables[i];
     std::memcpy(&rawInfo, &o.rawInfo, sizeof(rawInfo));
+    hdrChoices = o.hdrChoices;
     mergeBuffer = o.mergeBuffer;
     lowLevel = o.lowLevel;
     highLevel = o.highLevel;

@@ -34,6 +34,20 @@ struct rawInfo_t {
     double cameraMultipliers[3];   // camera (as shot) multipliers
     int32_t halfWidth;             // size of a half-size decode
     int32_t halfHeight;
+    // The decode choices, copied from the settings on the GUI thread when the
+    // photo is prepared: the engine ("LoadRAW/UseLibraw") and the scale
+    // factor ("Contrast" with "Other options", else 1).
+    uint8_t useLibraw;
+    double scale;
+};
+
+// The HDR load choices (noise filter and panorama) copied into the record of
+// a Radiance or OpenEXR photo when it is prepared.
+struct hdrLoadChoices_t {
+    bool noiseFilter = false;
+    int noiseFilterStrength = 0;
+    int noiseFilterSoftness = 0;
+    bool panorama = false;
 };
 
 struct photoInfo_t {
@@ -55,6 +69,7 @@ struct photoInfo_t {
     QString filePath;
     QString profilePath;         // input colour profile in the session directory
     QStringList rawArguments;    // arguments for the RAW decoder
+    hdrLoadChoices_t hdrChoices; // for a Radiance or OpenEXR photo
     exifInfo_t exif;
     QImage *thumbnail = nullptr; // 8-bit RGB, a quarter of the preview size
     double meanBrightness = 0;

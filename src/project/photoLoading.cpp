@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QImageReader>
+#include <QLocale>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -314,6 +315,73 @@ void reduceFloatToPreview(const float *src, int width, int height, int divisor, 
         const double x = v * f;
         return uint16_t(x >= 65535.0 ? 65535.0 : x > 0.0 ? x : 0.0);
     });
+}
+
+namespace {
+
+// The shortest text of a number (no trailing zeros).
+QString shortestNumber(double v)
+{
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+QStringList rawDecodeSwitches(const rawDecodeChoices_t &c, bool preview)
+{
+    QStringList a;
+    switch (c.whiteBalance) {
+    case rawDecodeChoices_t::AsShot:
+        a << "-w";
+        break;
+    case rawDecodeChoices_t::AutoWhole:
+        a << "-a";
+        break;
+    case rawDecodeChoices_t::AutoSelection:
+        if (c.sampleX >= 0 && c.sampleY >= 0)
+            a << "-A" << QString::number(2 * c.sampleX - c.sampleSize / 2)
+              << QString::number(2 * c.sampleY - c.sampleSize / 2) << QString::number(c.sampleSize)
+              << QString::number(c.sampleSize);
+        else
+            a << "-a";
+        break;
+    default:
+        a << "-r" << shortestNumber(c.multipliers[0]) << shortestNumber(c.multipliers[1])
+          << shortestNumber(c.multipliers[2]) << shortestNumber(c.multipliers[1]);
+        break;
+    }
+    if (c.noiseFilter) {
+        a << "-n" << shortestNumber(c.wavelet * 35);
+        if (c.median > 0)
+            a << "-m" << shortestNumber(c.median);
+    }
+    if (c.colorManagement && c.colorSpace > 1) {
+        if (preview)
+            a << "-h";
+        else
+            a << "-o" << QString::number(c.colorSpace);
+    } else if (preview) {
+        a << "-h";
+    }
+    if (!c.keepOrientation)
+        a << "-t" << "0";
+    if (c.other) {
+        if (c.recoverHighlights)
+            a << "-H" << "2" << "-g" << "5" << "7";
+        if (c.brightness != 1.0)
+            a << "-b" << QString::number(c.brightness, 'g', 2);
+        if (!c.autoBrighten)
+            a << "-W";
+    } else {
+        a << "-W";
+    }
+    a << "-c";
+    if (preview)
+        a << "-q" << "0";
+    else
+        a << "-q" << "2" << "-6";
+    a << "-s" << "0";
+    return a;
 }
 
 } // namespace photoLoading

@@ -9,9 +9,33 @@
 #include "project/projectHeader.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
+// The RAW decode choices of the "Load RAW image" dialog, as the dialog's
+// controls hold them or as the "LoadRAW/" settings stored them.
+struct rawDecodeChoices_t {
+    enum whiteBalance_t { AsShot = 0, AutoWhole = 1, AutoSelection = 2, Manual = 3 };
+    int whiteBalance = AsShot;
+    int sampleX = -1, sampleY = -1, sampleSize = 0; // AutoSelection: the sample (preview pixels)
+    double multipliers[3] = {1, 1, 1};              // Manual: R/G, G, B/G
+    bool noiseFilter = false;
+    int wavelet = 2;
+    int median = 1;
+    bool colorManagement = false;
+    int colorSpace = 1;                             // 1-based, as stored
+    bool keepOrientation = true;
+    bool other = false;                             // "Other options"
+    bool recoverHighlights = false;
+    bool autoBrighten = false;
+    double brightness = 1.0;
+};
+
 namespace photoLoading {
+
+// The dcraw-style switch list (without the file path) both RAW engines take:
+// the preview variant asks for a half-size, fast decode.
+QStringList rawDecodeSwitches(const rawDecodeChoices_t &c, bool preview);
 
 // Largest EXIF carrier accepted from a project file.
 constexpr int64_t MAX_EXIF_CARRIER_BYTES = 64 << 20;

@@ -196,8 +196,19 @@ public:
     };
 
     // --- photo loading and exposure values (processingProject_load.cpp) ---
-    int loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, int batchCount, bool hdrPresent);
+    // Result of preparing a photo: ready for its loadPhotoWorker; not a photo
+    // this program reads (logged, nothing shown); refused with a message
+    // (lastErrorMessage; shown unless quiet) or cancelled by the user.
+    enum loadPrepareResult_t { LOAD_PREPARED = 0, LOAD_UNREADABLE = 1, LOAD_REFUSED = 2 };
+    // RAW photos without rawArguments get the switches of the stored RAW load
+    // options; the decode choices and the HDR load choices are copied into the
+    // record here, so the worker reads no settings.
+    loadPrepareResult_t loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, int batchCount, bool hdrPresent);
     void postLoadPhoto(double minValue, double maxValue, photoInfo_t &photo);
+    // The steps of loadPhotoPrepare (processingProject_load.cpp).
+    loadPrepareResult_t probePhoto(photoInfo_t &photo, int type, int &w, int &h);
+    QString acceptPhotoSize(const photoInfo_t &photo, int position, bool hdrPresent, int w, int h);
+    loadPrepareResult_t preparePhotoProfile(photoInfo_t &photo, int type, int indexInBatch);
     void sortPhotosByEV();
     double computeAutoEV(const photoInfo_t &a, const photoInfo_t &b);
     void evRange();

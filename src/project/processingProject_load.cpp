@@ -27,28 +27,50 @@ namespace {
 constexpr int MAX_PHOTOS = 100;
 constexpr int MIN_PHOTO_SIDE = 128;
 
-// Asks the installed load-option prompt (the dialogs of the main window)
-// for the HDR load choices; false when the person cancelled. Without a prompt
-// the stored settings apply.
-bool hdrLoadChoices(processingProject *project, int type)
+// Asks the installed load-option prompt (the dialogs of the main window) for
+// the HDR load choices; false when the person cancelled. Without a prompt the
+// stored settings apply. The loader works on a copy of the choices (it reads
+// no widgets and no settings on its own thread).
+bool hdrLoadChoices(processingProject *project, int type, hdrLoadChoices_t &choices)
 {
-    return !project->loadOptions || project->loadOptions->hdrLoadChoices(project, type);
+    if (project->loadOptions && !project->loadOptions->hdrLoadChoices(project, type))
+        return false;
+    if (optionsInstance) {
+        choices.noiseFilter = optionsInstance->loadHDR.noiseFilter;
+        choices.noiseFilterStrength = optionsInstance->loadHDR.noiseFilterStrength;
+        choices.noiseFilterSoftness = optionsInstance->loadHDR.noiseFilterSoftness;
+        choices.panorama = optionsInstance->processing.panoramaMode;
+    }
+    return true;
 }
 
-} // namespace
-
-int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, int batchCount, bool hdrPresent)
+// The RAW decode choices of the stored "LoadRAW/" settings, for a photo
+// loaded without the dialog (the automatic run, batches, the benchmark).
+rawDecodeChoices_t storedRawChoices(bool keepOrientation)
 {
-    const char *fn = "processingProject::loadPhotoPrepare";
-    const QByteArray path = photo.filePath.toLocal8Bit();
-    auto fail = [&](const QString &text) {
-        lastErrorMessage = text;
-        if (!quiet)
-            reportMessage(projectMessage_t::error, text);
-        return 2;
-    };
+    rawDecodeChoices_t c;
+    c.keepOrientation = keepOrientation;
+    if (!optionsInstance)
+        return c;
+    const auto &o = optionsInstance->loadRAW;
+    // The dialog itself offers only "as shot" and "automatic" on opening.
+    c.whiteBalance = o.whiteBalance == rawDecodeChoices_t::AutoWhole ? rawDecodeChoices_t::AutoWhole
+                                                                     : rawDecodeChoices_t::AsShot;
+    c.noiseFilter = o.noiseFilter;
+    c.wavelet = o.noiseFilterWavelet;
+    c.median = o.noiseFilterMedian;
+    c.colorManagement = optionsInstance->colorManagement.enabled;
+    c.colorSpace = o.colorSpace;
+    c.other = o.other;
+    c.recoverHighlights = o.recoverHighlights;
+    c.autoBrighten = o.autoBrighten;
+    c.brightness = o.brightness;
+    return c;
+}
 
-    lastErrorMessage.clear();
+// The photo record as preparing leaves it before the file is probed.
+void resetForPrepare(photoInfo_t &photo)
+{
     photo.bitDepth = 0;
     photo.included = 1;
     for (QTemporaryFile *&t : photo.tempFiles)
@@ -62,58 +84,66 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
     photo.rawInfo.flag = 0;
     photo.evExif = photo.exifBias = photo.ev = 0;
     photo.profilePath.clear();
-    debugLog("Getting image info: %s...\n", path.constData());
     memset(&photo.exif, 0, sizeof photo.exif);
-    radiancePrimariesSet = false;
+}
 
-    const int type = fileTypeOf(photo.filePath);
-    const int already = photos.size();
-    if (already + indexInBatch >= MAX_PHOTOS)
-        return fail(tr("Too many images!"));
-    if (type > FILETYPE_PROJECT) {
-        debugLog("%s: Unsupported image format: '%s'.\n", fn, path.constData());
-        return 1;
-    }
+} // namespace
 
-    int w = 0, h = 0;
+// Reads the photo's size (and what else the file type tells before a decode)
+// into w and h.
+processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t &photo, int type, int &w, int &h)
+{
+    const char *fn = "processingProject::loadPhotoPrepare";
+    const QByteArray path = photo.filePath.toLocal8Bit();
     switch (type) {
     case FILETYPE_TIFF: {
         int bits = 0;
         if (!imageLoader::getTIFFinfo(photo.filePath, &w, &h, &bits)) {
             debugLog("%s: Failed to get TIFF image info: '%s'.\n", fn, path.constData());
-            return 1;
+            return LOAD_UNREADABLE;
         }
         photo.bitDepth = bits == 16 ? 2 : 1;
         photo.isFloat = bits == 32;
         if (photo.isFloat)
             photo.bitDepth = 0;
-        break;
+        return LOAD_PREPARED;
     }
     case FILETYPE_RAW: {
+        // The decode choices are copied now; the worker reads no settings.
+        photo.rawInfo.useLibraw = optionsInstance ? optionsInstance->loadRAW.useLibraw : 1;
+        photo.rawInfo.scale =
+            optionsInstance && optionsInstance->loadRAW.other ? optionsInstance->loadRAW.contrast : 1.0;
+        if (photo.rawArguments.isEmpty()) {
+            // No dialog was shown: the stored RAW load options decide. The
+            // decoder does not turn the image, so neither does the probe.
+            photo.autoRotate = 0;
+            photo.rawArguments = photoLoading::rawDecodeSwitches(storedRawChoices(false), false) << photo.filePath;
+        }
         int hw = 0, hh = 0;
         if (!imageLoader::getRAWinfo(photo.filePath, w, h, &hw, &hh, &photo.exif, photo.rawInfo.daylightMultipliers,
-                                     photo.rawInfo.cameraMultipliers, photo.loadDivisor != 1, photo.autoRotate != 0)) {
+                                     photo.rawInfo.cameraMultipliers, photo.loadDivisor != 1, photo.autoRotate != 0,
+                                     photo.rawInfo.useLibraw != 0)) {
             debugLog("%s: Failed to get RAW image info: '%s'.\n", fn, path.constData());
-            return 1;
+            return LOAD_UNREADABLE;
         }
         photo.rawInfo.halfWidth = hw;
         photo.rawInfo.halfHeight = hh;
         debugLog("RAW: (%d x %d)\n", w, h);
         photo.bitDepth = 2;
         photo.isRaw = 1;
-        break;
+        return LOAD_PREPARED;
     }
     case FILETYPE_FITS:
         if (!imageLoader::getFITSinfo(photo.filePath, &w, &h, nullptr, nullptr, nullptr, &photo.exif)) {
             debugLog("%s: Failed to get FITS image info: '%s'.\n", fn, path.constData());
-            return 1;
+            return LOAD_UNREADABLE;
         }
         photo.bitDepth = 2;
-        break;
+        return LOAD_PREPARED;
     case FILETYPE_HDR:
     case FILETYPE_EXR: {
-        if (!hdrLoadChoices(this, type))
-            return 2;
+        if (!hdrLoadChoices(this, type, photo.hdrChoices))
+            return LOAD_REFUSED;
         bool ok = false;
         if (type == FILETYPE_HDR) {
             bool present = false;
@@ -127,11 +157,11 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
                 debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", fn, path.constData());
         }
         if (!ok)
-            return 1;
+            return LOAD_UNREADABLE;
         photo.isFloat = 1;
-        break;
+        return LOAD_PREPARED;
     }
-    case FILETYPE_PROJECT: {
+    case FILETYPE_PROJECT:
         w = photo.projectWidth;
         h = photo.projectHeight;
         photo.bitDepth = photo.projectBitDepth;
@@ -139,34 +169,36 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
                                               exifTempPath(photo.projectPhotoIndex))) {
             debugLog("%s: Failed to load image: #%d '%s' from project '%s'.\n", fn, photo.projectPhotoIndex,
                      path.constData(), photo.projectPath.toLocal8Bit().constData());
-            return 1;
+            return LOAD_UNREADABLE;
         }
-        break;
-    }
+        return LOAD_PREPARED;
     default: { // JPEG, BMP, PNG
         QImageReader reader(photo.filePath);
         reader.setAutoTransform(false);
         if (!reader.canRead() || !reader.size().isValid()) {
             debugLog("%s: Failed to get image info: '%s'.\n", fn, path.constData());
-            return 1;
+            return LOAD_UNREADABLE;
         }
         const int divisor = std::max(1, photo.loadDivisor);
         w = reader.size().width() / divisor;
         h = reader.size().height() / divisor;
         photo.bitDepth = 1;
-        break;
+        return LOAD_PREPARED;
     }
     }
+}
 
+// The first photo sets the project's size and buffers; every later one must
+// have that size. Empty when accepted, else the message.
+QString processingProject::acceptPhotoSize(const photoInfo_t &photo, int position, bool hdrPresent, int w, int h)
+{
     if (w < MIN_PHOTO_SIDE || h < MIN_PHOTO_SIDE)
-        return fail(tr("The photo is too small (%1 x %2). The minimum required size is 128 x 128 pixels.")
-                        .arg(w)
-                        .arg(h));
-    if (already + indexInBatch != 0) {
+        return tr("The photo is too small (%1 x %2). The minimum required size is 128 x 128 pixels.").arg(w).arg(h);
+    if (position != 0) {
         if (hdrPresent)
-            return fail(tr("You can load only one HDR image."));
+            return tr("You can load only one HDR image.");
         if (photo.isFloat)
-            return fail(tr("Cannot load the HDR image right now."));
+            return tr("Cannot load the HDR image right now.");
         int pw = 0, ph = 0;
         {
             QMutexLocker lock(&orientationMutex);
@@ -177,46 +209,89 @@ int processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch, in
                 std::swap(pw, ph);
         }
         if (w != pw || h != ph)
-            return fail(tr("Wrong image dimensions. All photos must be the same size."));
-    } else {
-        debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
-        {
-            QMutexLocker lock(&orientationMutex);
-            width = w;
-            height = h;
-            orientationKnown = false;
-            orientationMode = -1;
+            return tr("Wrong image dimensions. All photos must be the same size.");
+        return QString();
+    }
+    debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
+    {
+        QMutexLocker lock(&orientationMutex);
+        width = w;
+        height = h;
+        orientationKnown = false;
+        orientationMode = -1;
+    }
+    if (!allocatePyramids() || !allocatePreview())
+        return tr("Not enough memory!");
+    return QString();
+}
+
+// The photo's input colour profile, when colour management is on.
+processingProject::loadPrepareResult_t processingProject::preparePhotoProfile(photoInfo_t &photo, int type,
+                                                                              int indexInBatch)
+{
+    if (!optionsInstance || !optionsInstance->colorManagement.enabled)
+        return LOAD_PREPARED;
+    photo.profilePath = sessionPath + "/~profile" + QString::number(photo.id) + ".icc";
+    int status = 0;
+    if (type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_PROJECT) {
+        const QString source = type == FILETYPE_PROJECT ? exifTempPath(photo.projectPhotoIndex) : photo.filePath;
+        if (!exiftool || !exiftool->readIccProfile(source, photo.profilePath)) {
+            lastErrorMessage = tr("Failed to get color profile embedded in") + ": " +
+                               QFileInfo(photo.filePath).fileName() + ". " + tr("Assuming sRGB") + ".";
+            if (!quiet)
+                reportMessage(projectMessage_t::warning, lastErrorMessage);
         }
-        if (!allocatePyramids() || !allocatePreview())
-            return fail(tr("Not enough memory!"));
+        status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
+    } else if (type == FILETYPE_HDR || type == FILETYPE_EXR) {
+        status = createInputProfile(photo, type);
+        if (status == 0)
+            status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
+    }
+    return status == 0 ? LOAD_PREPARED : status == 1 ? LOAD_UNREADABLE : LOAD_REFUSED;
+}
+
+processingProject::loadPrepareResult_t processingProject::loadPhotoPrepare(photoInfo_t &photo, int indexInBatch,
+                                                                           int batchCount, bool hdrPresent)
+{
+    const char *fn = "processingProject::loadPhotoPrepare";
+    const QByteArray path = photo.filePath.toLocal8Bit();
+    auto refuse = [&](const QString &text) {
+        lastErrorMessage = text;
+        if (!quiet)
+            reportMessage(projectMessage_t::error, text);
+        return LOAD_REFUSED;
+    };
+
+    lastErrorMessage.clear();
+    resetForPrepare(photo);
+    debugLog("Getting image info: %s...\n", path.constData());
+    radiancePrimariesSet = false;
+
+    const int type = fileTypeOf(photo.filePath);
+    const int position = photos.size() + indexInBatch;
+    if (position >= MAX_PHOTOS)
+        return refuse(tr("Too many images!"));
+    if (type > FILETYPE_PROJECT) {
+        debugLog("%s: Unsupported image format: '%s'.\n", fn, path.constData());
+        return LOAD_UNREADABLE;
     }
 
+    int w = 0, h = 0;
+    const loadPrepareResult_t probed = probePhoto(photo, type, w, h);
+    if (probed != LOAD_PREPARED)
+        return probed;
+    const QString sizeError = acceptPhotoSize(photo, position, hdrPresent, w, h);
+    if (!sizeError.isEmpty())
+        return refuse(sizeError);
+
     photo.id = photoIdCounter;
-    if (optionsInstance && optionsInstance->colorManagement.enabled) {
-        photo.profilePath = sessionPath + "/~profile" + QString::number(photo.id) + ".icc";
-        int status = 0;
-        if (type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_PROJECT) {
-            const QString source =
-                type == FILETYPE_PROJECT ? exifTempPath(photo.projectPhotoIndex) : photo.filePath;
-            if (!exiftool || !exiftool->readIccProfile(source, photo.profilePath)) {
-                lastErrorMessage = tr("Failed to get color profile embedded in") + ": " +
-                                   QFileInfo(photo.filePath).fileName() + ". " + tr("Assuming sRGB") + ".";
-                if (!quiet)
-                    reportMessage(projectMessage_t::warning, lastErrorMessage);
-            }
-            status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
-        } else if (type == FILETYPE_HDR || type == FILETYPE_EXR) {
-            status = createInputProfile(photo, type);
-            if (status == 0)
-                status = checkInputProfile(photo, photos.size(), photos.size() + indexInBatch);
-        }
-        if (status != 0)
-            return status;
-    }
+    const loadPrepareResult_t profiled = preparePhotoProfile(photo, type, indexInBatch);
+    if (profiled != LOAD_PREPARED)
+        return profiled;
     ++photoIdCounter;
     debugLog("Image info taken successfully, id=%d\n", photo.id);
     Q_UNUSED(batchCount);
-    return 0;
+    return LOAD_PREPARED;
 }
 
 void processingProject::postLoadPhoto(double minValue, double maxValue, photoInfo_t &photo)
@@ -229,11 +304,9 @@ void processingProject::postLoadPhoto(double minValue, double maxValue, photoInf
     o.hdrFileInput = true;
     o.method = 0;
     o.notBatch = !quiet;
-    if (optionsInstance) {
-        o.noiseFilter = optionsInstance->loadHDR.noiseFilter;
-        o.noiseFilterStrength = optionsInstance->loadHDR.noiseFilterStrength;
-        o.noiseFilterSoftness = optionsInstance->loadHDR.noiseFilterSoftness;
-    }
+    o.noiseFilter = photo.hdrChoices.noiseFilter;
+    o.noiseFilterStrength = photo.hdrChoices.noiseFilterStrength;
+    o.noiseFilterSoftness = photo.hdrChoices.noiseFilterSoftness;
     generateHDRworker engine(o);
     engine.minHDR = minValue;
     engine.maxHDR = maxValue;
@@ -251,7 +324,7 @@ void processingProject::postLoadPhoto(double minValue, double maxValue, photoInf
                                            top, photo.preview, previewWidth, previewHeight);
     makePhotoThumbnail(photo);
     hdrImage.buildLevelsFrom(0);
-    panoramaMode = optionsInstance && optionsInstance->processing.panoramaMode;
+    panoramaMode = photo.hdrChoices.panorama;
 }
 
 // --- exposure values ---

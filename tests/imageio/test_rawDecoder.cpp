@@ -99,23 +99,19 @@ TEST(rawDecoder, dngThroughBothEngines)
     }
 }
 
-TEST(rawDecoder, engineChosenBySetting)
+TEST(rawDecoder, engineChosenByTheCallersSetting)
 {
     LUMIDRA_REQUIRE_TESTDATA();
     const QString path = testSupport::testDataFile("raw/colorchart.dng");
-    programOptionsSettings options;
-    programOptionsSettings *saved = optionsInstance;
-    optionsInstance = &options;
     for (bool libraw : {true, false}) {
-        options.loadRAW.useLibraw = libraw;
         int w = 0, h = 0;
         exifInfo_t exif {};
-        ASSERT_TRUE(imageLoader::getRAWinfo(path, w, h, nullptr, nullptr, &exif, nullptr, nullptr, false, false));
+        ASSERT_TRUE(imageLoader::getRAWinfo(path, w, h, nullptr, nullptr, &exif, nullptr, nullptr, false, false,
+                                            libraw));
         EXPECT_EQ(w, 1734);
         // Only LibRaw fills the make.
         EXPECT_EQ(QString(exif.make).isEmpty(), !libraw);
     }
-    optionsInstance = saved;
 }
 
 TEST(rawDecoder, damagedOrMissingFiles)

@@ -601,3 +601,24 @@ TEST_F(loadPhotoTest, loadedHdrImageFollowsRotationMirrorAndCrop)
     EXPECT_NE(previewAfter, std::vector<uint16_t>(previewBefore.begin(), previewBefore.begin() + previewAfter.size()));
     EXPECT_GT(*std::max_element(previewAfter.begin(), previewAfter.end()), 1000);
 }
+
+// A RAW photo added without a dialog gets its decoder switches from the stored
+// RAW options; the test builds no list of its own.
+TEST_F(loadPhotoTest, rawPhotoLoadsWithTheStoredOptions)
+{
+    LUMIDRA_REQUIRE_TESTDATA();
+    newProject();
+    const QString path = testSupport::testDataFile("raw/colorchart.dng");
+    photoInfo_t p;
+    p.filePath = path;
+    p.loadDivisor = 1;
+    ASSERT_EQ(project->loadPhotoPrepare(p, 0, 1, false), 0);
+    ASSERT_FALSE(p.rawArguments.isEmpty());
+    EXPECT_EQ(p.rawArguments.last(), path);
+    pyramid buffer;
+    ASSERT_TRUE(buffer.makePyramid(project->width, project->height, 1, 2, 3, true));
+    loadPhotoWorker worker(project.get(), p, buffer, 0);
+    QString error;
+    QObject::connect(&worker, &loadPhotoWorker::finished, [&error](int, QString message, int) { error = message; });
+    EXPECT_EQ(worker.loadPhoto(), 0) << error.toStdString();
+}
