@@ -621,4 +621,6 @@ TEST_F(loadPhotoTest, rawPhotoLoadsWithTheStoredOptions)
     QString error;
     QObject::connect(&worker, &loadPhotoWorker::finished, [&error](int, QString message, int) { error = message; });
     EXPECT_EQ(worker.loadPhoto(), 0) << error.toStdString();
+    // The project owns a loaded photo's buffers and frees them with itself.
+    project->photos.append(worker.photo);
 }
