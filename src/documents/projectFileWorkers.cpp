@@ -1,0 +1,245 @@
+// Saving a project into a project file; reading its ghost mask, HDR image
+// and layers back.
+
+#include "documents/projectFileWorkers.h"
+
+#include "app/debugLog.h"
+#include "app/rawFileIO.h"
+#include "app/sharedFlags.h"
+#include "project/processingProject.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <memory>
+
+namespace
+{
+QString tr(const char *text) { return QCoreApplication::translate("saveProjectWorker", text); }
+
+// The slot name of a photo: its file name, without the marker a photo that
+// came from a project carries.
+QString slotName(const photoInfo_t &photo)
+{
+    QString name = QFileInfo(photo.filePath).fileName();
+    if (name.endsWith(QLatin1String("-lmpx")))
+        name.chop(5);
+    return name;
+}
+} // namespace
+
+bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QString *error,
+                     std::atomic<uint64_t> *progress, const std::atomic<bool> *stop)
+{
+    const char *fn = "saveProjectWorker::doSaveProject";
+    auto failWith = [&](const QString &text, const char *log) {
+        if (log)
+            debugLog(log, fn);
+        if (error)
+            *error = text;
+        return false;
+    };
+    const int w = project->width, h = project->height;
+    if (w <= 0 || h <= 0)
+        return failWith(tr("There is nothing to save."), nullptr);
+    if (project->photos.size() > PROJECT_FILE_PHOTO_SLOTS)
+        return failWith(tr("A project file holds at most %1 photos.").arg(PROJECT_FILE_PHOTO_SLOTS), nullptr);
+
+    projectFileHeader_t header = job.options;
+    header.width = w;
+    header.height = h;
+    header.ghostWidth = job.saveInputs ? project->previewWidth : 0;
+    header.ghostHeight = job.saveInputs ? project->previewHeight : 0;
+    header.photoConstant = 2;
+
+    projectFileWriter writer(job.target);
+    debugLog("Saving project: %s\n", qPrintable(job.target));
+    if (!writer.begin())
+        return failWith(writer.errorText(), nullptr);
+
+    const uint64_t photoBytes = uint64_t(w) * uint64_t(h) * 6;
+    pyramid scratch;
+    if (!scratch.makePyramid(w, h, 1, 2, 3, true)) {
+        writer.discard();
+        return failWith(tr("Not enough memory!"), nullptr);
+    }
+    uint16_t *pixels = static_cast<uint16_t *>(scratch.levels[0].data);
+    const uint64_t samples = uint64_t(w) * uint64_t(h) * 3;
+
+    for (int j = 0; j < project->photos.size(); ++j) {
+        photoInfo_t &photo = project->photos[j];
+        header.photoNames[j] = slotName(photo);
+        bool haveData = false;
+        if (job.saveInputs && !photo.isFloat) {
+            if (!project->readFromTempFile(photo, 0, scratch, qint64(photoBytes))) {
+                writer.discard();
+                return failWith(tr("Cannot read the photo's temporary file."), "%s: Cannot read temp file\n");
+            }
+            // 8-bit sources keep their top 10 bits, 16-bit ones their top 12:
+            // the noise below compresses badly and carries nothing.
+            const uint16_t keep = photo.bitDepth >= 2 ? 0xFFF0 : 0xFFC0;
+            for (uint64_t i = 0; i < samples; ++i)
+                pixels[i] &= keep;
+            haveData = true;
+        }
+        if (!haveData)
+            memset(pixels, 0, size_t(photoBytes));
+        if (!writer.writeRun(pixels, photoBytes, &header.pixelOffsets[j], progress, stop)) {
+            debugLog("%s: Cannot write image data\n", fn);
+            return failWith(writer.errorText(), nullptr);
+        }
+        if (j < job.carrierPaths.size() && !job.carrierPaths[j].isEmpty() && QFile::exists(job.carrierPaths[j])) {
+            QFile carrier(job.carrierPaths[j]);
+            if (carrier.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = carrier.readAll();
+                carrier.close();
+                if (!writer.writeRawBlock(bytes, &header.exifOffsets[j]))
+                    return failWith(writer.errorText(), "%s: Cannot write image data\n");
+                QFile::remove(job.carrierPaths[j]);
+            }
+        }
+        header.evs[j] = photo.ev;
+        header.ghostLabels[j] = (photo.id % 100) + 1;
+    }
+    scratch.freeAll();
+
+    const pyramidLevel_t &ghost = project->ghostLabelMask.levels[0];
+    if (job.options.deghost && job.saveInputs && ghost.data && ghost.width == header.ghostWidth &&
+        ghost.height == header.ghostHeight) {
+        if (!writer.writeRun(ghost.data, uint64_t(ghost.width) * uint64_t(ghost.height), &header.ghostMaskOffset,
+                             nullptr, stop))
+            return failWith(writer.errorText(), "%s: Cannot ghost mask data\n");
+    }
+
+    std::vector<uint8_t> emptyMask;
+    for (int i = 0; i < PROJECT_FILE_LAYER_SLOTS; ++i) {
+        if (i > 0 && !job.layerPresent[i])
+            continue;
+        if (i > 0) {
+            header.layerNames[i] = job.layerNames[i];
+            const pyramidLevel_t &mask = project->layerMasks[i].levels[0];
+            const void *data = mask.data;
+            if (!data || mask.width != w || mask.height != h) {
+                emptyMask.assign(size_t(w) * size_t(h), 0);
+                data = emptyMask.data();
+            }
+            if (!writer.writeRun(data, uint64_t(w) * uint64_t(h), &header.layerMaskOffsets[i], nullptr, stop))
+                return failWith(writer.errorText(), "%s: Cannot write layer data\n");
+        }
+        header.layerOpacity[i] = std::clamp(job.layerOpacity[i], 0.0, 1.0);
+        if (job.layerSettings[i].isEmpty() || job.layerSettings[i].size() > PROJECT_FILE_MAX_SETTINGS_BYTES) {
+            writer.discard();
+            return failWith(tr("Cannot save tone mapping settings."), "%s: Cannot save tone mapping settings\n");
+        }
+        if (!writer.writeRawBlock(job.layerSettings[i], &header.layerSettingsOffsets[i]))
+            return failWith(writer.errorText(), "%s: Cannot write layer data\n");
+    }
+
+    header.hdrEncoding = 0;
+    header.hdrOffset = 0;
+    header.hdrPreprocess[0] = header.hdrPreprocess[1] = 0;
+    const pyramidLevel_t &hdr = project->hdrImage.levels[0];
+    if (job.saveHdr && hdr.data && hdr.width == w && hdr.height == h) {
+        if (!writer.writeRun(hdr.data, uint64_t(w) * uint64_t(h) * 12, &header.hdrOffset, progress, stop))
+            return failWith(writer.errorText(), "%s: Cannot write HDR image data\n");
+        header.hdrPreprocess[0] = project->hdrState.hdrMedian;
+        header.hdrPreprocess[1] = project->hdrState.lcCorrection;
+    }
+    if (!writer.finish(header))
+        return failWith(writer.errorText(), nullptr);
+    return true;
+}
+
+bool readProjectExtras(processingProject *project, const QString &path, const projectFileHeader_t &header,
+                       const std::vector<int> &photoIds, projectLoadResult_t &result)
+{
+    const char *fn = "loadProjectWorker::doLoadProject";
+    result = projectLoadResult_t();
+    std::unique_ptr<FILE, int (*)(FILE *)> f(openFileWide(path, "rb"), fclose);
+    if (!f) {
+        result.problems << QStringLiteral("cannot open the file");
+        return false;
+    }
+    fseeko(f.get(), 0, SEEK_END);
+    const int64_t fileSize = ftello(f.get());
+    bool ok = true;
+
+    if (header.ghostMaskOffset) {
+        if (header.ghostWidth != project->previewWidth || header.ghostHeight != project->previewHeight) {
+            debugLog("%s: Bad sub size (%dx%d / %dx%d).\n", fn, header.ghostWidth, header.ghostHeight,
+                     project->previewWidth, project->previewHeight);
+        } else {
+            pyramid &mask = project->ghostLabelMask;
+            if (!mask.levels[0].data || mask.levels[0].width != header.ghostWidth ||
+                mask.levels[0].height != header.ghostHeight) {
+                mask.freeAll();
+                mask.makePyramid(header.ghostWidth, header.ghostHeight, 1, 1, 1, true);
+            }
+            if (!mask.levels[0].data || !readProjectRun(f.get(), fileSize, header.ghostMaskOffset, mask.levels[0].data,
+                                                        header.ghostMaskBytes(), header.blockSize)) {
+                debugLog("%s: Failed while loading ghost mask #2.\n", fn);
+                result.problems << QStringLiteral("ghost mask");
+                ok = false;
+            } else {
+                remapGhostLabels(static_cast<uint8_t *>(mask.levels[0].data), header.ghostMaskBytes(), header,
+                                 photoIds.data(), int(photoIds.size()));
+                result.ghostMaskRead = true;
+            }
+        }
+    }
+
+    if (header.hdrOffset && header.hdrEncoding == 0) {
+        const pyramidLevel_t &hdr = project->hdrImage.levels[0];
+        if (!hdr.data || hdr.width != header.width || hdr.height != header.height ||
+            !readProjectRun(f.get(), fileSize, header.hdrOffset, hdr.data, header.hdrBytes(), header.blockSize)) {
+            debugLog("%s: Failed while loading HDR image #2.\n", fn);
+            result.problems << QStringLiteral("HDR image");
+            ok = false;
+        } else {
+            result.hdrImageRead = true;
+        }
+    }
+
+    for (int slot = 0; slot < header.layerSlots; ++slot) {
+        if (slot > 0 && header.layerMaskOffsets[slot] == 0)
+            continue;
+        projectLoadResult_t::layer_t layer;
+        layer.slot = slot;
+        layer.name = header.layerNames[slot];
+        layer.opacity = header.layerOpacity[slot];
+        if (slot > 0) {
+            layer.mask.resize(size_t(header.maskBytes()));
+            if (!readProjectRun(f.get(), fileSize, header.layerMaskOffsets[slot], layer.mask.data(),
+                                header.maskBytes(), header.blockSize)) {
+                debugLog("%s: Failed while loading layer %d #2.\n", "mainWindow::loadProjectFinished", slot);
+                layer.mask.assign(layer.mask.size(), 0);
+                layer.ok = false;
+            }
+        }
+        if (header.layerSettingsOffsets[slot] &&
+            !readProjectRawBlock(f.get(), fileSize, header.layerSettingsOffsets[slot], PROJECT_FILE_MAX_SETTINGS_BYTES,
+                                 layer.settings)) {
+            debugLog("%s: Failed while loading tone mapping settings %d #2.\n", "mainWindow::loadProjectFinished",
+                     slot);
+            layer.ok = false;
+        }
+        if (!layer.ok) {
+            result.problems << QStringLiteral("layer %1").arg(slot);
+            ok = false;
+        }
+        result.layers.push_back(std::move(layer));
+    }
+    return ok;
+}
+
+saveProjectWorker::saveProjectWorker(processingProject *p, projectSaveJob_t job)
+    : project(p), saveJob(std::move(job))
+{
+}
+
+void saveProjectWorker::doSaveProject()
+{
+    success = saveProjectFile(project, saveJob, &errorText, &progressCounter, &breakFlag);
+    emit finished();
+}

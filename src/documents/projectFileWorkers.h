@@ -1,0 +1,98 @@
+#ifndef PROJECTFILEWORKERS_H
+#define PROJECTFILEWORKERS_H
+
+// Saving a whole project into a project file and reading the parts of a
+// project file that are not photos (ghost mask, HDR image, layers).
+//
+// The workers run on their own threads and touch no widget: everything the
+// window shows (layer names and opacities, the settings texts of the layers,
+// the HDR options of the Generate HDR dialog and the EV selector) is copied
+// into the job on the GUI thread before the worker starts, and what the
+// loader read is handed back in its result for the GUI thread to apply.
+
+#include "documents/projectFile.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <vector>
+
+class processingProject;
+
+struct projectSaveJob_t {
+    QString target;
+    bool saveInputs = true; // the photos' pixels; zeros otherwise
+    bool saveHdr = false;   // the merged HDR image
+    // The option bytes (EV source, alignment, method, selectivity, Smart
+    // Merge, ghost removal, noise filter, panorama, lens correction); the
+    // other fields are filled by the save.
+    projectFileHeader_t options;
+    // Per photo in project order: a small JPEG that carries its EXIF data
+    // (copied into the file, then removed); an empty or missing file: none.
+    QStringList carrierPaths;
+    // Per layer slot: present (the base always is), name, opacity and the
+    // layer's settings file text.
+    bool layerPresent[PROJECT_FILE_LAYER_SLOTS] = {true};
+    QString layerNames[PROJECT_FILE_LAYER_SLOTS];
+    double layerOpacity[PROJECT_FILE_LAYER_SLOTS] = {};
+    QByteArray layerSettings[PROJECT_FILE_LAYER_SLOTS];
+};
+
+// Writes the project's photos (from their session files), ghost mask, layers
+// and HDR image into job.target through the checked save. Progress goes to
+// progress (bytes of pixel data), stop ends the save early. On failure the
+// previous file under that name is untouched and error says why.
+bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QString *error,
+                     std::atomic<uint64_t> *progress = nullptr, const std::atomic<bool> *stop = nullptr);
+
+// What the loader read besides the photos, for the GUI thread to apply.
+struct projectLoadResult_t {
+    bool ghostMaskRead = false;
+    bool hdrImageRead = false;
+    // Layers present in the file, in slot order (slot 0 first); masks at the
+    // image size (empty for the base).
+    struct layer_t {
+        int slot = 0;
+        QString name;
+        double opacity = 1.0;
+        std::vector<uint8_t> mask;
+        QByteArray settings;
+        bool ok = true; // false: mask or settings could not be read
+    };
+    std::vector<layer_t> layers;
+    QStringList problems; // one line per part that could not be read
+};
+
+// Reads the ghost mask (when its size is the project's preview size; the
+// labels are remapped to the photos' new ids, photoIds in slot order), the
+// HDR image (into project->hdrImage level 0, which must be allocated at the
+// header's size) and the layers. Returns false when any part failed; what
+// was read stays in place.
+bool readProjectExtras(processingProject *project, const QString &path, const projectFileHeader_t &header,
+                       const std::vector<int> &photoIds, projectLoadResult_t &result);
+
+class saveProjectWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    saveProjectWorker(processingProject *project, projectSaveJob_t job);
+
+    bool success = false;
+    QString errorText;
+    const projectSaveJob_t &job() const { return saveJob; }
+
+public slots:
+    void doSaveProject();
+
+signals:
+    void finished();
+
+private:
+    processingProject *project;
+    projectSaveJob_t saveJob;
+};
+
+#endif // PROJECTFILEWORKERS_H
