@@ -405,7 +405,48 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
         return false;
     if (fseeko(file, off_t(offset), SEEK_SET) != 0)
         return false;
-    return readRawFile(file, destination, bytes, uint32_t(blockSize));
+    // Blocks are read in order a group at a time and inflated in parallel.
+    // Every length is checked against what a block of this size can be
+    // stored as and against the bytes left in the file, and every block
+    // must inflate to exactly the bytes it stands for.
+    const uint64_t bs = uint64_t(blockSize);
+    const uint64_t maxStored = compressBound(uLong(bs));
+    const uint64_t blocks = (bytes + bs - 1) / bs;
+    const uint64_t group = uint64_t(std::max(1, idealThreadCount(false))) * 2;
+    std::vector<std::vector<uint8_t>> packed(size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1))));
+    uint8_t *dst = static_cast<uint8_t *>(destination);
+    int64_t at = offset;
+    for (uint64_t first = 0; first < blocks; first += group) {
+        const int count = int(std::min<uint64_t>(group, blocks - first));
+        for (int i = 0; i < count; ++i) {
+            uint8_t lengthBytes[8];
+            if (fread(lengthBytes, 1, 8, file) != 8)
+                return false;
+            const uint64_t length = getLE(lengthBytes, 8);
+            if (length == 0 || length > maxStored || int64_t(length) > fileSize - at - 8)
+                return false;
+            try {
+                packed[size_t(i)].resize(size_t(length));
+            } catch (const std::bad_alloc &) {
+                return false;
+            }
+            if (fread(packed[size_t(i)].data(), 1, size_t(length), file) != size_t(length))
+                return false;
+            at += 8 + int64_t(length);
+        }
+        const taskResult_t r = runTasks(count, [&](int i) {
+            const uint64_t start = (first + uint64_t(i)) * bs;
+            const uint64_t want = std::min<uint64_t>(bs, bytes - start);
+            uLongf out = uLongf(want);
+            const std::vector<uint8_t> &in = packed[size_t(i)];
+            if (uncompress(dst + start, &out, in.data(), uLong(in.size())) != Z_OK || out != want)
+                return taskResult_t::failed;
+            return taskResult_t::done;
+        });
+        if (r != taskResult_t::done)
+            return false;
+    }
+    return true;
 }
 
 bool readProjectRawBlock(FILE *file, int64_t fileSize, int64_t offset, int64_t maxBytes, QByteArray &out)
@@ -526,7 +567,7 @@ bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offs
                 noMemory = true;
                 return;
             }
-            if (compress(out.data() + 8, &length, src + at, uLong(n)) != Z_OK) {
+            if (compress2(out.data() + 8, &length, src + at, uLong(n), Z_BEST_SPEED) != Z_OK) {
                 noMemory = true;
                 return;
             }

@@ -9,8 +9,9 @@
 // an optional EXIF carrier, the ghost mask, per layer a mask run and the
 // settings text, and the HDR image. A compressed run is a sequence of blocks,
 // each an 8-byte length L followed by one zlib stream of the next block-size
-// bytes (L never exceeds the block size); a raw block is an 8-byte length and
-// the bytes. The header is written last, so a save that stopped early leaves
+// bytes (L never exceeds the block size; the writer uses zlib's fastest
+// level, which any reader inflates like the default one); a raw block is an
+// 8-byte length and the bytes. The header is written last, so a save that stopped early leaves
 // a zero header that every reader refuses.
 //
 // The header is serialised field by field (never as a C struct), names are
