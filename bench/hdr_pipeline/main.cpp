@@ -20,6 +20,7 @@
 #include "documents/settingsFile.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "hdr/ghostMaths.h"
 #include "project/toneMappingPreprocessWorker.h"
 #include "project/curveMaths.h"
 #include "project/loadPhotoWorker.h"
@@ -370,8 +371,9 @@ int main(int argc, char **argv)
             printStage("prepare", timer);
             if (deghost) {
                 timer.restart();
+                // The ghost-removal defaults: smoothness 5, strength 4.
                 deghostWorker masks(&project, 5);
-                masks.autoAntiGhostMask(0.5, -1);
+                masks.autoAntiGhostMask(ghostThresholdForStrength(4, project.photos.size()), -1);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;
                 printStage("deghost", timer);
