@@ -163,9 +163,12 @@ bool isRunLengthHeader(const uint8_t head[4], int width)
 // it n times 256 times more than the one before (n << 8, n << 16, ...). The
 // first pixel is already in first. A run never crosses the end of the
 // scanline; at the start of a scanline it repeats the last pixel of the row
-// above (previous, null on the first row). With line null the pixels are
-// only counted (the file is checked without decoding).
-bool readOldStyleScanline(FILE *f, const uint8_t first[4], uint8_t *line, int width, const uint8_t *previous)
+// above (previous, null on the first row). line receives width pixels;
+// scratch holds width pixels too. Pixels are read in blocks of at most what
+// the row still needs (runs only make the input shorter), and what the row
+// did not use is given back to the file.
+bool readOldStyleScanline(FILE *f, const uint8_t first[4], uint8_t *line, int width, const uint8_t *previous,
+                          uint8_t *scratch)
 {
     uint8_t last[4] = {0, 0, 0, 0};
     bool haveLast = previous != nullptr;
@@ -173,39 +176,42 @@ bool readOldStyleScanline(FILE *f, const uint8_t first[4], uint8_t *line, int wi
         memcpy(last, previous, 4);
     int x = 0;
     int shift = 0;
-    uint8_t px[4];
-    memcpy(px, first, 4);
+    memcpy(scratch, first, 4);
+    int64_t available = 1;
     for (;;) {
-        if (px[0] == 1 && px[1] == 1 && px[2] == 1) {
-            if (!haveLast || shift > 24)
-                return false;
-            const int64_t count = int64_t(px[3]) << shift;
-            if (count > width - x)
-                return false;
-            if (line) {
-                for (int64_t i = 0; i < count; ++i, ++x)
+        for (int64_t i = 0; i < available; ++i) {
+            const uint8_t *px = scratch + i * 4;
+            if (px[0] == 1 && px[1] == 1 && px[2] == 1) {
+                if (!haveLast || shift > 24)
+                    return false;
+                const int64_t count = int64_t(px[3]) << shift;
+                if (count > width - x)
+                    return false;
+                for (int64_t k = 0; k < count; ++k, ++x)
                     memcpy(line + size_t(x) * 4, last, 4);
+                shift += 8;
             } else {
-                x += int(count);
-            }
-            shift += 8;
-        } else {
-            if (line)
                 memcpy(line + size_t(x) * 4, px, 4);
-            memcpy(last, px, 4);
-            haveLast = true;
-            ++x;
-            shift = 0;
+                memcpy(last, px, 4);
+                haveLast = true;
+                ++x;
+                shift = 0;
+            }
+            if (x >= width) {
+                const int64_t unread = (available - i - 1) * 4;
+                return unread == 0 || fseek(f, -long(unread), SEEK_CUR) == 0;
+            }
         }
-        if (x >= width)
-            return true;
-        if (fread(px, 1, 4, f) != 4)
+        // The file may end sooner when the rest of the file is runs.
+        available = int64_t(fread(scratch, 4, size_t(width - x), f));
+        if (available == 0)
             return false;
     }
 }
 
-// Reads one scanline into line (width x 4 bytes, R G B E per pixel).
-bool readScanline(FILE *f, uint8_t *line, int width, int row)
+// Reads one scanline into line (width x 4 bytes, R G B E per pixel); scratch
+// holds as much.
+bool readScanline(FILE *f, uint8_t *line, uint8_t *scratch, int width, int row)
 {
     uint8_t head[4];
     if (fread(head, 1, 4, f) != 4) {
@@ -231,39 +237,32 @@ bool readScanline(FILE *f, uint8_t *line, int width, int row)
     uint8_t above[4];
     if (row > 0)
         memcpy(above, line + size_t(width - 1) * 4, 4);
-    if (!readOldStyleScanline(f, head, line, width, row > 0 ? above : nullptr)) {
+    if (!readOldStyleScanline(f, head, line, width, row > 0 ? above : nullptr, scratch)) {
         debugLog("%s: scanline %d is cut short or has a bad run\n", "imageLoader::loadRadianceRGBE", row);
         return false;
     }
     return true;
 }
 
-// Walks the pixels of a file whose first scanline is not run-length coded,
-// without storing them: true when every scanline is complete. The older
-// coding can repeat a pixel millions of times in four bytes, so no ratio
-// bounds it; the check keeps a small file from ordering a huge image.
+// True when a file whose first scanline is not run-length coded holds every
+// scanline. A file with room for all pixels flat is accepted at once; a
+// smaller one must use runs, and the older coding can repeat a pixel
+// millions of times in four bytes, so no ratio bounds it: its pixels are
+// walked through here (two rows of buffer), so that a small file can never
+// order a huge image.
 bool oldStyleDataComplete(FILE *f, int width, int height)
 {
+    const int64_t left = bytesLeft(f);
+    if (left >= int64_t(width) * height * 4)
+        return true;
     const long start = ftell(f);
     if (start < 0)
         return false;
-    bool ok = true;
-    uint8_t head[4];
-    const uint8_t anyPixel[4] = {0, 0, 0, 0};
-    std::unique_ptr<uint8_t[]> skip;
-    for (int y = 0; y < height && ok; ++y) {
-        if (fread(head, 1, 4, f) != 4) {
-            ok = false;
-        } else if (isRunLengthHeader(head, width)) {
-            if (!skip)
-                skip.reset(new (std::nothrow) uint8_t[size_t(width) * 4]);
-            ok = skip && head[2] * 256 + head[3] == width;
-            for (int c = 0; c < 4 && ok; ++c)
-                ok = readRunLengthComponent(f, skip.get() + c, width);
-        } else {
-            ok = readOldStyleScanline(f, head, nullptr, width, y > 0 ? anyPixel : nullptr);
-        }
-    }
+    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    bool ok = line && scratch;
+    for (int y = 0; y < height && ok; ++y)
+        ok = readScanline(f, line.get(), scratch.get(), width, y);
     return fseek(f, start, SEEK_SET) == 0 && ok;
 }
 
@@ -342,14 +341,15 @@ bool loadRadianceRGBE(FILE *file, int width, int height, float *rgb, float &mini
         return false;
     }
     std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
-    if (!line)
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    if (!line || !scratch)
         return false;
     double minV = 9e9, maxV = 0.0;
     double scales[256];
     for (int e = 0; e < 256; ++e)
         scales[e] = rgbeScale(e);
     for (int y = 0; y < height; ++y) {
-        if (!readScanline(file, line.get(), width, y))
+        if (!readScanline(file, line.get(), scratch.get(), width, y))
             return false;
         float *out = rgb + size_t(y) * width * 3;
         const uint8_t *p = line.get();

@@ -407,6 +407,25 @@ TEST(radianceRGBE, olderRunLengthCoding)
     const float expected[15] = {0, 0, 512, 0, 0, 512, 0, 0, 512, 510, 0, 0, 0, 0, 0};
     for (int i = 0; i < 15; ++i)
         EXPECT_FLOAT_EQ(line[i], expected[i]) << i;
+
+    // A row ended by a run, followed by a flat row (pixel i of row 1 has red
+    // 10 + i): the reader must not take row 1's pixels into row 0.
+    QByteArray twoRows = header("FORMAT=32-bit_rle_rgbe", 8, 2);
+    const uint8_t row0[] = {200, 0, 0, 128, 100, 0, 0, 128, 1, 1, 1, 6};
+    twoRows.append(reinterpret_cast<const char *>(row0), sizeof row0);
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t p[4] = {uint8_t(10 + i), 0, 0, 128};
+        twoRows.append(reinterpret_cast<const char *>(p), 4);
+    }
+    const QString twoRowsPath = writeBytes("tworows.hdr", twoRows);
+    ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(twoRowsPath, w, h, prim, present));
+    float both[8 * 2 * 3];
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(twoRowsPath, 8, 2, both, mn, mx));
+    EXPECT_FLOAT_EQ(both[0], 200.0f);
+    for (int x = 1; x < 8; ++x)
+        EXPECT_FLOAT_EQ(both[x * 3], 100.0f) << x;
+    for (int x = 0; x < 8; ++x)
+        EXPECT_FLOAT_EQ(both[(8 + x) * 3], float(10 + x)) << x;
 }
 
 TEST(radianceRGBE, refusalsSayWhy)
