@@ -18,11 +18,15 @@
 #include "views/layersTool.h"
 #include "views/mainWorkspace.h"
 #include "views/navigator.h"
+#include "widgets/slider.h"
 #include "widgets/styleSheet.h"
 #include "widgets/widgetSupport.h"
 #include "widgets/zoomWidget.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>

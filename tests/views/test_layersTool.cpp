@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -297,6 +298,41 @@ TEST_F(layersToolTest, MaskExportedClearedAndImportedIsTheSameMask)
     EXPECT_EQ(undo.count(), 1);
     EXPECT_EQ(requests.last().start, dir);
     EXPECT_EQ(requests.last().filter, QStringLiteral("PNG (*.png)"));
+}
+
+TEST_F(layersToolTest, BrushPaintedMaskSurvivesExportClearAndImport)
+{
+    ASSERT_EQ(add(), 1); // selects layer 1 and switches painting on
+    host->fakeToneMapped(100, 100, 100);
+    mainImageArea *c = host->canvas();
+    tool->toolButton(1)->click(); // Brush
+    tool->paintModeToggle(0, 3);  // the hardest, smallest round brush
+    const QRect shown = QRect(QPointF(c->originX(), c->originY()).toPoint(),
+                              QSize(int(W * c->zoom()), int(H * c->zoom())));
+    const QPoint a = shown.center() - QPoint(shown.width() / 4, 0), b = shown.center() + QPoint(shown.width() / 4, 0);
+    QTest::mousePress(c, Qt::LeftButton, Qt::NoModifier, a);
+    for (int k = 1; k <= 10; ++k) {
+        const QPoint p = a + (b - a) * k / 10;
+        QMouseEvent e(QEvent::MouseMove, QPointF(p), QPointF(c->mapToGlobal(p)), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        QApplication::sendEvent(c, &e);
+    }
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, b);
+    const std::vector<uint8_t> painted = level0(1);
+    int covered = 0;
+    for (uint8_t v : painted)
+        covered += v > 0 ? 1 : 0;
+    ASSERT_GT(covered, 20) << "the stroke painted nothing";
+    ASSERT_LT(covered, W * H / 2);
+
+    const QString dir = testSupport::freshDir();
+    dialogAnswer = QStringList{dir + QStringLiteral("/stroke.png")};
+    ASSERT_TRUE(tool->row(1)->thumbnail()->exportMaskSlot());
+    tool->row(1)->thumbnail()->clearAction()->trigger();
+    EXPECT_EQ(std::count(mask(1), mask(1) + W * H, 0), W * H);
+    tool->row(1)->thumbnail()->importMaskSlot();
+    EXPECT_EQ(level0(1), painted);
+    EXPECT_TRUE(messages.isEmpty());
 }
 
 TEST_F(layersToolTest, ImportRescalesWithAWarningAndReportsFailures)
