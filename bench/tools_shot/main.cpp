@@ -205,7 +205,7 @@ int main(int argc, char **argv)
         if (mode == "navigator") {
             nav = new navigator;
             nav->setFixedWidth(260);
-            middle->addWidget(nav, 0, Qt::AlignTop);
+            middle->addWidget(nav);
             QObject::connect(nav, &navigator::viewportSet, workspace, [workspace](QRect r) { workspace->setViewport(r); });
             QObject::connect(workspace, &mainWorkspace::viewportChanged, nav, &navigator::setRect);
         }
@@ -219,7 +219,7 @@ int main(int argc, char **argv)
         c->updatePixmap();
         c->viewState().toneMappedView = true;
         workspace->toneMappedView = true;
-        workspace->setScale(mode == "navigator" ? 1.0 : workspace->fitScale(project.width, project.height) / 100.0);
+        workspace->setScale(mode == "navigator" ? 2.0 : workspace->fitScale(project.width, project.height) / 100.0);
 
         auto toneMapView = [&]() {
             workspace->redraw(true);
@@ -253,8 +253,7 @@ int main(int argc, char **argv)
             layers->row(2)->setLabelText(QStringLiteral("Right side"));
             layers->itemChanged(1, true);
             layers->updateThumbnails();
-            layers->maskColorToggle(false);
-            c->painter().overlayColor = 1;
+            layers->maskColorCombo()->setCurrentIndex(0); // red overlay
             c->updatePixmap();
             toneMapView();
             c->renderView(false, false, true);
@@ -266,23 +265,38 @@ int main(int argc, char **argv)
             QObject::connect(crop.get(), &cropTool::paramsChanged, workspace,
                              [workspace](double a, double d, double x, double y) { workspace->setParams(a, d, x, y); });
             QObject::connect(workspace, &mainWorkspace::cropAreaChanged, crop.get(), &cropTool::setCropArea);
+            // Crop mode transforms the picture on display: the full-size tone-mapped result.
+            if (project.doToneMappingFull()) {
+                project.outputImage.levels[0].valid = true;
+                project.outputImage.buildLevelsFrom(0);
+                workspace->setImage(project.outputImage, QFileInfo(files[files.size() / 2]).fileName());
+                c->updatePixmap();
+                workspace->setScale(workspace->fitScale(project.width, project.height) / 100.0);
+            }
+            c->viewState().toneMappedView = false;
+            workspace->toneMappedView = false;
             c->viewState().cropMode = true;
             c->viewState().guidelines = true;
             crop->startCropping();
-            toneMapView();
             crop->aspectCombo()->setCurrentText(QStringLiteral("3:2"));
             crop->widthBox()->setValue(project.width * 3 / 4);
             crop->angleBox()->setValue(2.5);
             crop->perspectiveXSlider()->setValue(0.05);
         } else {
-            // The overview: the statistics pass renders the smallest level into the display buffer.
-            project.smallPreview = true;
-            project.doToneMapping(&project.layerSettings[0], nullptr, false, true);
             toneMapView();
-            const pyramidLevel_t &small = project.hdrImage.levels[project.hdrImage.levelCount - 1];
+            // The overview: the full-size tone-mapped result at its smallest pyramid level.
+            if (!project.doToneMappingFull())
+                return 1;
+            project.outputImage.levels[0].valid = true;
+            project.outputImage.buildLevelsFrom(0);
+            int level = 0;
+            while (level + 1 < project.outputImage.levelCount && project.outputImage.levels[level].width > 260)
+                ++level;
+            const pyramidLevel_t &small = project.outputImage.levels[level];
             std::vector<uint8_t> rgb(size_t(small.width) * small.height * 3);
-            if (project.displayBuffer)
-                std::copy(project.displayBuffer, project.displayBuffer + rgb.size(), rgb.begin());
+            const quint16 *in = static_cast<const quint16 *>(small.data);
+            for (size_t i = 0; i < rgb.size(); ++i)
+                rgb[i] = uint8_t(in[i] >> 8);
             nav->setImage(rgb.data(), small.width, small.height, project.width);
             nav->setRect(workspace->imageRect());
         }
