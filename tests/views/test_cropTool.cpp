@@ -155,3 +155,47 @@ TEST_F(cropToolTest, StoredAspectLabelIsSelectedOnEntry)
 }
 
 } // namespace
+
+namespace {
+
+// Rotation and perspective reach the main view: with the crop tool wired to
+// the workspace as the window does it, the preview shows the picture turned
+// (magenta where the turned source lies outside the picture).
+TEST(cropToolWithView, RotationAndPerspectivePreviewInTheView)
+{
+    viewTestHost host(320, 240);
+    host.loadPicture(300, 200);
+    cropTool tool(host.project, host.workspace.get());
+    QObject::connect(&tool, &cropTool::paramsChanged, host.workspace.get(),
+                     [&host](double a, double d, double x, double y) { host.workspace->setParams(a, d, x, y); });
+    QObject::connect(&tool, &cropTool::sizeChanged, host.workspace.get(),
+                     [&host](int w, int h) { host.workspace->setCropSize(w, h); });
+    host.state().cropMode = true;
+    tool.startCropping();
+    host.canvas()->renderView();
+
+    auto magenta = [&host]() {
+        const QImage &img = host.canvas()->renderImage();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QRgb p = img.pixel(x, y);
+                n += (qGreen(p) == 0 && qRed(p) > 0 && qRed(p) == qBlue(p)) ? 1 : 0;
+            }
+        return n;
+    };
+    EXPECT_EQ(magenta(), 0);
+    tool.angleBox()->setValue(10.0);
+    host.canvas()->renderView();
+    const int rotated = magenta();
+    EXPECT_GT(rotated, 100);
+    tool.angleBox()->setValue(0.0);
+    tool.perspectiveXSlider()->setValue(0.2);
+    host.canvas()->renderView();
+    EXPECT_GT(magenta(), 100);
+    tool.resetButton()->click();
+    host.canvas()->renderView();
+    EXPECT_EQ(magenta(), 0);
+}
+
+} // namespace

@@ -4,7 +4,9 @@
 
 #include "app/programOptionsSettings.h"
 #include "testSupport.h"
+#include "views/mainWorkspace.h"
 #include "views/navigator.h"
+#include <QScrollBar>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -166,6 +168,49 @@ TEST_F(navigatorTest, NewSizesGetNewBuffersAndNoPixelsClear)
     EXPECT_EQ(qRed(nav->overview()->pixel(149, 0)), 255);
     nav->setImage(nullptr, 0, 0, 0);
     EXPECT_FALSE(nav->hasPicture());
+}
+
+} // namespace
+
+// ---- with the main view: the rectangle comes from the view and moves it
+
+#include "viewTestHost.h"
+
+namespace {
+
+TEST(navigatorWithView, RectangleFollowsTheViewAndMovesIt)
+{
+    viewTestHost host(320, 240);
+    host.loadPicture(600, 400);
+    host.zoom->set100();
+    navigator nav;
+    nav.resize(150, 120);
+    nav.show();
+    QObject::connect(host.workspace.get(), &mainWorkspace::viewportChanged, &nav, &navigator::setRect);
+    QObject::connect(&nav, &navigator::viewportSet, host.workspace.get(),
+                     [&host](QRect r) { host.workspace->setViewport(r); });
+    std::vector<uint8_t> overview(size_t(150) * 100 * 3, 128);
+    nav.setImage(overview.data(), 150, 100, 600); // s = 0.25
+    nav.setRect(host.workspace->imageRect());
+    ASSERT_FALSE(nav.viewRect().isNull());
+
+    // Scrolling the view moves the rectangle.
+    host.workspace->horizontalBar()->setValue(host.workspace->horizontalBar()->maximum());
+    EXPECT_EQ(nav.viewRect(), host.workspace->imageRect());
+    EXPECT_GT(nav.outerOutline().right(), 140);
+
+    // A click in the overview centres the view there.
+    QTest::mouseClick(&nav, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20)); // image (80, 80)
+    const QRect shown = host.workspace->imageRect();
+    EXPECT_EQ(shown.left(), 0);   // the view stops at the picture's left edge
+    EXPECT_EQ(shown.top(), 0);
+    EXPECT_EQ(nav.viewRect(), shown);
+
+    QTest::mouseClick(&nav, Qt::LeftButton, Qt::NoModifier, QPoint(75, 50)); // image (300, 200)
+    const QPoint centre = host.workspace->imageRect().center();
+    // Within one overview pixel (4 image pixels at s = 0.25).
+    EXPECT_NEAR(centre.x(), 300, 4);
+    EXPECT_NEAR(centre.y(), 200, 4);
 }
 
 } // namespace
