@@ -219,6 +219,14 @@ TEST_F(layersToolTest, SelectionSwitchingAndAltDigitActions)
     tool->switchDown(); // the last visible row
     EXPECT_EQ(host->project->currentLayer, 4);
 
+    // Alt with a digit, pressed on the tool's window.
+    tool->activateWindow();
+    QTest::keyClick(tool.get(), Qt::Key_1, Qt::AltModifier);
+    EXPECT_EQ(host->project->currentLayer, 1);
+    QTest::keyClick(tool.get(), Qt::Key_0, Qt::AltModifier);
+    EXPECT_EQ(host->project->currentLayer, 0);
+    tool->itemChanged(4);
+
     // The strip's arrow keys.
     tool->scrollArea()->setFocus();
     QTest::keyClick(tool->scrollArea(), Qt::Key_Left);
