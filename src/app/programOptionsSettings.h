@@ -211,6 +211,7 @@ public:
         QString savePhoto_LastDir;                      // OpenSaveDialogs/SavePhoto_LastDir
         QString openSaveSettings_LastDir;               // OpenSaveDialogs/OpenSaveSettings_LastDir
         QString openSavePhoto_LastFilter;               // OpenSaveDialogs/OpenSavePhoto_LastFilter
+        QString mask_LastDir;                           // layer-mask import and export (this run only)
     } openSaveDialogs;
 
     struct {
