@@ -617,10 +617,12 @@ void presetLibrary::moveToUserGroup(const QString &request)
     filterPresets(-1);
 }
 
-void presetLibrary::updatePresetEntry(const QString &fileName, const QString &newGroup, const QString &newPath)
+void presetLibrary::updatePresetEntry(const QString &oldGroup, const QString &fileName, const QString &newGroup,
+                                      const QString &newPath)
 {
     for (presetItem *item : presetList) {
-        if (item->isBuiltIn() || QFileInfo(item->getFilePath()).fileName() != fileName)
+        if (item->isBuiltIn() || item->getGroupName() != oldGroup ||
+            QFileInfo(item->getFilePath()).fileName() != fileName)
             continue;
         if (newGroup == QLatin1String("..")) {
             deleteRow(item);
@@ -681,6 +683,24 @@ void presetLibrary::renderSingle(presetItem *item)
         invalidatePresets(true, false);
 }
 
+QList<int> presetLibrary::thumbnailOrder() const
+{
+    const QRect onScreen(QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+                         scroll->viewport()->size());
+    const bool laidOut = gridHolder->isVisible();
+    auto pass = [&](const presetItem *item) {
+        if (item->isHidden())
+            return 2;
+        return laidOut && item->geometry().intersects(onScreen) ? 0 : 1;
+    };
+    QList<int> order;
+    for (int p = 0; p < 3; ++p)
+        for (const presetItem *item : presetList)
+            if (pass(item) == p)
+                order.append(item->getId());
+    return order;
+}
+
 void presetLibrary::invalidatePresets(bool getThumbs, bool onlyIfMissing)
 {
     stopThumbWorker();
@@ -691,13 +711,12 @@ void presetLibrary::invalidatePresets(bool getThumbs, bool onlyIfMissing)
     processingProject *project = host->project();
     const bool haveImage = project && !project->photos.isEmpty() && project->hdrImage.levelCount > 0;
     if (getThumbs && haveImage && !abortBackgroundFlag.load()) {
-        // Everything the run needs is copied here, on the GUI thread: visible
-        // rows first, in list order, then the hidden ones.
+        // Everything the run needs is copied here, on the GUI thread: first
+        // the rows on screen in the scroll area, then the other rows the
+        // filter shows, then the hidden ones, each in list order.
         presetThumbJob_t job;
-        for (int pass = 0; pass < 2; ++pass)
-            for (const presetItem *item : presetList)
-                if (item->isHidden() == (pass == 1))
-                    job.items.append({item->getId(), item->settings});
+        for (int id : thumbnailOrder())
+            job.items.append({id, itemById(id)->settings});
         job.lockedPanels = host->lockedPanels();
         job.firstLayer = host->firstLayerSettings();
 

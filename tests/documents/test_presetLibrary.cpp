@@ -15,6 +15,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -442,6 +444,47 @@ TEST_F(presetLibraryTest, groupsDialogCreatesRenamesAndRemovesSafely)
     EXPECT_EQ(model->rowCount(), 2);
 }
 
+// Two groups may hold presets of the same file name: the dialog changes the
+// rows of its own group only.
+TEST_F(presetLibraryTest, groupsDialogTouchesOnlyTheRowsOfItsGroup)
+{
+    ASSERT_TRUE(saveSettingsFile(user + "/travel/alpha.lmsx", withGamma(3.0)));
+    ASSERT_TRUE(saveSettingsFile(user + "/Black and white/Coast.lmsx", withGamma(3.0)));
+    library->scanPresets();
+    auto rowOf = [this](const QString &path) -> presetItem * {
+        for (presetItem *item : library->items())
+            if (item->getFilePath() == path)
+                return item;
+        return nullptr;
+    };
+    ASSERT_NE(rowOf(user + "/alpha.lmsx"), nullptr);
+    ASSERT_NE(rowOf(user + "/travel/alpha.lmsx"), nullptr);
+
+    setupUserGroups dialog(library.get(), user);
+    QStandardItemModel *model = dialog.groupModel();
+    messageRecorder boxes;
+
+    // Renaming "Black and white" moves its Coast, not the one in "travel".
+    model->findItems("Black and white").first()->setText("Mono");
+    ASSERT_NE(rowOf(user + "/Mono/Coast.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/Mono/Coast.lmsx")->getGroupName(), QString("Mono"));
+    ASSERT_NE(rowOf(user + "/travel/Coast.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/travel/Coast.lmsx")->getGroupName(), QString("travel"));
+
+    // Removing "travel" with its presets drops its alpha row; the top-level
+    // alpha keeps its row and its file.
+    const QModelIndex index = model->indexFromItem(model->findItems("travel").first());
+    dialog.listView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+    boxes.answer(styledMessageBox::Yes);
+    QTest::mouseClick(dialog.removeButton(), Qt::LeftButton);
+    EXPECT_FALSE(QFileInfo::exists(user + "/travel"));
+    EXPECT_EQ(rowOf(user + "/travel/alpha.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/travel/Coast.lmsx"), nullptr);
+    ASSERT_NE(rowOf(user + "/alpha.lmsx"), nullptr);
+    EXPECT_TRUE(QFileInfo::exists(user + "/alpha.lmsx"));
+    ASSERT_NE(rowOf(user + "/Mono/Coast.lmsx"), nullptr);
+}
+
 TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
 {
     // Without an image the rows get placeholders.
@@ -499,6 +542,37 @@ TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
     EXPECT_FALSE(abortBackgroundFlag.load());
     EXPECT_FALSE(library->thumbnailsRunning());
     host.projectToShow = nullptr;
+}
+
+// A run starts with the rows the user sees: after scrolling to the end of
+// the list those come before the rows at its top.
+TEST_F(presetLibraryTest, thumbnailsOfTheRowsOnScreenComeFirst)
+{
+    QTest::mouseClick(library->filterButtons()->button(0), Qt::LeftButton);
+    library->resize(400, 260);
+    library->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(library.get()));
+    QScrollArea *area = library->findChild<QScrollArea *>();
+    ASSERT_NE(area, nullptr);
+    ASSERT_GT(area->verticalScrollBar()->maximum(), 0) << "the list must be longer than the tab";
+    area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+    QApplication::processEvents();
+
+    const QList<int> order = library->thumbnailOrder();
+    ASSERT_EQ(order.size(), library->items().size());
+    EXPECT_EQ(QSet<int>(order.begin(), order.end()).size(), order.size()) << "every row once";
+    const QRect onScreen(QPoint(0, area->verticalScrollBar()->value()), area->viewport()->size());
+    int onScreenCount = 0;
+    for (const presetItem *item : library->items())
+        onScreenCount += !item->isHidden() && item->geometry().intersects(onScreen);
+    ASSERT_GT(onScreenCount, 0);
+    ASSERT_LT(onScreenCount, order.size());
+    for (int i = 0; i < order.size(); ++i) {
+        const presetItem *item = library->itemById(order[i]);
+        EXPECT_EQ(item->geometry().intersects(onScreen), i < onScreenCount) << item->displayedName().toStdString();
+    }
+    EXPECT_EQ(order.first(), library->items()[library->items().size() - onScreenCount]->getId())
+        << "in list order on screen";
 }
 
 TEST_F(presetLibraryTest, setAndResetTheDefault)
