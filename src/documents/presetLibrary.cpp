@@ -408,7 +408,13 @@ void presetLibrary::presetItemChanged(int id, bool dontLoad)
     host->setAppliedPresetId(id == -1 ? PRESET_ID_DEFAULT : id);
     if (dontLoad)
         return;
-    host->loadPreset(selected->getFilePath());
+    if (!host->loadPreset(selected->getFilePath())) {
+        // The file went missing or was spoilt since the scan: the layer keeps
+        // its settings, so no preset is marked as applied and no history
+        // step claims one (the host told the user).
+        presetItemChanged(-2, true);
+        return;
+    }
     if (selected->getId() != PRESET_ID_DEFAULT && selected->getId() != PRESET_ID_LAST_USED) {
         const QString base = baseNameOf(selected->getFilePath());
         host->addHistory(tr("Preset") + ": " + (base.toLower() == QLatin1String("none") ? tr("neutral") : base));

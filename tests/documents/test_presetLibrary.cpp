@@ -34,13 +34,14 @@ public:
     bool loadPreset(const QString &path) override
     {
         loaded << QFileInfo(path).fileName();
-        return true;
+        return loadSucceeds;
     }
     void setAppliedPresetId(int id) override { appliedId = id; }
     void addHistory(const QString &text) override { history << text; }
     processingProject *project() override { return projectToShow; }
 
     int layer = 0;
+    bool loadSucceeds = true;
     processingParams_t current;
     QStringList loaded;
     QStringList history;
@@ -184,6 +185,18 @@ TEST_F(presetLibraryTest, clickAppliesThePreset)
 
     library->presetItemChanged(-2);
     EXPECT_EQ(host.appliedId, PP_NO_PRESET);
+
+    // A preset that no longer loads is not marked as applied and leaves no
+    // history step behind.
+    host.layer = 0;
+    host.loadSucceeds = false;
+    const int historySteps = host.history.size();
+    QTest::mouseClick(byName("Zebra")->tile(), Qt::LeftButton);
+    EXPECT_EQ(host.loaded.last(), QString("Zebra.lmsx"));
+    EXPECT_EQ(host.history.size(), historySteps);
+    EXPECT_EQ(host.appliedId, PP_NO_PRESET);
+    EXPECT_FALSE(byName("Zebra")->property("imageItemSelected").toBool());
+    EXPECT_EQ(library->appliedPresetName(), QString());
 }
 
 TEST_F(presetLibraryTest, contextMenusByKindOfRow)

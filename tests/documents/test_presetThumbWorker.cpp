@@ -3,6 +3,7 @@
 #include "presetTestProject.h"
 
 #include <QSignalSpy>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace
@@ -135,6 +136,32 @@ TEST_F(presetThumbWorkerTest, abortStopsAfterTheCurrentPresetWithoutReportingIt)
     QSignalSpy single(&worker, &presetThumbWorker::finishedSingle);
     worker.generateThumbs();
     EXPECT_EQ(single.count(), 3);
+}
+
+// Each run builds its tables anew: a table left spoilt between two runs (a
+// new project whose scratch table took the old one's place) does not reach
+// the next thumbnails.
+TEST_F(presetThumbWorkerTest, everyRunBuildsTheMaskTableAgain)
+{
+    processingParams_t masked = look(1.0);
+    masked.maskEnabled = true;
+    masked.maskHighlights = 0.6;
+    masked.maskShadows = 0.6;
+    const QImage first = presetThumbWorker::renderThumbnail(project(), masked, {}, processingParams_t());
+    ASSERT_FALSE(first.isNull());
+    float *table = project()->thumbSettings.maskToneTable;
+    ASSERT_NE(table, nullptr);
+    std::fill(table, table + size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE, 0.0f);
+    EXPECT_EQ(presetThumbWorker::renderThumbnail(project(), masked, {}, processingParams_t()), first);
+
+    std::fill(table, table + size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE, 0.0f);
+    presetThumbJob_t job;
+    job.items = {{1, masked}};
+    presetThumbWorker worker(project(), job);
+    QSignalSpy single(&worker, &presetThumbWorker::finishedSingle);
+    worker.generateThumbs();
+    ASSERT_EQ(single.count(), 1);
+    EXPECT_EQ(single[0][1].value<QImage>(), first);
 }
 
 TEST_F(presetThumbWorkerTest, projectWithoutPhotosFinishesAtOnce)
