@@ -48,6 +48,20 @@ bool isNonePreset(const QString &path)
     return baseNameOf(path).toLower() == QLatin1String("none");
 }
 
+// Every user preset file (top level and one level of groups) as a relative
+// name. Unlike the listing the rows are made from, this one is never cut
+// short: a name it misses could be given to a new preset and overwrite a file.
+QStringList allUserPresetFiles(const QString &folder)
+{
+    const QStringList filter{QStringLiteral("*.lmsx")};
+    const QDir dir(folder);
+    QStringList out = dir.entryList(filter, QDir::Files);
+    for (const QString &sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QString &f : QDir(dir.filePath(sub)).entryList(filter, QDir::Files))
+            out << sub + "/" + f;
+    return out;
+}
+
 // Copies a (small) settings file through the checked save, so that a full
 // disk leaves no cut-off copy behind.
 bool copySettingsFile(const QString &from, const QString &to)
@@ -370,10 +384,8 @@ void presetLibrary::scrollTo(presetItem *item, int xMargin, int yMargin)
 
 QStringList presetLibrary::userPresetBaseNames() const
 {
-    QStringList files;
-    listPresetFiles(files, false, userFolder);
     QStringList names;
-    for (const QString &f : files)
+    for (const QString &f : allUserPresetFiles(userFolder))
         names << baseNameOf(f);
     return names;
 }
@@ -490,9 +502,7 @@ void presetLibrary::presetItemRename(int id, const QString &newName)
     const QString newPath = QFileInfo(oldPath).path() + "/" + newName + ".lmsx";
     if (QFileInfo(newPath).absoluteFilePath() == QFileInfo(oldPath).absoluteFilePath())
         return;
-    QStringList files;
-    listPresetFiles(files, false, userFolder);
-    for (const QString &f : files) {
+    for (const QString &f : allUserPresetFiles(userFolder)) {
         if (baseNameOf(f) == newName) {
             errorBox(tr("File already exists: %1.")
                          .arg(QDir::toNativeSeparators(QFileInfo(userFolder + "/" + f).absoluteFilePath())));
@@ -562,13 +572,17 @@ void presetLibrary::addNewPresetSlot()
     const int id = userCount == 0 ? 1 : maxId + 1;
     ensureUserFolder();
     const QStringList taken = userPresetBaseNames();
-    int n = 1;
-    while (n < PRESET_MAX_USER_PRESETS && taken.contains(QStringLiteral("user_%1").arg(n)))
-        ++n;
-    const QString name = QStringLiteral("user_%1").arg(n);
     const bool grouped = filterGroup->checkedId() == 2 && groups->currentIndex() > 0;
     const QString group = grouped ? groups->currentText() : QString();
-    const QString path = userFolder + "/" + (grouped ? group + "/" : QString()) + name + ".lmsx";
+    const QString folder = userFolder + "/" + (grouped ? group + "/" : QString());
+    // The first free number; past the last one the count goes on rather than
+    // save over a preset that has the name.
+    int n = 1;
+    while (taken.contains(QStringLiteral("user_%1").arg(n)) ||
+           QFileInfo::exists(folder + QStringLiteral("user_%1.lmsx").arg(n)))
+        ++n;
+    const QString name = QStringLiteral("user_%1").arg(n);
+    const QString path = folder + name + ".lmsx";
 
     const processingParams_t current = host->currentSettings();
     if (!saveSettingsFile(path, current)) {

@@ -251,6 +251,30 @@ TEST_F(presetLibraryTest, addPicksTheFirstFreeNumberAndSavesTheCurrentSettings)
     EXPECT_TRUE(QFileInfo::exists(user + "/travel/user_5.lmsx"));
 }
 
+// A new preset never takes the name of a file already there, also when the
+// folder holds more files than the list shows.
+TEST_F(presetLibraryTest, addNeverSavesOverAnExistingPreset)
+{
+    // Empty files that sort before user_1: the list of rows ends before it.
+    for (int i = 0; i < 520; ++i)
+        ASSERT_TRUE(testSupport::writeFile(QString("%1/b%2.lmsx").arg(user).arg(i, 3, 10, QChar('0')), ""));
+    const QByteArray user1 = testSupport::readFile(user + "/user_1.lmsx");
+    const QByteArray user2 = testSupport::readFile(user + "/travel/user_2.lmsx");
+    library->scanPresets();
+    library->addNewPresetSlot();
+    EXPECT_NE(byName("user_3"), nullptr);
+    EXPECT_TRUE(QFileInfo::exists(user + "/user_3.lmsx"));
+    EXPECT_EQ(testSupport::readFile(user + "/user_1.lmsx"), user1);
+    EXPECT_EQ(testSupport::readFile(user + "/travel/user_2.lmsx"), user2);
+
+    // Renaming to a name beyond the list's end is refused as well.
+    messageRecorder boxes;
+    library->presetItemRename(byName("alpha")->getId(), "user_1");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith("File already exists: ")) << boxes.boxes[0].text.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(user + "/alpha.lmsx"));
+}
+
 TEST_F(presetLibraryTest, addRefusesAtTheLimit)
 {
     for (int i = 0; i < PRESET_MAX_USER_PRESETS; ++i)
