@@ -105,8 +105,8 @@ const actionRow actionTable[] = {
     {"optionsOnLoadAct", "Show options when loading photos", "", "Settings", false, ""},
     {"language_de", "Deutsch", "", "Settings/Language", false, ""},
     {"webHelpAct", "Online documentation", "", "Help", true, ""},
-    {"aboutAct", "About", "", "Help", true, "mainWindow::showAbout"},
-    {"checkUpdatesAct", "Check for updates", "", "Help", false, "mainWindow::checkForUpdates"},
+    {"aboutAct", "About", "", "Help", true, ""},
+    {"checkUpdatesAct", "Check for updates", "", "Help", false, ""},
     {"exitAct", "Exit", "Ctrl+Q", "File", false, ""},
 };
 
