@@ -39,6 +39,7 @@ TEST_F(mainWindowTest, aboutListsTheRunTimeVersionsEachTimeItOpens)
 {
     mainWindow w;
     w.show();
+    ASSERT_TRUE(w.aboutAct->isEnabled());
     w.aboutAct->trigger();
     about *dlg = w.aboutDialog;
     ASSERT_NE(dlg, nullptr);

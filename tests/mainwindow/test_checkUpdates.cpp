@@ -337,6 +337,7 @@ TEST_F(checkUpdatesTest, windowCommandChecksAndStartUpCheckStaysOffInTests)
     EXPECT_EQ(server.connections, 0);
 
     QSignalSpy finished(w.updateCheck, &checkUpdates::checkFinished);
+    ASSERT_TRUE(w.checkUpdatesAct->isEnabled());
     w.checkUpdatesAct->trigger();
     ASSERT_TRUE(finished.wait(20000));
     ASSERT_NE(w.updateCheck->lastDialog(), nullptr);
