@@ -1,6 +1,7 @@
 // The About dialog with the versions found at run time, its buttons and F1,
 // and the Qt licence dialog.
 
+#include "hdr/lensfunDb.h"
 #include "hdrdialogs/rawLoadOptions.h"
 #include "imageio/exiftoolDaemon.h"
 #include "mainwindow/aboutDialog.h"
@@ -49,6 +50,8 @@ TEST_F(mainWindowTest, aboutListsTheRunTimeVersionsEachTimeItOpens)
     EXPECT_TRUE(text.startsWith("Versions:\nQt: " + QString(qVersion()) + ", DCRAW: ")) << text.toStdString();
     EXPECT_TRUE(text.contains("LIBRAW: " + rawLoadOptions::getLibrawVersion())) << text.toStdString();
     EXPECT_TRUE(text.contains("LCMS: " + lcmsVersionText(cmsGetEncodedCMMversion())));
+    ASSERT_NE(w.project->lensDb, nullptr);
+    EXPECT_TRUE(text.contains("\nLensfun DB: " + w.project->lensDb->getVersion() + ", "));
     EXPECT_TRUE(text.endsWith("OpenEXR: " + openExrVersionText()));
     EXPECT_FALSE(rawLoadOptions::getDcrawVersion().isEmpty());
     EXPECT_NE(rawLoadOptions::getDcrawVersion(), "?") << "dcraw is installed here";
