@@ -226,6 +226,7 @@ public:
         QString defaultToneMappingSettings;             // Misc/DefaultToneMappingSettings
         QString language;                               // Misc/Language
         bool autoCheckUpdates = false;                  // Misc/AutoCheckUpdates
+        QString updateCheckAddress;                     // Misc/UpdateCheckAddress (https only)
         int backgroundColor = 0;                        // Misc/BackgroundColor
         int presetFilterOption = 0;                     // Misc/PresetFilter/Option
         QString presetFilterUserGroup;                  // Misc/PresetFilter/UserGroup

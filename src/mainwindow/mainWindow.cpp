@@ -12,6 +12,8 @@
 #include "hdrdialogs/loadOptionDialogs.h"
 #include "hdrdialogs/rawLoadOptions.h"
 #include "imageio/exiftoolDaemon.h"
+#include "mainwindow/aboutDialog.h"
+#include "mainwindow/checkUpdates.h"
 #include "platform/platformSettings.h"
 #include "project/processingProject.h"
 #include "widgets/dockTitleBar.h"
@@ -109,6 +111,10 @@ mainWindow::mainWindow()
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
+
+    aboutDialog = new about(this, project);
+    qtLicenseDialog = new qtLicense(this);
+    updateCheck = new checkUpdates(this);
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     if (!startParams.inputPhoto.isEmpty())
@@ -363,6 +369,7 @@ void mainWindow::splashFinished(QWidget *splashWidget)
         }
     }
     startupComplete = true;
+    startSilentUpdateCheck();
     // Qt's own About box is not answerable by the automatic run.
     if (optionsInstance && optionsInstance->ShowQtAbout && !startParams.autoProcess)
         QMessageBox::aboutQt(this, QString());

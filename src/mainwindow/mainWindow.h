@@ -14,6 +14,7 @@
 //   mainWindow_statusBar.cpp        tool bars, status widgets, progress
 //   mainWindow_enabling.cpp         applying the enabling rules (controlRules.h)
 //   mainWindow_files.cpp            files dropped, named or handed over by the system
+//   mainWindow_about.cpp            About, Qt licence and the update check
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
@@ -44,6 +45,9 @@ class myProgressBar;
 class myQTabWidget;
 class myScrollArea;
 class loadOptionDialogs;
+class about;
+class checkUpdates;
+class qtLicense;
 class processingProject;
 class zoomWidget;
 
@@ -127,6 +131,11 @@ public:
     QVBoxLayout *toneMappingSlot = nullptr;    // panels of the "Tone mapping" tab
     QVBoxLayout *postProcessingSlot = nullptr; // panels of the "Postprocessing" tab
     QListWidget *historyList = nullptr;
+
+    // Made once at construction and kept.
+    about *aboutDialog = nullptr;
+    qtLicense *qtLicenseDialog = nullptr;
+    checkUpdates *updateCheck = nullptr;
 
     // The commands whose operation comes with a later version of the window
     // log their name here (tests read it).
@@ -218,6 +227,14 @@ public slots:
     void showOptionsOnLoadSlot();
     void openWebHelp();
 
+    // About, licence, updates
+    void showAbout();
+    void showQtLicenseWindow();
+    void checkForUpdates();
+    // The silent check at the end of the start; does nothing in the automatic
+    // run, in tests or when "Misc/AutoCheckUpdates" is off.
+    void startSilentUpdateCheck();
+
     // start, files, small slots
     void splashFinished(QWidget *splashWidget);
     void loadOnStartupSlot();
@@ -259,8 +276,6 @@ public slots:
     void showSetupUserGroups();
     void goToUserPresetFiles();
     void showProgramOptions();
-    void showAbout();
-    void checkForUpdates();
     void updateThumbnails();
     void invalidatePresets(bool getThumbs = true, bool onlyIfMissing = false);
 
