@@ -453,6 +453,28 @@ void presetLibrary::regenerateDefaultPresetThumb(int fromId)
     scrollTo(entry, 50, 50);
 }
 
+void presetLibrary::followDefault(const QString &oldPath, const QString &newPath)
+{
+    if (!optionsInstance || optionsInstance->misc.defaultToneMappingSettings != oldPath)
+        return;
+    // The default look was this preset: it follows the file, or falls back to
+    // the built-in default when the file is gone.
+    const QString target = newPath.isEmpty() ? builtInDefaultPath() : newPath;
+    optionsInstance->misc.defaultToneMappingSettings = target;
+    debugLog("%s: default settings now %s\n", "presetLibrary", qPrintable(target));
+    presetItem *entry = itemById(PRESET_ID_DEFAULT);
+    if (!entry)
+        return;
+    entry->setFilePath(target);
+    if (newPath.isEmpty()) {
+        processingParams_t settings;
+        if (loadSettingsFile(target, &settings) == SETTINGS_LOADED) {
+            entry->settings = settings;
+            renderSingle(entry);
+        }
+    }
+}
+
 void presetLibrary::deleteRow(presetItem *item)
 {
     presetList.removeOne(item);
@@ -479,7 +501,9 @@ void presetLibrary::presetItemRemove(int id)
     if (item->property("imageItemSelected").toBool() && host->currentLayer() == 0)
         appliedName.clear();
     const int position = presetList.indexOf(item);
+    const QString removedPath = item->getFilePath();
     deleteRow(item);
+    followDefault(removedPath, QString());
     filterPresets(-1);
     if (position > 0 && position - 1 < presetList.size())
         scrollTo(presetList[position - 1], 0, 50);
@@ -517,6 +541,7 @@ void presetLibrary::presetItemRename(int id, const QString &newName)
     }
     debugLog("Renaming user preset: %s, new name: %s\n", qPrintable(oldPath), qPrintable(newName));
     item->applyRename(newName);
+    followDefault(oldPath, item->getFilePath());
     if (item->property("imageItemSelected").toBool() && host->currentLayer() == 0)
         appliedName = item->displayedName();
     filterPresets(-1);
@@ -632,8 +657,10 @@ void presetLibrary::moveToUserGroup(const QString &request)
     // Never over another preset of the same file name.
     if (QFileInfo::exists(newPath) || !QFile::rename(item->getFilePath(), newPath))
         return fail();
+    const QString oldPath = item->getFilePath();
     item->setGroupName(group);
     item->setFilePath(newPath);
+    followDefault(oldPath, newPath);
     filterPresets(-1);
 }
 
@@ -644,11 +671,14 @@ void presetLibrary::updatePresetEntry(const QString &oldGroup, const QString &fi
         if (item->isBuiltIn() || item->getGroupName() != oldGroup ||
             QFileInfo(item->getFilePath()).fileName() != fileName)
             continue;
+        const QString oldPath = item->getFilePath();
         if (newGroup == QLatin1String("..")) {
             deleteRow(item);
+            followDefault(oldPath, QString());
         } else {
             item->setGroupName(newGroup);
             item->setFilePath(newPath);
+            followDefault(oldPath, newPath);
         }
         return;
     }

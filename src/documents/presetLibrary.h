@@ -141,6 +141,9 @@ private:
     void errorBox(const QString &text);
     QStringList userPresetBaseNames() const;
     void deleteRow(presetItem *item);
+    // A user preset file moved (newPath) or went away (empty newPath): when it
+    // is the default look, the default setting and entry follow it.
+    void followDefault(const QString &oldPath, const QString &newPath);
     void ensureUserFolder() const;
     void storeFilterChoice() const;
     // Gives every row the width of one grid column.

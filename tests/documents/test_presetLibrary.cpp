@@ -640,3 +640,41 @@ TEST_F(presetLibraryTest, setAndResetTheDefault)
     library.reset();
     optionsInstance = nullptr;
 }
+
+// A user preset chosen as the default look stays the default when it is
+// renamed or moved; when it is removed the built-in default takes over.
+TEST_F(presetLibraryTest, theDefaultFollowsItsPresetFile)
+{
+    programOptionsSettings options;
+    options.misc.defaultToneMappingSettings = builtIn + "/default.lmsx";
+    optionsInstance = &options;
+    for (QAction *a : byName("alpha")->tile()->contextMenu()->actions())
+        if (a->text() == "Set as default")
+            a->trigger();
+    ASSERT_EQ(options.misc.defaultToneMappingSettings, user + "/alpha.lmsx");
+    presetItem *entry = library->itemById(PRESET_ID_DEFAULT);
+
+    library->presetItemRename(byName("alpha")->getId(), "beta");
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, user + "/beta.lmsx");
+    EXPECT_EQ(entry->getFilePath(), user + "/beta.lmsx");
+
+    const QString sep = QString(QChar(PRESET_MOVE_SEPARATOR));
+    library->moveToUserGroup(QString::number(byName("beta")->getId()) + sep + "travel");
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, user + "/travel/beta.lmsx");
+
+    {
+        setupUserGroups dialog(library.get(), user);
+        dialog.groupModel()->findItems("travel").first()->setText("Journeys");
+    }
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, user + "/Journeys/beta.lmsx");
+    EXPECT_EQ(entry->getFilePath(), user + "/Journeys/beta.lmsx");
+
+    messageRecorder boxes({styledMessageBox::Yes});
+    library->presetItemRemove(byName("beta")->getId());
+    EXPECT_FALSE(QFileInfo::exists(user + "/Journeys/beta.lmsx"));
+    EXPECT_EQ(options.misc.defaultToneMappingSettings, builtIn + "/default.lmsx");
+    EXPECT_EQ(entry->getFilePath(), builtIn + "/default.lmsx");
+    EXPECT_NEAR(entry->settings.gamma, 1.1, 1e-6) << "the entry shows the built-in default again";
+    library.reset();
+    optionsInstance = nullptr;
+}
