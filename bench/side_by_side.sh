@@ -23,6 +23,10 @@ WORK=$(mktemp -d /tmp/side_by_side-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 "$MAKE" "$WORK/bracket" "$W" "$H" "$FRAMES" >/dev/null
 PHOTOS=("$WORK"/bracket/*.jpg)
+# The synthetic frames carry no EXIF: the peer is told their EVs (2 EV apart,
+# centred on 0, in file order as make_bracket names them).
+EVS=$(awk -v n="$FRAMES" 'BEGIN {for (i = 0; i < n; i++) printf "%s%d", (i ? "," : ""), 2 * i - (n - 1)}')
+export QT_QPA_PLATFORM=offscreen
 
 # run NAME COMMAND...: appends "seconds kilobytes" to $WORK/NAME.
 run() {
@@ -37,7 +41,7 @@ median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 for i in $(seq "$RUNS"); do
     run ours_merge "$PIPE" --method true "${PHOTOS[@]}"
-    run peer_merge "$PEER" -s "$WORK/peer.exr" "${PHOTOS[@]}"
+    run peer_merge "$PEER" -e "$EVS" -s "$WORK/peer.exr" "${PHOTOS[@]}"
     # Ours: the stages "localcontrast" + "tonemap" of one run (the tone
     # mapping of the merged image, as the peer's -l run tone-maps a file).
     "$PIPE" --tonemap "$WORK/ours.jpg" "${PHOTOS[@]}" 2>/dev/null |
