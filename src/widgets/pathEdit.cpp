@@ -137,18 +137,6 @@ bool pathEdit::check(const QString &p, bool dontCheck)
     const QFileInfo info(p);
     const QString absolute = info.absoluteFilePath();
 
-    // The name and type are checked before any folder is offered for
-    // creation: a folder made for a name that is refused would be left behind.
-    if (!directoryMode) {
-        const bool suffixAllowed = allowedSuffixes.contains(info.suffix(), Qt::CaseInsensitive);
-        // A path ending in a separator, or naming an existing folder, is no file name.
-        if (info.fileName().isEmpty() || p.endsWith('/') || p.endsWith(QDir::separator()) || info.isDir() ||
-            (!suffixAllowed && kind != AnyFile)) {
-            styledMessageBox::show(this, styledMessageBox::Error, tr("Not a valid file name or file type."));
-            return false;
-        }
-    }
-
     const QString folder = directoryMode ? absolute : info.absolutePath();
     if (!QFileInfo(folder).isDir()) {
         if (openMode)
@@ -164,6 +152,14 @@ bool pathEdit::check(const QString &p, bool dontCheck)
     }
 
     if (!directoryMode) {
+        // A path ending in a separator has no file name; in the settings and
+        // HDR kinds the suffix must be one of theirs.
+        const bool suffixAllowed = allowedSuffixes.contains(info.suffix(), Qt::CaseInsensitive);
+        if (info.fileName().isEmpty() || p.endsWith('/') || p.endsWith(QDir::separator()) ||
+            (!suffixAllowed && kind != AnyFile)) {
+            styledMessageBox::show(this, styledMessageBox::Error, tr("Not a valid file name or file type."));
+            return false;
+        }
         if (openMode) {
             if (!info.exists()) {
                 styledMessageBox::show(this, styledMessageBox::Error, tr("File does not exist."));

@@ -42,10 +42,11 @@ TEST(pathEdit, checksTable)
         {"hdrKindAcceptsExrAnyCase", false, false, 2, "out.EXR", {}, true, {}},
         {"settingsKindRefusesTif", false, false, 1, "out.tif", {}, false, {"Not a valid file name or file type."}},
         {"anyKindAcceptsAnySuffix", false, false, 0, "out.abc", {}, true, {}},
-        {"anyKindRefusesTrailingSeparator", false, false, 0, "sub/", {}, false,
-         {"Not a valid file name or file type."}},
-        {"existingFolderIsNoFileName", false, false, 0, "existingDir", {}, false,
-         {"Not a valid file name or file type."}},
+        {"anyKindRefusesTrailingSeparator", false, false, 0, "sub/", {4}, false,
+         {"The directory doesn't exist! Do you want to create it?", "Not a valid file name or file type."}},
+        // Any kind: an existing folder is a name like any other (replace it?).
+        {"anyKindExistingFolderAsked", false, false, 0, "existingDir", {4}, true,
+         {"File already exists. Do you want to replace it?"}},
         {"overwriteDeclined", false, false, 2, "existing.exr", {8}, false,
          {"File already exists. Do you want to replace it?"}},
         {"overwriteAccepted", false, false, 2, "existing.exr", {4}, true,
@@ -57,8 +58,9 @@ TEST(pathEdit, checksTable)
         {"openModeMissingFolderSilently", false, true, 1, "<missing>/a.lmsx", {}, false, {}},
         {"createFolderDeclined", false, false, 2, "<missing>/a.exr", {8}, false,
          {"The directory doesn't exist! Do you want to create it?"}},
-        {"badNameInMissingFolderCreatesNothing", false, false, 2, "<missing>/a.jpg", {}, false,
-         {"Not a valid file name or file type."}},
+        // The missing folder is offered first, then the name is judged.
+        {"missingFolderOfferedBeforeTheName", false, false, 2, "<missing>/a.jpg", {4}, false,
+         {"The directory doesn't exist! Do you want to create it?", "Not a valid file name or file type."}},
         {"createFolderAccepted", false, false, 2, "<missing>/a.exr", {4}, true,
          {"The directory doesn't exist! Do you want to create it?"}},
         {"directoryModeExisting", true, false, 0, "existingDir", {}, true, {}},
@@ -93,9 +95,10 @@ TEST(pathEdit, checksTable)
         if (c.accepted && QString(c.name).contains("Creat")) {
             EXPECT_TRUE(QFileInfo(c.directoryMode ? full : QFileInfo(full).absolutePath()).isDir()) << c.name;
         }
-        if (QString(c.name) == "createFolderDeclined" || QString(c.name) == "badNameInMissingFolderCreatesNothing") {
+        if (QString(c.name) == "createFolderDeclined")
             EXPECT_FALSE(QFileInfo::exists(dir + "/missing")) << c.name;
-        }
+        if (QString(c.name) == "missingFolderOfferedBeforeTheName")
+            EXPECT_TRUE(QFileInfo(dir + "/missing").isDir()) << c.name;
     }
 }
 
