@@ -90,7 +90,9 @@ int64_t minimalOpenEXRbytes(int64_t width, int64_t height, int compression)
 // The library allocates every header attribute at the size the file states
 // before it reads it, so a few bytes can make it ask for gigabytes. The
 // header's attributes (name, type, 32-bit size, value; an empty name ends
-// the header) are walked here first: each value must fit in the file.
+// the header) are walked here first: each value must fit in the file, and
+// the data window must pass the probe's size checks (the library sizes its
+// block buffers from it when the file is opened).
 bool headerFitsFile(const QString &path, QString *why)
 {
     QFile file(path);
@@ -111,6 +113,8 @@ bool headerFitsFile(const QString &path, QString *why)
     const bool longNames = (head[5] & 0x04) != 0;
     const int nameLimit = longNames ? 255 : 31;
     int64_t pos = 8;
+    int compression = IMF_NO_COMPRESSION;
+    int64_t windowWidth = -1, windowHeight = -1;
     // Reads a zero-ended name of at most nameLimit characters; false at the end of the file.
     auto readName = [&](QByteArray &name) {
         name.clear();
@@ -129,8 +133,21 @@ bool headerFitsFile(const QString &path, QString *why)
         QByteArray name, type;
         if (!readName(name))
             return bad("an attribute name runs past its limit or the file");
-        if (name.isEmpty())
-            return true; // end of the (first) header
+        if (name.isEmpty()) { // end of the (first) header
+            if (windowWidth < 0)
+                return bad("no data window");
+            if (!imageFileLimits::sizeAcceptable(windowWidth, windowHeight)) {
+                *why = QStringLiteral("Unsupported OpenEXR image size (%1 x %2).").arg(windowWidth).arg(windowHeight);
+                return false;
+            }
+            if (total < minimalOpenEXRbytes(windowWidth, windowHeight, compression)) {
+                *why = QStringLiteral("The OpenEXR file is too short for the size its header declares (%1 x %2).")
+                           .arg(windowWidth)
+                           .arg(windowHeight);
+                return false;
+            }
+            return true;
+        }
         if (!readName(type) || type.isEmpty())
             return bad("an attribute type runs past its limit or the file");
         uchar sizeBytes[4];
@@ -141,6 +158,24 @@ bool headerFitsFile(const QString &path, QString *why)
                                      uint32_t(sizeBytes[2]) << 16 | uint32_t(sizeBytes[3]) << 24);
         if (size < 0 || size > total - pos)
             return bad("an attribute is larger than the file");
+        // The library sizes its block buffers from the data window when the
+        // file is opened: the window is checked against the file first.
+        if (name == "compression" && type == "compression" && size == 1) {
+            char c = 0;
+            if (!file.getChar(&c))
+                return bad("file too short");
+            compression = uchar(c);
+        } else if (name == "dataWindow" && type == "box2i" && size == 16) {
+            uchar box[16];
+            if (file.read(reinterpret_cast<char *>(box), 16) != 16)
+                return bad("file too short");
+            int32_t v[4];
+            for (int i = 0; i < 4; ++i)
+                v[i] = int32_t(uint32_t(box[i * 4]) | uint32_t(box[i * 4 + 1]) << 8 | uint32_t(box[i * 4 + 2]) << 16 |
+                               uint32_t(box[i * 4 + 3]) << 24);
+            windowWidth = int64_t(v[2]) - v[0] + 1;
+            windowHeight = int64_t(v[3]) - v[1] + 1;
+        }
         pos += size;
         if (!file.seek(pos))
             return bad("file too short");
