@@ -61,27 +61,126 @@ bool lastScanlineReadable(const char *name, int width, int height)
 // Fewest bytes a scanline or tiled file of this size can take: every block
 // of scanlines has an offset-table entry and a block header (line number and
 // size, 16 bytes together), and no block holds more than its compression can
-// reach from one half-float channel. Codecs with no fixed limit (the wavelet
-// and DCT ones) are bounded by their blocks alone.
+// reach from one half-float channel.
 int64_t minimalOpenEXRbytes(int64_t width, int64_t height, int compression)
 {
     int linesPerBlock = 1;
-    int64_t ratio = 0; // 0: no bound from the pixel data
+    int64_t ratio = 1;
     switch (compression) {
     case IMF_NO_COMPRESSION: ratio = 1; break;
     case IMF_RLE_COMPRESSION: ratio = 64; break; // 2 bytes for a run of 128
     case IMF_ZIPS_COMPRESSION: ratio = 1032; break; // deflate's largest ratio
     case IMF_ZIP_COMPRESSION: linesPerBlock = 16; ratio = 1032; break;
     case IMF_PXR24_COMPRESSION: linesPerBlock = 16; ratio = 1032; break;
-    case IMF_PIZ_COMPRESSION: linesPerBlock = 32; break;
+    // Wavelet and Huffman: a run of up to 256 equal values costs at least
+    // ten bits, about 400 to 1; bounded here with room to spare.
+    case IMF_PIZ_COMPRESSION: linesPerBlock = 32; ratio = 2048; break;
     case IMF_B44_COMPRESSION:
     case IMF_B44A_COMPRESSION: linesPerBlock = 32; ratio = 3; break; // 14 bytes for 16 pixels at best
-    default: linesPerBlock = 256; break;
+    // The DCT codecs (and any newer one): run-length and deflate over mostly
+    // zero coefficients; a generous bound still keeps a small file small.
+    default: linesPerBlock = 256; ratio = 65536; break;
     }
     const int64_t blocks = (height + linesPerBlock - 1) / linesPerBlock;
     const int64_t blockBytes = blocks * 16;
     const int64_t dataBytes = ratio > 0 ? width * height * 2 / ratio : 0;
     return std::max(blockBytes, dataBytes);
+}
+
+// The library allocates every header attribute at the size the file states
+// before it reads it, so a few bytes can make it ask for gigabytes. The
+// header's attributes (name, type, 32-bit size, value; an empty name ends
+// the header) are walked here first: each value must fit in the file, and
+// the data window must pass the probe's size checks (the library sizes its
+// block buffers from it when the file is opened).
+bool headerFitsFile(const QString &path, QString *why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("Cannot open the file (%1).").arg(file.errorString());
+        return false;
+    }
+    const int64_t total = file.size();
+    auto bad = [why](const char *what) {
+        *why = QStringLiteral("The OpenEXR header is damaged (%1).").arg(QLatin1String(what));
+        return false;
+    };
+    uchar head[8];
+    if (file.read(reinterpret_cast<char *>(head), 8) != 8)
+        return bad("file too short");
+    if (!(head[0] == 0x76 && head[1] == 0x2f && head[2] == 0x31 && head[3] == 0x01))
+        return bad("not an OpenEXR file");
+    const bool longNames = (head[5] & 0x04) != 0;
+    const int nameLimit = longNames ? 255 : 31;
+    int64_t pos = 8;
+    int compression = IMF_NO_COMPRESSION;
+    int64_t windowWidth = -1, windowHeight = -1;
+    // Reads a zero-ended name of at most nameLimit characters; false at the end of the file.
+    auto readName = [&](QByteArray &name) {
+        name.clear();
+        char c;
+        while (file.getChar(&c)) {
+            ++pos;
+            if (c == 0)
+                return true;
+            if (name.size() >= nameLimit)
+                return false;
+            name.append(c);
+        }
+        return false;
+    };
+    for (int attributes = 0; attributes < 100000; ++attributes) {
+        QByteArray name, type;
+        if (!readName(name))
+            return bad("an attribute name runs past its limit or the file");
+        if (name.isEmpty()) { // end of the (first) header
+            if (windowWidth < 0)
+                return bad("no data window");
+            if (!imageFileLimits::sizeAcceptable(windowWidth, windowHeight)) {
+                *why = QStringLiteral("Unsupported OpenEXR image size (%1 x %2).").arg(windowWidth).arg(windowHeight);
+                return false;
+            }
+            if (total < minimalOpenEXRbytes(windowWidth, windowHeight, compression)) {
+                *why = QStringLiteral("The OpenEXR file is too short for the size its header declares (%1 x %2).")
+                           .arg(windowWidth)
+                           .arg(windowHeight);
+                return false;
+            }
+            return true;
+        }
+        if (!readName(type) || type.isEmpty())
+            return bad("an attribute type runs past its limit or the file");
+        uchar sizeBytes[4];
+        if (file.read(reinterpret_cast<char *>(sizeBytes), 4) != 4)
+            return bad("file too short");
+        pos += 4;
+        const int32_t size = int32_t(uint32_t(sizeBytes[0]) | uint32_t(sizeBytes[1]) << 8 |
+                                     uint32_t(sizeBytes[2]) << 16 | uint32_t(sizeBytes[3]) << 24);
+        if (size < 0 || size > total - pos)
+            return bad("an attribute is larger than the file");
+        // The library sizes its block buffers from the data window when the
+        // file is opened: the window is checked against the file first.
+        if (name == "compression" && type == "compression" && size == 1) {
+            char c = 0;
+            if (!file.getChar(&c))
+                return bad("file too short");
+            compression = uchar(c);
+        } else if (name == "dataWindow" && type == "box2i" && size == 16) {
+            uchar box[16];
+            if (file.read(reinterpret_cast<char *>(box), 16) != 16)
+                return bad("file too short");
+            int32_t v[4];
+            for (int i = 0; i < 4; ++i)
+                v[i] = int32_t(uint32_t(box[i * 4]) | uint32_t(box[i * 4 + 1]) << 8 | uint32_t(box[i * 4 + 2]) << 16 |
+                               uint32_t(box[i * 4 + 3]) << 24);
+            windowWidth = int64_t(v[2]) - v[0] + 1;
+            windowHeight = int64_t(v[3]) - v[1] + 1;
+        }
+        pos += size;
+        if (!file.seek(pos))
+            return bad("file too short");
+    }
+    return bad("too many attributes");
 }
 
 } // namespace
@@ -96,6 +195,9 @@ bool getOpenEXRinfo(const QString &path, int &width, int &height, QString *reaso
             *reason = why;
         return false;
     };
+    QString why;
+    if (!headerFitsFile(path, &why))
+        return refuse(why);
     ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
     if (!in)
         return refuse(QStringLiteral("Cannot read the OpenEXR file (%1).").arg(QString::fromUtf8(ImfErrorMessage())));
@@ -127,6 +229,11 @@ bool loadOpenEXR(const QString &path, int width, int height, float *rgb, float &
 {
     minimum = 1e9f;
     maximum = 0.0f;
+    QString why;
+    if (!headerFitsFile(path, &why)) {
+        debugLog("%s: %s\n", "imageLoader::loadOpenEXR", qPrintable(why));
+        return false;
+    }
     ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
     if (!in)
         return false;

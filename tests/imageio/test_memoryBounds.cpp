@@ -250,6 +250,20 @@ QByteArray hugeExr(int compression)
     return b;
 }
 
+// A small OpenEXR file whose first header attribute claims about 1.9 GB:
+// the library would allocate that before reading it.
+QByteArray exrWithHugeAttribute()
+{
+    QByteArray b = hugeExr(-1);
+    if (b.isEmpty())
+        return b;
+    const int at = b.indexOf(QByteArray("channels\0chlist\0", 16));
+    if (at < 0)
+        return QByteArray();
+    setLe(b, at + 16, 0x70000000, 4);
+    return b;
+}
+
 } // namespace
 
 TEST(memoryBounds, aFewBytesCannotOrderAHugeImage)
@@ -270,6 +284,7 @@ TEST(memoryBounds, aFewBytesCannotOrderAHugeImage)
         {"exrPiz.exr", hugeExr(-1), loadExr},
         {"exrUncompressed.exr", hugeExr(0), loadExr},
         {"exrZip.exr", hugeExr(3), loadExr},
+        {"exrHugeAttribute.exr", exrWithHugeAttribute(), loadExr},
         {"fits16.fits", hugeFits(16, 20000, 20000, 2880), loadFits},
         {"fitsFloat.fits", hugeFits(-32, 30000, 30000, 2880 * 4), loadFits},
     };
