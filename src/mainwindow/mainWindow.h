@@ -7,13 +7,16 @@
 // with its progress display. It owns the processing project and turns
 // commands, drops and files handed over by the system into the project's
 // operations. Concerns live in mainWindow_<concern>.cpp:
-//   mainWindow.cpp                  construction, small slots, closing
+//   mainWindow.cpp                  construction and small slots
 //   mainWindow_frame.cpp            title strip, drag, maximize, full screen, layout
 //   mainWindow_actions.cpp          actions, menus, language
 //   mainWindow_colorManagement.cpp  colour-management groups and their reaction
 //   mainWindow_statusBar.cpp        tool bars, status widgets, progress
 //   mainWindow_enabling.cpp         applying the enabling rules (controlRules.h)
 //   mainWindow_files.cpp            files dropped, named or handed over by the system
+//   mainWindow_photos.cpp           new project, adding photos, the photo list and EVs
+//   mainWindow_startup.cpp          opening what the command line named, end of the splash
+//   mainWindow_close.cpp            the close handler
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
