@@ -16,3 +16,12 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export QT_QPA_PLATFORM=offscreen
 cd build-test
 ctest --output-on-failure -j"$jobs" --timeout 900 "$@"
+cd ..
+
+# The fuzz targets build with clang and libFuzzer as the README describes
+# (so those instructions keep working); each replays its seed corpus once.
+# LUMIDRA_SKIP_FUZZ_BUILD=1 leaves this step out.
+if [ "${LUMIDRA_SKIP_FUZZ_BUILD:-0}" != 1 ]; then
+  bash scripts/fuzz-build.sh build-fuzz "$jobs"
+  bash scripts/fuzz-replay.sh build-fuzz
+fi

@@ -1,12 +1,13 @@
 // HDR pipeline benchmark: loads the photos named on the command line into a
 // processing project and runs the HDR stages on them, timing each.
 //
-//   hdr_pipeline [--method true|smart|average] [--deghost] [--save-hdr FILE]
-//                [--tonemap OUT] [--threads N] [--load-only] [--scratch DIR] PHOTO...
+//   hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE]
+//                [--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...
 //
 // With --tonemap the merged image is also prepared for tone mapping and
-// tone-mapped at full size with the base layer's default settings; the
-// result is written as PNG or JPEG by the suffix of OUT.
+// tone-mapped at full size with the default look ("built-in presets/default.lmsx"
+// beside the program, or the --settings file); the result is written as PNG
+// or JPEG by the suffix of OUT.
 //
 // Prints "photo FILE WIDTH HEIGHT EV" per loaded photo, "stage NAME SECONDS"
 // per stage and last "peak_rss_mb N". A file that cannot be loaded prints
@@ -15,8 +16,11 @@
 #include "app/checkedSaveFile.h"
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
+#include "documents/presetThumbWorker.h"
+#include "documents/settingsFile.h"
 #include "hdr/deghostWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "hdr/ghostMaths.h"
 #include "project/toneMappingPreprocessWorker.h"
 #include "project/curveMaths.h"
 #include "project/loadPhotoWorker.h"
@@ -29,6 +33,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QThreadPool>
@@ -51,22 +56,34 @@ void printStage(const char *name, const QElapsedTimer &t)
     std::fflush(stdout);
 }
 
-// Fills the derived tables of the base layer from its settings as they are
-// (the record's built-in defaults: straight curves, gamma 1, compression 1,
-// local contrast, mask operation, saturation, colour adjustment and vignette
-// off, black 0, white 1).
-void prepareBaseLayer(processingProject &project)
+// The base layer's settings: the settings file when one is given (or the
+// built-in default look beside the program), else the record's built-in
+// defaults (straight curves, gamma 1, compression 1, every effect off).
+// Fills the derived tables as the program does for an applied preset.
+bool prepareBaseLayer(processingProject &project, const QString &settingsPath)
 {
     processingParams_t &p = project.layerSettings[0];
-    for (int c = 0; c < PP_CURVE_COUNT; c++)
-        curveToLut16(p.curveLut[c], p.curves[c].points, p.curves[c].type);
-    for (int c = 0; c < 3; c++)
-        buildLookupTableParallel(&project, &p, c);
-    project.generateTMtable(&p);
-    project.toneCurveTable(&p);
-    updateColorMatrix(&p);
-    project.vignetteProfile(&p);
-    p.precalculated = true;
+    if (!settingsPath.isEmpty()) {
+        QString error;
+        if (loadSettingsFile(settingsPath, &p, &error) != SETTINGS_LOADED) {
+            std::printf("refused %s: %s\n", qPrintable(settingsPath),
+                        qPrintable(error.isEmpty() ? QString("cannot read the settings file") : error));
+            return false;
+        }
+    }
+    std::printf("settings %s\n", settingsPath.isEmpty() ? "built-in-record" : qPrintable(settingsPath));
+    preparePresetTables(&project, &p);
+    return true;
+}
+
+// The lens model of a photo as exiftool reports it ("" when it cannot tell).
+QString lensModelOf(const QString &path)
+{
+    QProcess exiftool;
+    exiftool.start("exiftool", {"-s", "-s", "-s", "-LensModel", path});
+    if (!exiftool.waitForFinished(30000))
+        return QString();
+    return QString::fromUtf8(exiftool.readAllStandardOutput()).trimmed();
 }
 
 // Format of a tone-mapped result by the file's suffix; null for other suffixes.
@@ -111,7 +128,7 @@ bool writeResult(const processingProject &project, const QString &path)
 // The tone-mapping preparation (mask luminance and local-contrast maps, as
 // the preparation worker computes them) and the full-size tone mapping of the
 // base layer with its default settings; writes the result to `out`.
-bool toneMap(processingProject &project, const QString &out)
+bool toneMap(processingProject &project, const QString &out, const QString &settingsPath)
 {
     QElapsedTimer timer;
     timer.start();
@@ -124,7 +141,15 @@ bool toneMap(processingProject &project, const QString &out)
         return false;
     }
     timer.restart();
-    prepareBaseLayer(project);
+    if (!prepareBaseLayer(project, settingsPath))
+        return false;
+    // The statistics pass over the smallest level (histograms, automatic
+    // clip points) that the program runs before every full rendering.
+    {
+        const pyramidLevel_t &small = project.hdrImage.levels[project.hdrImage.levelCount - 1];
+        std::vector<uint8_t> preview(size_t(small.width) * size_t(small.height) * 3);
+        project.doToneMapping(&project.layerSettings[0], preview.data(), false, false);
+    }
     const bool complete = project.doToneMappingFull();
     printStage("tonemap", timer);
     if (!complete) {
@@ -149,8 +174,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QStringList files;
     int method = 0, threads = 0;
-    bool deghost = false, loadOnly = false;
-    QString saveHdr, scratchDir, toneMapOut;
+    bool deghost = false, loadOnly = false, align = false, lens = false;
+    QString saveHdr, scratchDir, toneMapOut, settingsPath;
+    bool settingsGiven = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); i++) {
         const QString &a = args[i];
@@ -159,10 +185,17 @@ int main(int argc, char **argv)
             method = m == "smart" ? 1 : m == "average" ? 2 : 0;
         } else if (a == "--deghost") {
             deghost = true;
+        } else if (a == "--align") {
+            align = true;
+        } else if (a == "--lens") {
+            lens = true;
         } else if (a == "--save-hdr" && i + 1 < args.size()) {
             saveHdr = args[++i];
         } else if (a == "--tonemap" && i + 1 < args.size()) {
             toneMapOut = args[++i];
+        } else if (a == "--settings" && i + 1 < args.size()) {
+            settingsPath = args[++i];
+            settingsGiven = true;
         } else if (a == "--threads" && i + 1 < args.size()) {
             threads = args[++i].toInt();
         } else if (a == "--scratch" && i + 1 < args.size()) {
@@ -177,9 +210,15 @@ int main(int argc, char **argv)
         }
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--deghost] [--save-hdr FILE] "
-                             "[--tonemap OUT] [--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
+        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE] "
+                             "[--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
         return 2;
+    }
+    if (!settingsGiven) {
+        // The default look shipped beside the program, when it is there.
+        const QString builtIn = QCoreApplication::applicationDirPath() + "/built-in presets/default.lmsx";
+        if (QFileInfo(builtIn).isFile())
+            settingsPath = builtIn;
     }
     if (!toneMapOut.isEmpty() && !resultFormat(toneMapOut)) {
         std::fprintf(stderr, "--tonemap: the file must end in .png, .jpg or .jpeg\n");
@@ -289,14 +328,52 @@ int main(int argc, char **argv)
             o.saveHDR = !saveHdr.isEmpty();
             o.outputPath = saveHdr;
             generateHDRworker worker(o);
+            bool stageOk = false;
+            QObject::connect(&worker, &generateHDRworker::finished, [&stageOk](bool ok) { stageOk = ok; });
+
+            // ---- the geometric stages, in the HDR dialog's order: lens
+            // correction, then alignment to the middle exposure.
+            if (lens) {
+                const photoInfo_t &first = project.photos.first();
+                worker.setLensExif(QString::fromLatin1(first.exif.model), lensModelOf(first.filePath),
+                                   first.exif.focalLength);
+                timer.restart();
+                worker.generateHDR_preLensCorrection();
+                printStage("lens", timer);
+                std::printf("lens %s: %s\n", stageOk ? "corrected" : "not corrected",
+                            qPrintable(worker.statusText()));
+            }
+            if (align) {
+                QStringList names;
+                for (const photoInfo_t &p : project.photos)
+                    names << p.filePath;
+                timer.restart();
+                worker.generateHDR_preAutoAlign();
+                printStage("align", timer);
+                if (!stageOk) {
+                    std::printf("alignment failed\n");
+                    status = 1;
+                } else if (worker.alignBase >= 0 && worker.alignBase < names.size()) {
+                    std::printf("base %s\n", qPrintable(names[worker.alignBase]));
+                    for (int k = 0; k < names.size() && k < int(worker.alignTransforms.size()); k++) {
+                        if (k == worker.alignBase)
+                            continue;
+                        const double *a = worker.alignTransforms[size_t(k)].a;
+                        std::printf("transform %s %.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g\n", qPrintable(names[k]),
+                                    a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+                    }
+                }
+                std::printf("size %d %d\n", project.width, project.height);
+            }
 
             timer.restart();
             worker.generateHDR_prepare();
             printStage("prepare", timer);
             if (deghost) {
                 timer.restart();
+                // The ghost-removal defaults: smoothness 5, strength 4.
                 deghostWorker masks(&project, 5);
-                masks.autoAntiGhostMask(0.5, -1);
+                masks.autoAntiGhostMask(ghostThresholdForStrength(4, project.photos.size()), -1);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;
                 printStage("deghost", timer);
@@ -322,9 +399,13 @@ int main(int argc, char **argv)
                     printStage("save", timer);
                 }
                 timer.restart();
+                // As the HDR worker finishes a merge: preprocessing, noise
+                // filtering, the smaller levels of the HDR image.
                 worker.hdrPreprocess();
+                worker.noiseFiltering();
+                project.hdrImage.buildLevelsFrom(0);
                 printStage("preprocess", timer);
-                if (!toneMapOut.isEmpty() && !toneMap(project, toneMapOut))
+                if (!toneMapOut.isEmpty() && !toneMap(project, toneMapOut, settingsPath))
                     status = 1;
             }
         }

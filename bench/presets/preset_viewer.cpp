@@ -1,12 +1,13 @@
 // Shows the presets tab on its own with the thumbnails of a real bracket:
 //
-//   preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] PHOTO...
+//   preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] [--filter 0|1|2] [--group NAME] PHOTO...
 //
 // The photos are merged and prepared as the program does; the built-in
 // presets come from the folder beside the program (or a few looks written by
 // the tool). With --grab the tab is saved as a picture once every thumbnail
 // has arrived, and the viewer ends; --grab-groups saves the user groups
-// dialog as well.
+// dialog as well. --filter and --group choose the filter the tab starts with
+// (all, built-in, user presets; the user group), as the stored choice does.
 
 #include "app/programOptionsSettings.h"
 #include "bracketProject.h"
@@ -14,6 +15,7 @@
 #include "documents/setupUserGroups.h"
 #include "presetHostForTools.h"
 #include "widgets/presetItem.h"
+#include "widgets/styleSheet.h"
 #include "widgets/widgetSupport.h"
 
 #include <QApplication>
@@ -26,7 +28,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     initWidgetResources();
     QStringList photos;
-    QString grab, grabGroups, userDir;
+    QString grab, grabGroups, userDir, group;
+    int filter = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--grab" && i + 1 < args.size())
@@ -35,18 +38,27 @@ int main(int argc, char **argv)
             grabGroups = args[++i];
         else if (args[i] == "--user" && i + 1 < args.size())
             userDir = args[++i];
+        else if (args[i] == "--filter" && i + 1 < args.size())
+            filter = args[++i].toInt();
+        else if (args[i] == "--group" && i + 1 < args.size())
+            group = args[++i];
         else
             photos << args[i];
     }
     if (photos.isEmpty()) {
-        std::fprintf(stderr, "usage: preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] PHOTO...\n");
+        std::fprintf(stderr, "usage: preset_viewer [--grab OUT.png] [--grab-groups OUT.png] [--user DIR] [--filter 0|1|2] "
+                             "[--group NAME] PHOTO...\n");
         return 2;
     }
     QTemporaryDir scratch(QDir::tempPath() + "/preset_viewer-XXXXXX");
     programOptionsSettings options;
     options.scratchpad.pathCurrent = scratch.path();
     options.colorManagement.enabled = false;
+    options.misc.presetFilterOption = filter;
+    options.misc.presetFilterUserGroup = group;
     optionsInstance = &options;
+    // The program's own style sheet, so the tab looks as it does in the program.
+    app.setStyleSheet(buildStyleSheet(readStyleSheetTemplate(QCoreApplication::applicationDirPath())));
     int status = 0;
     {
         processingProject project(nullptr);

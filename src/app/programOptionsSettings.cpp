@@ -170,6 +170,7 @@ const std::vector<settingsKey_t> &programOptionsKeys()
         ALL("OpenSaveDialogs/OpenSavePhoto_LastFilter", openSaveDialogs.openSavePhoto_LastFilter, VALUE(QString())),
         ALL("Misc/Language", misc.language, COMPUTED(languageCodeFromLangId(o.installer.language))),
         ALL("Misc/AutoCheckUpdates", misc.autoCheckUpdates, VALUE(true)),
+        ALL("Misc/UpdateCheckAddress", misc.updateCheckAddress, VALUE(QString("https://lumidra.org"))),
         ALL("Misc/BackgroundColor", misc.backgroundColor, VALUE(2)),
         range(ALL("Misc/PresetFilter/Option", misc.presetFilterOption, VALUE(0)), 0, 2, 0),
         ALL("Misc/PresetFilter/UserGroup", misc.presetFilterUserGroup, VALUE(QString())),

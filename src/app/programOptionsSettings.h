@@ -211,6 +211,7 @@ public:
         QString savePhoto_LastDir;                      // OpenSaveDialogs/SavePhoto_LastDir
         QString openSaveSettings_LastDir;               // OpenSaveDialogs/OpenSaveSettings_LastDir
         QString openSavePhoto_LastFilter;               // OpenSaveDialogs/OpenSavePhoto_LastFilter
+        QString mask_LastDir;                           // layer-mask import and export (this run only)
     } openSaveDialogs;
 
     struct {
@@ -225,6 +226,7 @@ public:
         QString defaultToneMappingSettings;             // Misc/DefaultToneMappingSettings
         QString language;                               // Misc/Language
         bool autoCheckUpdates = false;                  // Misc/AutoCheckUpdates
+        QString updateCheckAddress;                     // Misc/UpdateCheckAddress (https only)
         int backgroundColor = 0;                        // Misc/BackgroundColor
         int presetFilterOption = 0;                     // Misc/PresetFilter/Option
         QString presetFilterUserGroup;                  // Misc/PresetFilter/UserGroup

@@ -48,6 +48,20 @@ bool isNonePreset(const QString &path)
     return baseNameOf(path).toLower() == QLatin1String("none");
 }
 
+// Every user preset file (top level and one level of groups) as a relative
+// name. Unlike the listing the rows are made from, this one is never cut
+// short: a name it misses could be given to a new preset and overwrite a file.
+QStringList allUserPresetFiles(const QString &folder)
+{
+    const QStringList filter{QStringLiteral("*.lmsx")};
+    const QDir dir(folder);
+    QStringList out = dir.entryList(filter, QDir::Files);
+    for (const QString &sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QString &f : QDir(dir.filePath(sub)).entryList(filter, QDir::Files))
+            out << sub + "/" + f;
+    return out;
+}
+
 // Copies a (small) settings file through the checked save, so that a full
 // disk leaves no cut-off copy behind.
 bool copySettingsFile(const QString &from, const QString &to)
@@ -370,10 +384,8 @@ void presetLibrary::scrollTo(presetItem *item, int xMargin, int yMargin)
 
 QStringList presetLibrary::userPresetBaseNames() const
 {
-    QStringList files;
-    listPresetFiles(files, false, userFolder);
     QStringList names;
-    for (const QString &f : files)
+    for (const QString &f : allUserPresetFiles(userFolder))
         names << baseNameOf(f);
     return names;
 }
@@ -408,7 +420,13 @@ void presetLibrary::presetItemChanged(int id, bool dontLoad)
     host->setAppliedPresetId(id == -1 ? PRESET_ID_DEFAULT : id);
     if (dontLoad)
         return;
-    host->loadPreset(selected->getFilePath());
+    if (!host->loadPreset(selected->getFilePath())) {
+        // The file went missing or was spoilt since the scan: the layer keeps
+        // its settings, so no preset is marked as applied and no history
+        // step claims one (the host told the user).
+        presetItemChanged(-2, true);
+        return;
+    }
     if (selected->getId() != PRESET_ID_DEFAULT && selected->getId() != PRESET_ID_LAST_USED) {
         const QString base = baseNameOf(selected->getFilePath());
         host->addHistory(tr("Preset") + ": " + (base.toLower() == QLatin1String("none") ? tr("neutral") : base));
@@ -484,9 +502,7 @@ void presetLibrary::presetItemRename(int id, const QString &newName)
     const QString newPath = QFileInfo(oldPath).path() + "/" + newName + ".lmsx";
     if (QFileInfo(newPath).absoluteFilePath() == QFileInfo(oldPath).absoluteFilePath())
         return;
-    QStringList files;
-    listPresetFiles(files, false, userFolder);
-    for (const QString &f : files) {
+    for (const QString &f : allUserPresetFiles(userFolder)) {
         if (baseNameOf(f) == newName) {
             errorBox(tr("File already exists: %1.")
                          .arg(QDir::toNativeSeparators(QFileInfo(userFolder + "/" + f).absoluteFilePath())));
@@ -556,13 +572,17 @@ void presetLibrary::addNewPresetSlot()
     const int id = userCount == 0 ? 1 : maxId + 1;
     ensureUserFolder();
     const QStringList taken = userPresetBaseNames();
-    int n = 1;
-    while (n < PRESET_MAX_USER_PRESETS && taken.contains(QStringLiteral("user_%1").arg(n)))
-        ++n;
-    const QString name = QStringLiteral("user_%1").arg(n);
     const bool grouped = filterGroup->checkedId() == 2 && groups->currentIndex() > 0;
     const QString group = grouped ? groups->currentText() : QString();
-    const QString path = userFolder + "/" + (grouped ? group + "/" : QString()) + name + ".lmsx";
+    const QString folder = userFolder + "/" + (grouped ? group + "/" : QString());
+    // The first free number; past the last one the count goes on rather than
+    // save over a preset that has the name.
+    int n = 1;
+    while (taken.contains(QStringLiteral("user_%1").arg(n)) ||
+           QFileInfo::exists(folder + QStringLiteral("user_%1.lmsx").arg(n)))
+        ++n;
+    const QString name = QStringLiteral("user_%1").arg(n);
+    const QString path = folder + name + ".lmsx";
 
     const processingParams_t current = host->currentSettings();
     if (!saveSettingsFile(path, current)) {
@@ -617,10 +637,12 @@ void presetLibrary::moveToUserGroup(const QString &request)
     filterPresets(-1);
 }
 
-void presetLibrary::updatePresetEntry(const QString &fileName, const QString &newGroup, const QString &newPath)
+void presetLibrary::updatePresetEntry(const QString &oldGroup, const QString &fileName, const QString &newGroup,
+                                      const QString &newPath)
 {
     for (presetItem *item : presetList) {
-        if (item->isBuiltIn() || QFileInfo(item->getFilePath()).fileName() != fileName)
+        if (item->isBuiltIn() || item->getGroupName() != oldGroup ||
+            QFileInfo(item->getFilePath()).fileName() != fileName)
             continue;
         if (newGroup == QLatin1String("..")) {
             deleteRow(item);
@@ -681,6 +703,24 @@ void presetLibrary::renderSingle(presetItem *item)
         invalidatePresets(true, false);
 }
 
+QList<int> presetLibrary::thumbnailOrder() const
+{
+    const QRect onScreen(QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+                         scroll->viewport()->size());
+    const bool laidOut = gridHolder->isVisible();
+    auto pass = [&](const presetItem *item) {
+        if (item->isHidden())
+            return 2;
+        return laidOut && item->geometry().intersects(onScreen) ? 0 : 1;
+    };
+    QList<int> order;
+    for (int p = 0; p < 3; ++p)
+        for (const presetItem *item : presetList)
+            if (pass(item) == p)
+                order.append(item->getId());
+    return order;
+}
+
 void presetLibrary::invalidatePresets(bool getThumbs, bool onlyIfMissing)
 {
     stopThumbWorker();
@@ -691,13 +731,12 @@ void presetLibrary::invalidatePresets(bool getThumbs, bool onlyIfMissing)
     processingProject *project = host->project();
     const bool haveImage = project && !project->photos.isEmpty() && project->hdrImage.levelCount > 0;
     if (getThumbs && haveImage && !abortBackgroundFlag.load()) {
-        // Everything the run needs is copied here, on the GUI thread: visible
-        // rows first, in list order, then the hidden ones.
+        // Everything the run needs is copied here, on the GUI thread: first
+        // the rows on screen in the scroll area, then the other rows the
+        // filter shows, then the hidden ones, each in list order.
         presetThumbJob_t job;
-        for (int pass = 0; pass < 2; ++pass)
-            for (const presetItem *item : presetList)
-                if (item->isHidden() == (pass == 1))
-                    job.items.append({item->getId(), item->settings});
+        for (int id : thumbnailOrder())
+            job.items.append({id, itemById(id)->settings});
         job.lockedPanels = host->lockedPanels();
         job.firstLayer = host->firstLayerSettings();
 

@@ -90,13 +90,20 @@ public:
     void setColumns(int columns);
     bool thumbnailsRunning() const { return thumbThread != nullptr; }
 
+    // The ids in the order a thumbnail run renders them: the rows on screen
+    // in the scroll area, the other rows the filter shows, the hidden rows.
+    QList<int> thumbnailOrder() const;
+
     // The sort rule of the list (default entry, last used, "none", then by
     // file name ignoring case).
     static bool lessThan(const presetItem *a, const presetItem *b);
 
-    // Used by the user groups dialog: the row of a user preset file changed
-    // group (newGroup ".." drops the row).
-    void updatePresetEntry(const QString &fileName, const QString &newGroup, const QString &newPath);
+    // Used by the user groups dialog: the row of the user preset file fileName
+    // in group oldGroup ("" for not grouped) changed group (newGroup ".."
+    // drops the row). Two groups may hold files of the same name, so the row
+    // is found by its group as well as by its file name.
+    void updatePresetEntry(const QString &oldGroup, const QString &fileName, const QString &newGroup,
+                           const QString &newPath);
     // Renames the group of every row in oldGroup.
     void renameRowsGroup(const QString &oldGroup, const QString &newGroup);
 

@@ -21,8 +21,10 @@ QMutex &runLock()
 }
 
 // The mask tone table (2048 x 2048) depends on one strength only, and most
-// presets share it: it is rebuilt only when that strength or the table
-// changes. Read and written under the run lock.
+// presets share it: within a run it is rebuilt only when that strength or the
+// table changes. Every run starts by forgetting it, since between runs the
+// project may have been replaced by one whose table sits at the same address
+// but was never filled. Read and written under the run lock.
 struct maskTableKey_t
 {
     const float *table = nullptr;
@@ -120,6 +122,7 @@ QImage presetThumbWorker::renderThumbnail(processingProject *project, const proc
                                           const lockedPanels_t &locked, const processingParams_t &firstLayer)
 {
     QMutexLocker locker(&runLock());
+    lastMaskTable = maskTableKey_t();
     return renderLocked(project, settings, locked, firstLayer);
 }
 
@@ -166,6 +169,7 @@ void presetThumbWorker::generateThumbs(int id)
 {
     {
         QMutexLocker locker(&runLock());
+        lastMaskTable = maskTableKey_t();
         if (project && !project->photos.isEmpty() && project->hdrImage.levelCount > 0) {
             for (const presetThumbJobItem_t &item : job.items) {
                 if (id != -1 && item.id != id)

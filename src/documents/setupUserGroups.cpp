@@ -111,7 +111,7 @@ void setupUserGroups::renameGroup(QStandardItem *item)
     }
     const QStringList files = QDir(newPath).entryList(QDir::Files);
     for (const QString &f : files)
-        library->updatePresetEntry(f, newName, newPath + "/" + f);
+        library->updatePresetEntry(oldName, f, newName, newPath + "/" + f);
     library->renameRowsGroup(oldName, newName);
     item->setWhatsThis(newName);
 }
@@ -138,14 +138,14 @@ void setupUserGroups::removeGroup()
             const QString path = groupPath + "/" + f;
             if (answer == styledMessageBox::Yes) {
                 if (QFile::remove(path))
-                    library->updatePresetEntry(f, QStringLiteral(".."), QString());
+                    library->updatePresetEntry(name, f, QStringLiteral(".."), QString());
                 else
                     keepFolder = true;
                 continue;
             }
             const QString target = folder + "/" + f;
             if (!QFileInfo::exists(target) && QFile::rename(path, target)) {
-                library->updatePresetEntry(f, QString(), target);
+                library->updatePresetEntry(name, f, QString(), target);
             } else {
                 // A preset of that name is already at the top level: this one
                 // stays in its folder rather than being lost.

@@ -112,9 +112,11 @@ void generateHDRworker::generateHDR_preLensCorrection()
 void generateHDRworker::generateHDR_preAutoAlign()
 {
     processingProject *project = opt.project;
+    alignBase = projectBasePhoto(project);
     const geometryStageResult_t r = autoAlignStage(
-        geometryPassOf(project), projectExposureValues(project), projectBasePhoto(project),
+        geometryPassOf(project), projectExposureValues(project), alignBase,
         [project](int w, int h) { projectAfterGeometry(project, w, h); });
+    alignTransforms = r.transforms;
     const bool ok = r.ok;
     // A break after a successful search ends well without applying anything.
     if (ok && !hdrBreakFlag.load())

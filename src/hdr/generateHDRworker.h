@@ -11,10 +11,13 @@
 // generateHDR_preAutoAlign, generateHDR_prepare, generateHDR_function; or
 // generateLDR_function alone.
 
+#include "hdr/transformFitting.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <vector>
 
 
 class processingProject;
@@ -75,6 +78,10 @@ public:
     // are then merged with neutral tables.
     bool confidenceTablesValid = false;
     double minHDR = 0.0, maxHDR = 0.0;
+    // After the alignment stage: the base photo and every photo's transform
+    // (base position to photo position, full-size pixels before the crop).
+    int alignBase = -1;
+    std::vector<alignTransform_t> alignTransforms;
 
 public slots:
     void generateHDR_preLensCorrection();

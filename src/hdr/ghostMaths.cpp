@@ -45,6 +45,18 @@ double ghostSpread(int smoothness)
     return spread[std::clamp(smoothness, 1, 10) - 1];
 }
 
+double ghostThresholdForStrength(int strength, int photoCount)
+{
+    const int s = std::clamp(strength, 0, 9);
+    const double step = s < 4 ? 0.075 : 0.05;
+    const double t0 = 0.4 - (s - 4) * step;
+    if (photoCount <= 3)
+        return t0;
+    const double factor = photoCount <= 5 ? 1.1 : photoCount <= 7 ? 1.2 : photoCount <= 9 ? 1.3 : 1.4;
+    const double exponent = std::max(0.2, 1.0 - (photoCount - 3) / 12.0);
+    return std::pow(t0 * factor, exponent);
+}
+
 void ghostMaskRadii(int smoothness, int previewLongSide, int *expand, int *smooth)
 {
     const double g = ghostSpread(smoothness);

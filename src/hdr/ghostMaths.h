@@ -35,6 +35,11 @@ double ghostDeviation(const ghostDeviationTables_t &t, const quint16 *r, const q
 // clamped into the table).
 double ghostSpread(int smoothness);
 
+// Detection threshold of the automatic ghost mask for the ghost-removal
+// strength (0..9, default 4) and the number of photos: 0.7 at strength 0,
+// 0.4 at 4, 0.15 at 9 for up to three photos, raised for longer brackets.
+double ghostThresholdForStrength(int strength, int photoCount);
+
 // Blur radii of the preview masks for a preview whose longer side is
 // previewLongSide; logs the raw and the limited values.
 void ghostMaskRadii(int smoothness, int previewLongSide, int *expand, int *smooth);

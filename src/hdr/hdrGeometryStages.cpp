@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 QString stageText(const char *text)
@@ -79,6 +81,13 @@ geometryStageResult_t autoAlignStage(const geometryPass_t &pass, const std::vect
     if (!worker.autoAlignEx()) {
         r.statusText = worker.errorText;
         return r;
+    }
+    const int count = std::min(pass.photoCount, ALIGN_MAX_PHOTOS);
+    for (int k = 0; k < count; ++k) {
+        alignTransform_t t = worker.transforms[k];
+        if (k == baseIndex)
+            t.setIdentity();
+        r.transforms.push_back(t);
     }
     if (hdrBreakFlag) {
         r.ok = true;

@@ -18,6 +18,10 @@ struct geometryStageResult_t {
     QString statusText; // the lens stage's one-line result for the dialog
     int newWidth = 0;
     int newHeight = 0;
+    // The alignment stage's transform of every photo (identity for the base),
+    // in full-size pixel coordinates of the photos before the pass, mapping a
+    // base position to the photo's position; empty when the search failed.
+    std::vector<alignTransform_t> transforms;
 };
 
 // Finds the database camera and lens of the photos' metadata, fetches the

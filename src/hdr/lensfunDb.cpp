@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -397,11 +398,27 @@ lensfunDb::lensfunDb(const QString &systemFolder, const QString &userFolder)
         systemFiles = QDir(systemFolder).entryList(filter, QDir::Files, QDir::Name);
     if (!userFolder.isEmpty())
         userFiles = QDir(userFolder).entryList(filter, QDir::Files, QDir::Name);
+    version = databaseVersion(systemFolder);
+}
+
+QString lensfunDb::databaseVersion(const QString &systemFolder)
+{
+    if (systemFolder.isEmpty())
+        return QStringLiteral("?");
     QFile versionFile(systemFolder + QStringLiteral("/../../version.txt"));
-    if (!systemFolder.isEmpty() && versionFile.open(QIODevice::ReadOnly))
-        version = QString::fromUtf8(versionFile.readAll()).trimmed();
-    else
-        version = QStringLiteral("?");
+    if (versionFile.open(QIODevice::ReadOnly))
+        return QString::fromUtf8(versionFile.read(256)).trimmed();
+    // The lensfun data as packaged on Linux: "timestamp.txt" beside the XML
+    // files holds the time of the data in seconds since 1970.
+    QFile stampFile(systemFolder + QStringLiteral("/timestamp.txt"));
+    if (stampFile.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const qint64 seconds = QString::fromLatin1(stampFile.read(64)).trimmed().toLongLong(&ok);
+        const qint64 year3000 = 32503680000LL;
+        if (ok && seconds > 0 && seconds < year3000)
+            return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd"));
+    }
+    return QStringLiteral("?");
 }
 
 bool lensfunDb::parseFile(const QString &path, int index, bool compact, bool user)

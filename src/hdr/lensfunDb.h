@@ -107,6 +107,10 @@ public:
     bool load();
 
     QString getVersion() const { return version; }
+    // The version text of the database in a system folder: "version.txt"
+    // two folders up, else the date (yyyy-MM-dd) of "timestamp.txt" in the
+    // folder, else "?".
+    static QString databaseVersion(const QString &systemFolder);
     QList<lensfunCamera> cameras() const { return cameraList; }
     QList<lensfunLens> lenses() const { return lensList; }
     QList<lensfunMount> mounts() const { return mountList; }

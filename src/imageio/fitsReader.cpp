@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int CARD_SIZE = 80;
 constexpr int BLOCK_SIZE = 2880;
-constexpr int MAX_CARDS = 256;
 
 using imageFileLimits::filePtr;
 
@@ -77,12 +77,13 @@ QByteArray cutAtSlash(QByteArray v)
     return v.trimmed();
 }
 
+// Cards up to END; the end of the file is the only limit on their number.
 bool readHeader(FILE *f, fitsHeader_t &h)
 {
     char card[CARD_SIZE + 1];
-    int cards = 0;
+    int64_t cards = 0;
     for (;;) {
-        if (cards >= MAX_CARDS || fread(card, 1, CARD_SIZE, f) != CARD_SIZE) {
+        if (fread(card, 1, CARD_SIZE, f) != CARD_SIZE) {
             debugLog("%s: Header seems to be incorrect.\n", "imageLoader::getFITSinfo");
             return false;
         }
@@ -115,7 +116,7 @@ bool readHeader(FILE *f, fitsHeader_t &h)
         }
     }
     // The data start at the first block boundary after the END card.
-    h.dataOffset = (int64_t(cards) * CARD_SIZE + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
+    h.dataOffset = (cards * CARD_SIZE + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
     return true;
 }
 
@@ -169,28 +170,33 @@ uint16_t fitsStretch(double t)
 }
 
 bool getFITSinfo(FILE *file, int *width, int *height, int64_t *dataOffset, int *channels, int *bitpix,
-                 exifInfo_t *exif)
+                 exifInfo_t *exif, QString *reason)
 {
+    auto refuse = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
     fitsHeader_t h;
     if (!readHeader(file, h))
-        return false;
+        return refuse(QStringLiteral("Header seems to be incorrect (the file ends before its END card)."));
     if (h.bitpix != 16 && h.bitpix != 32 && h.bitpix != -32) {
         debugLog("%s: Wrong data format (%d).\n", "imageLoader::getFITSinfo", int(h.bitpix));
-        return false;
+        return refuse(QStringLiteral("Wrong data format (%1).").arg(h.bitpix));
     }
     if (h.naxis3 != 1 && h.naxis3 != 3) {
         debugLog("%s: Wrong number of channels (%d).\n", "imageLoader::getFITSinfo", int(h.naxis3));
-        return false;
+        return refuse(QStringLiteral("Wrong number of channels (%1).").arg(h.naxis3));
     }
     if (h.naxis != 2 && h.naxis != 3) {
         debugLog("%s: Wrong number of axis (%d).\n", "imageLoader::getFITSinfo", int(h.naxis));
-        return false;
+        return refuse(QStringLiteral("Wrong number of axis (%1).").arg(h.naxis));
     }
     debugLog("FITS: naxis=%d, channels=%d, bitpix=%d, dataPtr=%d\n", int(h.naxis), int(h.naxis3), int(h.bitpix),
              int(h.dataOffset));
     if (!imageFileLimits::sizeAcceptable(h.naxis1, h.naxis2)) {
         debugLog("%s: Wrong image size (%ld x %ld).\n", "imageLoader::getFITSinfo", h.naxis1, h.naxis2);
-        return false;
+        return refuse(QStringLiteral("Wrong image size (%1 x %2).").arg(h.naxis1).arg(h.naxis2));
     }
     // The data must all be there: a short file is refused here, before anybody
     // allocates the image.
@@ -199,7 +205,9 @@ bool getFITSinfo(FILE *file, int *width, int *height, int64_t *dataOffset, int *
     if (size >= 0 && size - h.dataOffset < needed) {
         debugLog("%s: File too short (%lld bytes of image data, %lld needed).\n", "imageLoader::getFITSinfo",
                  (long long)std::max<int64_t>(0, size - h.dataOffset), (long long)needed);
-        return false;
+        return refuse(QStringLiteral("File too short (%1 bytes of image data, %2 needed).")
+                          .arg(std::max<int64_t>(0, size - h.dataOffset))
+                          .arg(needed));
     }
     if (dataOffset && channels && bitpix) {
         // The data start exactly at the block boundary (the FITS standard); a
@@ -219,12 +227,15 @@ bool getFITSinfo(FILE *file, int *width, int *height, int64_t *dataOffset, int *
 }
 
 bool getFITSinfo(const QString &path, int *width, int *height, int64_t *dataOffset, int *channels, int *bitpix,
-                 exifInfo_t *exif)
+                 exifInfo_t *exif, QString *reason)
 {
     filePtr f = openRead(path);
-    if (!f)
+    if (!f) {
+        if (reason)
+            *reason = QStringLiteral("Cannot open the file (%1).").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
-    return getFITSinfo(f.get(), width, height, dataOffset, channels, bitpix, exif);
+    }
+    return getFITSinfo(f.get(), width, height, dataOffset, channels, bitpix, exif, reason);
 }
 
 bool loadFITS(FILE *file, int width, int height, uint16_t *rgb16, exifInfo_t *exif)

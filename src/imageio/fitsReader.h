@@ -16,13 +16,15 @@ namespace imageLoader {
 
 // Reads the primary header. Every output is optional (null = not wanted):
 // the size pair, the triple (data offset, channels, bits per pixel) and the
-// record. False, with a log line, for a header without END within 256 cards,
-// an unsupported BITPIX, plane count or axis count, an empty image, or a file
-// too short for the data its header declares.
+// record. The header is read card by card up to its END card, however many
+// there are (the file's size bounds them). False, with a log line and the
+// reason (when asked for), for a header without END, an unsupported BITPIX,
+// plane count or axis count, an empty image, or a file too short for the data
+// its header declares.
 bool getFITSinfo(const QString &path, int *width, int *height, int64_t *dataOffset, int *channels, int *bitpix,
-                 exifInfo_t *exif);
+                 exifInfo_t *exif, QString *reason = nullptr);
 bool getFITSinfo(FILE *file, int *width, int *height, int64_t *dataOffset, int *channels, int *bitpix,
-                 exifInfo_t *exif);
+                 exifInfo_t *exif, QString *reason = nullptr);
 
 // Decodes the image into rgb16 (width x height x 3, top row first; FITS rows
 // run bottom-up). Width and height must be those the info call returned.

@@ -7,6 +7,7 @@
 
 #include <OpenEXR/ImfCRgbaFile.h>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -57,26 +58,66 @@ bool lastScanlineReadable(const char *name, int width, int height)
     return ImfInputSetFrameBuffer(in.get(), base, 1, size_t(width)) && ImfInputReadPixels(in.get(), height - 1, height - 1);
 }
 
+// Fewest bytes a scanline or tiled file of this size can take: every block
+// of scanlines has an offset-table entry and a block header (line number and
+// size, 16 bytes together), and no block holds more than its compression can
+// reach from one half-float channel. Codecs with no fixed limit (the wavelet
+// and DCT ones) are bounded by their blocks alone.
+int64_t minimalOpenEXRbytes(int64_t width, int64_t height, int compression)
+{
+    int linesPerBlock = 1;
+    int64_t ratio = 0; // 0: no bound from the pixel data
+    switch (compression) {
+    case IMF_NO_COMPRESSION: ratio = 1; break;
+    case IMF_RLE_COMPRESSION: ratio = 64; break; // 2 bytes for a run of 128
+    case IMF_ZIPS_COMPRESSION: ratio = 1032; break; // deflate's largest ratio
+    case IMF_ZIP_COMPRESSION: linesPerBlock = 16; ratio = 1032; break;
+    case IMF_PXR24_COMPRESSION: linesPerBlock = 16; ratio = 1032; break;
+    case IMF_PIZ_COMPRESSION: linesPerBlock = 32; break;
+    case IMF_B44_COMPRESSION:
+    case IMF_B44A_COMPRESSION: linesPerBlock = 32; ratio = 3; break; // 14 bytes for 16 pixels at best
+    default: linesPerBlock = 256; break;
+    }
+    const int64_t blocks = (height + linesPerBlock - 1) / linesPerBlock;
+    const int64_t blockBytes = blocks * 16;
+    const int64_t dataBytes = ratio > 0 ? width * height * 2 / ratio : 0;
+    return std::max(blockBytes, dataBytes);
+}
+
 } // namespace
 
 namespace imageLoader {
 
-bool getOpenEXRinfo(const QString &path, int &width, int &height)
+bool getOpenEXRinfo(const QString &path, int &width, int &height, QString *reason)
 {
+    auto refuse = [reason](const QString &why) {
+        debugLog("%s: %s\n", "imageLoader::getOpenEXRinfo", qPrintable(why));
+        if (reason)
+            *reason = why;
+        return false;
+    };
     ImfInputFile *in = ImfOpenInputFile(QFile::encodeName(path).constData());
     if (!in)
-        return false;
-    if (!ImfInputHeader(in)) {
+        return refuse(QStringLiteral("Cannot read the OpenEXR file (%1).").arg(QString::fromUtf8(ImfErrorMessage())));
+    const ImfHeader *header = ImfInputHeader(in);
+    if (!header) {
         ImfCloseInputFile(in);
-        return false;
+        return refuse(QStringLiteral("The OpenEXR file has no header."));
     }
+    const int compression = ImfHeaderCompression(header);
     int xMin = 0, yMin = 0;
     int64_t w = 0, h = 0;
     const bool ok = dataWindow(in, xMin, yMin, w, h);
     debugLog("OpenEXR image size: %lld x %lld\n", (long long)w, (long long)h);
     ImfCloseInputFile(in);
     if (!ok)
-        return false;
+        return refuse(QStringLiteral("Unsupported OpenEXR image size (%1 x %2).").arg(w).arg(h));
+    const int64_t fileBytes = QFileInfo(path).size();
+    const int64_t needed = minimalOpenEXRbytes(w, h, compression);
+    if (fileBytes < needed)
+        return refuse(QStringLiteral("The OpenEXR file is too short for the size its header declares (%1 x %2).")
+                          .arg(w)
+                          .arg(h));
     width = int(w);
     height = int(h);
     return true;

@@ -9,7 +9,10 @@
 namespace imageLoader {
 
 // Size of the file's data window (the display window is not consulted).
-bool getOpenEXRinfo(const QString &path, int &width, int &height);
+// False, with the reason when asked for, for a file the library cannot open,
+// an empty or oversized window, or a file too small to hold the pixels its
+// header declares (at the largest ratio its compression can reach).
+bool getOpenEXRinfo(const QString &path, int &width, int &height, QString *reason = nullptr);
 
 // Decodes the data window into rgb (width x height x 3 floats, top row first).
 // Width and height must be those the info call returned. Values above the

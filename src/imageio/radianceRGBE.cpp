@@ -152,16 +152,73 @@ bool readRunLengthComponent(FILE *f, uint8_t *dst, int width)
     return true;
 }
 
-// Reads one scanline into line (width x 4 bytes, R G B E per pixel).
-bool readScanline(FILE *f, uint8_t *line, int width, int row)
+// The run-length scanline header: 2, 2, then the width in two bytes.
+bool isRunLengthHeader(const uint8_t head[4], int width)
+{
+    return width >= 8 && width <= 0x7fff && head[0] == 2 && head[1] == 2 && head[2] < 128;
+}
+
+// Pixels of the older coding: flat pixels, where a pixel 1, 1, 1, n repeats
+// the pixel before it n times, and each further such pixel in a row repeats
+// it n times 256 times more than the one before (n << 8, n << 16, ...). The
+// first pixel is already in first. A run never crosses the end of the
+// scanline; at the start of a scanline it repeats the last pixel of the row
+// above (previous, null on the first row). line receives width pixels;
+// scratch holds width pixels too. Pixels are read in blocks of at most what
+// the row still needs (runs only make the input shorter), and what the row
+// did not use is given back to the file.
+bool readOldStyleScanline(FILE *f, const uint8_t first[4], uint8_t *line, int width, const uint8_t *previous,
+                          uint8_t *scratch)
+{
+    uint8_t last[4] = {0, 0, 0, 0};
+    bool haveLast = previous != nullptr;
+    if (previous)
+        memcpy(last, previous, 4);
+    int x = 0;
+    int shift = 0;
+    memcpy(scratch, first, 4);
+    int64_t available = 1;
+    for (;;) {
+        for (int64_t i = 0; i < available; ++i) {
+            const uint8_t *px = scratch + i * 4;
+            if (px[0] == 1 && px[1] == 1 && px[2] == 1) {
+                if (!haveLast || shift > 24)
+                    return false;
+                const int64_t count = int64_t(px[3]) << shift;
+                if (count > width - x)
+                    return false;
+                for (int64_t k = 0; k < count; ++k, ++x)
+                    memcpy(line + size_t(x) * 4, last, 4);
+                shift += 8;
+            } else {
+                memcpy(line + size_t(x) * 4, px, 4);
+                memcpy(last, px, 4);
+                haveLast = true;
+                ++x;
+                shift = 0;
+            }
+            if (x >= width) {
+                const int64_t unread = (available - i - 1) * 4;
+                return unread == 0 || fseek(f, -long(unread), SEEK_CUR) == 0;
+            }
+        }
+        // The file may end sooner when the rest of the file is runs.
+        available = int64_t(fread(scratch, 4, size_t(width - x), f));
+        if (available == 0)
+            return false;
+    }
+}
+
+// Reads one scanline into line (width x 4 bytes, R G B E per pixel); scratch
+// holds as much.
+bool readScanline(FILE *f, uint8_t *line, uint8_t *scratch, int width, int row)
 {
     uint8_t head[4];
     if (fread(head, 1, 4, f) != 4) {
         debugLog("%s: file ends at scanline %d\n", "imageLoader::loadRadianceRGBE", row);
         return false;
     }
-    const bool runLength = width >= 8 && width <= 0x7fff && head[0] == 2 && head[1] == 2 && head[2] < 128;
-    if (runLength) {
+    if (isRunLengthHeader(head, width)) {
         const int length = head[2] * 256 + head[3];
         if (length != width) {
             debugLog("%s: scanline %d has length %d instead of %d\n", "imageLoader::loadRadianceRGBE", row, length,
@@ -176,13 +233,37 @@ bool readScanline(FILE *f, uint8_t *line, int width, int row)
         }
         return true;
     }
-    memcpy(line, head, 4);
-    const size_t rest = size_t(width - 1) * 4;
-    if (fread(line + 4, 1, rest, f) != rest) {
-        debugLog("%s: file ends in scanline %d\n", "imageLoader::loadRadianceRGBE", row);
+    // The line still holds the row above: its last pixel starts a leading run.
+    uint8_t above[4];
+    if (row > 0)
+        memcpy(above, line + size_t(width - 1) * 4, 4);
+    if (!readOldStyleScanline(f, head, line, width, row > 0 ? above : nullptr, scratch)) {
+        debugLog("%s: scanline %d is cut short or has a bad run\n", "imageLoader::loadRadianceRGBE", row);
         return false;
     }
     return true;
+}
+
+// True when a file whose first scanline is not run-length coded holds every
+// scanline. A file with room for all pixels flat is accepted at once; a
+// smaller one must use runs, and the older coding can repeat a pixel
+// millions of times in four bytes, so no ratio bounds it: its pixels are
+// walked through here (two rows of buffer), so that a small file can never
+// order a huge image.
+bool oldStyleDataComplete(FILE *f, int width, int height)
+{
+    const int64_t left = bytesLeft(f);
+    if (left >= int64_t(width) * height * 4)
+        return true;
+    const long start = ftell(f);
+    if (start < 0)
+        return false;
+    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    bool ok = line && scratch;
+    for (int y = 0; y < height && ok; ++y)
+        ok = readScanline(f, line.get(), scratch.get(), width, y);
+    return fseek(f, start, SEEK_SET) == 0 && ok;
 }
 
 } // namespace
@@ -205,31 +286,49 @@ int readHeaderLine(FILE *file, char *buffer)
     return len;
 }
 
-bool getRadianceRGBEinfo(FILE *file, int &width, int &height, double primaries[8], bool &primariesPresent)
+bool getRadianceRGBEinfo(FILE *file, int &width, int &height, double primaries[8], bool &primariesPresent,
+                         QString *reason)
 {
     bool formatOk = true;
     primariesPresent = false;
+    auto refuse = [reason](const char *why) {
+        debugLog("%s: %s\n", "imageLoader::getRadianceRGBEinfo", why);
+        if (reason)
+            *reason = QString::fromLatin1(why);
+        return false;
+    };
     if (!readHeader(file, width, height, &formatOk, primaries, &primariesPresent))
-        return false;
+        return refuse("Not a Radiance picture, or its header or size line is damaged.");
     if (!formatOk)
-        return false;
+        return refuse("Unsupported Radiance format (only 32-bit_rle_rgbe pictures can be read).");
     // A header that promises more pixels than the file can hold is refused
     // before anybody allocates the image.
-    const int64_t left = bytesLeft(file);
-    if (left >= 0 && left < minimalScanlineBytes(width) * height) {
-        debugLog("%s: file too short for %d x %d pixels\n", "imageLoader::getRadianceRGBEinfo", width, height);
-        return false;
+    const long dataStart = ftell(file);
+    uint8_t head[4];
+    if (dataStart < 0 || fread(head, 1, 4, file) != 4 || fseek(file, dataStart, SEEK_SET) != 0)
+        return refuse("The Radiance picture has no pixel data.");
+    if (isRunLengthHeader(head, width)) {
+        const int64_t left = bytesLeft(file);
+        if (left >= 0 && left < minimalScanlineBytes(width) * height)
+            return refuse("The Radiance file is too short for the size its header declares.");
+    } else if (!oldStyleDataComplete(file, width, height)) {
+        return refuse("The Radiance file is too short for the size its header declares, or its pixel runs are "
+                      "damaged.");
     }
     return true;
 }
 
-bool getRadianceRGBEinfo(const QString &path, int &width, int &height, double primaries[8], bool &primariesPresent)
+bool getRadianceRGBEinfo(const QString &path, int &width, int &height, double primaries[8], bool &primariesPresent,
+                         QString *reason)
 {
     primariesPresent = false;
     filePtr f = openRead(path);
-    if (!f)
+    if (!f) {
+        if (reason)
+            *reason = QStringLiteral("Cannot open the file (%1).").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
-    return getRadianceRGBEinfo(f.get(), width, height, primaries, primariesPresent);
+    }
+    return getRadianceRGBEinfo(f.get(), width, height, primaries, primariesPresent, reason);
 }
 
 bool loadRadianceRGBE(FILE *file, int width, int height, float *rgb, float &minimum, float &maximum)
@@ -242,14 +341,15 @@ bool loadRadianceRGBE(FILE *file, int width, int height, float *rgb, float &mini
         return false;
     }
     std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(width) * 4]);
-    if (!line)
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[size_t(width) * 4]);
+    if (!line || !scratch)
         return false;
     double minV = 9e9, maxV = 0.0;
     double scales[256];
     for (int e = 0; e < 256; ++e)
         scales[e] = rgbeScale(e);
     for (int y = 0; y < height; ++y) {
-        if (!readScanline(file, line.get(), width, y))
+        if (!readScanline(file, line.get(), scratch.get(), width, y))
             return false;
         float *out = rgb + size_t(y) * width * 3;
         const uint8_t *p = line.get();

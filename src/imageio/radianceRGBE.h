@@ -29,10 +29,14 @@ int readHeaderLine(FILE *file, char *buffer);
 // Size and primaries (x, y of red, green, blue, white) of a Radiance file.
 // False when the file cannot be opened, its header or resolution line is
 // unusable, its FORMAT is not "32-bit_rle_rgbe", or it is too short for the
-// size it declares.
+// size it declares; reason (when given) then says which. Scanlines may be
+// run-length coded or in the older coding (flat pixels with repeat pixels);
+// a file that starts in the older coding is walked through here once, so
+// that a few bytes can never order a huge image.
 bool getRadianceRGBEinfo(const QString &path, int &width, int &height, double primaries[8],
-                         bool &primariesPresent);
-bool getRadianceRGBEinfo(FILE *file, int &width, int &height, double primaries[8], bool &primariesPresent);
+                         bool &primariesPresent, QString *reason = nullptr);
+bool getRadianceRGBEinfo(FILE *file, int &width, int &height, double primaries[8], bool &primariesPresent,
+                         QString *reason = nullptr);
 
 // Decodes the pixels into rgb (width x height x 3 floats, top row first).
 // Width and height must be those the info call returned.

@@ -12,6 +12,8 @@
 #include "hdrdialogs/loadOptionDialogs.h"
 #include "hdrdialogs/rawLoadOptions.h"
 #include "imageio/exiftoolDaemon.h"
+#include "mainwindow/aboutDialog.h"
+#include "mainwindow/checkUpdates.h"
 #include "platform/platformSettings.h"
 #include "project/processingProject.h"
 #include "widgets/dockTitleBar.h"
@@ -110,6 +112,10 @@ mainWindow::mainWindow()
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
+
+    aboutDialog = new about(this, project);
+    qtLicenseDialog = new qtLicense(this);
+    updateCheck = new checkUpdates(this);
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     if (!startParams.inputPhoto.isEmpty())

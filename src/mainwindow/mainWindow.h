@@ -17,6 +17,7 @@
 //   mainWindow_photos.cpp           new project, adding photos, the photo list and EVs
 //   mainWindow_startup.cpp          opening what the command line named, end of the splash
 //   mainWindow_close.cpp            the close handler
+//   mainWindow_about.cpp            About, Qt licence and the update check
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
@@ -48,6 +49,9 @@ class myProgressBar;
 class myQTabWidget;
 class myScrollArea;
 class loadOptionDialogs;
+class about;
+class checkUpdates;
+class qtLicense;
 class processingProject;
 class zoomWidget;
 class imageItem;
@@ -151,6 +155,11 @@ public:
     QVBoxLayout *postProcessingSlot = nullptr; // panels of the "Postprocessing" tab
     QListWidget *historyList = nullptr;
 
+    // Made once at construction and kept.
+    about *aboutDialog = nullptr;
+    qtLicense *qtLicenseDialog = nullptr;
+    checkUpdates *updateCheck = nullptr;
+
     // The commands whose operation comes with a later version of the window
     // log their name here (tests read it).
     QString lastPendingCommand() const { return pendingCommandName; }
@@ -241,6 +250,14 @@ public slots:
     void showOptionsOnLoadSlot();
     void openWebHelp();
 
+    // About, licence, updates
+    void showAbout();
+    void showQtLicenseWindow();
+    void checkForUpdates();
+    // The silent check at the end of the start; does nothing in the automatic
+    // run, in tests or when "Misc/AutoCheckUpdates" is off.
+    void startSilentUpdateCheck();
+
     // start, files, small slots
     void splashFinished(QWidget *splashWidget);
     void loadOnStartupSlot();
@@ -282,8 +299,6 @@ public slots:
     void showSetupUserGroups();
     void goToUserPresetFiles();
     void showProgramOptions();
-    void showAbout();
-    void checkForUpdates();
     void updateThumbnails();
     void invalidatePresets(bool getThumbs = true, bool onlyIfMissing = false);
 

@@ -30,6 +30,4 @@ void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSl
 void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
 void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
 void mainWindow::showProgramOptions() { pendingCommand("mainWindow::showProgramOptions"); }
-void mainWindow::showAbout() { pendingCommand("mainWindow::showAbout"); }
-void mainWindow::checkForUpdates() { pendingCommand("mainWindow::checkForUpdates"); }
 void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }

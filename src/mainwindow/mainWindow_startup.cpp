@@ -38,6 +38,7 @@ void mainWindow::splashFinished(QWidget *splashWidget)
         }
     }
     startupComplete = true;
+    startSilentUpdateCheck();
     // Qt's own About box is not answerable by the automatic run.
     if (optionsInstance && optionsInstance->ShowQtAbout && !startParams.autoProcess)
         QMessageBox::aboutQt(this, QString());

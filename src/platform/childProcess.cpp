@@ -12,16 +12,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 extern char **environ;
 
 namespace {
 
-// Keeps the encoded strings alive and offers the char* array posix_spawn wants.
+// Keeps the encoded strings alive and offers the char* array execve wants.
 struct cStringArray
 {
     std::vector<QByteArray> storage;
@@ -44,6 +47,144 @@ int remainingMs(const QElapsedTimer &clock, int timeoutMs)
         return -1;
     const qint64 left = timeoutMs - clock.elapsed();
     return left > 0 ? int(left) : 0;
+}
+
+// Everything the forked child needs, prepared before the fork: after it the
+// child may only make async-signal-safe calls.
+struct spawnRequest
+{
+    const char *path = nullptr;
+    char **argv = nullptr;
+    char **envp = nullptr;
+    int stdinFd = -1;
+    int stdoutFd = -1;
+    int stderrFd = -1; // -1: /dev/null
+    pid_t pid = -1;
+    int error = 0; // errno of a failed fork or exec
+    bool done = false;
+};
+
+// Makes fd the child's descriptor target, open across exec.
+bool moveFd(int fd, int target)
+{
+    if (fd == target)
+        return fcntl(fd, F_SETFD, 0) == 0;
+    return dup2(fd, target) == target;
+}
+
+// In the child between fork and exec. The kernel kills the child when the
+// thread that forked it ends (see spawner() below: that thread ends only with
+// the program), so a child never outlives a program killed with SIGKILL; an
+// exiftool left in its stay-open loop would otherwise run under init for ever.
+[[noreturn]] void execChild(const spawnRequest &req, pid_t parent, int reportFd)
+{
+    int err = 0;
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        err = ESRCH; // the program ended while we were starting
+    } else {
+        int errTarget = req.stderrFd;
+        if (errTarget < 0)
+            errTarget = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (errTarget < 0 || !moveFd(req.stdinFd, STDIN_FILENO) || !moveFd(req.stdoutFd, STDOUT_FILENO)
+            || !moveFd(errTarget, STDERR_FILENO)) {
+            err = errno ? errno : EBADF;
+        } else {
+            // Default handling and an empty mask, whatever the program had set up.
+            struct sigaction dfl;
+            memset(&dfl, 0, sizeof(dfl));
+            dfl.sa_handler = SIG_DFL;
+            for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGCHLD, SIGHUP, SIGQUIT})
+                sigaction(sig, &dfl, nullptr);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            execve(req.path, req.argv, req.envp);
+            err = errno;
+        }
+    }
+    ssize_t ignored = ::write(reportFd, &err, sizeof(err));
+    (void)ignored;
+    _exit(127);
+}
+
+void spawnNow(spawnRequest &req)
+{
+    // The exec result comes back through a pipe that exec closes.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        req.error = errno;
+        return;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(report[0]);
+        execChild(req, parent, report[1]);
+    }
+    ::close(report[1]);
+    if (pid < 0) {
+        req.error = errno;
+        ::close(report[0]);
+        return;
+    }
+    int childErr = 0;
+    ssize_t n;
+    do {
+        n = ::read(report[0], &childErr, sizeof(childErr));
+    } while (n < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (n == ssize_t(sizeof(childErr))) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        req.error = childErr ? childErr : ECHILD;
+        return;
+    }
+    req.pid = pid;
+}
+
+// Children are forked by one thread that lives as long as the program: the
+// kernel's "parent died" signal follows the forking thread, and the threads
+// that call start() (pool workers among them) may end at any time.
+struct spawnerState
+{
+    std::mutex callers; // one request at a time
+    std::mutex lock;
+    std::condition_variable wake;
+    spawnRequest *pending = nullptr;
+};
+
+spawnerState &spawner()
+{
+    // Never destroyed: the thread may still wait on it while the program exits.
+    static spawnerState *state = [] {
+        auto *st = new spawnerState;
+        std::thread([st] {
+            for (;;) {
+                std::unique_lock<std::mutex> hold(st->lock);
+                st->wake.wait(hold, [st] { return st->pending != nullptr; });
+                spawnRequest *req = st->pending;
+                hold.unlock();
+                spawnNow(*req);
+                hold.lock();
+                req->done = true;
+                st->pending = nullptr;
+                st->wake.notify_all();
+            }
+        }).detach();
+        return st;
+    }();
+    return *state;
+}
+
+void runOnSpawnerThread(spawnRequest &req)
+{
+    spawnerState &st = spawner();
+    std::lock_guard<std::mutex> one(st.callers);
+    std::unique_lock<std::mutex> hold(st.lock);
+    st.pending = &req;
+    st.wake.notify_all();
+    st.wake.wait(hold, [&req] { return req.done; });
 }
 
 } // namespace
@@ -82,31 +223,6 @@ bool childProcess::start(const QString &program, const QStringList &args,
         return false;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    if (errMode == stderrMode::capture)
-        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    else if (errMode == stderrMode::merge)
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDERR_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-    // The child starts with default signal handling and an empty mask, whatever
-    // the calling thread had set up.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t noSignals, defaults;
-    sigemptyset(&noSignals);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigmask(&attr, &noSignals);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     cStringArray argv, envp;
     const QByteArray programPath = QFile::encodeName(program);
     argv.add(programPath);
@@ -115,17 +231,21 @@ bool childProcess::start(const QString &program, const QStringList &args,
     for (const QString &e : environment)
         envp.add(e.toUtf8());
 
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, programPath.constData(), &actions, &attr, argv.data(),
-                               environment.isEmpty() ? environ : envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
+    spawnRequest req;
+    req.path = programPath.constData();
+    req.argv = argv.data();
+    req.envp = environment.isEmpty() ? environ : envp.data();
+    req.stdinFd = inPipe[0];
+    req.stdoutFd = outPipe[1];
+    req.stderrFd = errMode == stderrMode::capture ? errPipe[1] : errMode == stderrMode::merge ? outPipe[1] : -1;
+    runOnSpawnerThread(req);
+    if (req.error != 0) {
         debugLog("%s: cannot start '%s' (%s)\n", "childProcess::start", programPath.constData(),
-                 strerror(rc));
+                 strerror(req.error));
         closeAll();
         return false;
     }
+    const pid_t pid = req.pid;
 
     // Keep our ends, close the child's.
     ::close(inPipe[0]);

@@ -3,8 +3,10 @@
 
 // A child program with pipes on its standard input, output and error.
 //
-// Started from an argument list (never through a shell) with posix_spawn, so
-// it is safe to start from any thread of a multi-threaded program. The object
+// Started from an argument list (never through a shell) by fork and exec on
+// one long-lived thread, so it is safe to start from any thread of a
+// multi-threaded program. The child ends with the program, even when the
+// program is killed (SIGKILL, a file-size limit): no orphan is ever left. The object
 // is not a QObject and has no thread affinity: any thread may use it, one
 // thread at a time (callers that share one instance serialise with their own
 // lock). The destructor kills a child that is still running and always reaps

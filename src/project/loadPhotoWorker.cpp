@@ -37,14 +37,15 @@ int loadPhotoWorker::finish(int status, const QString &message)
     return status;
 }
 
-bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &minValue, float &maxValue)
+bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &minValue, float &maxValue,
+                             QString &reason)
 {
     const QByteArray path = photo.filePath.toLocal8Bit();
     const char *fn = "loadPhotoWorker::loadPhoto";
     switch (type) {
     case FILETYPE_TIFF: {
         float *f = photo.isFloat ? static_cast<float *>(project->hdrImage.levels[0].data) : nullptr;
-        if (!imageLoader::loadTIFF(photo.filePath, rgb16, f, &minValue, &maxValue, &photo.exif, w, h)) {
+        if (!imageLoader::loadTIFF(photo.filePath, rgb16, f, &minValue, &maxValue, &photo.exif, w, h, &reason)) {
             debugLog("%s: Failed to load TIFF image: '%s'.\n", fn, path.constData());
             return false;
         }
@@ -54,12 +55,14 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
         if (!imageLoader::loadRAW(photo.rawArguments, w, h, rgb16, nullptr, photo.rawInfo.scale,
                                   photo.rawInfo.useLibraw != 0)) {
             debugLog("%s: Failed to load RAW image: '%s'.\n", fn, path.constData());
+            reason = tr("The RAW decoder could not decode the file.");
             return false;
         }
         return true;
     case FILETYPE_FITS:
         if (!imageLoader::loadFITS(photo.filePath, w, h, rgb16, &photo.exif)) {
             debugLog("%s: Failed to load FITS image: '%s'.\n", fn, path.constData());
+            reason = tr("The FITS file is damaged or cut short.");
             return false;
         }
         return true;
@@ -70,10 +73,13 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
             return false;
         const bool ok = type == FILETYPE_HDR ? imageLoader::loadRadianceRGBE(photo.filePath, w, h, f, minValue, maxValue)
                                              : imageLoader::loadOpenEXR(photo.filePath, w, h, f, minValue, maxValue);
-        if (!ok)
+        if (!ok) {
+            reason = type == FILETYPE_HDR ? tr("The Radiance file is damaged or cut short.")
+                                          : tr("The OpenEXR file is damaged or cut short.");
             debugLog(type == FILETYPE_HDR ? "%s: Failed to load Radiance RGBE image: '%s'.\n"
                                           : "%s: Failed to load OpenEXR image: '%s'.\n",
                      fn, path.constData());
+        }
         return ok;
     }
     case FILETYPE_PROJECT: {
@@ -82,6 +88,7 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
                                             rgb16, &decoded)) {
             debugLog("%s: Failed to load image: #%d '%s' from project '%s'.\n", fn, photo.projectPhotoIndex,
                      path.constData(), photo.projectPath.toLocal8Bit().constData());
+            reason = tr("The photo cannot be read from the project file.");
             return false;
         }
         const QString carrier = project->exifTempPath(photo.projectPhotoIndex);
@@ -104,6 +111,7 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
             else
                 debugLog("%s: Failed to load image: '%s', div=%d, UNSUPPORTED IMAGE FORMAT.\n", fn, path.constData(),
                          stripes);
+            reason = error.isEmpty() ? tr("The image is damaged or cut short.") : error;
             return false;
         }
         if (type == FILETYPE_JPEG) {
@@ -145,8 +153,9 @@ int loadPhotoWorker::loadPhoto()
         return finish(1, tr("Not enough memory!"));
     }
     float minValue = 0, maxValue = 0;
-    if (!decode(type, w, h, photo.isFloat ? nullptr : rgb16, minValue, maxValue))
-        return finish(2, QString());
+    QString reason;
+    if (!decode(type, w, h, photo.isFloat ? nullptr : rgb16, minValue, maxValue, reason))
+        return finish(2, reason);
     progressCounter += uint64_t(w + h) * 2;
 
     const int pw = project->previewWidth, ph = project->previewHeight;

@@ -37,7 +37,9 @@ signals:
 
 private:
     int finish(int status, const QString &message);
-    bool decode(int type, int width, int height, uint16_t *rgb16, float &minValue, float &maxValue);
+    // False with a reason the user can read when the file cannot be decoded.
+    bool decode(int type, int width, int height, uint16_t *rgb16, float &minValue, float &maxValue,
+                QString &reason);
 
     processingProject *project = nullptr;
     const pyramid *fullImage = nullptr;

@@ -187,10 +187,16 @@ struct columnDelta_t
     qint32 super[LC_SUPER_BINS];
 };
 
-template <typename Count>
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// Function clones for several vector units: GCC only (clang refuses them on
+// templates, and their resolver runs before the thread sanitizer is ready).
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__clang__)
+#define LC_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define LC_VECTOR_CLONES
 #endif
+
+template <typename Count>
+LC_VECTOR_CLONES
 void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out)
 {
     std::memset(&d, 0, sizeof(d));
@@ -219,9 +225,7 @@ void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out
 }
 
 // The hot loop of the pass: built for the widest vector unit the processor has.
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
+LC_VECTOR_CLONES
 void addDelta(windowHist_t &w, const columnDelta_t &d)
 {
     for (int q = 0; q < LC_LEVELS; ++q)

@@ -98,7 +98,7 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
     switch (type) {
     case FILETYPE_TIFF: {
         int bits = 0;
-        if (!imageLoader::getTIFFinfo(photo.filePath, &w, &h, &bits)) {
+        if (!imageLoader::getTIFFinfo(photo.filePath, &w, &h, &bits, &lastErrorMessage)) {
             debugLog("%s: Failed to get TIFF image info: '%s'.\n", fn, path.constData());
             return LOAD_UNREADABLE;
         }
@@ -124,6 +124,7 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
                                      photo.rawInfo.cameraMultipliers, photo.loadDivisor != 1, photo.autoRotate != 0,
                                      photo.rawInfo.useLibraw != 0)) {
             debugLog("%s: Failed to get RAW image info: '%s'.\n", fn, path.constData());
+            lastErrorMessage = tr("The RAW decoder does not recognise the file.");
             return LOAD_UNREADABLE;
         }
         photo.rawInfo.halfWidth = hw;
@@ -134,7 +135,8 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
         return LOAD_PREPARED;
     }
     case FILETYPE_FITS:
-        if (!imageLoader::getFITSinfo(photo.filePath, &w, &h, nullptr, nullptr, nullptr, &photo.exif)) {
+        if (!imageLoader::getFITSinfo(photo.filePath, &w, &h, nullptr, nullptr, nullptr, &photo.exif,
+                                      &lastErrorMessage)) {
             debugLog("%s: Failed to get FITS image info: '%s'.\n", fn, path.constData());
             return LOAD_UNREADABLE;
         }
@@ -147,12 +149,12 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
         bool ok = false;
         if (type == FILETYPE_HDR) {
             bool present = false;
-            ok = imageLoader::getRadianceRGBEinfo(photo.filePath, w, h, radiancePrimaries, present);
+            ok = imageLoader::getRadianceRGBEinfo(photo.filePath, w, h, radiancePrimaries, present, &lastErrorMessage);
             radiancePrimariesSet = present;
             if (!ok)
                 debugLog("%s: Failed to get Radiance RGBE image info: '%s'.\n", fn, path.constData());
         } else {
-            ok = imageLoader::getOpenEXRinfo(photo.filePath, w, h);
+            ok = imageLoader::getOpenEXRinfo(photo.filePath, w, h, &lastErrorMessage);
             if (!ok)
                 debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", fn, path.constData());
         }
@@ -169,6 +171,7 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
                                               exifTempPath(photo.projectPhotoIndex))) {
             debugLog("%s: Failed to load image: #%d '%s' from project '%s'.\n", fn, photo.projectPhotoIndex,
                      path.constData(), photo.projectPath.toLocal8Bit().constData());
+            lastErrorMessage = tr("The photo cannot be read from the project file.");
             return LOAD_UNREADABLE;
         }
         return LOAD_PREPARED;
@@ -177,6 +180,7 @@ processingProject::loadPrepareResult_t processingProject::probePhoto(photoInfo_t
         reader.setAutoTransform(false);
         if (!reader.canRead() || !reader.size().isValid()) {
             debugLog("%s: Failed to get image info: '%s'.\n", fn, path.constData());
+            lastErrorMessage = reader.errorString();
             return LOAD_UNREADABLE;
         }
         const int divisor = std::max(1, photo.loadDivisor);
@@ -273,6 +277,7 @@ processingProject::loadPrepareResult_t processingProject::loadPhotoPrepare(photo
         return refuse(tr("Too many images!"));
     if (type > FILETYPE_PROJECT) {
         debugLog("%s: Unsupported image format: '%s'.\n", fn, path.constData());
+        lastErrorMessage = tr("Unsupported image format.");
         return LOAD_UNREADABLE;
     }
 

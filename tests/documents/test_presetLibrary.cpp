@@ -15,6 +15,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -32,13 +34,14 @@ public:
     bool loadPreset(const QString &path) override
     {
         loaded << QFileInfo(path).fileName();
-        return true;
+        return loadSucceeds;
     }
     void setAppliedPresetId(int id) override { appliedId = id; }
     void addHistory(const QString &text) override { history << text; }
     processingProject *project() override { return projectToShow; }
 
     int layer = 0;
+    bool loadSucceeds = true;
     processingParams_t current;
     QStringList loaded;
     QStringList history;
@@ -182,6 +185,18 @@ TEST_F(presetLibraryTest, clickAppliesThePreset)
 
     library->presetItemChanged(-2);
     EXPECT_EQ(host.appliedId, PP_NO_PRESET);
+
+    // A preset that no longer loads is not marked as applied and leaves no
+    // history step behind.
+    host.layer = 0;
+    host.loadSucceeds = false;
+    const int historySteps = host.history.size();
+    QTest::mouseClick(byName("Zebra")->tile(), Qt::LeftButton);
+    EXPECT_EQ(host.loaded.last(), QString("Zebra.lmsx"));
+    EXPECT_EQ(host.history.size(), historySteps);
+    EXPECT_EQ(host.appliedId, PP_NO_PRESET);
+    EXPECT_FALSE(byName("Zebra")->property("imageItemSelected").toBool());
+    EXPECT_EQ(library->appliedPresetName(), QString());
 }
 
 TEST_F(presetLibraryTest, contextMenusByKindOfRow)
@@ -234,6 +249,30 @@ TEST_F(presetLibraryTest, addPicksTheFirstFreeNumberAndSavesTheCurrentSettings)
     QTest::mouseClick(library->filterButtons()->button(2), Qt::LeftButton);
     library->addNewPresetSlot();
     EXPECT_TRUE(QFileInfo::exists(user + "/travel/user_5.lmsx"));
+}
+
+// A new preset never takes the name of a file already there, also when the
+// folder holds more files than the list shows.
+TEST_F(presetLibraryTest, addNeverSavesOverAnExistingPreset)
+{
+    // Empty files that sort before user_1: the list of rows ends before it.
+    for (int i = 0; i < 520; ++i)
+        ASSERT_TRUE(testSupport::writeFile(QString("%1/b%2.lmsx").arg(user).arg(i, 3, 10, QChar('0')), ""));
+    const QByteArray user1 = testSupport::readFile(user + "/user_1.lmsx");
+    const QByteArray user2 = testSupport::readFile(user + "/travel/user_2.lmsx");
+    library->scanPresets();
+    library->addNewPresetSlot();
+    EXPECT_NE(byName("user_3"), nullptr);
+    EXPECT_TRUE(QFileInfo::exists(user + "/user_3.lmsx"));
+    EXPECT_EQ(testSupport::readFile(user + "/user_1.lmsx"), user1);
+    EXPECT_EQ(testSupport::readFile(user + "/travel/user_2.lmsx"), user2);
+
+    // Renaming to a name beyond the list's end is refused as well.
+    messageRecorder boxes;
+    library->presetItemRename(byName("alpha")->getId(), "user_1");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith("File already exists: ")) << boxes.boxes[0].text.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(user + "/alpha.lmsx"));
 }
 
 TEST_F(presetLibraryTest, addRefusesAtTheLimit)
@@ -442,6 +481,47 @@ TEST_F(presetLibraryTest, groupsDialogCreatesRenamesAndRemovesSafely)
     EXPECT_EQ(model->rowCount(), 2);
 }
 
+// Two groups may hold presets of the same file name: the dialog changes the
+// rows of its own group only.
+TEST_F(presetLibraryTest, groupsDialogTouchesOnlyTheRowsOfItsGroup)
+{
+    ASSERT_TRUE(saveSettingsFile(user + "/travel/alpha.lmsx", withGamma(3.0)));
+    ASSERT_TRUE(saveSettingsFile(user + "/Black and white/Coast.lmsx", withGamma(3.0)));
+    library->scanPresets();
+    auto rowOf = [this](const QString &path) -> presetItem * {
+        for (presetItem *item : library->items())
+            if (item->getFilePath() == path)
+                return item;
+        return nullptr;
+    };
+    ASSERT_NE(rowOf(user + "/alpha.lmsx"), nullptr);
+    ASSERT_NE(rowOf(user + "/travel/alpha.lmsx"), nullptr);
+
+    setupUserGroups dialog(library.get(), user);
+    QStandardItemModel *model = dialog.groupModel();
+    messageRecorder boxes;
+
+    // Renaming "Black and white" moves its Coast, not the one in "travel".
+    model->findItems("Black and white").first()->setText("Mono");
+    ASSERT_NE(rowOf(user + "/Mono/Coast.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/Mono/Coast.lmsx")->getGroupName(), QString("Mono"));
+    ASSERT_NE(rowOf(user + "/travel/Coast.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/travel/Coast.lmsx")->getGroupName(), QString("travel"));
+
+    // Removing "travel" with its presets drops its alpha row; the top-level
+    // alpha keeps its row and its file.
+    const QModelIndex index = model->indexFromItem(model->findItems("travel").first());
+    dialog.listView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+    boxes.answer(styledMessageBox::Yes);
+    QTest::mouseClick(dialog.removeButton(), Qt::LeftButton);
+    EXPECT_FALSE(QFileInfo::exists(user + "/travel"));
+    EXPECT_EQ(rowOf(user + "/travel/alpha.lmsx"), nullptr);
+    EXPECT_EQ(rowOf(user + "/travel/Coast.lmsx"), nullptr);
+    ASSERT_NE(rowOf(user + "/alpha.lmsx"), nullptr);
+    EXPECT_TRUE(QFileInfo::exists(user + "/alpha.lmsx"));
+    ASSERT_NE(rowOf(user + "/Mono/Coast.lmsx"), nullptr);
+}
+
 TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
 {
     // Without an image the rows get placeholders.
@@ -499,6 +579,37 @@ TEST_F(presetLibraryTest, thumbnailsRenderInTheBackgroundForEveryRow)
     EXPECT_FALSE(abortBackgroundFlag.load());
     EXPECT_FALSE(library->thumbnailsRunning());
     host.projectToShow = nullptr;
+}
+
+// A run starts with the rows the user sees: after scrolling to the end of
+// the list those come before the rows at its top.
+TEST_F(presetLibraryTest, thumbnailsOfTheRowsOnScreenComeFirst)
+{
+    QTest::mouseClick(library->filterButtons()->button(0), Qt::LeftButton);
+    library->resize(400, 260);
+    library->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(library.get()));
+    QScrollArea *area = library->findChild<QScrollArea *>();
+    ASSERT_NE(area, nullptr);
+    ASSERT_GT(area->verticalScrollBar()->maximum(), 0) << "the list must be longer than the tab";
+    area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+    QApplication::processEvents();
+
+    const QList<int> order = library->thumbnailOrder();
+    ASSERT_EQ(order.size(), library->items().size());
+    EXPECT_EQ(QSet<int>(order.begin(), order.end()).size(), order.size()) << "every row once";
+    const QRect onScreen(QPoint(0, area->verticalScrollBar()->value()), area->viewport()->size());
+    int onScreenCount = 0;
+    for (const presetItem *item : library->items())
+        onScreenCount += !item->isHidden() && item->geometry().intersects(onScreen);
+    ASSERT_GT(onScreenCount, 0);
+    ASSERT_LT(onScreenCount, order.size());
+    for (int i = 0; i < order.size(); ++i) {
+        const presetItem *item = library->itemById(order[i]);
+        EXPECT_EQ(item->geometry().intersects(onScreen), i < onScreenCount) << item->displayedName().toStdString();
+    }
+    EXPECT_EQ(order.first(), library->items()[library->items().size() - onScreenCount]->getId())
+        << "in list order on screen";
 }
 
 TEST_F(presetLibraryTest, setAndResetTheDefault)

@@ -3,6 +3,9 @@
 #include "presetTestProject.h"
 
 #include <QSignalSpy>
+#include <algorithm>
+#include <lcms2.h>
+#include <vector>
 #include <gtest/gtest.h>
 
 namespace
@@ -135,6 +138,76 @@ TEST_F(presetThumbWorkerTest, abortStopsAfterTheCurrentPresetWithoutReportingIt)
     QSignalSpy single(&worker, &presetThumbWorker::finishedSingle);
     worker.generateThumbs();
     EXPECT_EQ(single.count(), 3);
+}
+
+// Each run builds its tables anew: a table left spoilt between two runs (a
+// new project whose scratch table took the old one's place) does not reach
+// the next thumbnails.
+TEST_F(presetThumbWorkerTest, everyRunBuildsTheMaskTableAgain)
+{
+    processingParams_t masked = look(1.0);
+    masked.maskEnabled = true;
+    masked.maskHighlights = 0.6;
+    masked.maskShadows = 0.6;
+    const QImage first = presetThumbWorker::renderThumbnail(project(), masked, {}, processingParams_t());
+    ASSERT_FALSE(first.isNull());
+    float *table = project()->thumbSettings.maskToneTable;
+    ASSERT_NE(table, nullptr);
+    std::fill(table, table + size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE, 0.0f);
+    EXPECT_EQ(presetThumbWorker::renderThumbnail(project(), masked, {}, processingParams_t()), first);
+
+    std::fill(table, table + size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE, 0.0f);
+    presetThumbJob_t job;
+    job.items = {{1, masked}};
+    presetThumbWorker worker(project(), job);
+    QSignalSpy single(&worker, &presetThumbWorker::finishedSingle);
+    worker.generateThumbs();
+    ASSERT_EQ(single.count(), 1);
+    EXPECT_EQ(single[0][1].value<QImage>(), first);
+}
+
+// With colour management on, the display transform works on the RGB bytes
+// before they are packed into the image: each thumbnail pixel is the
+// transformed pixel of the unmanaged thumbnail, channel for channel.
+TEST_F(presetThumbWorkerTest, displayTransformKeepsTheChannelOrder)
+{
+    const processingParams_t warm = look(1.6, 1.3);
+    const QImage plain = presetThumbWorker::renderThumbnail(project(), warm, {}, processingParams_t());
+    ASSERT_FALSE(plain.isNull());
+
+    programOptionsSettings &options = *shared->options;
+    options.colorManagement.enabled = true;
+    options.colorManagement.intent = INTENT_RELATIVE_COLORIMETRIC;
+    options.colorManagement.inputProfile = 2;  // Adobe RGB (1998): reds and blues move differently
+    options.colorManagement.outputProfile = 1; // sRGB display
+    ASSERT_TRUE(project()->setMonitorProfile(photoInfo_t()));
+    ASSERT_TRUE(project()->transformsAreValid());
+    const QImage managed = presetThumbWorker::renderThumbnail(project(), warm, {}, processingParams_t());
+    std::vector<quint8> rgb, want(size_t(plain.width()) * plain.height() * 3);
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x)
+            rgb.insert(rgb.end(), {quint8(qRed(plain.pixel(x, y))), quint8(qGreen(plain.pixel(x, y))),
+                                   quint8(qBlue(plain.pixel(x, y)))});
+    const bool transformed = project()->doTransform(processingProject::TRANSFORM_TO_MONITOR_8, rgb.data(),
+                                                    want.data(), uint32_t(plain.width() * plain.height()));
+    project()->deleteProfileTransform();
+    options.colorManagement.enabled = false;
+    ASSERT_TRUE(transformed);
+    ASSERT_EQ(managed.size(), plain.size());
+
+    int worst = 0;
+    bool changed = false;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            const quint8 *w = want.data() + (size_t(y) * plain.width() + x) * 3;
+            const QRgb got = managed.pixel(x, y);
+            EXPECT_EQ(qAlpha(got), 255);
+            changed = changed || got != plain.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(got) - w[0]), std::abs(qGreen(got) - w[1]),
+                              std::abs(qBlue(got) - w[2])});
+        }
+    EXPECT_LE(worst, 1);
+    EXPECT_TRUE(changed) << "the display transform must have changed the picture";
 }
 
 TEST_F(presetThumbWorkerTest, projectWithoutPhotosFinishesAtOnce)

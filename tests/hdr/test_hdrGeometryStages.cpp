@@ -120,6 +120,17 @@ TEST(hdrGeometryStages, autoAlignStageAlignsAndCropsThePhotos)
     EXPECT_TRUE(applied);
     EXPECT_EQ(resizedW, r.newWidth);
     EXPECT_EQ(resizedH, r.newHeight);
+    // Each photo's transform maps a base position to where the photo shows
+    // the same scene point: photo k shows scene point p at p + its shift.
+    ASSERT_EQ(r.transforms.size(), size_t(3));
+    EXPECT_TRUE(r.transforms[1].isIdentity());
+    const double shifts[3][2] = {{4, -3}, {0, 0}, {-6, 5}};
+    for (int k : {0, 2}) {
+        double X = 0, Y = 0;
+        applyTransform(ALIGN_METHOD_PERSPECTIVE, r.transforms[size_t(k)], 200, 150, X, Y);
+        EXPECT_NEAR(X - 200, shifts[k][0], 0.5) << k;
+        EXPECT_NEAR(Y - 150, shifts[k][1], 0.5) << k;
+    }
     // The common area loses about the largest shifts on each side.
     EXPECT_NEAR(r.newWidth, 400 - 10, 3);
     EXPECT_NEAR(r.newHeight, 300 - 8, 3);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -167,4 +169,82 @@ TEST(lensCorrection, realCalibrationFromTheDatabase)
         for (int x = r.left; x <= r.right; ++x)
             for (int c = 0; c < 3; ++c)
                 ASSERT_NE(out[(size_t(y) * W + x) * 3 + c], 0) << x << "," << y << " ch " << c;
+}
+
+TEST(lensCorrection, distortedGridComesBackStraight)
+{
+    // A grid of dots photographed through a lens with a known distortion: the
+    // dot that belongs at u sits at c + (u - c) f(|u - c| g) in the photo.
+    // The correction must put every dot back within half a pixel.
+    const int W = 300, H = 200;
+    struct lens_t
+    {
+        const char *name;
+        int model;
+        std::vector<double> k;
+    };
+    const lens_t lenses[] = {{"poly3 barrel", LENS_DIST_POLY3, {0, -0.04}},
+                             {"poly5 pincushion", LENS_DIST_POLY5, {0, 0.03, 0.01}},
+                             {"ptlens", LENS_DIST_PTLENS, {0, 0.02, -0.08, 0.05}}};
+    for (const lens_t &l : lenses) {
+        SCOPED_TRACE(l.name);
+        lensCalibData c = neutral();
+        c.lens.enabled = true;
+        c.lens.model = l.model;
+        if (l.model == LENS_DIST_POLY3)
+            c.lens.poly3 = {l.k[0], l.k[1]};
+        else if (l.model == LENS_DIST_POLY5)
+            c.lens.poly5 = {l.k[0], l.k[1], l.k[2]};
+        else
+            c.lens.ptlens = {l.k[0], l.k[1], l.k[2], l.k[3]};
+        const double g = lensRadiusFactor(W, H, c);
+        const double cx = int(0.5 * W), cy = int(0.5 * H);
+        struct dot_t
+        {
+            double ux, uy, dx, dy;
+        };
+        std::vector<dot_t> dots;
+        for (int gy = 20; gy <= H - 20; gy += 32)
+            for (int gx = 20; gx <= W - 20; gx += 32) {
+                const double f = lensDistortionFactor(c, std::hypot(gx - cx, gy - cy) * g);
+                dots.push_back({double(gx), double(gy), cx + (gx - cx) * f, cy + (gy - cy) * f});
+            }
+        std::vector<uint16_t> photo(size_t(W) * H * 3, 0);
+        for (const dot_t &d : dots)
+            for (int y = int(d.dy) - 6; y <= int(d.dy) + 6; y++)
+                for (int x = int(d.dx) - 6; x <= int(d.dx) + 6; x++) {
+                    if (x < 0 || y < 0 || x >= W || y >= H)
+                        continue;
+                    const double v = 60000.0 * std::exp(-((x - d.dx) * (x - d.dx) + (y - d.dy) * (y - d.dy)) / 4.5);
+                    for (int ch = 0; ch < 3; ch++) {
+                        uint16_t &s = photo[(size_t(y) * W + x) * 3 + ch];
+                        s = uint16_t(std::min(65535.0, s + v));
+                    }
+                }
+        std::vector<uint16_t> out(photo.size());
+        runLensCorrection(photo.data(), out.data(), W, H, c, 0.5, 0.5, 2);
+
+        // Centroid of the green channel in a window around the ideal position.
+        const auto centroid = [&](const std::vector<uint16_t> &img, double ux, double uy, double &mx, double &my) {
+            double s = 0, sx = 0, sy = 0;
+            for (int y = int(uy) - 7; y <= int(uy) + 7; y++)
+                for (int x = int(ux) - 7; x <= int(ux) + 7; x++) {
+                    const double v = img[(size_t(y) * W + x) * 3 + 1];
+                    s += v;
+                    sx += v * x;
+                    sy += v * y;
+                }
+            mx = sx / std::max(s, 1.0);
+            my = sy / std::max(s, 1.0);
+        };
+        double worstBefore = 0, worstAfter = 0;
+        for (const dot_t &d : dots) {
+            double mx, my;
+            centroid(out, d.ux, d.uy, mx, my);
+            worstAfter = std::max(worstAfter, std::hypot(mx - d.ux, my - d.uy));
+            worstBefore = std::max(worstBefore, std::hypot(d.dx - d.ux, d.dy - d.uy));
+        }
+        EXPECT_GT(worstBefore, 2.0) << "the lens must move the outer dots";
+        EXPECT_LT(worstAfter, 0.5);
+    }
 }

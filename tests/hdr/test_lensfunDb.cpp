@@ -316,6 +316,29 @@ TEST(lensfunDb, debianDatabaseLoadsCompletely)
     EXPECT_EQ(db.mounts().size(), countTag(folder, "<mount>\n"));
 }
 
+TEST(lensfunDb, versionFromTheDataTimestamp)
+{
+    const struct {
+        const char *name;
+        const char *stamp; // null: no file
+        const char *version;
+    } cases[] = {
+        {"packaged data", "1645386247\n", "2022-02-20"},
+        {"no file", nullptr, "?"},
+        {"not a number", "yesterday", "?"},
+        {"negative", "-5", "?"},
+        {"far future", "99999999999999", "?"},
+    };
+    for (const auto &c : cases) {
+        const QString folder = testSupport::freshDir(c.name);
+        if (c.stamp)
+            ASSERT_TRUE(testSupport::writeFile(folder + "/timestamp.txt", c.stamp));
+        EXPECT_EQ(lensfunDb::databaseVersion(folder), c.version) << c.name;
+    }
+    if (QFile::exists(QString(LENSFUN_SYSTEM_FOLDER) + "/timestamp.txt"))
+        EXPECT_NE(lensfunDb(LENSFUN_SYSTEM_FOLDER, QString()).getVersion(), "?");
+}
+
 TEST(lensLookup, camerasAndLensesOfRealPhotos)
 {
     LUMIDRA_REQUIRE_TESTDATA();

@@ -245,3 +245,40 @@ TEST(fitsReader, shootingData)
     EXPECT_FLOAT_EQ(exif.exposureTime, 0.5f);
     EXPECT_FLOAT_EQ(exif.fNumber, 8.0f);
 }
+
+TEST(fitsReader, longHeadersAndReasons)
+{
+    // A header of 262 cards (more than seven blocks) is read to its END card;
+    // the data start at the next block boundary.
+    QList<QByteArray> cards = basicCards(16, 2, 1);
+    while (cards.size() < 261)
+        cards << "HISTORY a long processing history";
+    const QString path = testSupport::freshDir() + "/long.fits";
+    ASSERT_TRUE(testSupport::writeFile(path, fitsFile(cards, samples16({0x1000, 0x3000}))));
+    int w = 0, h = 0, channels = 0, bitpix = 0;
+    int64_t offset = 0;
+    QString reason;
+    ASSERT_TRUE(imageLoader::getFITSinfo(path, &w, &h, &offset, &channels, &bitpix, nullptr, &reason))
+        << qPrintable(reason);
+    EXPECT_EQ(offset, 8 * 2880);
+    EXPECT_EQ(w, 2);
+    const decoded_t d = decode(path);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.rgb[0], 0);
+    EXPECT_EQ(d.rgb[3], 65535);
+
+    struct { const char *name; QByteArray bytes; const char *reason; } refused[] = {
+        {"noEnd", fitsFile(basicCards(16, 2, 2), QByteArray(), false), "Header seems to be incorrect"},
+        {"bitpix8", fitsFile(basicCards(8, 2, 2), QByteArray(4, 1)), "Wrong data format (8)"},
+        {"twoPlanes", fitsFile(basicCards(16, 2, 2, 2), QByteArray(16, 1)), "Wrong number of channels (2)"},
+        {"hugeImage", fitsFile(basicCards(-32, 20000, 20000), QByteArray(64, 0)), "File too short"},
+    };
+    for (const auto &r : refused) {
+        SCOPED_TRACE(r.name);
+        const QString p = testSupport::freshDir() + "/" + r.name + ".fits";
+        ASSERT_TRUE(testSupport::writeFile(p, r.bytes));
+        reason.clear();
+        EXPECT_FALSE(imageLoader::getFITSinfo(p, &w, &h, nullptr, nullptr, nullptr, nullptr, &reason));
+        EXPECT_TRUE(reason.contains(QLatin1String(r.reason))) << qPrintable(reason);
+    }
+}

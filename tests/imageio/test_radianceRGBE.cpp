@@ -136,7 +136,7 @@ TEST(radianceRGBE, pixelScaleAndOrientation)
     // A 2 x 2 flat file whose resolution line says +Y: the first scanline is
     // still the top row. Pixel (128, 64, 32, 129) is (256, 128, 64).
     QByteArray bytes = header("FORMAT=32-bit_rle_rgbe", 2, 2).replace("-Y", "+Y");
-    const uint8_t px[] = {128, 64, 32, 129, 0, 0, 0, 0, 1, 1, 1, 128, 255, 0, 0, 130};
+    const uint8_t px[] = {128, 64, 32, 129, 0, 0, 0, 0, 1, 1, 2, 128, 255, 0, 0, 130};
     bytes.append(reinterpret_cast<const char *>(px), sizeof px);
     const QString path = writeBytes("px.hdr", bytes);
     int w = 0, h = 0;
@@ -369,4 +369,103 @@ TEST(radianceRGBE, everyShortWriteFailsTheSave)
     float mn = 0, mx = 0;
     ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, back.data(), mn, mx));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(radianceRGBE, olderRunLengthCoding)
+{
+    // Width 300, two rows. Row 0: pixel A = (256, 128, 64), then a run of 43 and a following
+    // run pixel worth 1 << 8: 1 + 43 + 256 = 300. Row 1 starts with runs of
+    // the last pixel of row 0 (44 + 256 = 300).
+    QByteArray bytes = header("FORMAT=32-bit_rle_rgbe", 300, 2);
+    const uint8_t data[] = {128, 64, 32, 129, 1, 1, 1, 43, 1, 1, 1, 1, 1, 1, 1, 44, 1, 1, 1, 1};
+    bytes.append(reinterpret_cast<const char *>(data), sizeof data);
+    const QString path = writeBytes("old.hdr", bytes);
+    int w = 0, h = 0;
+    double prim[8];
+    bool present = false;
+    QString reason;
+    ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(path, w, h, prim, present, &reason)) << qPrintable(reason);
+    ASSERT_EQ(w, 300);
+    ASSERT_EQ(h, 2);
+    std::vector<float> rgb(size_t(w) * h * 3, -1.0f);
+    float mn, mx;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, rgb.data(), mn, mx));
+    for (int i = 0; i < w * h; ++i) {
+        ASSERT_FLOAT_EQ(rgb[size_t(i) * 3 + 0], 256.0f) << "pixel " << i;
+        ASSERT_FLOAT_EQ(rgb[size_t(i) * 3 + 1], 128.0f) << "pixel " << i;
+        ASSERT_FLOAT_EQ(rgb[size_t(i) * 3 + 2], 64.0f) << "pixel " << i;
+    }
+
+    // Runs mixed with flat pixels, in a width too narrow for the newer coding.
+    QByteArray narrow = header("FORMAT=32-bit_rle_rgbe", 5, 1);
+    const uint8_t px[] = {0, 0, 128, 130, 1, 1, 1, 2, 255, 0, 0, 129, 0, 0, 0, 0};
+    narrow.append(reinterpret_cast<const char *>(px), sizeof px);
+    const QString narrowPath = writeBytes("narrow.hdr", narrow);
+    ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(narrowPath, w, h, prim, present));
+    float line[15];
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(narrowPath, 5, 1, line, mn, mx));
+    const float expected[15] = {0, 0, 512, 0, 0, 512, 0, 0, 512, 510, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 15; ++i)
+        EXPECT_FLOAT_EQ(line[i], expected[i]) << i;
+
+    // A row ended by a run, followed by a flat row (pixel i of row 1 has red
+    // 10 + i): the reader must not take row 1's pixels into row 0.
+    QByteArray twoRows = header("FORMAT=32-bit_rle_rgbe", 8, 2);
+    const uint8_t row0[] = {200, 0, 0, 128, 100, 0, 0, 128, 1, 1, 1, 6};
+    twoRows.append(reinterpret_cast<const char *>(row0), sizeof row0);
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t p[4] = {uint8_t(10 + i), 0, 0, 128};
+        twoRows.append(reinterpret_cast<const char *>(p), 4);
+    }
+    const QString twoRowsPath = writeBytes("tworows.hdr", twoRows);
+    ASSERT_TRUE(imageLoader::getRadianceRGBEinfo(twoRowsPath, w, h, prim, present));
+    float both[8 * 2 * 3];
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(twoRowsPath, 8, 2, both, mn, mx));
+    EXPECT_FLOAT_EQ(both[0], 200.0f);
+    for (int x = 1; x < 8; ++x)
+        EXPECT_FLOAT_EQ(both[x * 3], 100.0f) << x;
+    for (int x = 0; x < 8; ++x)
+        EXPECT_FLOAT_EQ(both[(8 + x) * 3], float(10 + x)) << x;
+}
+
+TEST(radianceRGBE, refusalsSayWhy)
+{
+    // Every refusal of the info step carries a reason; files in the older
+    // coding are checked to the end before the image could be allocated.
+    auto withPixels = [](const char *format, int w, int h, std::initializer_list<uint8_t> px) {
+        QByteArray b = header(format, w, h);
+        for (uint8_t v : px)
+            b.append(char(v));
+        return b;
+    };
+    struct { const char *name; QByteArray bytes; const char *reason; } cases[] = {
+        {"notRadiance", QByteArray("hello\n"), "header or size line"},
+        {"xyze", withPixels("FORMAT=32-bit_rle_xyze", 1, 1, {1, 2, 3, 4}), "32-bit_rle_rgbe"},
+        {"noPixels", header("FORMAT=32-bit_rle_rgbe", 4, 4), "no pixel data"},
+        {"hugeNewStyle", withPixels("FORMAT=32-bit_rle_rgbe", 30000, 30000, {2, 2, 0x75, 0x30, 0x81, 0}), "too short"},
+        // 20000 x 20000 in the older coding: one pixel and repeat runs per row
+        // would need 20000 rows; the file holds two.
+        {"hugeOldStyle", withPixels("FORMAT=32-bit_rle_rgbe", 20000, 20000, {9, 9, 9, 128, 1, 1, 1, 0x1f, 1, 1, 1, 0x4e,
+                                                       1, 1, 1, 0x20, 1, 1, 1, 0x4e}), "too short"},
+        {"runPastRowEnd", withPixels("FORMAT=32-bit_rle_rgbe", 4, 1, {9, 9, 9, 128, 1, 1, 1, 4}), "runs are damaged"},
+        {"runWithoutPixel", withPixels("FORMAT=32-bit_rle_rgbe", 4, 1, {1, 1, 1, 4}), "runs are damaged"},
+        {"oldStyleCut", withPixels("FORMAT=32-bit_rle_rgbe", 4, 2, {9, 9, 9, 128, 1, 1, 1, 3, 5, 5, 5}), "too short"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeBytes(QString(c.name) + ".hdr", c.bytes);
+        int w = 0, h = 0;
+        double prim[8];
+        bool present = false;
+        QString reason;
+        EXPECT_FALSE(imageLoader::getRadianceRGBEinfo(path, w, h, prim, present, &reason));
+        EXPECT_TRUE(reason.contains(QLatin1String(c.reason))) << qPrintable(reason);
+    }
+    QString reason;
+    int w = 0, h = 0;
+    double prim[8];
+    bool present = false;
+    EXPECT_FALSE(imageLoader::getRadianceRGBEinfo(testSupport::freshDir() + "/missing.hdr", w, h, prim, present,
+                                                  &reason));
+    EXPECT_TRUE(reason.contains(QLatin1String("Cannot open"))) << qPrintable(reason);
 }

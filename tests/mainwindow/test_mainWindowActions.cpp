@@ -105,8 +105,8 @@ const actionRow actionTable[] = {
     {"optionsOnLoadAct", "Show options when loading photos", "", "Settings", false, ""},
     {"language_de", "Deutsch", "", "Settings/Language", false, ""},
     {"webHelpAct", "Online documentation", "", "Help", true, ""},
-    {"aboutAct", "About", "", "Help", true, "mainWindow::showAbout"},
-    {"checkUpdatesAct", "Check for updates", "", "Help", false, "mainWindow::checkForUpdates"},
+    {"aboutAct", "About", "", "Help", true, ""},
+    {"checkUpdatesAct", "Check for updates", "", "Help", false, ""},
     {"exitAct", "Exit", "Ctrl+Q", "File", false, ""},
 };
 
@@ -326,8 +326,11 @@ TEST_F(mainWindowTest, enablingRulesReachTheWidgets)
     EXPECT_FALSE(w.redoAct->isEnabled());
 
     // Dialogs that are not part of the program yet stay disabled.
-    for (QAction *a : {w.batchAct, w.programOptionsAct, w.aboutAct, w.checkUpdatesAct, w.userGroupsAct})
+    for (QAction *a : {w.batchAct, w.programOptionsAct, w.userGroupsAct})
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    // About and the update check follow the interface.
+    for (QAction *a : {w.aboutAct, w.checkUpdatesAct})
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
     w.project->cleanup();
 }
 

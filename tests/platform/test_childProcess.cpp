@@ -10,7 +10,14 @@
 #include <QThread>
 #include <QtConcurrent>
 #include <gtest/gtest.h>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 #include <sys/wait.h>
 
 namespace {
@@ -174,4 +181,71 @@ TEST(childProcess, usableFromManyThreadsAtOnce)
     }
     for (QFuture<bool> &f : runs)
         EXPECT_TRUE(f.result());
+}
+
+TEST(childProcess, childOutlivesTheThreadThatStartedIt)
+{
+    // Pool threads end when idle; a child they started must keep running.
+    childProcess p;
+    bool started = false;
+    std::thread([&] { started = p.start(QStringLiteral("/bin/cat"), {}); }).join();
+    ASSERT_TRUE(started);
+    QByteArray line;
+    ASSERT_TRUE(p.write("still here\n"));
+    ASSERT_EQ(p.readLine(&line, 5000), childProcess::readStatus::lineReady);
+    EXPECT_EQ(line, QByteArray("still here"));
+    EXPECT_TRUE(p.isRunning());
+}
+
+// Run only as the helper program of noOrphanWhenTheProgramIsKilled: starts a
+// long sleep from a short-lived thread, tells its pid and scratch root, then
+// waits to be killed.
+TEST(childProcessHelper, DISABLED_holdsASleepingChild)
+{
+    childProcess sleeper;
+    bool started = false;
+    std::thread([&] { started = sleeper.start(QStringLiteral("/bin/sleep"), {QStringLiteral("600")}); }).join();
+    ASSERT_TRUE(started);
+    const QByteArray root = QFileInfo(qEnvironmentVariable("HOME")).absolutePath().toLocal8Bit();
+    std::printf("sleeper %d %s\n", int(sleeper.pid()), root.constData());
+    std::fflush(stdout);
+    char c;
+    while (::read(STDIN_FILENO, &c, 1) > 0) {
+    }
+}
+
+TEST(childProcess, noOrphanWhenTheProgramIsKilled)
+{
+    childProcess helper;
+    ASSERT_TRUE(helper.start(QStringLiteral("/proc/self/exe"),
+                             {QStringLiteral("--gtest_also_run_disabled_tests"),
+                              QStringLiteral("--gtest_filter=childProcessHelper.DISABLED_holdsASleepingChild")},
+                             QStringList(), childProcess::stderrMode::discard));
+    pid_t sleeper = -1;
+    QString helperRoot;
+    QByteArray line;
+    while (sleeper < 0 && helper.readLine(&line, 60000) == childProcess::readStatus::lineReady) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 3 && parts[0] == "sleeper") {
+            sleeper = pid_t(parts[1].toInt());
+            helperRoot = QString::fromLocal8Bit(parts[2]);
+        }
+    }
+    ASSERT_GT(sleeper, 0) << "the helper did not start its child";
+    const int pidFd = int(syscall(SYS_pidfd_open, sleeper, 0));
+    ASSERT_GE(pidFd, 0) << strerror(errno);
+    EXPECT_EQ(::kill(sleeper, 0), 0);
+
+    helper.kill(); // SIGKILL: the helper gets no chance to clean up
+    QElapsedTimer clock;
+    clock.start();
+    pollfd pfd{pidFd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, 10000);
+    EXPECT_EQ(ready, 1) << "the child of a killed program is still running";
+    EXPECT_LT(clock.elapsed(), 1000);
+    ::close(pidFd);
+    if (ready != 1)
+        ::kill(sleeper, SIGKILL);
+    if (helperRoot.startsWith(QLatin1String("/tmp/lumidra-test-")))
+        QDir(helperRoot).removeRecursively();
 }

@@ -420,6 +420,11 @@ TEST_F(loadPhotoTest, damagedFilesGiveErrorsNotCrashes)
         // Refused at prepare, refused at load, or (formats whose decoders fill
         // what is missing) loaded: never a crash.
         EXPECT_TRUE(r.prepare != 0 || r.load == 0 || r.load == 2) << r.prepare << " " << r.load;
+        // Every refusal says why.
+        if (r.prepare != 0)
+            EXPECT_FALSE(project->lastErrorMessage.isEmpty());
+        else if (r.load == 2)
+            EXPECT_FALSE(r.error.isEmpty());
     }
     // Not an image at all, under each extension.
     for (const char *ext : {"jpg", "tif", "png", "hdr", "exr", "fits", "nef"}) {
@@ -428,6 +433,7 @@ TEST_F(loadPhotoTest, damagedFilesGiveErrorsNotCrashes)
         ASSERT_TRUE(testSupport::writeFile(path, QByteArray(4096, '\x5a')));
         const loadResult r = load(path);
         EXPECT_NE(r.prepare, 0) << ext;
+        EXPECT_FALSE(project->lastErrorMessage.isEmpty()) << ext;
     }
 }
 
