@@ -108,6 +108,7 @@ mainWindow::mainWindow()
     connect(leftTab, &QTabWidget::currentChanged, this, &mainWindow::leftTabChanged);
 
     buildTabs();
+    buildPhotoList();
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
@@ -352,37 +353,6 @@ void mainWindow::logStartupDiagnostics()
 // ---------------------------------------------------------------------------
 // small slots
 
-void mainWindow::splashFinished(QWidget *splashWidget)
-{
-    delete splashWidget;
-    if (optionsInstance) {
-        const int ideal = QThread::idealThreadCount();
-        const int limit = optionsInstance->performance.coreCount;
-        if (limit < ideal) {
-            const int used = std::min(limit, std::min(ideal, 64));
-            styledMessageBox::show(this, styledMessageBox::Warning,
-                                   tr("The program is running with decreased performance, using %1 out of %2 CPU "
-                                      "cores. If it's not intended please go to the Program Options and change "
-                                      "the performance settings.")
-                                       .arg(used)
-                                       .arg(ideal));
-        }
-    }
-    startupComplete = true;
-    startSilentUpdateCheck();
-    // Qt's own About box is not answerable by the automatic run.
-    if (optionsInstance && optionsInstance->ShowQtAbout && !startParams.autoProcess)
-        QMessageBox::aboutQt(this, QString());
-}
-
-void mainWindow::loadOnStartupSlot()
-{
-    disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
-    const QStringList files = startParams.inputPhoto;
-    if (!files.isEmpty())
-        addDroppedImages(files);
-}
-
 void mainWindow::notifyAboutExiftoolError()
 {
     // One notice per run, however often the daemon fails again.
@@ -516,32 +486,3 @@ bool mainWindow::writePluginCallback()
     return true;
 }
 
-void mainWindow::closeEvent(QCloseEvent *event)
-{
-    setEnabled(false);
-    // Running background passes stop early.
-    abortBackgroundFlag = true;
-    debugLog("\nClosing...\n");
-    closing = true;
-    if (progressTimer)
-        progressTimer->stop();
-
-    if (startParams.plugin)
-        writePluginCallback();
-
-    if (!startParams.autoProcess) {
-        debugLog("Writing settings...\n");
-        programOptionsSettings::writeSettings();
-        // The window keys are written before the docks are hidden, so that
-        // the stored layout keeps the docks the user had open.
-        writeWindowSettings();
-        leftDock->hide();
-        rightDock->hide();
-    }
-    if (optionsInstance && optionsInstance->resetOnExit) {
-        debugLog("RESET ALL SETTINGS...\n");
-        resetAllSettings();
-    }
-    debugLog("Main window close complete\n");
-    event->accept();
-}

@@ -7,19 +7,23 @@
 // with its progress display. It owns the processing project and turns
 // commands, drops and files handed over by the system into the project's
 // operations. Concerns live in mainWindow_<concern>.cpp:
-//   mainWindow.cpp                  construction, small slots, closing
+//   mainWindow.cpp                  construction and small slots
 //   mainWindow_frame.cpp            title strip, drag, maximize, full screen, layout
 //   mainWindow_actions.cpp          actions, menus, language
 //   mainWindow_colorManagement.cpp  colour-management groups and their reaction
 //   mainWindow_statusBar.cpp        tool bars, status widgets, progress
 //   mainWindow_enabling.cpp         applying the enabling rules (controlRules.h)
 //   mainWindow_files.cpp            files dropped, named or handed over by the system
+//   mainWindow_photos.cpp           new project, adding photos, the photo list and EVs
+//   mainWindow_startup.cpp          opening what the command line named, end of the splash
+//   mainWindow_close.cpp            the close handler
 //   mainWindow_about.cpp            About, Qt licence and the update check
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
 
 #include <QMainWindow>
+#include <QMutex>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -50,12 +54,31 @@ class checkUpdates;
 class qtLicense;
 class processingProject;
 class zoomWidget;
+class imageItem;
+class EVselection;
+class loadPhotoWorker;
+class pyramid;
+class QThread;
+struct photoInfo_t;
 
 // Percentage shown for a progress counter against its maximum (0 counts as
 // 1); never above 100.
 int progressPercent(uint64_t counter, uint64_t maximum);
 // "6000x4000 [24.0 MPix]"
 QString imageSizeText(int width, int height);
+// How many photos load at once: by the image size (5 up to 10 MP, 3 up to
+// 20 MP, else 2), the thread limit (0 = every core), 100 and the queue; 2 at
+// most when one of the first files to load is larger than 30 MB.
+int loadThreadCount(int width, int height, int coreLimit, int idealThreads, const QList<qint64> &queuedFileSizes);
+// The values of exiftool's reply to "-iso -exposureTime -apertureValue"
+// (lines "Label : value"); a value the reply lacks is 0.
+struct partialExifReply_t {
+    int iso = 0;
+    double exposureTime = 0;
+    double fNumber = 0;
+    bool answered = false;
+};
+partialExifReply_t parsePartialExifReply(const QStringList &lines);
 
 class mainWindow : public QMainWindow
 {
@@ -336,6 +359,73 @@ private:
 
 public:
     QTimer *fileOpenTimer() const { return filesToOpenTimer; }
+
+    // --- photos: adding, the photo list and EVs (mainWindow_photos.cpp) ---
+    static const int LOAD_SLOT_COUNT = 100;
+    static const int HDR_ITEM_ID = 0xffff;
+    struct loadSlot_t {
+        loadPhotoWorker *worker = nullptr;
+        QThread *thread = nullptr;
+        pyramid *buffer = nullptr;
+    };
+    QList<imageItem *> imageItems;     // photo rows, owned by the window
+    imageItem *hdrItem = nullptr;      // the row of the merged HDR image
+    EVselection *evSelection = nullptr;
+    int includedCount = 0;             // rows whose include box is on (or that have none)
+    bool loadingInProgress = false;
+    bool resultSaved = false;          // the current result has been saved
+    int lastLoadThreadCount = 0;       // threads the last start used (tests, log)
+    int requestedExitCode = 0;         // the automatic run's exit code
+    int photoToDisplay = -1;
+    bool loadSlotBusy(int slot) const { return slot >= 0 && slot < LOAD_SLOT_COUNT && loadSlots[slot].worker; }
+    bool anyLoadRunning() const;
+
+    virtual bool addImages(QStringList fnList);
+    void connectImageItem(const photoInfo_t &photo);
+    bool removeImageItem(int id);
+    void setEvLabels(bool invalidate);
+    void selectImageItem(int id, bool keepImage, bool force);
+    imageItem *findImageItem(int id) const;
+    // Ends an automatic or plug-in run that cannot go on: logs the reason,
+    // closes the window and leaves the event loop with code.
+    void endRun(int code, const QString &reason);
+    // Stops every worker cooperatively and waits for it; false when one had
+    // to be waited for beyond its time limit.
+    bool stopWorkers(bool closingWindow);
+
+public slots:
+    void addImagesStartThreads();
+    void addImagesFinished(int status, QString errorMsg, int workerId);
+    void setEV();
+    void hdrGenerated();
+    void imageItemChanged(int id);
+    void imageItemStateChanged(int id, int state);
+    void evChanged();
+    void showBefore_EV0();
+    void EVmanualSelectSlot(int idx);
+    void EVsetFromExifSlot();
+    void EVsetFromExifAEBslot();
+    void EVautoSlot();
+    void showGenerateHDR(bool loading);
+    void loadProjectSlot(QString fileName);
+
+public:
+    QString shownImageCaption;         // caption of the photo the view shows
+
+private:
+    void buildPhotoList();
+    void photoMessage(int kind, const QString &text);
+    void startLoadThreadsLocked();
+    void finishAddition();
+    bool waitForLoadSlot(int slot, int polls);
+    void releaseLoadSlot(int slot);
+
+    loadSlot_t loadSlots[LOAD_SLOT_COUNT];
+    QList<photoInfo_t> loadQueue;      // prepared records waiting for a slot (under loadMutex)
+    QMutex loadMutex;
+    QStringList loadingFiles, failedFiles, loadErrors, loadWarnings;
+    QVBoxLayout *imageLayout = nullptr;
+    bool stoppingWorkers = false;      // completions only clean up
 };
 
 extern mainWindow *mainWindowInstance;

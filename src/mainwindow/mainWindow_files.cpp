@@ -36,11 +36,3 @@ void mainWindow::addFileToOpen_timeout()
     filesToOpenTimer = nullptr;
 }
 
-void mainWindow::addDroppedImages(QStringList files)
-{
-    // Opening a project file or adding the photos to the project comes with
-    // the photo list; until then the names are logged.
-    for (const QString &f : files)
-        debugLog("%s: '%s'\n", "mainWindow::addDroppedImages", f.toLocal8Bit().constData());
-    pendingCommand("mainWindow::addDroppedImages");
-}

@@ -12,15 +12,6 @@ void mainWindow::pendingCommand(const char *slot)
     pendingCommandName = QString::fromLatin1(slot);
 }
 
-void mainWindow::newProject() { newProject(false); }
-void mainWindow::newProject(bool justClose)
-{
-    pendingCommand(justClose ? "mainWindow::newProject(close)" : "mainWindow::newProject");
-}
-void mainWindow::addImages() { pendingCommand("mainWindow::addImages"); }
-void mainWindow::removeImages() { pendingCommand("mainWindow::removeImages"); }
-void mainWindow::closeProject() { pendingCommand("mainWindow::closeProject"); }
-void mainWindow::showGenerateHDR() { pendingCommand("mainWindow::showGenerateHDR"); }
 void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
 void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
 void mainWindow::saveResultSlot() { pendingCommand("mainWindow::saveResultSlot"); }
@@ -29,8 +20,6 @@ void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::expo
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
 void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
-void mainWindow::showBeforeSlot() { pendingCommand("mainWindow::showBeforeSlot"); }
-void mainWindow::showResultSlot() { pendingCommand("mainWindow::showResultSlot"); }
 void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
 void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
 void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
@@ -41,5 +30,4 @@ void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSl
 void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
 void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
 void mainWindow::showProgramOptions() { pendingCommand("mainWindow::showProgramOptions"); }
-void mainWindow::updateThumbnails() { pendingCommand("mainWindow::updateThumbnails"); }
 void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }

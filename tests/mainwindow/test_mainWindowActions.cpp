@@ -60,10 +60,10 @@ struct actionRow {
 };
 
 const actionRow actionTable[] = {
-    {"newAct", "New...", "Ctrl+N", "File", true, "mainWindow::newProject"},
-    {"addAct", "Add...", "Ctrl+A", "File", true, "mainWindow::addImages"},
-    {"removeAct", "Remove", "Backspace", "File", true, "mainWindow::removeImages"},
-    {"closeAct", "Close", "Ctrl+W", "File", false, "mainWindow::closeProject"},
+    {"newAct", "New...", "Ctrl+N", "File", true, ""},
+    {"addAct", "Add...", "Ctrl+A", "File", true, ""},
+    {"removeAct", "Remove", "Backspace", "File", true, ""},
+    {"closeAct", "Close", "Ctrl+W", "File", false, ""},
     {"generateHdrAct", "Generate HDR", "Ctrl+G", "File", true, "mainWindow::showGenerateHDR"},
     {"loadProjectAct", "Load project...", "", "File", false, "mainWindow::loadProjectSlot"},
     {"saveProjectAct", "Save project...", "", "File", false, "mainWindow::saveProjectSlot"},
@@ -82,8 +82,8 @@ const actionRow actionTable[] = {
     {"maximizeWorkspaceAct", "Maximize workspace", "F11", "View", false, ""},
     {"fullScreenAct", "Full screen", "F", "View", false, ""},
     {"resetLayoutAct", "Reset window layout", "", "View", false, ""},
-    {"beforeAct", "Photo before processing", "Ctrl+Left", "View", true, "mainWindow::showBeforeSlot"},
-    {"resultAct", "Result", "Ctrl+Right", "View", true, "mainWindow::showResultSlot"},
+    {"beforeAct", "Photo before processing", "Ctrl+Left", "View", true, ""},
+    {"resultAct", "Result", "Ctrl+Right", "View", true, ""},
     {"splitAct", "Before/after split view", "Ctrl+Up", "View", true, "mainWindow::splitViewModeChange"},
     {"rotateCcwAct", "Rotate 90 CCW (left)", "Ctrl+[", "Image/Transform", true, "mainWindow::transformImageSlot"},
     {"rotateCwAct", "Rotate 90 CW (right)", "Ctrl+]", "Image/Transform", true, "mainWindow::transformImageSlot"},
@@ -206,8 +206,12 @@ TEST_F(mainWindowTest, menusToolBarsAndStatusBarInOrder)
     // The photo-panel buttons trigger their actions.
     w.newAct->setEnabled(true);
     w.newButton->setEnabled(true);
+    // With a photo in the project a new project asks first.
+    w.project->photos.append(photoInfo_t());
     QTest::mouseClick(w.newButton, Qt::LeftButton);
-    EXPECT_EQ(w.lastPendingCommand(), "mainWindow::newProject");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text, "Are you sure you want to start a new project?");
+    w.project->photos.clear();
 }
 
 TEST_F(mainWindowTest, projectAndServicesExistFromTheStart)
@@ -593,7 +597,11 @@ class openingWindow : public mainWindow
 {
 public:
     QList<QStringList> opened;
-    void addDroppedImages(QStringList files) override { opened.append(files); }
+    bool addImages(QStringList files) override
+    {
+        opened.append(files);
+        return true;
+    }
 };
 
 } // namespace
