@@ -6,6 +6,8 @@ cd "$(dirname "$0")"
 bash scripts/install-deps.sh
 # Includes must point one way between the src/ folders (fails fast, before the build).
 python3 scripts/check-includes.py
+# No worker reads the settings record (they get a copy in their job).
+python3 scripts/check-settings-reads.py
 jobs="$(nproc)"
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIDRA_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS="-O1 -g" -DCMAKE_C_FLAGS="-O1 -g" >/dev/null

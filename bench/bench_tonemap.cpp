@@ -7,6 +7,7 @@
 #include "project/curveMaths.h"
 #include "project/filterKernels.h"
 #include "project/localContrast.h"
+#include "project/tableSizes.h"
 #include "project/toneMapping.h"
 #include "project/toneMappingTables.h"
 
@@ -76,7 +77,7 @@ struct layerSetup_t
         params.saturationActive = true;
         params.saturation = 1.2;
         params.hueSelectiveSet = true;
-        selectiveCurveToTable(params.hueSelectiveTable, 65536, {{0.3, 0.7, 1.0}}, true, true);
+        selectiveCurveToTable(params.hueSelectiveTable, SAMPLE_TABLE_SIZE, {{0.3, 0.7, 1.0}}, true, true);
         params.colorAdjustActive = true;
         params.rgbMultipliers[0] = 1.05;
         params.rgbMultipliers[2] = 0.95;

@@ -6,6 +6,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/startParams.h"
 #include "app/startup.h"
+#include "app/utils.h"
 #include "mainwindow/mainWindow.h"
 #include "mainwindow/myApplication.h"
 #include "platform/platformSettings.h"
@@ -57,17 +58,18 @@ void installAutomaticRunHook()
 
 int main(int argc, char **argv)
 {
-    // 1-3: single-dash switches that must act before any Qt object exists.
+    // Scale switches: single-dash switches that must act before any Qt object exists.
     QStringList lowerArgs;
     for (int i = 1; i < argc; ++i)
         lowerArgs.append(QString::fromLocal8Bit(argv[i]).toLower());
     applyScaleSwitches(lowerArgs);
 
-    // 4
+    // Qt version check (skipped with -dontcheckqtversion).
     if (!lowerArgs.contains("-dontcheckqtversion"))
         checkQtVersion(argc, argv);
 
-    // 5-8
+    // Application object, widget resources, Fusion style, library path and
+    // the names QSettings and the window titles use.
     openEventFilesAdded = false;
     startupFinished = false;
     myApplication app(argc, argv);
@@ -81,7 +83,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName("Lumidra");
     QCoreApplication::setApplicationVersion(PROGRAM_VERSION);
 
-    // 9-10: window keys.
+    // Saved window geometry and the screen it was on.
     QRect savedGeometry;
     bool savedMaximized;
     int screenIndex;
@@ -97,12 +99,14 @@ int main(int argc, char **argv)
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
     const QRect screenGeometry = screen ? screen->geometry() : available;
 
-    // 11
+    // Settings record (read from the settings store), high-DPI pixmaps, and
+    // the thread limits workers use.
     optionsInstance = new programOptionsSettings();
     if (optionsInstance->devicePixelRatio > 1.0)
         QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    publishThreadLimits(optionsInstance->performance.coreCount, optionsInstance->performance.coreCountBatch);
 
-    // 12
+    // Translation of the chosen language.
     auto *translator = new QTranslator();
     const QString language = optionsInstance->misc.language;
     if (language != "en") {
@@ -114,10 +118,11 @@ int main(int argc, char **argv)
     }
     QCoreApplication::installTranslator(translator);
 
-    // 13
+    // Style sheet.
     app.setStyleSheet(buildStyleSheet(readStyleSheetTemplate(QCoreApplication::applicationDirPath())));
 
-    // 14
+    // Command line: logged, parsed into the start parameters; the automatic
+    // run answers every message box itself.
     std::srand(unsigned(std::time(nullptr)));
     for (int i = 1; i < argc; ++i)
         debugLog("ARG_%d = %s\n", i, lowerArgs[i - 1].toLatin1().constData());
@@ -129,18 +134,18 @@ int main(int argc, char **argv)
                                       styledMessageBox::Yes | styledMessageBox::No);
     });
 
-    // 15
+    // Splash screen and the Qt message handler.
     QPointer<splash> splashScreen = new splash(screenIndex, startParams.plugin);
     splashScreen->start();
     qInstallMessageHandler(messageHandler);
 
-    // 16
+    // Main window.
     mainWindowInstance = new mainWindow();
     mainWindow *w = mainWindowInstance;
     w->updateWindowTitle(QString());
     QObject::connect(splashScreen.data(), &splash::finished, w, &mainWindow::splashFinished);
 
-    // 17-18
+    // Window geometry: maximised, or the saved rectangle kept on the screen.
     const startGeometry_t start = computeStartGeometry(savedMaximized, savedGeometry, available, screenGeometry);
     if (savedMaximized) {
         w->setGeometry(start.geometry);
@@ -157,23 +162,23 @@ int main(int argc, char **argv)
         w->windowNormalGeometry = w->geometry();
     }
 
-    // 19
     // Tool bars and docks as the user left them.
     w->restoreWindowLayout();
 
-    // 20-22
+    // Start-up finished: the start parameters are logged, the splash fades,
+    // files opened by the desktop go to the window, quitting reaches it.
     logStartParams(argc, argv);
     splashScreen->startHiding();
     startupFinished = true;
     QObject::connect(&app, &myApplication::addFileToOpen, w, &mainWindow::addFileToOpen);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, w, &mainWindow::handleQuit);
 
-    // 23
+    // Thread pool: room beyond the processor count for waiting tasks.
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(pool->maxThreadCount() + 8);
     debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
 
-    // 24-25
+    // Event loop, or the start-up error; then everything is released.
     int loopResult = 0;
     if (w->startupError) {
         styledMessageBox::show(w, styledMessageBox::Error,

@@ -17,7 +17,7 @@
 #include <type_traits>
 
 programOptionsSettings *optionsInstance = nullptr;
-const char *const PROGRAM_VERSION = "3.11.1";
+const char *const PROGRAM_VERSION = LUMIDRA_VERSION;
 
 namespace {
 

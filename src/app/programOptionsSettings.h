@@ -254,8 +254,9 @@ public:
 
 extern programOptionsSettings *optionsInstance;
 
-// The program version the stored "CurrentVersion" is compared with.
-extern const char *const PROGRAM_VERSION; // "3.11.1"
+// The program version the stored "CurrentVersion" is compared with: the
+// project version of CMakeLists.txt (LUMIDRA_VERSION), the only place it is written.
+extern const char *const PROGRAM_VERSION;
 
 // Removes every stored setting: every group, and the top-level "Screen",
 // "WindowGeometry" and "WindowMaximized"; other top-level keys stay.

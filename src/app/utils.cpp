@@ -3,6 +3,7 @@
 #include "app/programOptionsSettings.h"
 #include "platform/systemShutdown.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,16 +13,39 @@
 #include <QTemporaryFile>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
+
+namespace {
+
+// The thread that initialised the program's statics: the main thread, where
+// the settings record lives.
+QThread *const mainThread = QThread::currentThread();
+std::atomic<int> coreLimit{0};
+std::atomic<int> coreLimitBatch{0};
+
+bool onMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return QThread::currentThread() == (app ? app->thread() : mainThread);
+}
+
+} // namespace
+
+void publishThreadLimits(int coreCount, int coreCountBatch)
+{
+    coreLimit.store(coreCount);
+    coreLimitBatch.store(coreCountBatch);
+}
 
 int idealThreadCount(bool batch)
 {
     int n = std::min(std::max(QThread::idealThreadCount(), 1), 64);
-    if (optionsInstance) {
-        const int limit = batch ? optionsInstance->performance.coreCountBatch
-                                : optionsInstance->performance.coreCount;
-        if (limit >= 1)
-            n = std::min(n, limit);
-    }
+    if (onMainThread())
+        publishThreadLimits(optionsInstance ? optionsInstance->performance.coreCount : 0,
+                            optionsInstance ? optionsInstance->performance.coreCountBatch : 0);
+    const int limit = batch ? coreLimitBatch.load() : coreLimit.load();
+    if (limit >= 1)
+        n = std::min(n, limit);
     return n;
 }
 

@@ -11,7 +11,11 @@
 
 // Number of tasks a parallel kernel runs: min(ideal thread count, 64, the
 // "Performance/CoreCount" setting, or "Performance/CoreCountBatch" when batch).
+// The settings record is read only on the program's main (GUI) thread, which
+// publishes the two limits; another thread uses the limits last published
+// (publishThreadLimits, also called when the settings are read).
 int idealThreadCount(bool batch);
+void publishThreadLimits(int coreCount, int coreCountBatch);
 
 // --- paths and files (input may use "/" or "\") ---
 

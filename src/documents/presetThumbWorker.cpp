@@ -87,10 +87,10 @@ void preparePresetTables(processingProject *project, processingParams_t *p, bool
     p->vignetteEnabled = true;
 
     p->hueSelectiveSet = p->hueSelectiveTable
-                         && selectiveCurveToTable(p->hueSelectiveTable, PP_SELECTIVE_TABLE_SIZE,
+                         && selectiveCurveToTable(p->hueSelectiveTable, SAMPLE_TABLE_SIZE,
                                                   p->hueSelectivePoints, true, true);
     p->brightnessSelectiveSet = p->brightnessSelectiveTable
-                                && selectiveCurveToTable(p->brightnessSelectiveTable, PP_SELECTIVE_TABLE_SIZE,
+                                && selectiveCurveToTable(p->brightnessSelectiveTable, SAMPLE_TABLE_SIZE,
                                                          p->brightnessSelectivePoints, true, false);
     for (int c = 0; c < PP_CURVE_COUNT; ++c)
         if (p->curveLut[c] && !curveToLut16(p->curveLut[c], p->curves[c].points, p->curves[c].type))

@@ -4,6 +4,7 @@
 #include "app/sharedFlags.h"
 #include "hdr/cornerDetection.h"
 #include "project/parallelRanges.h"
+#include "project/tableSizes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,19 +82,19 @@ void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double
     std::vector<std::vector<int64_t>> partial(ranges.size());
     runTasks(int(ranges.size()), [&](int r) {
         std::vector<int64_t> &local = partial[size_t(r)];
-        local.assign(65536, 0);
+        local.assign(SAMPLE_TABLE_SIZE, 0);
         for (int64_t i = ranges[size_t(r)].first; i < ranges[size_t(r)].end; ++i)
             ++local[greyOf(rgb + i * 3, t1, t2)];
     });
-    std::vector<int64_t> histogram(65536, 0);
+    std::vector<int64_t> histogram(SAMPLE_TABLE_SIZE, 0);
     for (const std::vector<int64_t> &local : partial)
-        for (size_t v = 0; v < 65536; ++v)
+        for (size_t v = 0; v < SAMPLE_TABLE_SIZE; ++v)
             histogram[v] += local[v];
 
     const double half = double(count / 2);
     int p1 = -1, p2 = -1, p3 = -1;
     int64_t cumulative = 0;
-    for (int v = 0; v < 65536 && p3 < 0; ++v) {
+    for (int v = 0; v < SAMPLE_TABLE_SIZE && p3 < 0; ++v) {
         cumulative += histogram[size_t(v)];
         const int value = v == 0 ? 1 : v;
         if (p1 < 0 && cumulative > 0.95 * half)
@@ -124,8 +125,8 @@ void matchLevels(const uint16_t *rgb, int width, int height, bool isBase, double
     }
     // The 8-bit value depends on the grey value alone: one table for all pixels.
     const double f = state.baseScale / 65535.0 * 255.0;
-    std::vector<uint8_t> table(65536);
-    for (int g = 0; g < 65536; ++g) {
+    std::vector<uint8_t> table(SAMPLE_TABLE_SIZE);
+    for (int g = 0; g < SAMPLE_TABLE_SIZE; ++g) {
         if (isBase)
             table[size_t(g)] = uint8_t(std::min(255.0, std::trunc(g * f)));
         else if (g >= 62259.2)

@@ -16,6 +16,7 @@
 #include "imageio/radianceRGBE.h"
 #include "project/filterKernels.h"
 #include "project/processingProject.h"
+#include "project/tableSizes.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -61,6 +62,14 @@ struct mapping_t {
 };
 
 } // namespace
+
+void takeStoredSettings(generateHDRoptions_t &options, const programOptionsSettings &settings)
+{
+    options.recoverResponse = !settings.generateHDR.dontRecoverResponceCurve;
+    options.normalizeHdrFile = settings.savingResult.hdrNormalize;
+    options.deflateHdrTiff = settings.savingResult.hdrFormatTiffCompression;
+    options.rawNoiseFilterOn = settings.loadRAW.noiseFilter;
+}
 
 generateHDRworker::generateHDRworker(const generateHDRoptions_t &options) : opt(options)
 {
@@ -159,11 +168,11 @@ void generateHDRworker::generateHDR_prepare()
                 if (opt.selectivity >= 0 && opt.selectivity <= 3)
                     hdrWeightTable(p.mergeBuffer, minw, maxw, opt.selectivity);
                 if (n == 1)
-                    std::fill(p.mergeBuffer, p.mergeBuffer + 65536, 1.0);
+                    std::fill(p.mergeBuffer, p.mergeBuffer + SAMPLE_TABLE_SIZE, 1.0);
                 else if (j == 0)
                     std::fill(p.mergeBuffer, p.mergeBuffer + 32768, 1.0);
                 else if (j == n - 1)
-                    std::fill(p.mergeBuffer + 32768, p.mergeBuffer + 65536, 1.0);
+                    std::fill(p.mergeBuffer + 32768, p.mergeBuffer + SAMPLE_TABLE_SIZE, 1.0);
             }
         } else if (n > 0) {
             const float mid = (key.front() + key.back()) / 2.0f;
@@ -179,7 +188,7 @@ void generateHDRworker::generateHDR_prepare()
         for (int i : order) {
             photoInfo_t &p = photos[i];
             int lo = -1, hi = -1;
-            for (int v = 0; v < 65536; v++)
+            for (int v = 0; v < SAMPLE_TABLE_SIZE; v++)
                 if (p.mergeBuffer[v] > 0.0) {
                     if (lo < 0)
                         lo = v;
@@ -193,11 +202,11 @@ void generateHDRworker::generateHDR_prepare()
         for (photoInfo_t &p : photos)
             p.evlFix = 0.0;
         if (project->responseR && project->defaultResponseTable) {
-            std::copy(project->defaultResponseTable, project->defaultResponseTable + 65536, project->responseR);
-            std::copy(project->defaultResponseTable, project->defaultResponseTable + 65536, project->responseG);
-            std::copy(project->defaultResponseTable, project->defaultResponseTable + 65536, project->responseB);
+            std::copy(project->defaultResponseTable, project->defaultResponseTable + SAMPLE_TABLE_SIZE, project->responseR);
+            std::copy(project->defaultResponseTable, project->defaultResponseTable + SAMPLE_TABLE_SIZE, project->responseG);
+            std::copy(project->defaultResponseTable, project->defaultResponseTable + SAMPLE_TABLE_SIZE, project->responseB);
         }
-        if (optionsInstance && optionsInstance->generateHDR.dontRecoverResponceCurve) {
+        if (!opt.recoverResponse) {
             debugLog("USING STANDARD RESPONSE CURVE\n");
             project->hdrState.responseRecovered = true;
         } else {
@@ -249,8 +258,8 @@ bool generateHDRworker::recoverResponseCurve()
         for (int i = 0; i < n; i++)
             photos[i].evlFix = evlFix[size_t(i)];
     fillResponseTable(project->responseR, c, count);
-    std::copy(project->responseR, project->responseR + 65536, project->responseG);
-    std::copy(project->responseR, project->responseR + 65536, project->responseB);
+    std::copy(project->responseR, project->responseR + SAMPLE_TABLE_SIZE, project->responseG);
+    std::copy(project->responseR, project->responseR + SAMPLE_TABLE_SIZE, project->responseB);
     project->hdrState.responseRecovered = true;
     debugLog("Recover response curve... DONE\n");
     return true;
@@ -285,7 +294,7 @@ bool generateHDRworker::smartMergeMask(quint16 *mask, int photoIndex)
     }
     const double sigma = std::min(w, h) / 400.0;
     printf("sigma=%lf, sigma_l=%lf\n", sigma, 0.1);
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     buildRangeWeights(0.1, range.data());
     double spatial[FILTER_WEIGHT_TAPS];
     const int radius = buildSpatialWeights(sigma, 0.03, spatial);
@@ -520,7 +529,7 @@ bool generateHDRworker::saveHdrFile()
     processingProject *project = opt.project;
     const QString suffix = QFileInfo(opt.outputPath).suffix().toLower();
     const float *image = static_cast<const float *>(project->hdrImage.levels[0].data);
-    const bool normalise = optionsInstance && optionsInstance->savingResult.hdrNormalize;
+    const bool normalise = opt.normalizeHdrFile;
     const int w = project->width, h = project->height;
     // Each writer saves through checkedSaveFile: a failed save keeps an older file.
     const QString &path = opt.outputPath;
@@ -547,7 +556,7 @@ bool generateHDRworker::saveHdrFile()
             exif.lensModel = exifLens;
             break;
         }
-        const bool deflate = optionsInstance && optionsInstance->savingResult.hdrFormatTiffCompression;
+        const bool deflate = opt.deflateHdrTiff;
         ok = saveHdrTiff(path, w, h, image, normalise, minHDR, maxHDR, deflate, &exif, opt.replaceReadOnly, &saveError);
     } else {
         debugLog("%s: unknown HDR format '%s'\n", "generateHDRworker::saveHdrFile", qUtf8Printable(suffix));
@@ -661,7 +670,7 @@ bool generateHDRworker::noiseFiltering()
     if (!opt.hdrFileInput && !photos.isEmpty()) {
         double iso = 0.0;
         bool rawWithoutFilter = false;
-        const bool rawFilterOn = optionsInstance && optionsInstance->loadRAW.noiseFilter;
+        const bool rawFilterOn = opt.rawNoiseFilterOn;
         for (const photoInfo_t &p : photos) {
             iso += p.exif.iso == 0 ? 100 : p.exif.iso;
             rawWithoutFilter |= p.isRaw && !rawFilterOn;

@@ -44,7 +44,18 @@ struct generateHDRoptions_t {
     bool replaceReadOnly = false;
     bool preview = false;
     double exposureReference = 0.0;
+    // Stored settings the worker needs, copied on the GUI thread before it
+    // starts (takeStoredSettings): the worker never reads the settings record.
+    bool recoverResponse = true;    // off: merge with the standard response curve
+    bool normalizeHdrFile = false;  // scale the saved HDR file to 0..1
+    bool deflateHdrTiff = false;    // Deflate compression of a saved float TIFF
+    bool rawNoiseFilterOn = false;  // RAW photos were decoded with their noise filter
 };
+
+class programOptionsSettings;
+// Copies the stored settings the HDR worker reads into its options. Call on the
+// GUI thread, before the worker starts.
+void takeStoredSettings(generateHDRoptions_t &options, const programOptionsSettings &settings);
 
 class generateHDRworker : public QObject
 {

@@ -3,6 +3,7 @@
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 #include "hdr/ghostMaths.h"
+#include "project/tableSizes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +21,7 @@ double responsePolynomial(const double *c, int count, double x)
 
 void fillResponseTable(double *table65536, const double *c, int count)
 {
-    for (int i = 0; i < 65536; i++) {
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; i++) {
         const double v = count > 0 ? responsePolynomial(c, count, i / 65535.0) : 0.0;
         table65536[i] = v > 0.0 ? v : 0.001;
     }

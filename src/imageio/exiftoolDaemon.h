@@ -33,7 +33,7 @@ struct exifInfo_t;
 
 // Fixed texts of the metadata writers.
 #define EXIFTOOL_PRODUCT_TEXT "Lumidra"
-#define EXIFTOOL_VERSION_TEXT "3.11.1"
+#define EXIFTOOL_VERSION_TEXT LUMIDRA_VERSION
 #define EXIFTOOL_PLATFORM_TEXT "(Linux)"
 
 class exiftoolDaemon : public QObject
@@ -67,8 +67,10 @@ public:
 
     // Metadata operations (one exiftool command each).
     bool writeTags(const QString &fileName, const exifInfo_t *exif, bool aligned);
+    // removeExposureTime: the stored "SavingResult/HdrRemoveExpTime", copied by
+    // the caller on the GUI thread (the daemon reads no settings).
     bool transferExif(const QString &target, const QString &source, const QString &methodText,
-                      bool aligned, int resolution, bool keepGps, bool copyOnly);
+                      bool aligned, int resolution, bool keepGps, bool copyOnly, bool removeExposureTime);
     bool readIccProfile(const QString &source, const QString &iccFile);
     bool writeIccProfile(const QString &target, const QString &iccFile);
     bool readCameraLens(const QString &fileName, QString &camera, QString &lens, double &focalLength);

@@ -4,7 +4,6 @@
 #include "imageio/exiftoolDaemon.h"
 
 #include "app/debugLog.h"
-#include "app/programOptionsSettings.h"
 #include "imageio/exifReader.h"
 
 #include <QFile>
@@ -123,11 +122,10 @@ QStringList exiftoolDaemon::transferExifArgs(const QString &target, const QStrin
 
 bool exiftoolDaemon::transferExif(const QString &target, const QString &source,
                                   const QString &methodText, bool aligned, int resolution,
-                                  bool keepGps, bool copyOnly)
+                                  bool keepGps, bool copyOnly, bool removeExposureTime)
 {
-    const bool removeExposure = optionsInstance && optionsInstance->savingResult.hdrRemoveExpTime;
     return execute(transferExifArgs(target, source, methodText, aligned, resolution, keepGps,
-                                    copyOnly, removeExposure),
+                                    copyOnly, removeExposureTime),
                    nullptr, false, DEFAULT_POLL_LIMIT, true);
 }
 

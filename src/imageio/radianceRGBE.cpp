@@ -429,7 +429,7 @@ bool saveRadianceRGBE(const QString &path, int width, int height, const float *r
     if (!file.open())
         return failWith(file.errorText());
     const QByteArray header = QByteArray("#?RADIANCE\n") + "FORMAT=32-bit_rle_rgbe\n" +
-                              QString::asprintf("SOFTWARE=%s %s\n", "Lumidra", "3.11.1").toLatin1() + "\n" +
+                              QByteArray("SOFTWARE=Lumidra " LUMIDRA_VERSION "\n") + "\n" +
                               QString::asprintf("-Y %d +X %d\n", height, width).toLatin1();
     bool ok = file.write(header) == header.size();
 

@@ -29,7 +29,7 @@ windowState_t mainWindow::currentWindowState() const
             s.checkedCount += p.included ? 1 : 0;
         s.hdrReady = project->hdrState.resultValid;
         s.layersOn = project->layersOn;
-        for (int i = 1; i < PROJECT_LAYER_COUNT; ++i)
+        for (int i = 1; i < LAYER_COUNT; ++i)
             s.layerCount += project->layerExists[i] ? 1 : 0;
         if (!photos.isEmpty()) {
             s.firstIsHdr = photos.first().isFloat != 0;

@@ -101,12 +101,12 @@ void colorSaturationGroup::writeRecord(unsigned groups)
         p->saturation = saturation->value();
     if ((groups & HUE_GROUP) && p->hueSelectiveTable) {
         p->hueSelectiveSet = true;
-        hueSelective->canvas()->selectiveCurveToTable(p->hueSelectiveTable, PP_SELECTIVE_TABLE_SIZE, true);
+        hueSelective->canvas()->selectiveCurveToTable(p->hueSelectiveTable, SAMPLE_TABLE_SIZE, true);
         panelTables::selectiveTableBuilt(panelTables::HUE_SELECTIVE, p);
     }
     if ((groups & BRIGHTNESS_GROUP) && p->brightnessSelectiveTable) {
         p->brightnessSelectiveSet = true;
-        brightnessSelective->canvas()->selectiveCurveToTable(p->brightnessSelectiveTable, PP_SELECTIVE_TABLE_SIZE,
+        brightnessSelective->canvas()->selectiveCurveToTable(p->brightnessSelectiveTable, SAMPLE_TABLE_SIZE,
                                                              true);
         panelTables::selectiveTableBuilt(panelTables::BRIGHTNESS_SELECTIVE, p);
     }

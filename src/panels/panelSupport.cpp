@@ -41,7 +41,7 @@ slider *makeSlider(const sliderSpec_t &spec, const QString &label, const QString
 
 processingParams_t *currentRecord(processingProject *project)
 {
-    const int layer = qBound(0, int(project->currentLayer), PROJECT_LAYER_COUNT - 1);
+    const int layer = qBound(0, int(project->currentLayer), LAYER_COUNT - 1);
     return &project->layerSettings[layer];
 }
 

@@ -90,7 +90,7 @@ void vignetteGroup::applyDeferredChange(unsigned, bool announce, QObject *s)
 
 void vignetteGroup::writeRecords()
 {
-    for (int layer = 0; layer < PROJECT_LAYER_COUNT; ++layer) {
+    for (int layer = 0; layer < LAYER_COUNT; ++layer) {
         if (!project->layerEnabled[layer])
             continue;
         processingParams_t *p = &project->layerSettings[layer];

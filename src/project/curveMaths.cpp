@@ -139,16 +139,16 @@ bool curveToLut16(quint16 *lut, const QList<QPointF> &points, int mode)
 {
     if (!lut)
         return false;
-    std::unique_ptr<double[]> table(new (std::nothrow) double[CURVE_LUT_SIZE]);
+    std::unique_ptr<double[]> table(new (std::nothrow) double[SAMPLE_TABLE_SIZE]);
     if (!table) {
         debugLog("%s: failed to allocate memory\n", "curveToLut16");
         return false;
     }
     if (mode != CURVE_SPLINE && mode != CURVE_LINEAR)
         return true;
-    if (!curveToTable(table.get(), CURVE_LUT_SIZE, points, mode))
+    if (!curveToTable(table.get(), SAMPLE_TABLE_SIZE, points, mode))
         return false;
-    for (int i = 0; i < CURVE_LUT_SIZE; ++i)
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
         lut[i] = quint16(clamp01(table[i]) * 65535.0 + 0.5);
     return true;
 }

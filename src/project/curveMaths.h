@@ -12,6 +12,8 @@
 // range: every coordinate is clamped before it is used, so no table ever holds
 // a value outside its documented range and no position becomes a bad index.
 
+#include "project/tableSizes.h"
+
 #include <QList>
 #include <QPointF>
 #include <QtGlobal>
@@ -27,7 +29,6 @@ struct selKneePoints_t
 
 constexpr int CURVE_MAX_POINTS = 32;   // points of one curve (fixed solver arrays)
 constexpr int CURVE_MAX_KNEES = 32;    // knees of one selective curve
-constexpr int CURVE_LUT_SIZE = 65536;  // entries of the 16-bit and processing tables
 constexpr double KNEE_SIGMA_MIN = 0.1; // range the selective-curve editor offers
 constexpr double KNEE_SIGMA_MAX = 2.0;
 

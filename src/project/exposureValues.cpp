@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 #include "project/pyramid.h"
+#include "project/tableSizes.h"
 
 #include <QSet>
 #include <algorithm>
@@ -140,8 +141,8 @@ double computeAutoEV(const photoInfo_t &a, const photoInfo_t &b, int previewWidt
     search.w = pa.levels[level].width;
     search.h = pa.levels[level].height;
     search.L = L;
-    search.weight.resize(65536);
-    for (int i = 0; i < 65536; ++i)
+    search.weight.resize(SAMPLE_TABLE_SIZE);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
         search.weight[i] = W[i] < 0.1 ? 0.0 : W[i];
 
     // Round 0: whole EVs without a shift.

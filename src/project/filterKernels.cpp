@@ -3,6 +3,7 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "project/parallelRanges.h"
+#include "project/tableSizes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,7 +100,7 @@ int buildSpatialWeights(double sigma, double cutOff, double weights[FILTER_WEIGH
 
 void buildRangeWeights(double t, double *range)
 {
-    for (int i = 0; i < FILTER_RANGE_TABLE_SIZE; ++i)
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
         range[i] = std::exp(-double(i) / 65535.0 / (2 * t * t));
 }
 
@@ -362,8 +363,8 @@ namespace {
 const double *unitScaleTable()
 {
     static const std::vector<double> table = [] {
-        std::vector<double> t(65536);
-        for (int v = 0; v < 65536; ++v)
+        std::vector<double> t(SAMPLE_TABLE_SIZE);
+        for (int v = 0; v < SAMPLE_TABLE_SIZE; ++v)
             t[size_t(v)] = int64_t(v) / 65535.0;
         return t;
     }();
@@ -379,8 +380,8 @@ taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
     const double *unit = unitScaleTable();
     const double *spatial = p.spatialWeights;
     // The range weight by the distance |d - c| of two values.
-    std::vector<double> rangeByDistance(65536);
-    for (int64_t e = 0; e < 65536; ++e)
+    std::vector<double> rangeByDistance(SAMPLE_TABLE_SIZE);
+    for (int64_t e = 0; e < SAMPLE_TABLE_SIZE; ++e)
         rangeByDistance[size_t(e)] = p.rangeWeights[e * e / 65535];
     const double *range = rangeByDistance.data();
     auto finish = [&p](int64_t c, double sum, double weights) {
@@ -783,7 +784,7 @@ void bilateralRgb16(uint16_t *image, uint16_t *scratch, int32_t width, int32_t h
         return;
     double spatial[FILTER_WEIGHT_TAPS];
     const int radius = buildSpatialWeights(sigma, POSTPROCESS_WEIGHT_CUTOFF, spatial);
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     buildRangeWeights(threshold / 10, range.data());
     const int n = taskCountOr(taskCount);
     _bilateral_threadParams_t p{false, image, scratch, width, height, 0, 0, opacity, spatial, radius, range.data()};

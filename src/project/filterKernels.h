@@ -22,13 +22,13 @@
 //   where they can overflow; products are formed in 64 bits or doubles.
 // - Weight tables have FILTER_WEIGHT_TAPS (65) entries: a radius can reach 64.
 
+#include "project/tableSizes.h"
 #include "project/taskResult.h"
 
 #include <cstdint>
 
 constexpr int FILTER_MAX_RADIUS = 64;
 constexpr int FILTER_WEIGHT_TAPS = FILTER_MAX_RADIUS + 1;
-constexpr int FILTER_RANGE_TABLE_SIZE = 65536;
 constexpr int MEDIAN_MAX_RADIUS = 5; // gather buffer of 11 x 11
 constexpr int MEDIAN_GATHER_SIZE = (2 * MEDIAN_MAX_RADIUS + 1) * (2 * MEDIAN_MAX_RADIUS + 1);
 constexpr int MEDIAN_SHAPE_COUNT = 12;
@@ -57,7 +57,7 @@ struct _bilateral_threadParams_t {
     double opacity;
     const double *spatialWeights; // FILTER_WEIGHT_TAPS entries
     int32_t radius;               // 0..FILTER_MAX_RADIUS
-    const double *rangeWeights;   // FILTER_RANGE_TABLE_SIZE entries
+    const double *rangeWeights;   // SAMPLE_TABLE_SIZE entries
 };
 
 struct _separableConvolution3_threadParams_t {
@@ -105,7 +105,7 @@ struct _sampleTargetBalance_threadParams_t {
 // entries 0..63; returns the radius: the first i whose weight is below
 // cutOff, else 64.
 int buildSpatialWeights(double sigma, double cutOff, double weights[FILTER_WEIGHT_TAPS]);
-// range[i] = exp(-i / 65535 / (2 t^2)), FILTER_RANGE_TABLE_SIZE entries.
+// range[i] = exp(-i / 65535 / (2 t^2)), SAMPLE_TABLE_SIZE entries.
 void buildRangeWeights(double t, double *range);
 // Shape mask of the post-processing median for a shape setting 0..11: fills
 // (2r + 1)^2 bytes of shape (room for MEDIAN_GATHER_SIZE) and returns r.

@@ -219,7 +219,7 @@ int loadPhotoWorker::loadPhoto()
     if (photo.isFloat)
         project->postLoadPhoto(minValue, maxValue, photo);
 
-    photo.mergeBuffer = new (std::nothrow) double[PHOTO_MERGE_TABLE_SIZE];
+    photo.mergeBuffer = new (std::nothrow) double[SAMPLE_TABLE_SIZE];
     if (!photo.mergeBuffer)
         return finish(1, tr("Not enough memory!"));
     debugLog("Loaded successfully, id=%d\n", photo.id);

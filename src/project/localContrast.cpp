@@ -545,7 +545,7 @@ taskResult_t computeMaskLuminance(const float *hdr, int width, int height, quint
                    powHdrLumThread);
 
     // Range weights exp(-i / 65535 / (2 x 0.2^2)), spatial sigma 10 (2 sigma^2 = 200).
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     buildRangeWeights(0.2, range.data());
     double spatial[FILTER_WEIGHT_TAPS];
     const int radius = buildSpatialWeights(10.0, MASK_LUMINANCE_WEIGHT_CUTOFF, spatial);

@@ -13,6 +13,7 @@
 
 #include "imageio/exifReader.h"
 #include "project/projectHeader.h"
+#include "project/tableSizes.h"
 
 #include <QColor>
 #include <QString>
@@ -25,7 +26,6 @@ class QTemporaryFile;
 constexpr int PHOTO_TEMP_SLOTS = 4;          // 0 full-size image, 1 uncorrected, 3 ghost mask
 constexpr int PHOTO_WORK_TABLES = 8;
 constexpr int PHOTO_WORK_TABLE_BYTES = 32768; // room for 4096 doubles
-constexpr int PHOTO_MERGE_TABLE_SIZE = 65536; // doubles, indexed by a 16-bit sample
 
 // What the RAW information call reports about a photo.
 struct rawInfo_t {
@@ -87,7 +87,7 @@ struct photoInfo_t {
     uint8_t included = 0;
     double *workTables[PHOTO_WORK_TABLES] = {};
     rawInfo_t rawInfo;
-    double *mergeBuffer = nullptr; // PHOTO_MERGE_TABLE_SIZE doubles
+    double *mergeBuffer = nullptr; // SAMPLE_TABLE_SIZE doubles
     uint16_t lowLevel = 0;
     uint16_t highLevel = 0;
     uint8_t *mask = nullptr;       // one byte per preview pixel

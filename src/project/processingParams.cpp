@@ -38,16 +38,16 @@ bool processingTables_t::allocate()
     freeAll();
     bool ok = true;
     for (auto &table : curveLut)
-        ok = ok && (table = zeroed<quint16>(PP_CURVE_LUT_SIZE));
+        ok = ok && (table = zeroed<quint16>(SAMPLE_TABLE_SIZE));
     for (auto &table : histograms)
         ok = ok && (table = zeroed<quint32>(PP_HISTOGRAM_SIZE));
     for (auto &table : cumulative)
         ok = ok && (table = zeroed<double>(PP_HISTOGRAM_SIZE));
     for (auto &table : channelLut)
-        ok = ok && (table = zeroed<double>(PP_CHANNEL_LUT_SIZE));
+        ok = ok && (table = zeroed<double>(SAMPLE_TABLE_SIZE));
     ok = ok && (maskWeight = zeroed<double>(PP_MASK_TABLE_SIZE));
-    ok = ok && (hueSelective = zeroed<double>(PP_SELECTIVE_TABLE_SIZE));
-    ok = ok && (brightnessSelective = zeroed<double>(PP_SELECTIVE_TABLE_SIZE));
+    ok = ok && (hueSelective = zeroed<double>(SAMPLE_TABLE_SIZE));
+    ok = ok && (brightnessSelective = zeroed<double>(SAMPLE_TABLE_SIZE));
     ok = ok && (maskTone = zeroed<float>(size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE));
     if (!ok)
         freeAll();

@@ -15,6 +15,7 @@
 // copies the derived part shallowly and the settings and lists by value.
 
 #include "project/curveMaths.h"
+#include "project/tableSizes.h"
 
 #include <QList>
 #include <QPointF>
@@ -24,12 +25,8 @@
 
 // Table sizes of the derived part.
 constexpr int PP_CURVE_COUNT = 4;            // master, red, green, blue
-constexpr int PP_CURVE_LUT_SIZE = 65536;     // curveLut entries (16-bit)
 constexpr int PP_HISTOGRAM_SIZE = 4096;      // histogram and cumulative entries
-constexpr int PP_CHANNEL_LUT_SIZE = 65536;   // channelLut entries (doubles)
 constexpr int PP_MASK_TABLE_SIZE = 2048;     // maskWeightTable entries, maskToneTable side
-constexpr int PP_SELECTIVE_TABLE_SIZE = 65536;
-constexpr int PP_LAYER_COUNT = 10;           // base layer 0 and layers 1..9
 constexpr int PP_NO_PRESET = -100;           // layerTag of records the project holds
 
 // One tone curve: interpolation type (0 cubic spline, 1 piecewise linear), its
@@ -45,17 +42,17 @@ struct processingParams_t
 {
     // ---- derived part (owned by the project's layer, copied shallowly) ----
     bool precalculated = false;                  // the tables below match the settings
-    quint16 *curveLut[PP_CURVE_COUNT] = {};      // master, red, green, blue: 65536 entries
+    quint16 *curveLut[PP_CURVE_COUNT] = {};      // master, red, green, blue: SAMPLE_TABLE_SIZE entries
     quint32 *histograms[4] = {};                 // luminance, red, green, blue: 4096 counts
     double *cumulative[4] = {};                  // mean, red, green, blue: 4096 percentages
-    double *channelLut[3] = {};                  // red, green, blue output curves: 65536
+    double *channelLut[3] = {};                  // red, green, blue output curves: SAMPLE_TABLE_SIZE
     double *vignetteProfile = nullptr;           // radial gain by distance
     int vignetteProfileCount = 0;                // entries in vignetteProfile
     float *maskToneTable = nullptr;              // 2048 x 2048: row = mask level
     double *maskWeightTable = nullptr;           // 2048: mask strength by luminance
     double rgbMultipliers[3] = {1.0, 1.0, 1.0};  // white balance from temperature and tint
-    double *hueSelectiveTable = nullptr;         // 65536: saturation change by hue
-    double *brightnessSelectiveTable = nullptr;  // 65536: saturation change by brightness
+    double *hueSelectiveTable = nullptr;         // SAMPLE_TABLE_SIZE: saturation change by hue
+    double *brightnessSelectiveTable = nullptr;  // SAMPLE_TABLE_SIZE: saturation change by brightness
     float colorMatrix[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
 
     // ---- user-facing settings ----

@@ -38,14 +38,14 @@ processingProject::processingProject(QWidget *parentWindow)
     constructionFailed = false;
     parentWidget = parentWindow;
 
-    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 0; i < LAYER_COUNT; ++i) {
         layerSettings[i].layerIndex = i;
         layerSettings[i].layerTag = PP_NO_PRESET;
     }
     thumbSettings.layerIndex = 0;
     thumbSettings.layerTag = PP_NO_PRESET;
 
-    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 0; i < LAYER_COUNT; ++i) {
         if (!layerTables[i].allocate()) {
             debugLog("%s: Failed to allocate memory\n", "processingProject::processingProject");
             constructionFailed = true;
@@ -201,14 +201,14 @@ void processingProject::cleanup()
     if (hdrImage.levelCount > 0)
         allocateDisplayBuffer();
 
-    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 0; i < LAYER_COUNT; ++i) {
         layerExists[i] = layerEnabled[i] = (i == 0);
         layerSettings[i].opacity = 1.0;
         layerMasks[i].freeAll();
     }
 
     freeMergeTables();
-    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 0; i < LAYER_COUNT; ++i) {
         layerTables[i].freeVignetteProfile();
         layerSettings[i].vignetteProfile = nullptr;
         layerSettings[i].vignetteProfileCount = 0;

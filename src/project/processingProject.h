@@ -23,6 +23,7 @@
 #include "project/photoInfo.h"
 #include "project/processingParams.h"
 #include "project/pyramid.h"
+#include "project/tableSizes.h"
 #include "project/toneMapping.h"
 
 #include <QColor>
@@ -48,9 +49,7 @@ class loadOptionsPrompt;
 enum class projectMessage_t { error, warning };
 using projectMessageHandler_t = std::function<void(projectMessage_t kind, const QString &text)>;
 
-constexpr int PROJECT_LAYER_COUNT = 10;
 constexpr int PROJECT_LC_PYRAMIDS = 4;
-constexpr int PROJECT_TABLE_SIZE = 65536;       // merge tables: doubles per 16-bit value
 constexpr int PREVIEW_MAX_SIDE = 1400;          // long side of the preview, at most
 constexpr int PREVIEW_MIN_LEVEL_SIDE = 64;      // preview levels stop at this short side
 constexpr int FULL_PYRAMID_SMALLEST_SIDE = 300; // x device-pixel ratio
@@ -246,7 +245,7 @@ public:
     uint8_t *levelBuffer = nullptr;        // 8-bit RGB of the selected preview level
     int32_t selectedPreviewLevel = 0;
 
-    // merge tables (PROJECT_TABLE_SIZE doubles each)
+    // merge tables (SAMPLE_TABLE_SIZE doubles each)
     double *responseR = nullptr;
     double *responseG = nullptr;
     double *responseB = nullptr;
@@ -257,11 +256,11 @@ public:
 
     // layers
     bool layersOn = false;
-    int32_t currentLayer = 0;      // the layer the panels edit, 0..PROJECT_LAYER_COUNT-1
-    uint8_t layerExists[PROJECT_LAYER_COUNT] = {};
-    uint8_t layerEnabled[PROJECT_LAYER_COUNT] = {};
-    pyramid layerMasks[PROJECT_LAYER_COUNT];
-    processingParams_t layerSettings[PROJECT_LAYER_COUNT];
+    int32_t currentLayer = 0;      // the layer the panels edit, 0..LAYER_COUNT-1
+    uint8_t layerExists[LAYER_COUNT] = {};
+    uint8_t layerEnabled[LAYER_COUNT] = {};
+    pyramid layerMasks[LAYER_COUNT];
+    processingParams_t layerSettings[LAYER_COUNT];
     processingParams_t thumbSettings;
 
     // exposure values (see exposureValues.h)
@@ -309,7 +308,7 @@ public:
     bool prepared = false;
     bool smallPreview = false;      // render the statistics pass into displayBuffer
     bool previewOutputReady = false;
-    int32_t layerUndoCount[PROJECT_LAYER_COUNT] = {};
+    int32_t layerUndoCount[LAYER_COUNT] = {};
     previewWindow_t view;           // the image view's window and its buffers
 
     // colour management
@@ -335,7 +334,7 @@ private:
     void deleteTransformsLocked();
     void showProjectError(const QString &text, bool always);
 
-    processingTables_t layerTables[PROJECT_LAYER_COUNT];
+    processingTables_t layerTables[LAYER_COUNT];
     processingTables_t thumbTables;
     bool transformsValid = false;
     mutable QReadWriteLock transformLock;

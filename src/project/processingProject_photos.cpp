@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int HALF_TABLE = PROJECT_TABLE_SIZE / 2; // 32768
+constexpr int HALF_TABLE = SAMPLE_TABLE_SIZE / 2; // 32768
 
 // Coefficients of the standard camera response (a polynomial in x = v / 65535).
 constexpr double DEFAULT_RESPONSE[6] = {0.011572206254299083, 0.2524769884516882,
@@ -113,7 +113,7 @@ void processingProject::defaultResponse(responseRecord *out)
     }
     if (!defaultResponseTable)
         return;
-    for (int i = 0; i < PROJECT_TABLE_SIZE; ++i) {
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
         const double x = i / 65535.0;
         double f = 0.0, xp = 1.0;
         for (double c : DEFAULT_RESPONSE) {
@@ -127,10 +127,10 @@ void processingProject::defaultResponse(responseRecord *out)
 void hdrWeightTable(double *table, double low, double high, int mode)
 {
     if (mode < 1 || mode > 3) {
-        std::fill(table, table + PROJECT_TABLE_SIZE, 1.0);
+        std::fill(table, table + SAMPLE_TABLE_SIZE, 1.0);
         return;
     }
-    for (int i = 0; i < PROJECT_TABLE_SIZE; ++i) {
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
         const bool lower = i < HALF_TABLE;
         double v;
         if (mode == 1)
@@ -161,16 +161,16 @@ void hdrWeightTable(double *table, double low, double high, int mode)
             for (int i = 0; i < HALF_TABLE; ++i)
                 table[i] /= peak;
         }
-        for (int i = 0; i < PROJECT_TABLE_SIZE; ++i)
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
             table[i] /= i < HALF_TABLE ? 0.9 : 0.1;
     }
-    for (int i = 0; i < PROJECT_TABLE_SIZE; ++i)
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
         table[i] = std::min(table[i], 1.0);
 }
 
 void rampTable(double *table, int peak, double low, double high, double scale)
 {
-    for (int i = 0; i < PROJECT_TABLE_SIZE; ++i) {
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
         double v = i < peak ? double(i) / peak : double(65535 - i) / double(65536 - peak);
         if (i < peak && v < low)
             v = 0.0;
@@ -182,7 +182,7 @@ void rampTable(double *table, int peak, double low, double high, double scale)
 
 void gaussWeightTable(double *table, bool underExposed)
 {
-    for (int i = 0; i < PROJECT_TABLE_SIZE; ++i) {
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
         const double x = i / 65535.0;
         if (underExposed)
             table[i] = x < 0.01 ? 1.0 : std::exp(-(x - 0.01) * (x - 0.01) / 0.003);

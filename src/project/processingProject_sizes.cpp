@@ -120,7 +120,7 @@ uint8_t *processingProject::allocateDisplayBuffer()
     hdrImage.setLevelSizes(width, height);
     for (pyramid &p : lcPyramids)
         p.setLevelSizes(width, height);
-    for (int i = 1; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 1; i < LAYER_COUNT; ++i) {
         if (layerExists[i])
             layerMasks[i].setLevelSizes(width, height);
     }
@@ -160,13 +160,13 @@ bool processingProject::allocatePyramids()
     freeMergeTables();
     for (double **t : {&responseR, &responseG, &responseB, &defaultResponseTable, &ghostWeightTable,
                        &exposurePenaltyLow, &exposurePenaltyHigh}) {
-        *t = allocateArray<double>(PROJECT_TABLE_SIZE);
+        *t = allocateArray<double>(SAMPLE_TABLE_SIZE);
         if (!*t)
             return false;
     }
 
     const int32_t count = vignetteProfileCount(width, height);
-    for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+    for (int i = 0; i < LAYER_COUNT; ++i) {
         if (!layerTables[i].allocateVignetteProfile(count))
             return false;
         layerTables[i].attach(&layerSettings[i]);

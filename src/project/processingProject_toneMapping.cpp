@@ -58,7 +58,7 @@ void processingProject::doToneMapping(processingParams_t *settings, uint8_t *ext
     if (!settings)
         return;
     const int layer = settings->layerIndex;
-    if (layer < 0 || layer >= PROJECT_LAYER_COUNT || !layerExists[layer]) {
+    if (layer < 0 || layer >= LAYER_COUNT || !layerExists[layer]) {
         debugLog("%s: Trying to tonemap non-existing layer: %d\n", "processingProject::doToneMapping",
                  layer);
         return;
@@ -72,7 +72,9 @@ void processingProject::doToneMapping(processingParams_t *settings, uint8_t *ext
     imageBusyFlag = true;
     const int n = taskCount();
 
-    bool render = !skipStatistics || !externalBuffer;
+    // With an external buffer only the statistics pass writes (into that
+    // buffer); the view's layer outputs belong to the view and its thread.
+    bool render = !externalBuffer;
     if (!skipStatistics && hdrImage.levelCount > 0) {
         // Statistics over the smallest level.
         const int level = hdrImage.levelCount - 1;
@@ -185,7 +187,7 @@ bool processingProject::doToneMappingFull()
     job.hdrMedian = hdrState.hdrMedian;
     job.lcCorrection = hdrState.lcCorrection;
     job.layersOn = layersOn;
-    for (int k = 0; k < PROJECT_LAYER_COUNT; ++k) {
+    for (int k = 0; k < LAYER_COUNT; ++k) {
         if (!layerExists[k] || !layerEnabled[k])
             continue;
         job.layers[k] = &layerSettings[k];
@@ -324,7 +326,7 @@ int processingProject::enabledLayerCount() const
     if (!layersOn)
         return 1;
     int count = 1;
-    for (int k = 1; k < PROJECT_LAYER_COUNT; ++k)
+    for (int k = 1; k < LAYER_COUNT; ++k)
         count += layerExists[k] ? 1 : 0;
     return count;
 }
@@ -338,7 +340,7 @@ bool processingProject::isProjectInput() const
 
 void processingProject::removeLayerUndoFiles()
 {
-    for (int k = 1; k < PROJECT_LAYER_COUNT; ++k) {
+    for (int k = 1; k < LAYER_COUNT; ++k) {
         if (layerExists[k])
             layerMasks[k].clear();
         for (int step = 1;; ++step) {

@@ -174,7 +174,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
     //    other step's file is read, transformed and written back. Steps up to
     //    the current one are all visited (a missing one is skipped); beyond it
     //    the first missing file ends the history.
-    for (int layer = 1; layer < PROJECT_LAYER_COUNT; ++layer) {
+    for (int layer = 1; layer < LAYER_COUNT; ++layer) {
         if (!layerExists[layer])
             continue;
         const int current = layerUndoCount[layer];
@@ -215,7 +215,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
             p.buildLevelsFrom(0);
     if (outputHeld)
         outputImage.buildLevelsFrom(0);
-    for (int layer = 1; layer < PROJECT_LAYER_COUNT; ++layer)
+    for (int layer = 1; layer < LAYER_COUNT; ++layer)
         if (layerExists[layer])
             layerMasks[layer].buildLevelsFrom(0);
     for (photoInfo_t &p : photos)

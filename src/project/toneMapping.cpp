@@ -341,14 +341,14 @@ taskResult_t mergeLayersThread(const mergeLayers_threadParams_t &p)
 {
     if (!p.source || !p.destination)
         return taskResult_t::failed;
-    const int L = std::min(std::max(p.layerIndex, 0), PP_LAYER_COUNT - 1);
-    double opacity[PP_LAYER_COUNT];
-    for (int k = 0; k < PP_LAYER_COUNT; ++k)
+    const int L = std::min(std::max(p.layerIndex, 0), LAYER_COUNT - 1);
+    double opacity[LAYER_COUNT];
+    for (int k = 0; k < LAYER_COUNT; ++k)
         opacity[k] = std::min(std::max(p.opacities[k], 0.0), 1.0);
 
     for (qint64 i = p.start; i < p.end; ++i) {
         double a = 0.0, sum = 0.0;
-        for (int k = 1; k < PP_LAYER_COUNT; ++k) {
+        for (int k = 1; k < LAYER_COUNT; ++k) {
             if (!p.masks[k])
                 continue;
             const double v = p.masks[k][i] * opacity[k];
@@ -396,7 +396,7 @@ taskResult_t toneMapFull(const toneMappingFullJob_t &job)
         debugLog("%s: the base layer is missing\n", "toneMapFull");
         return taskResult_t::failed;
     }
-    for (int k = 0; k < PP_LAYER_COUNT; ++k) {
+    for (int k = 0; k < LAYER_COUNT; ++k) {
         if (job.layers[k] && !job.layers[k]->precalculated) {
             debugLog("%s: Trying to tonemap using invalid tone mapping settings (not "
                      "precalculated)\n",
@@ -431,7 +431,7 @@ taskResult_t toneMapFull(const toneMappingFullJob_t &job)
 
     mergeLayers_threadParams_t mergeCommon;
     mergeCommon.total = total;
-    for (int k = 1; k < PP_LAYER_COUNT; ++k) {
+    for (int k = 1; k < LAYER_COUNT; ++k) {
         if (job.layers[k] && job.masks[k]) {
             mergeCommon.masks[k] = job.masks[k];
             mergeCommon.opacities[k] = job.layers[k]->opacity;
@@ -439,7 +439,7 @@ taskResult_t toneMapFull(const toneMappingFullJob_t &job)
     }
 
     const std::vector<range_t> ranges = splitRanges(total, n);
-    for (int layer = PP_LAYER_COUNT - 1; layer >= 0; --layer) {
+    for (int layer = LAYER_COUNT - 1; layer >= 0; --layer) {
         if (!job.layers[layer] || (layer > 0 && !job.layersOn))
             continue;
         std::vector<toneMapping_threadParams_t> records;

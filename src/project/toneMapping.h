@@ -53,8 +53,8 @@ struct mergeLayers_threadParams_t
     const quint16 *source = nullptr;    // the freshly tone-mapped layer
     const quint16 *accumulated = nullptr; // set only for the final pass over the base layer
     quint16 *destination = nullptr;
-    const quint8 *masks[PP_LAYER_COUNT] = {}; // null for absent or disabled layers
-    double opacities[PP_LAYER_COUNT] = {};
+    const quint8 *masks[LAYER_COUNT] = {}; // null for absent or disabled layers
+    double opacities[LAYER_COUNT] = {};
     bool ignoreAbort = false;
 };
 
@@ -77,8 +77,8 @@ struct previewWindow_t
     quint16 *maskLuminance = nullptr;
     qint16 *detail = nullptr;        // the sharpening detail at the window's scale
     double detailFactor = 1.0;
-    quint8 *layerOutput[PP_LAYER_COUNT] = {}; // 8-bit RGB per layer (0 = base)
-    quint8 *layerMask[PP_LAYER_COUNT] = {};   // 8-bit view masks of layers 1..9
+    quint8 *layerOutput[LAYER_COUNT] = {}; // 8-bit RGB per layer (0 = base)
+    quint8 *layerMask[LAYER_COUNT] = {};   // 8-bit view masks of layers 1..9
     quint8 *maskBackup = nullptr;
 };
 
@@ -101,8 +101,8 @@ struct toneMappingFullJob_t
     double detailFactor = 1.0;
     double hdrMedian = 0.5, lcCorrection = 1.0;
     bool layersOn = false;
-    const processingParams_t *layers[PP_LAYER_COUNT] = {}; // null = layer absent or disabled
-    const quint8 *masks[PP_LAYER_COUNT] = {};             // level-0 masks of those layers
+    const processingParams_t *layers[LAYER_COUNT] = {}; // null = layer absent or disabled
+    const quint8 *masks[LAYER_COUNT] = {};             // level-0 masks of those layers
     quint16 *output = nullptr;          // width x height x 3
     int threads = 1;
 };

@@ -41,7 +41,7 @@ bool buildLookupTable(processingParams_t *params, int channel, int threads)
     common.exponent = 1.0 / gamma;
     for (int c = 0; c < PP_CURVE_COUNT; ++c)
         common.curves[c] = params->curveLut[c];
-    parallelRanges(PP_CHANNEL_LUT_SIZE, threads,
+    parallelRanges(SAMPLE_TABLE_SIZE, threads,
                    [&](range_t r) {
                        _generateLUT_threadParams_t p = common;
                        p.start = int(r.first);

@@ -13,9 +13,9 @@
 struct _generateLUT_threadParams_t
 {
     int channel = 0;                 // -1 = plain power, 0..2 = red, green, blue
-    double *output = nullptr;        // 65536 entries
+    double *output = nullptr;        // SAMPLE_TABLE_SIZE entries
     double exponent = 1.0;           // 1 / gamma
-    int entries = PP_CHANNEL_LUT_SIZE;
+    int entries = SAMPLE_TABLE_SIZE;
     int start = 0, end = 0;          // entry range [start, end)
     const quint16 *curves[PP_CURVE_COUNT] = {}; // master, red, green, blue
 };

@@ -189,7 +189,7 @@ void mainImageArea::updatePixmap()
         renderView(false, false, true);
         const bool live = optionsInstance && optionsInstance->performance.liveToneMappingWhileZoomingAndPanning;
         if (live) {
-            for (int l = 0; l < PROJECT_LAYER_COUNT; ++l) {
+            for (int l = 0; l < LAYER_COUNT; ++l) {
                 if (project->layerEnabled[l])
                     project->doToneMapping(&project->layerSettings[l], nullptr, true, false);
             }

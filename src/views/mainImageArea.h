@@ -16,6 +16,7 @@
 // part of the image in the project's view-window buffers).
 
 #include "project/rgbDouble.h"
+#include "project/tableSizes.h"
 #include "views/maskPainter.h"
 #include "views/renderView.h"
 #include "views/viewMaths.h"
@@ -47,7 +48,7 @@ struct mainViewState_t {
     bool highlightWarning = false;
     bool showHint = false;        // nothing loaded: the drop hint
     int currentLayer = 0;         // 0 = base
-    uint8_t layerVisible[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    uint8_t layerVisible[LAYER_COUNT] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 };
 
 class mainImageArea : public QWidget

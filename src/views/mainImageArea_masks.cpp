@@ -33,7 +33,7 @@ const float *fullColours(const processingProject *p, int w, int h)
 uint8_t *mainImageArea::currentViewMask() const
 {
     const int l = state.currentLayer;
-    if (!project || l <= 0 || l >= PROJECT_LAYER_COUNT)
+    if (!project || l <= 0 || l >= LAYER_COUNT)
         return nullptr;
     return project->view.layerMask[l];
 }
@@ -119,7 +119,7 @@ void mainImageArea::finishGradient(bool apply, int layerId)
     }
     const int layer = layerId < 0 ? state.currentLayer : layerId;
     debugLog("Finish mask gradient, layerId = %d (apply=%d)\n", layerId, int(apply));
-    if (apply && layer > 0 && layer < PROJECT_LAYER_COUNT) {
+    if (apply && layer > 0 && layer < LAYER_COUNT) {
         pyramid &mask = project->layerMasks[layer];
         if (mask.levelCount > 0 && mask.levels[0].data) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -216,7 +216,7 @@ void mainImageArea::strokeTo(QMouseEvent *event)
     if (!(distance > masks.viewStamp().stride / 6) && !firstStampPending)
         return;
     const int layer = state.currentLayer;
-    if (layer <= 0 || layer >= PROJECT_LAYER_COUNT)
+    if (layer <= 0 || layer >= LAYER_COUNT)
         return;
     const bool erase = masks.mode == maskPainter::MODE_ERASER || (event->modifiers() & Qt::ControlModifier);
     const bool intelligent = masks.intelligent && !(event->modifiers() & Qt::AltModifier);
@@ -293,7 +293,7 @@ void mainImageArea::paintRelease(QMouseEvent *event)
     if (!strokeActive && !fillPending)
         return;
     const int layer = state.currentLayer;
-    if (fillPending && layer > 0 && layer < PROJECT_LAYER_COUNT) {
+    if (fillPending && layer > 0 && layer < LAYER_COUNT) {
         pyramid &full = project->layerMasks[layer];
         if (full.levelCount > 0 && full.levels[0].data) {
             const int w = full.levels[0].width, h = full.levels[0].height;
@@ -307,7 +307,7 @@ void mainImageArea::paintRelease(QMouseEvent *event)
     strokeActive = false;
     firstStampPending = false;
     fillPending = false;
-    if (layer > 0 && layer < PROJECT_LAYER_COUNT)
+    if (layer > 0 && layer < LAYER_COUNT)
         project->layerMasks[layer].buildLevelsFrom(0);
     renderView(false, false, true, layer);
     repaint();

@@ -302,7 +302,7 @@ void mainWorkspace::redrawOnTimer(bool forceDisableResample)
     area->adjusting = false;
     if (toneMappedView && project && project->prepared) {
         area->renderView(false, false, true);
-        for (int l = 0; l < PROJECT_LAYER_COUNT; ++l) {
+        for (int l = 0; l < LAYER_COUNT; ++l) {
             if (project->layerEnabled[l])
                 project->doToneMapping(&project->layerSettings[l], nullptr, true, forceDisableResample);
         }

@@ -196,16 +196,16 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
     const bool overlayOn = p.maskPainting && p.overlayMode != 0;
     const bool warnings = (p.shadowWarning || p.highlightWarning) && !overlayOn;
     const int cur = p.currentLayer;
-    const bool curShown = cur > 0 && cur < PROJECT_LAYER_COUNT && proj->layerEnabled[cur]
+    const bool curShown = cur > 0 && cur < LAYER_COUNT && proj->layerEnabled[cur]
                           && (!p.layerVisible || p.layerVisible[cur]) && win.layerMask[cur];
 
     // Layers composited while a mask is painted.
-    const uint8_t *layerRgb[PROJECT_LAYER_COUNT] = {};
-    const uint8_t *layerMask[PROJECT_LAYER_COUNT] = {};
-    double opacity[PROJECT_LAYER_COUNT] = {};
+    const uint8_t *layerRgb[LAYER_COUNT] = {};
+    const uint8_t *layerMask[LAYER_COUNT] = {};
+    double opacity[LAYER_COUNT] = {};
     int layerCount = 0;
     if (p.maskPainting) {
-        for (int l = 1; l < PROJECT_LAYER_COUNT; ++l) {
+        for (int l = 1; l < LAYER_COUNT; ++l) {
             if (!proj->layerEnabled[l] || (p.layerVisible && !p.layerVisible[l]) || !win.layerOutput[l]
                 || !win.layerMask[l])
                 continue;
@@ -216,12 +216,12 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
         }
     }
 
-    levelReader_t hdrReader, mapReader[PROJECT_LC_PYRAMIDS], maskReader[PROJECT_LAYER_COUNT];
+    levelReader_t hdrReader, mapReader[PROJECT_LC_PYRAMIDS], maskReader[LAYER_COUNT];
     if (resample) {
         hdrReader = projectLevel(proj->hdrImage, level);
         for (int m = 0; m < PROJECT_LC_PYRAMIDS; ++m)
             mapReader[m] = projectLevel(proj->lcPyramids[m], level);
-        for (int l = 1; l < PROJECT_LAYER_COUNT; ++l)
+        for (int l = 1; l < LAYER_COUNT; ++l)
             maskReader[l] = projectLevel(proj->layerMasks[l], level);
     }
     quint16 *const maps[PROJECT_LC_PYRAMIDS] = {win.maskLuminance, win.localFine, win.localMedium, win.localCoarse};
@@ -282,7 +282,7 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                     }
                 }
                 if (p.maskPainting) {
-                    for (int l = 1; l < PROJECT_LAYER_COUNT; ++l) {
+                    for (int l = 1; l < LAYER_COUNT; ++l) {
                         if (!proj->layerEnabled[l] || !win.layerMask[l] || (p.refreshLayer >= 1 && p.refreshLayer != l))
                             continue;
                         double v[4];
@@ -296,8 +296,8 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                 const uint8_t *base = win.layerOutput[0] + wi * 3;
                 uint8_t out[3] = {base[0], base[1], base[2]};
                 if (layerCount > 0) {
-                    const uint8_t *rgbAt[PROJECT_LAYER_COUNT];
-                    double w[PROJECT_LAYER_COUNT];
+                    const uint8_t *rgbAt[LAYER_COUNT];
+                    double w[LAYER_COUNT];
                     for (int l = 0; l < layerCount; ++l) {
                         rgbAt[l] = layerRgb[l] + wi * 3;
                         w[l] = layerMask[l][wi] * opacity[l];
@@ -429,7 +429,7 @@ void freeWindowBuffers(previewWindow_t &view)
     view.localFine = view.localMedium = view.localCoarse = view.maskLuminance = nullptr;
     view.detail = nullptr;
     view.maskBackup = nullptr;
-    for (int l = 0; l < PP_LAYER_COUNT; ++l) {
+    for (int l = 0; l < LAYER_COUNT; ++l) {
         delete[] view.layerOutput[l];
         delete[] view.layerMask[l];
         view.layerOutput[l] = nullptr;
@@ -447,7 +447,7 @@ bool allocateWindowBuffers(previewWindow_t &view, int width, int height, const u
         return true;
     const int64_t n = int64_t(width) * height;
     int64_t total = n * (12 + 2 * 5 + 1);
-    for (int l = 0; l < PP_LAYER_COUNT; ++l) {
+    for (int l = 0; l < LAYER_COUNT; ++l) {
         if (layerEnabled && layerEnabled[l])
             total += n * (l > 0 ? 4 : 3);
     }
@@ -466,7 +466,7 @@ bool allocateWindowBuffers(previewWindow_t &view, int width, int height, const u
     grab(view.localCoarse, n);
     grab(view.maskLuminance, n);
     grab(view.detail, n);
-    for (int l = 0; l < PP_LAYER_COUNT; ++l) {
+    for (int l = 0; l < LAYER_COUNT; ++l) {
         if (!layerEnabled || !layerEnabled[l])
             continue;
         grab(view.layerOutput[l], n * 3);

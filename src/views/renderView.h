@@ -56,7 +56,7 @@ struct _viewDrawThreadParams_t {
     // What the project does not hold itself: the current layer and the
     // layers' visible flags (kept by the main window), the device-pixel ratio.
     int32_t currentLayer = 0;
-    const uint8_t *layerVisible = nullptr; // PROJECT_LAYER_COUNT entries
+    const uint8_t *layerVisible = nullptr; // LAYER_COUNT entries
     double dpr = 1.0;
 };
 

@@ -105,8 +105,9 @@ TEST(checkedSaveFile, aCompleteSaveReplacesTheFile)
             SCOPED_TRACE(testing::Message() << "limit " << lim << " existing " << existing);
             const QString dir = testSupport::freshDir(QStringLiteral("full%1_%2").arg(qulonglong(lim)).arg(existing));
             const QString target = dir + "/target.bin";
-            if (existing)
+            if (existing) {
                 ASSERT_TRUE(testSupport::writeFile(target, oldContent));
+            }
             writeFailure::fileSizeLimit limit(lim);
             checkedSaveFile file(target);
             ASSERT_TRUE(file.open());

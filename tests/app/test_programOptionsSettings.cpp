@@ -66,8 +66,9 @@ TEST_F(settingsStore, tableHoldsEveryWrittenKeyOnce)
     for (const settingsKey_t &k : programOptionsKeys()) {
         written += k.written ? 1 : 0;
         EXPECT_EQ(++seen[k.key], 1) << k.key;
-        if (k.ranged)
+        if (k.ranged) {
             EXPECT_EQ(k.type, settingsKey_t::Int) << k.key;
+        }
     }
     EXPECT_EQ(written, 127);
 }
@@ -90,7 +91,7 @@ TEST_F(settingsStore, firstStartGivesEveryDefault)
     EXPECT_TRUE(QDir(o.installer.userFolder).exists()) << "the user folder is created";
 
     // The version upgrade writes at once; nothing else is written by a read.
-    EXPECT_EQ(stored("CurrentVersion").toString(), "3.11.1");
+    EXPECT_EQ(stored("CurrentVersion").toString(), LUMIDRA_VERSION);
     EXPECT_EQ(stored("Performance/LiveToneMapping").toBool(), true);
     EXPECT_EQ(stored("Performance/Resample").toInt(), o.performance.resample);
     EXPECT_FALSE(isStored("SavingResult/JpegQuality"));
@@ -314,7 +315,7 @@ TEST_F(settingsStore, versionUpgradeTouchesOnlyItsTwoKeys)
         EXPECT_TRUE(o.performance.liveToneMapping);
         EXPECT_EQ(o.performance.resample, programOptionsSettings::resampleDefault(o.idealThreads));
         EXPECT_EQ(o.savingResult.jpegQuality, 80);
-        EXPECT_EQ(stored("CurrentVersion").toString(), "3.11.1");
+        EXPECT_EQ(stored("CurrentVersion").toString(), LUMIDRA_VERSION);
     }
     // Same version: the stored choices stay.
     store("Performance/LiveToneMapping", false);

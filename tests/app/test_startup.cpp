@@ -79,8 +79,9 @@ TEST(startup, windowGeometry)
     for (const auto &c : cases) {
         const startGeometry_t g = computeStartGeometry(c.maximized, c.saved, c.available, screen);
         EXPECT_EQ(g.geometry, c.geometry) << c.name;
-        if (c.maximized)
+        if (c.maximized) {
             EXPECT_EQ(g.normalGeometry, c.normal) << c.name;
+        }
     }
 }
 

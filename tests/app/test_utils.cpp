@@ -121,6 +121,33 @@ TEST(systemHelpers, idealThreadCountFollowsSettings)
     optionsInstance = nullptr;
 }
 
+// A worker thread uses the limits the main thread last published; it never
+// reads the settings record, which the GUI may be changing meanwhile.
+TEST(systemHelpers, idealThreadCountOnAWorkerUsesThePublishedLimits)
+{
+    const int ideal = std::min(QThread::idealThreadCount(), 64);
+    programOptionsSettings o;
+    o.performance.coreCount = 1;
+    o.performance.coreCountBatch = 0;
+    optionsInstance = &o;
+    ASSERT_EQ(idealThreadCount(false), 1); // main thread: read and published
+    o.performance.coreCount = 0;           // changed, not yet published
+    o.performance.coreCountBatch = 1;
+    int onWorker = -1, onWorkerBatch = -1;
+    QThread *worker = QThread::create([&] {
+        onWorker = idealThreadCount(false);
+        onWorkerBatch = idealThreadCount(true);
+    });
+    worker->start();
+    ASSERT_TRUE(worker->wait(60000));
+    delete worker;
+    EXPECT_EQ(onWorker, 1);
+    EXPECT_EQ(onWorkerBatch, ideal);
+    publishThreadLimits(0, 0);
+    optionsInstance = nullptr;
+    EXPECT_EQ(idealThreadCount(false), ideal);
+}
+
 TEST(presetFiles, listsTopLevelOrOneLevelDeep)
 {
     const QString dir = testSupport::freshDir();

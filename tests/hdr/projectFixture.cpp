@@ -49,7 +49,7 @@ bool hdrProjectFixture::addPhoto(const std::vector<quint16> &rgb, int w, int h, 
     const qint64 pn = qint64(p->previewWidth) * p->previewHeight;
     photo.preview = new quint16[size_t(pn) * 3];
     photo.mask = new quint8[size_t(pn)]();
-    photo.mergeBuffer = new double[PHOTO_MERGE_TABLE_SIZE];
+    photo.mergeBuffer = new double[SAMPLE_TABLE_SIZE];
     for (double *&t : photo.workTables)
         t = new double[PHOTO_WORK_TABLE_BYTES / sizeof(double)];   // left unset, as after loading
     parallelFor(p->previewDivisor, w, h, rgb.data(), photo.preview);

@@ -1,5 +1,7 @@
 #include "syntheticBracket.h"
 
+#include "project/tableSizes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -10,8 +12,8 @@ const double standardCoefficients[6] = {0.011572206254299083, 0.2524769884516882
 
 std::vector<double> responseTable(const double *c, int count)
 {
-    std::vector<double> t(65536);
-    for (int i = 0; i < 65536; i++) {
+    std::vector<double> t(SAMPLE_TABLE_SIZE);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; i++) {
         double v = 0.0, p = 1.0;
         for (int j = 0; j < count; j++, p *= i / 65535.0)
             v += c[j] * p;

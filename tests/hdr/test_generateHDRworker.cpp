@@ -8,6 +8,7 @@
 #include "imageio/openEXR.h"
 #include "imageio/radianceRGBE.h"
 #include "imageio/tiffReader.h"
+#include "project/tableSizes.h"
 #include "projectFixture.h"
 #include "syntheticBracket.h"
 #include "testSupport.h"
@@ -95,12 +96,15 @@ TEST_P(workerBracket, trueHdrMergesBackToTheScene)
     hdrProjectFixture f;
     f.options->generateHDR.dontRecoverResponceCurve = !c.recover;
     addSyntheticBracket(f, w, h, c.frames, c.eightBit, lowEv);
-    generateHDRworker worker(optionsFor(f.project(), 0));
+    generateHDRoptions_t o = optionsFor(f.project(), 0);
+    takeStoredSettings(o, *f.options);
+    generateHDRworker worker(o);
     EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
     EXPECT_TRUE(f.project()->hdrState.responseRecovered);
-    if (!c.recover)
+    if (!c.recover) {
         for (const photoInfo_t &p : f.project()->photos)
             EXPECT_EQ(p.evlFix, 0.0);
+    }
     ASSERT_TRUE(worker.generateHDR_core());
     const float *hdr = f.hdr();
     ASSERT_TRUE(allFinite(hdr, qint64(w) * h * 3));
@@ -170,7 +174,7 @@ TEST(generateHDRworker, prepareBuildsWeightTablesByMethod)
         generateHDRworker worker(optionsFor(f.project(), 1));
         EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
         // Smart Merge ramps: the brightest photo peaks low, the darkest high.
-        const auto peak = [](const double *t) { return int(std::max_element(t, t + 65536) - t); };
+        const auto peak = [](const double *t) { return int(std::max_element(t, t + SAMPLE_TABLE_SIZE) - t); };
         EXPECT_LT(peak(photos[2].mergeBuffer), peak(photos[1].mergeBuffer));
         EXPECT_LT(peak(photos[1].mergeBuffer), peak(photos[0].mergeBuffer));
         EXPECT_NEAR(peak(photos[1].mergeBuffer), 32768, 1);
@@ -349,6 +353,7 @@ TEST(generateHDRworker, savedHdrFilesReadBackWithTheMergedValues)
         o.saveHDR = true;
         o.outputPath = dir + "/" + c.name;
         f.options->savingResult.hdrFormatTiffCompression = c.name.startsWith("deflate");
+        takeStoredSettings(o, *f.options);
         generateHDRworker worker(o);
         EXPECT_EQ(worker.outputPath(), o.outputPath);
         EXPECT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));

@@ -1,6 +1,7 @@
 // Ghost deviation, label helpers and mask radii.
 
 #include "hdr/ghostMaths.h"
+#include "project/tableSizes.h"
 #include "testSupport.h"
 
 #include <cmath>
@@ -16,10 +17,10 @@ struct deviationFixture {
 
     deviationFixture()
     {
-        linear.resize(65536);
-        for (int i = 0; i < 65536; i++)
+        linear.resize(SAMPLE_TABLE_SIZE);
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
             linear[size_t(i)] = i / 65535.0;
-        weight.assign(65536, 1.0);
+        weight.assign(SAMPLE_TABLE_SIZE, 1.0);
         t.photoCount = 2;
         t.included = included;
         t.evLn = evLn;

@@ -3,6 +3,7 @@
 
 #include "app/sharedFlags.h"
 #include "hdr/hdrMerge.h"
+#include "project/tableSizes.h"
 #include "syntheticBracket.h"
 #include "testSupport.h"
 
@@ -25,16 +26,16 @@ struct mergeFixture {
     mergeFixture(int w, int h, int photoCount) : width(w), height(h)
     {
         photos.assign(size_t(photoCount), std::vector<quint16>(size_t(w) * h * 3, 0));
-        weights.assign(size_t(photoCount), std::vector<double>(65536, 1.0));
+        weights.assign(size_t(photoCount), std::vector<double>(SAMPLE_TABLE_SIZE, 1.0));
         smart.assign(size_t(photoCount), std::vector<quint16>(size_t(w) * h, 0));
         ghost.assign(size_t(photoCount), std::vector<quint8>(size_t(w) * h, 0));
-        responseR.resize(65536);
-        for (int i = 0; i < 65536; i++)
+        responseR.resize(SAMPLE_TABLE_SIZE);
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
             responseR[size_t(i)] = i / 65535.0;   // linear camera unless a test says otherwise
         responseG = responseB = responseR;
-        ghostWeight.assign(65536, 1.0);
-        penaltyLow.assign(65536, 0.0);
-        penaltyHigh.assign(65536, 0.0);
+        ghostWeight.assign(SAMPLE_TABLE_SIZE, 1.0);
+        penaltyLow.assign(SAMPLE_TABLE_SIZE, 0.0);
+        penaltyHigh.assign(SAMPLE_TABLE_SIZE, 0.0);
         output.assign(size_t(w) * h * 3, -1.0f);
         tables.photoCount = photoCount;
         for (int i = 0; i < photoCount; i++) {
@@ -298,7 +299,7 @@ TEST_P(hdrMergeBracket, trueHdrRecoversTheScene)
         f.photos[size_t(k)] = syntheticBracket::renderPhoto(response, w, h, ev, c.eightBit, lowEv, highEv);
         f.tables.photo[k].evLn = ev * M_LN2;
         // A hat weight that ignores the clipped ends.
-        for (int i = 0; i < 65536; i++)
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
             f.weights[size_t(k)][size_t(i)] = std::max(0.0, 1.0 - std::fabs(i - 32768.0) / 30000.0);
         f.tables.photo[k].lowLevel = 2769;
         f.tables.photo[k].highLevel = 62767;

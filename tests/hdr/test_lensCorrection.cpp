@@ -39,10 +39,11 @@ TEST(lensCorrection, neutralCalibrationCopiesButTheLastRowAndColumn)
         for (int x = 0; x < W; ++x)
             for (int c = 0; c < 3; ++c) {
                 const size_t i = (size_t(y) * W + x) * 3 + c;
-                if (x == W - 1 || y == H - 1)
+                if (x == W - 1 || y == H - 1) {
                     ASSERT_EQ(out[i], 0) << x << "," << y;
-                else
+                } else {
                     ASSERT_EQ(out[i], src[i]) << x << "," << y;
+                }
             }
 }
 

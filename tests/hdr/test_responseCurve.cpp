@@ -1,6 +1,7 @@
 // Response-curve recovery on synthetic previews rendered through a known curve.
 
 #include "hdr/responseCurve.h"
+#include "project/tableSizes.h"
 #include "syntheticBracket.h"
 #include "testSupport.h"
 
@@ -22,7 +23,7 @@ struct recoveryFixture {
     {
         const std::vector<double> camera = syntheticBracket::responseTable(cameraCurve, 6);
         defaultResponse = syntheticBracket::responseTable(syntheticBracket::standardCoefficients, 6);
-        ghostWeight.assign(65536, 1.0);
+        ghostWeight.assign(SAMPLE_TABLE_SIZE, 1.0);
         double mean = 0.0;
         for (double ev : evs)
             mean += ev;
@@ -61,7 +62,7 @@ struct recoveryFixture {
 
 TEST(responseCurve, tableFollowsThePolynomialAndNeverDropsToZero)
 {
-    std::vector<double> table(65536);
+    std::vector<double> table(SAMPLE_TABLE_SIZE);
     fillResponseTable(table.data(), syntheticBracket::standardCoefficients, 6);
     EXPECT_NEAR(table[0], syntheticBracket::standardCoefficients[0], 1e-15);
     EXPECT_NEAR(table[65535], 2.1100, 1e-3);

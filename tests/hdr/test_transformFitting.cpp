@@ -193,10 +193,11 @@ TEST(getTransformedImage, identityCopiesAndShiftBlackensOutside)
             for (int c = 0; c < 3; ++c) {
                 const uint16_t got = out[(size_t(y) * W + x) * 3 + c];
                 const int sx = x + 10, sy = y - 4;
-                if (sx >= W || sy < 0)
+                if (sx >= W || sy < 0) {
                     EXPECT_EQ(got, 0) << x << "," << y;
-                else
+                } else {
                     EXPECT_EQ(got, src[(size_t(sy) * W + sx) * 3 + c]) << x << "," << y;
+                }
             }
 
     // Half-pixel shift: the bilinear mean of two neighbours, truncated.

@@ -201,13 +201,8 @@ TEST(exifReader, nestingLimitKeepsWhatWasRead)
     // nesting limit, keeping the values read so far.
     tiffBuilder t;
     std::vector<size_t> dirs;
-    uint32_t nextAt = 8;
-    for (int i = 0; i < 8; ++i) {
-        const size_t at = t.directory({{0x8827, 3, 1, uint32_t(100 + i)}}, 0);
-        dirs.push_back(at);
-        if (i == 0)
-            nextAt = uint32_t(at);
-    }
+    for (int i = 0; i < 8; ++i)
+        dirs.push_back(t.directory({{0x8827, 3, 1, uint32_t(100 + i)}}, 0));
     for (size_t i = 0; i + 1 < dirs.size(); ++i)
         t.put32(dirs[i] + 2 + 12, uint32_t(dirs[i + 1]));
     t.bytes.resize(t.bytes.size() + 16, 0);
@@ -301,8 +296,9 @@ TEST(exifReader, jpegSectionScan)
         exifScope s;
         EXPECT_EQ(exifReadFile(path, &s.info), c.ok);
         EXPECT_EQ(s.info.iso, c.iso);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(s.info.orientation, 0);
+        }
     }
     exifScope s;
     EXPECT_FALSE(exifReadFile(dir + "/missing.jpg", &s.info));

@@ -131,8 +131,9 @@ TEST(exiftoolDaemon, argumentEncoding)
     for (const row &r : rows) {
         QByteArray line;
         EXPECT_EQ(exiftoolDaemon::encodeArgument(QString::fromUtf8(r.arg), &line), r.ok) << r.arg;
-        if (r.ok)
+        if (r.ok) {
             EXPECT_EQ(line, QByteArray(r.line)) << r.arg;
+        }
     }
 }
 
@@ -147,10 +148,10 @@ TEST(exiftoolDaemon, transferExifArguments)
     a = exiftoolDaemon::transferExifArgs(t, s, "True HDR", false, 300, false, false, true);
     EXPECT_TRUE(a.contains("-ExposureTime="));
     EXPECT_TRUE(a.contains("-ShutterSpeedValue="));
-    EXPECT_TRUE(a.contains("-comment=HDR created and tone mapped with Lumidra 3.11.1: True HDR"));
+    EXPECT_TRUE(a.contains("-comment=HDR created and tone mapped with Lumidra " LUMIDRA_VERSION ": True HDR"));
     EXPECT_TRUE(a.contains("-gps:all="));
     EXPECT_TRUE(a.contains("-XResolution=300"));
-    EXPECT_TRUE(a.contains("-Software=Lumidra 3.11.1 (Linux)"));
+    EXPECT_TRUE(a.contains("-Software=Lumidra " LUMIDRA_VERSION " (Linux)"));
     EXPECT_EQ(a.last(), t);
 
     // Single photo: exposure kept whatever the option says; no resolution
@@ -159,10 +160,10 @@ TEST(exiftoolDaemon, transferExifArguments)
     EXPECT_FALSE(a.contains("-ExposureTime="));
     EXPECT_FALSE(a.contains("-gps:all="));
     EXPECT_FALSE(a.join(' ').contains("Resolution"));
-    EXPECT_TRUE(a.contains("-comment=Single photo enhanced with Lumidra 3.11.1."));
+    EXPECT_TRUE(a.contains("-comment=Single photo enhanced with Lumidra " LUMIDRA_VERSION "."));
 
     a = exiftoolDaemon::transferExifArgs(t, s, "x", true, 0, true, false, true);
-    EXPECT_TRUE(a.contains("-comment=Image aligned with Lumidra 3.11.1."));
+    EXPECT_TRUE(a.contains("-comment=Image aligned with Lumidra " LUMIDRA_VERSION "."));
     EXPECT_FALSE(a.contains("-ExposureTime="));
 }
 
@@ -229,7 +230,7 @@ TEST_F(exiftoolStandIn, newlineInAFileNameIsRefused)
     // Sent one per line this would become the option "-all=" on its own.
     EXPECT_FALSE(daemon->run({"-v0", "/photos/a\n-all=\n.jpg"}, &out));
     EXPECT_TRUE(out.isEmpty());
-    EXPECT_FALSE(daemon->transferExif("/out/x\n.jpg", "/in/y.jpg", QString(), false, 0, true, false));
+    EXPECT_FALSE(daemon->transferExif("/out/x\n.jpg", "/in/y.jpg", QString(), false, 0, true, false, false));
     ASSERT_TRUE(daemon->run({"next"}, &out));
     EXPECT_EQ(out, QStringList{"arg:next"}); // nothing of the refused commands arrived
 }
@@ -332,17 +333,17 @@ TEST_F(exiftoolReal, transferExifCopiesAndCorrects)
     LUMIDRA_REQUIRE_TESTDATA();
     const QString source = testSupport::testDataFile("exif_jpeg/Canon_40D.jpg");
     const QString target = makeJpeg(dir, "result.jpg");
-    ASSERT_TRUE(daemon->transferExif(target, source, "True HDR", false, 240, false, false));
+    ASSERT_TRUE(daemon->transferExif(target, source, "True HDR", false, 240, false, false, false));
     EXPECT_EQ(tagOf(*daemon, target, "Model"), "Canon EOS 40D");
-    EXPECT_EQ(tagOf(*daemon, target, "Software"), "Lumidra 3.11.1 (Linux)");
+    EXPECT_EQ(tagOf(*daemon, target, "Software"), "Lumidra " LUMIDRA_VERSION " (Linux)");
     EXPECT_EQ(tagOf(*daemon, target, "Comment"),
-              "HDR created and tone mapped with Lumidra 3.11.1: True HDR");
+              "HDR created and tone mapped with Lumidra " LUMIDRA_VERSION ": True HDR");
     EXPECT_EQ(tagOf(*daemon, target, "XResolution"), "240");
     EXPECT_TRUE(tagOf(*daemon, target, "ThumbnailImage").isEmpty());
 
     // copyOnly keeps the source's software tag.
     const QString copy = makeJpeg(dir, "copy.jpg");
-    ASSERT_TRUE(daemon->transferExif(copy, source, QString(), false, 0, true, true));
+    ASSERT_TRUE(daemon->transferExif(copy, source, QString(), false, 0, true, true, false));
     EXPECT_EQ(tagOf(*daemon, copy, "Software"), tagOf(*daemon, source, "Software"));
 }
 
@@ -367,8 +368,8 @@ TEST_F(exiftoolReal, writeTagsStoresTheRecord)
     EXPECT_EQ(tagOf(*daemon, target, "DateTimeOriginal"), "2017:05:01 12:00:10");
     EXPECT_EQ(tagOf(*daemon, target, "Make"), "Canon");
     EXPECT_EQ(tagOf(*daemon, target, "Model"), "Canon EOS 40D");
-    EXPECT_EQ(tagOf(*daemon, target, "Software"), "Lumidra 3.11.1 (Linux)");
-    EXPECT_EQ(tagOf(*daemon, target, "Comment"), "Image aligned with Lumidra 3.11.1.");
+    EXPECT_EQ(tagOf(*daemon, target, "Software"), "Lumidra " LUMIDRA_VERSION " (Linux)");
+    EXPECT_EQ(tagOf(*daemon, target, "Comment"), "Image aligned with Lumidra " LUMIDRA_VERSION ".");
 
     // Not aligned: the empty comment removes it.
     ASSERT_TRUE(daemon->writeTags(target, &exif, false));

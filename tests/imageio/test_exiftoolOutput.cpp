@@ -53,7 +53,7 @@ TEST(exiftoolOutput, labelRules)
                               "Bracket Shot Number             : 2",
                               "AEB Bracket Value               : +1.3",
                               "Aspect Ratio                    : 3:2",
-                              "Comment                         : HDR created with Lumidra 3.11.1"});
+                              "Comment                         : HDR created with Lumidra " LUMIDRA_VERSION});
     EXPECT_DOUBLE_EQ(r.iso, 400);
     EXPECT_STREQ(r.exposureTimeText, "1/250");
     EXPECT_DOUBLE_EQ(r.exposureTime, 0.004);

@@ -268,7 +268,7 @@ TEST(radianceRGBE, writerBytes)
     const float px[3] = {1.0f, 0.5f, 0.25f};
     ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, 1, 1, px, false, 0, 1));
     const QByteArray bytes = testSupport::readFile(path);
-    EXPECT_EQ(bytes, QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=Lumidra 3.11.1\n\n-Y 1 +X 1\n") +
+    EXPECT_EQ(bytes, QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=Lumidra " LUMIDRA_VERSION "\n\n-Y 1 +X 1\n") +
                          QByteArray("\x80\x40\x20\x81", 4));
 }
 

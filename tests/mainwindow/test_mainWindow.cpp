@@ -47,8 +47,8 @@ TEST_F(mainWindowTest, framelessWithTitleStripAndDocks)
     w.updateWindowTitle(QString());
     auto *mainLabel = w.findChild<QLabel *>("windowTitleMain");
     ASSERT_NE(mainLabel, nullptr);
-    EXPECT_TRUE(mainLabel->text().contains("Lumidra 3.11.1"));
-    EXPECT_TRUE(w.windowTitle().startsWith("Lumidra 3.11.1"));
+    EXPECT_TRUE(mainLabel->text().contains("Lumidra " LUMIDRA_VERSION));
+    EXPECT_TRUE(w.windowTitle().startsWith("Lumidra " LUMIDRA_VERSION));
     EXPECT_FALSE(w.windowTitle().contains("PLUG-IN"));
 
     startParams.plugin = true;
@@ -162,8 +162,9 @@ TEST_F(mainWindowTest, filesFromTheSystemAreOpenedTogether)
     w.addFileToOpen(dir + "/p.lmpx");
     w.addFileToOpen(QString());
     QTest::qWait(100);
-    if (clock.elapsed() < 200) // only meaningful when the machine did not stall
+    if (clock.elapsed() < 200) { // only meaningful when the machine did not stall
         EXPECT_TRUE(w.dropped.isEmpty()) << "waits 250 ms after the last file";
+    }
     QTRY_COMPARE_WITH_TIMEOUT(w.dropped.size(), 1, 2000);
     EXPECT_EQ(w.dropped.first(), (QStringList{dir + "/a.jpg", dir + "/b.NEF", dir + "/p.lmpx"}));
 

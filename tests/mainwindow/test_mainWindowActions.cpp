@@ -133,8 +133,9 @@ TEST_F(mainWindowTest, everyActionHasItsTextShortcutMenuAndSlot)
         auto *a = w.findChild<QAction *>(row.name);
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->text(), row.text);
-        if (row.shortcut)
+        if (row.shortcut) {
             EXPECT_EQ(a->shortcut().toString(QKeySequence::PortableText), row.shortcut);
+        }
         EXPECT_TRUE(menuPaths(a, w.menuBar()).contains(row.menu)) << menuPaths(a, w.menuBar()).join(", ").toStdString();
         EXPECT_EQ(!a->icon().isNull(), row.icon);
         if (*row.slot && QString(row.name) != "exitAct") {
@@ -149,7 +150,7 @@ TEST_F(mainWindowTest, everyActionHasItsTextShortcutMenuAndSlot)
     QDesktopServices::unsetUrlHandler("https");
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls[0].path(), "/documentation/");
-    EXPECT_EQ(catcher.urls[0].query(), "v=3.11.1");
+    EXPECT_EQ(catcher.urls[0].query(), "v=" LUMIDRA_VERSION);
 
     EXPECT_EQ(w.undoAct->shortcut(), QKeySequence(QKeySequence::Undo));
     EXPECT_EQ(w.redoAct->shortcut(), QKeySequence(QKeySequence::Redo));

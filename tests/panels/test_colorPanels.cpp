@@ -98,8 +98,8 @@ TEST_F(colorSaturationGroupTest, eachEditorFillsItsOwnTableAndNamesItselfInTheHi
         addKnee(editor, 0.4, 0.8);
         EXPECT_EQ(spy.set(), (std::set<tableSpy::build_t>{{c.kind, 0, 6}}));
         EXPECT_TRUE(record().*c.flag);
-        std::vector<double> expected(PP_SELECTIVE_TABLE_SIZE);
-        ASSERT_TRUE(editor->canvas()->selectiveCurveToTable(expected.data(), PP_SELECTIVE_TABLE_SIZE, true));
+        std::vector<double> expected(SAMPLE_TABLE_SIZE);
+        ASSERT_TRUE(editor->canvas()->selectiveCurveToTable(expected.data(), SAMPLE_TABLE_SIZE, true));
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), record().*c.table));
         EXPECT_EQ(changed.count(), 1);
         EXPECT_EQ(history.entries, QStringList{c.history});

@@ -2,6 +2,7 @@
 #include "testSupport.h"
 
 #include "panels/selectiveCurveTool.h"
+#include "project/tableSizes.h"
 #include "widgets/slider.h"
 
 #include <QLabel>
@@ -147,15 +148,16 @@ TEST(selectiveCurveToolArea, hueAxisWrapsAndBrightnessAxisDoesNot)
         ASSERT_TRUE(f.area.setKneePoints({knee(0.99, 1.0, 2.0)}));
         f.area.rebuildImages(false);
         const std::vector<double> &t = f.area.curveTable();
-        if (kind == 0)
+        if (kind == 0) {
             EXPECT_LT(t.front(), -0.1) << "hue: the bell reaches across the end";
-        else
+        } else {
             EXPECT_EQ(t.front(), 0.0) << "brightness: open ends";
+        }
         EXPECT_LT(t[size_t(0.99 * 400)], -0.9); // the knee itself: full strength (drawn upwards)
 
         // The panel's processing table is the inverted one.
-        std::vector<double> processing(65536);
-        ASSERT_TRUE(f.area.selectiveCurveToTable(processing.data(), 65536, true));
+        std::vector<double> processing(SAMPLE_TABLE_SIZE);
+        ASSERT_TRUE(f.area.selectiveCurveToTable(processing.data(), SAMPLE_TABLE_SIZE, true));
         EXPECT_GT(processing[size_t(0.99 * 65535)], 0.9);
     }
 }

@@ -14,6 +14,7 @@
 #include "panelTestSupport.h"
 #include "project/curveMaths.h"
 #include "project/processingParamsTable.h"
+#include "project/tableSizes.h"
 
 #include <QSignalSpy>
 
@@ -101,7 +102,7 @@ TEST(showRecord, everyPanelShowsItsSettingsSilentlyAndWritesThemBackUnchanged)
     EXPECT_EQ(curves.editor()->canvas(2)->curvePoints(), shown.curves[2].points);
     EXPECT_EQ(curves.editor()->canvas(2)->mode(), 1);
     EXPECT_EQ(curves.editor()->canvas(1)->curvePoints().size(), 2) << "an empty curve shows the identity";
-    std::vector<quint16> expected(65536);
+    std::vector<quint16> expected(SAMPLE_TABLE_SIZE);
     ASSERT_TRUE(curveToLut16(expected.data(), shown.curves[2].points, 1));
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), layer.curveLut[2]));
     project->currentLayer = 0;

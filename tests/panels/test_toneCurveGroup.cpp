@@ -5,6 +5,7 @@
 #include "panels/toneCurveTool.h"
 #include "panelTestSupport.h"
 #include "project/curveMaths.h"
+#include "project/tableSizes.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -76,7 +77,7 @@ TEST_F(toneCurveGroupTest, anEditConvertsItsCurveAndRebuildsTheLookupTablesItFee
         EXPECT_EQ(modified.at(0).at(0).value<QObject *>(), panel->editor());
         EXPECT_EQ(history.entries, QStringList{c.history});
         // The record's table is the editor's curve.
-        std::vector<quint16> expected(65536);
+        std::vector<quint16> expected(SAMPLE_TABLE_SIZE);
         const toneCurveToolArea *canvas = panel->editor()->canvas(c.curve);
         ASSERT_EQ(canvas->curvePoints().size(), 3);
         ASSERT_TRUE(curveToLut16(expected.data(), canvas->curvePoints(), canvas->mode()));

@@ -15,7 +15,7 @@ protected:
     {
         project = panelProject::get();
         optionsInstance->performance.liveToneMapping = false;
-        for (int k = 0; k < PROJECT_LAYER_COUNT; ++k) {
+        for (int k = 0; k < LAYER_COUNT; ++k) {
             saved[k] = project->layerEnabled[k];
             project->layerEnabled[k] = (k == 0 || k == 2 || k == 5);
             project->layerSettings[k].vignetteSize = -5.0; // marks untouched records
@@ -28,12 +28,12 @@ protected:
     void TearDown() override
     {
         panel.reset();
-        for (int k = 0; k < PROJECT_LAYER_COUNT; ++k)
+        for (int k = 0; k < LAYER_COUNT; ++k)
             project->layerEnabled[k] = saved[k];
     }
     processingProject *project = nullptr;
     std::unique_ptr<vignetteGroup> panel;
-    uint8_t saved[PROJECT_LAYER_COUNT] = {};
+    uint8_t saved[LAYER_COUNT] = {};
 };
 
 } // namespace
@@ -43,7 +43,7 @@ TEST_F(vignetteGroupTest, sizeGoesIntoEveryEnabledLayerAndNoOther)
     tableSpy spy;
     QSignalSpy changed(panel.get(), &vignetteGroup::paramsChanged);
     typeValue(panel->size, 1.4);
-    for (int k = 0; k < PROJECT_LAYER_COUNT; ++k) {
+    for (int k = 0; k < LAYER_COUNT; ++k) {
         const bool enabled = (k == 0 || k == 2 || k == 5);
         EXPECT_DOUBLE_EQ(project->layerSettings[k].vignetteSize, enabled ? 1.4 : -5.0) << k;
         if (enabled) {

@@ -1,4 +1,5 @@
 #include "project/curveMaths.h"
+#include "project/tableSizes.h"
 
 #include <gtest/gtest.h>
 
@@ -43,9 +44,9 @@ TEST(curveMaths, identityInBothModes)
         ASSERT_TRUE(curveToTable(table.data(), 1001, pts({{0, 0}, {1, 1}}), mode));
         for (int i = 0; i < 1001; ++i)
             EXPECT_NEAR(table[size_t(i)], i / 1000.0, 1e-12) << "mode " << mode << " i " << i;
-        std::vector<quint16> lut(65536, 7);
+        std::vector<quint16> lut(SAMPLE_TABLE_SIZE, 7);
         ASSERT_TRUE(curveToLut16(lut.data(), pts({{0, 0}, {1, 1}}), mode));
-        for (int i = 0; i < 65536; ++i)
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
             ASSERT_EQ(lut[size_t(i)], i) << "mode " << mode;
     }
 }
@@ -152,7 +153,7 @@ TEST(curveMaths, refusesTooManyPointsAndBadSizes)
     EXPECT_FALSE(curveToTable(table.data(), 1, pts({{0, 0}, {1, 1}}), 0));
     for (double v : table)
         EXPECT_EQ(v, 0.5);
-    std::vector<quint16> lut(65536, 42);
+    std::vector<quint16> lut(SAMPLE_TABLE_SIZE, 42);
     EXPECT_FALSE(curveToLut16(lut.data(), many, 0));
     EXPECT_EQ(lut[1000], 42);
 
@@ -165,7 +166,7 @@ TEST(curveMaths, outOfRangePointsAreClamped)
 {
     // y beyond 0..1 at the flat ends would overflow the 16-bit table; x beyond
     // 0..1 would put the segment ends outside the table.
-    std::vector<quint16> lut(65536);
+    std::vector<quint16> lut(SAMPLE_TABLE_SIZE);
     ASSERT_TRUE(curveToLut16(lut.data(), pts({{-0.5, -3.0}, {1.7, 4.0}}), 1));
     EXPECT_EQ(lut[0], 0);
     EXPECT_EQ(lut[65535], 65535);
@@ -186,7 +187,7 @@ TEST(curveMaths, outOfRangePointsAreClamped)
 
 TEST(curveMaths, selectiveCurves)
 {
-    const int n = 65536;
+    const int n = SAMPLE_TABLE_SIZE;
     std::vector<double> table(n, 9.0);
 
     ASSERT_TRUE(selectiveCurveToTable(table.data(), n, {}, true, true));

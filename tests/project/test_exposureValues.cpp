@@ -1,5 +1,6 @@
 #include "project/exposureValues.h"
 
+#include "project/tableSizes.h"
 #include "testSupport.h"
 
 #include <cmath>
@@ -12,9 +13,9 @@ namespace {
 // A known camera: linear light = (v / 65535)^2.2, hat-shaped weights.
 struct camera_t {
     std::vector<double> L, W;
-    camera_t() : L(65536), W(65536)
+    camera_t() : L(SAMPLE_TABLE_SIZE), W(SAMPLE_TABLE_SIZE)
     {
-        for (int i = 0; i < 65536; ++i) {
+        for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
             const double x = i / 65535.0;
             L[i] = std::pow(x, 2.2) + 1e-6;
             W[i] = 1.0 - std::fabs(2.0 * x - 1.0);

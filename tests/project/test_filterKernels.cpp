@@ -124,7 +124,7 @@ TEST(filterKernels, spatialWeightsReachRadius64Safely)
 
     // A radius-64 bilateral and blur pass over a short image read entry 64
     // of their tables (ASan checks the reads).
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     buildRangeWeights(0.5, range.data());
     std::vector<uint16_t> img = randomRgb16(150, 3, 5), out(img.size());
     _bilateral_threadParams_t b{false, img.data(), out.data(), 150, 3, 0, 3, 1.0, w, 64, range.data()};
@@ -138,7 +138,7 @@ TEST(filterKernels, spatialWeightsReachRadius64Safely)
 TEST(filterKernels, bilateralRgbMatchesReference)
 {
     double spatial[FILTER_WEIGHT_TAPS];
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     for (const double sigma : {0.8, 2.0}) {
         for (const double op : {1.0, 0.4}) {
             const int r = buildSpatialWeights(sigma, POSTPROCESS_WEIGHT_CUTOFF, spatial);
@@ -175,7 +175,7 @@ TEST(filterKernels, bilateralGrayKeepsIsolatedExtremes)
 {
     // Neighbours that differ by 65535 get a range weight of almost 0.
     double spatial[FILTER_WEIGHT_TAPS];
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     const int r = buildSpatialWeights(2, POSTPROCESS_WEIGHT_CUTOFF, spatial);
     buildRangeWeights(0.05, range.data());
     std::vector<uint16_t> img(W * H, 0), out(W * H, 1);
@@ -519,7 +519,7 @@ TEST(filterKernels, wideGrayBilateralAndGaussianMatchReference)
     for (auto &v : img)
         v = uint16_t(rng() % 4 ? 30000 + rng() % 5000 : rng());
     double spatial[FILTER_WEIGHT_TAPS];
-    std::vector<double> range(FILTER_RANGE_TABLE_SIZE);
+    std::vector<double> range(SAMPLE_TABLE_SIZE);
     const int r = buildSpatialWeights(4, MASK_LUMINANCE_WEIGHT_CUTOFF, spatial);
     buildRangeWeights(0.2, range.data());
     for (bool vertical : {false, true}) {

@@ -79,10 +79,11 @@ TEST(processingParamsTable, defaultsMatchANeutralRecordWhereTheyShould)
     const processingParams_t neutral;
     for (const processingParamField_t &f : processingParamFields()) {
         SCOPED_TRACE(f.key().toStdString());
-        if (panelDefaultDiffers.contains(f.key()))
+        if (panelDefaultDiffers.contains(f.key())) {
             EXPECT_NE(f.get(neutral), f.defaultValue);
-        else
+        } else {
             EXPECT_DOUBLE_EQ(f.get(neutral), f.defaultValue);
+        }
     }
 }
 

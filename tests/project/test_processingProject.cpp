@@ -8,6 +8,7 @@
 #include "hdr/lensfunDb.h"
 #include "imageio/exiftoolDaemon.h"
 
+#include "project/tableSizes.h"
 #include "testSupport.h"
 
 #include <QDateTime>
@@ -97,7 +98,7 @@ TEST(projectSizes, vignetteProfileCountIn64Bits)
 
 TEST(projectTables, hdrWeightTableModes)
 {
-    std::vector<double> t(65536);
+    std::vector<double> t(SAMPLE_TABLE_SIZE);
     hdrWeightTable(t.data(), 0.3, 0.3, 0);
     for (double v : t)
         ASSERT_EQ(v, 1.0);
@@ -125,7 +126,7 @@ TEST(projectTables, hdrWeightTableModes)
 
 TEST(projectTables, rampAndGauss)
 {
-    std::vector<double> t(65536);
+    std::vector<double> t(SAMPLE_TABLE_SIZE);
     rampTable(t.data(), 32768, 0.25, 0.5, 2.0);
     EXPECT_EQ(t[8000], 0.0);                         // 0.244 below low
     EXPECT_DOUBLE_EQ(t[8192], 0.5);                  // 0.25 x 2
@@ -178,9 +179,9 @@ TEST_F(projectTest, constructsWithSessionDirectoryAndRemovesIt)
         // Empty project: only layer 0, all layer tables there.
         EXPECT_EQ(project.layerExists[0], 1);
         EXPECT_EQ(project.layerEnabled[0], 1);
-        for (int i = 1; i < PROJECT_LAYER_COUNT; ++i)
+        for (int i = 1; i < LAYER_COUNT; ++i)
             EXPECT_EQ(project.layerExists[i], 0);
-        for (int i = 0; i < PROJECT_LAYER_COUNT; ++i) {
+        for (int i = 0; i < LAYER_COUNT; ++i) {
             EXPECT_EQ(project.layerSettings[i].layerIndex, i);
             EXPECT_EQ(project.layerSettings[i].layerTag, -100);
             EXPECT_NE(project.layerSettings[i].maskToneTable, nullptr);

@@ -97,8 +97,9 @@ TEST(rawFileIO, roundTrips)
             ASSERT_LE(at + 8, file.size());
             const uint32_t length = le32(file, at);
             EXPECT_EQ(le32(file, at + 4), 0u);
-            if (c.random)
+            if (c.random) {
                 EXPECT_GT(length, std::min<size_t>(1000000, c.size - size_t(blocks) * 1000000));
+            }
             at += 8 + length;
             ++blocks;
         }

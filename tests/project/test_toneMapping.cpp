@@ -1,5 +1,6 @@
 #include "app/sharedFlags.h"
 #include "project/curveMaths.h"
+#include "project/tableSizes.h"
 #include "project/toneMapping.h"
 #include "project/toneMappingTables.h"
 
@@ -192,7 +193,7 @@ TEST(toneMapping, hueSelectiveAndWrap)
     layer_t layer(0, 1, 1);
     layer.params.saturationActive = true;
     layer.params.hueSelectiveSet = true;
-    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + 65536, -1.0);
+    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + SAMPLE_TABLE_SIZE, -1.0);
     layer.rebuild();
     const std::vector<quint16> out = renderPixel(0.6f, 0.3f, 0.1f, layer.params);
     const double lum = 0.3086 * 0.6 + 0.6094 * 0.3 + 0.082 * 0.1;
@@ -200,7 +201,7 @@ TEST(toneMapping, hueSelectiveAndWrap)
         EXPECT_NEAR(out[size_t(ch)], lum * 65535.0, 4.0);
     // Red with equal green and blue sits at hue 360, which wraps to 0: only
     // entry 0 of the table takes effect.
-    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + 65536, -1.0);
+    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + SAMPLE_TABLE_SIZE, -1.0);
     layer.params.hueSelectiveTable[0] = 0.0;
     const std::vector<quint16> red = renderPixel(0.6f, 0.2f, 0.2f, layer.params);
     EXPECT_GT(red[0], red[1] + 10000);

@@ -8,7 +8,7 @@
 TEST(renderView, windowBufferAllocationFailsCleanly)
 {
     previewWindow_t view;
-    uint8_t enabled[PROJECT_LAYER_COUNT] = {1, 1, 0, 1};
+    uint8_t enabled[LAYER_COUNT] = {1, 1, 0, 1};
     ASSERT_TRUE(allocateWindowBuffers(view, 64, 32, enabled));
     EXPECT_NE(view.hdr, nullptr);
     EXPECT_NE(view.layerOutput[0], nullptr);

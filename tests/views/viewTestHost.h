@@ -103,7 +103,7 @@ public:
         workspace->toneMappedView = true;
         canvas()->renderView(false, false, true); // fill the window buffers
         previewWindow_t &v = project->view;
-        for (int l = 0; l < PROJECT_LAYER_COUNT; ++l) {
+        for (int l = 0; l < LAYER_COUNT; ++l) {
             if (!v.layerOutput[l])
                 continue;
             for (qint64 i = 0; i < qint64(v.width) * v.height; ++i) {

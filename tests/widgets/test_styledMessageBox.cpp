@@ -108,7 +108,7 @@ TEST(styledMessageBox, kindsGiveTitlesAndUnknownKindKeepsTheBaseTitle)
         EXPECT_EQ(box.windowTitle(), QString(titles[kind - 1]));
     }
     styledMessageBox other(nullptr, 7, "x", 1);
-    EXPECT_EQ(other.title(), QString("Lumidra 3.11.1"));
+    EXPECT_EQ(other.title(), QString("Lumidra " LUMIDRA_VERSION));
     other.setTitle("Own title");
     EXPECT_EQ(other.windowTitle(), QString("Own title"));
 }
