@@ -344,3 +344,12 @@ TEST_F(checkUpdatesTest, windowCommandChecksAndStartUpCheckStaysOffInTests)
     EXPECT_EQ(w.updateCheck->lastDialog()->parentWidget(), &w);
     EXPECT_FALSE(w.updateCheck->lastDialog()->noUpdatesLabel->isHidden());
 }
+
+TEST_F(mainWindowTest, updateAddressIsAStoredSettingWithAnHttpsDefault)
+{
+    EXPECT_EQ(options->misc.updateCheckAddress, "https://lumidra.org");
+    EXPECT_TRUE(updateRequestUrl(options->misc.updateCheckAddress, "3.11.1").isValid());
+    platformSettings()->setValue("Misc/UpdateCheckAddress", "https://updates.example.test/lumidra");
+    programOptionsSettings stored;
+    EXPECT_EQ(stored.misc.updateCheckAddress, "https://updates.example.test/lumidra");
+}
