@@ -223,7 +223,7 @@ int main(int argc, char **argv)
 
         auto toneMapView = [&]() {
             workspace->redraw(true);
-            for (int l = 0; l < PROJECT_LAYER_COUNT; ++l)
+            for (int l = 0; l < LAYER_COUNT; ++l)
                 if (project.layerExists[l] && project.layerEnabled[l])
                     project.doToneMapping(&project.layerSettings[l], nullptr, true, true);
             project.view.ready = true;

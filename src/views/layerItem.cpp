@@ -149,7 +149,7 @@ void layerThumbnailItem::mouseReleaseEvent(QMouseEvent *event)
 void layerThumbnailItem::importMaskSlot()
 {
     processingProject *project = owner->project;
-    if (!project || layerIndex <= 0 || layerIndex >= PROJECT_LAYER_COUNT)
+    if (!project || layerIndex <= 0 || layerIndex >= LAYER_COUNT)
         return;
     const QString file = fileDialogs::openFileName(this, tr("Import"), lastMaskFolder(), QStringLiteral("PNG (*.png)"));
     if (file.isEmpty())
@@ -177,7 +177,7 @@ void layerThumbnailItem::importMaskSlot()
 bool layerThumbnailItem::exportMaskSlot()
 {
     processingProject *project = owner->project;
-    if (!project || layerIndex <= 0 || layerIndex >= PROJECT_LAYER_COUNT)
+    if (!project || layerIndex <= 0 || layerIndex >= LAYER_COUNT)
         return false;
     const QString proposal = layerMaskExportProposal(lastMaskFolder(), owner->getLabelText());
     QString file = fileDialogs::saveFileName(this, tr("Export"), proposal, QStringLiteral("PNG (*.png)"));
