@@ -154,6 +154,7 @@ saveResult::saveResult(QWidget *parent, const QString &fileName)
     const QString title = format == resultTiff ? tr("Save as TIFF")
                           : format == resultJpeg ? tr("Save as JPEG") : tr("Save as PNG");
     setWindowTitle(title);
+    titleLabel()->setText(title);
     auto *column = new QVBoxLayout(this);
     auto *heading = new QLabel(title, this);
     column->addWidget(heading);
