@@ -139,7 +139,7 @@ layersTool::layersTool(processingProject *proj, mainWorkspace *ws, QWidget *acti
         connect(item, qOverload<int>(&layerItem::visibleToggle), this, &layersTool::itemEnable);
         connect(item, qOverload<int>(&layerItem::opacityChanged), this, &layersTool::itemOpacity);
     }
-    connect(mapper, qOverload<int>(&QSignalMapper::mapped), this, [this](int id) { itemChanged(id); });
+    connect(mapper, &QSignalMapper::mappedInt, this, [this](int id) { itemChanged(id); });
     connect(scroll, &myScrollArea::keyUp, this, &layersTool::switchUp);
     connect(scroll, &myScrollArea::keyLeft, this, &layersTool::switchUp);
     connect(scroll, &myScrollArea::keyDown, this, &layersTool::switchDown);

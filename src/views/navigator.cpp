@@ -151,7 +151,7 @@ void navigator::wheelEvent(QWheelEvent *event)
         return;
     }
     const double s = scale();
-    centreOn(int(event->posF().x() / s), int(event->posF().y() / s));
+    centreOn(int(event->position().x() / s), int(event->position().y() / s));
     emit wheelMoved(rect, *event);
     event->accept();
 }
