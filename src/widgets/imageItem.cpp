@@ -242,8 +242,7 @@ QString imageItem::exposureText() const
 
 QPixmap imageItem::shownThumbnail() const
 {
-    const QPixmap *p = thumbnail->pixmap();
-    return p ? *p : QPixmap();
+    return thumbnail->pixmap(Qt::ReturnByValue);
 }
 
 void imageItem::setInfo(const photoInfo_t &source)

@@ -331,12 +331,14 @@ TEST(lensfunDb, versionFromTheDataTimestamp)
     };
     for (const auto &c : cases) {
         const QString folder = testSupport::freshDir(c.name);
-        if (c.stamp)
+        if (c.stamp) {
             ASSERT_TRUE(testSupport::writeFile(folder + "/timestamp.txt", c.stamp));
+        }
         EXPECT_EQ(lensfunDb::databaseVersion(folder), c.version) << c.name;
     }
-    if (QFile::exists(QString(LENSFUN_SYSTEM_FOLDER) + "/timestamp.txt"))
+    if (QFile::exists(QString(LENSFUN_SYSTEM_FOLDER) + "/timestamp.txt")) {
         EXPECT_NE(lensfunDb(LENSFUN_SYSTEM_FOLDER, QString()).getVersion(), "?");
+    }
 }
 
 TEST(lensLookup, camerasAndLensesOfRealPhotos)

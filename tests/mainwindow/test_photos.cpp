@@ -523,7 +523,8 @@ TEST_F(mainWindowTest, unattendedRunsEndWithAnExitCode)
         QCoreApplication::processEvents();
         EXPECT_EQ(w.requestedExitCode, r.code);
         EXPECT_EQ(w.isVisible(), r.code == 0);
-        if (r.plugin)
+        if (r.plugin) {
             EXPECT_EQ(testSupport::readFile(dir + "/Lumidra3_pluginCallback"), QByteArray("\"\""));
+        }
     }
 }
