@@ -421,10 +421,11 @@ TEST_F(loadPhotoTest, damagedFilesGiveErrorsNotCrashes)
         // what is missing) loaded: never a crash.
         EXPECT_TRUE(r.prepare != 0 || r.load == 0 || r.load == 2) << r.prepare << " " << r.load;
         // Every refusal says why.
-        if (r.prepare != 0)
+        if (r.prepare != 0) {
             EXPECT_FALSE(project->lastErrorMessage.isEmpty());
-        else if (r.load == 2)
+        } else if (r.load == 2) {
             EXPECT_FALSE(r.error.isEmpty());
+        }
     }
     // Not an image at all, under each extension.
     for (const char *ext : {"jpg", "tif", "png", "hdr", "exr", "fits", "nef"}) {

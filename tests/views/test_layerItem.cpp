@@ -48,7 +48,7 @@ protected:
     // Grey value of each column of the row's opacity strip.
     static std::vector<int> stripColumns(layerItem &row)
     {
-        const QImage strip = row.opacityStrip()->pixmap()->toImage();
+        const QImage strip = row.opacityStrip()->pixmap(Qt::ReturnByValue).toImage();
         std::vector<int> v;
         for (int x = 0; x < strip.width(); ++x)
             v.push_back(qRed(strip.pixel(x, 1)));

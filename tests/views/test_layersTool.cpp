@@ -276,7 +276,7 @@ TEST_F(layersToolTest, ThumbnailsFollowTheMasks)
     ASSERT_GE(tw, 4);
     ASSERT_GE(th, 4);
     EXPECT_TRUE(tool->row(0)->hasThumbnail());
-    const QImage composite = tool->row(0)->thumbnail()->pixmap()->toImage().scaled(tw, th);
+    const QImage composite = tool->row(0)->thumbnail()->pixmap(Qt::ReturnByValue).toImage().scaled(tw, th);
     EXPECT_EQ(qRed(composite.pixel(0, th - 1)), 0);          // under layer 1
     EXPECT_NEAR(qRed(composite.pixel(tw - 1, 0)), 155, 2);   // under layer 2 only
     EXPECT_EQ(qRed(composite.pixel(tw - 1, th - 1)), 255);  // under neither

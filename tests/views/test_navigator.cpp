@@ -44,8 +44,8 @@ protected:
     }
     void wheel(QPoint pos, Qt::KeyboardModifiers modifiers)
     {
-        QWheelEvent e(QPointF(pos), QPointF(nav->mapToGlobal(pos)), QPoint(), QPoint(0, 120), 120, Qt::Vertical,
-                      Qt::NoButton, modifiers);
+        QWheelEvent e(QPointF(pos), QPointF(nav->mapToGlobal(pos)), QPoint(), QPoint(0, 120), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
         QApplication::sendEvent(nav.get(), &e);
     }
 
