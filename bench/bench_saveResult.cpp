@@ -75,7 +75,7 @@ void saveOnce(benchmark::State &state, const resultSaveOptions_t &o, const char 
             state.SkipWithError("save failed");
             break;
         }
-        if (exif && !exif->transferExif(path, source, QString(), false, o.dpi, false, false)) {
+        if (exif && !exif->transferExif(path, source, QString(), false, o.dpi, false, false, false)) {
             state.SetLabel("EXIF transfer failed; image writing only");
             exif = nullptr;
         }
