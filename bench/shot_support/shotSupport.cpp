@@ -84,3 +84,24 @@ void sendMouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButton button
     QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
+
+bool parseShotArgs(const QStringList &args, const char *usage, shotArgs &out)
+{
+    for (int i = 1; i < args.size(); i++) {
+        if (args[i] == "--mode" && i + 1 < args.size())
+            out.mode = args[++i];
+        else if (args[i] == "--grab" && i + 1 < args.size())
+            out.grab = args[++i];
+        else if (args[i] == "--size" && i + 1 < args.size()) {
+            const QStringList wh = args[++i].split('x');
+            if (wh.size() == 2)
+                out.size = QSize(wh[0].toInt(), wh[1].toInt());
+        } else
+            out.files << args[i];
+    }
+    if (out.files.isEmpty()) {
+        std::fprintf(stderr, "usage: %s\n", usage);
+        return false;
+    }
+    return true;
+}

@@ -7,6 +7,8 @@
 
 #include <QEvent>
 #include <QPoint>
+#include <QSize>
+#include <QString>
 #include <QStringList>
 
 class QWidget;
@@ -20,6 +22,16 @@ void prepareLayer(processingProject &project, int l);
 // receives the middle exposure at full size (the "before" picture). False
 // (with a line on standard output) when a photo or a stage fails.
 bool loadAndMerge(processingProject &project, const QStringList &files, pyramid &before);
+
+// The tools' command line: [--mode M] [--size WxH] [--grab OUT.png] PHOTO...
+struct shotArgs
+{
+    QString mode, grab;
+    QSize size{1280, 800};
+    QStringList files;
+};
+// False (after printing usage) when no photo is named.
+bool parseShotArgs(const QStringList &args, const char *usage, shotArgs &out);
 
 void sendMouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons);
 

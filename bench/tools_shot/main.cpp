@@ -69,26 +69,13 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     initWidgetResources();
-    QString mode = "layers", grab;
-    QSize size(1280, 800);
-    QStringList files;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); i++) {
-        if (args[i] == "--mode" && i + 1 < args.size())
-            mode = args[++i];
-        else if (args[i] == "--grab" && i + 1 < args.size())
-            grab = args[++i];
-        else if (args[i] == "--size" && i + 1 < args.size()) {
-            const QStringList wh = args[++i].split('x');
-            if (wh.size() == 2)
-                size = QSize(wh[0].toInt(), wh[1].toInt());
-        } else
-            files << args[i];
-    }
-    if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: tools_shot [--mode layers|crop|navigator] [--size WxH] [--grab OUT.png] PHOTO...\n");
+    shotArgs a;
+    a.mode = "layers";
+    if (!parseShotArgs(app.arguments(), "tools_shot [--mode layers|crop|navigator] [--size WxH] [--grab OUT.png] PHOTO...", a))
         return 2;
-    }
+    QString mode = a.mode, grab = a.grab;
+    QSize size = a.size;
+    QStringList files = a.files;
     QTemporaryDir scratch(QDir::tempPath() + "/tools_shot-XXXXXX");
     programOptionsSettings options;
     options.scratchpad.pathCurrent = scratch.path();

@@ -36,26 +36,13 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QString mode = "fit", grab;
-    QSize size(1280, 800);
-    QStringList files;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); i++) {
-        if (args[i] == "--mode" && i + 1 < args.size())
-            mode = args[++i];
-        else if (args[i] == "--grab" && i + 1 < args.size())
-            grab = args[++i];
-        else if (args[i] == "--size" && i + 1 < args.size()) {
-            const QStringList wh = args[++i].split('x');
-            if (wh.size() == 2)
-                size = QSize(wh[0].toInt(), wh[1].toInt());
-        } else
-            files << args[i];
-    }
-    if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: view_shot [--mode fit|100|split|mask|composite|crop] [--size WxH] [--grab OUT.png] PHOTO...\n");
+    shotArgs a;
+    a.mode = "fit";
+    if (!parseShotArgs(app.arguments(), "view_shot [--mode fit|100|split|mask|composite|crop] [--size WxH] [--grab OUT.png] PHOTO...", a))
         return 2;
-    }
+    QString mode = a.mode, grab = a.grab;
+    QSize size = a.size;
+    QStringList files = a.files;
     QTemporaryDir scratch(QDir::tempPath() + "/view_shot-XXXXXX");
     programOptionsSettings options;
     options.scratchpad.pathCurrent = scratch.path();
