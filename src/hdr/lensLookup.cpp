@@ -3,6 +3,7 @@
 #include "app/debugLog.h"
 #include "hdr/lensfunDb.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
@@ -66,7 +67,19 @@ double lensMatchScore(const QString &maker, const QString &databaseName,
     parseFocalRange(metadataName, min2, max2);
     if (min1 == min2 && max1 == max2 && min1 != 0 && max1 != 0 && min2 != 0 && max2 != 0)
         score += 1.0;
+    const QString aperture1 = apertureRangeOf(databaseName);
+    const QString aperture2 = apertureRangeOf(metadataName);
+    if (!aperture1.isEmpty() && !aperture2.isEmpty() && aperture1 != aperture2)
+        score -= 1.0;
     return score;
+}
+
+QString apertureRangeOf(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("f/(\\d+(?:\\.\\d+)?(?:-\\d+(?:\\.\\d+)?)?)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = pattern.match(name);
+    return m.hasMatch() ? m.captured(1) : QString();
 }
 
 void parseFocalRange(const QString &text, int &minimum, int &maximum)

@@ -16,13 +16,18 @@ struct lensfunCamera;
 double cameraMatchScore(const QString &maker, const QString &databaseName,
                         const QString &metadataName);
 // Like cameraMatchScore, normalised by the longer name, plus 1 when both
-// names carry the same non-zero focal range.
+// names carry the same non-zero focal range, less 1 when both name an
+// aperture range ("f/3.5-5.6") and the ranges differ: that is another lens,
+// however many words the names share.
 double lensMatchScore(const QString &maker, const QString &databaseName,
                       const QString &metadataName);
 
 // Reads "24-105mm" as 24..105 and "50mm" as 50..50; without "mm" the minimum
 // keeps its value and the maximum takes it.
 void parseFocalRange(const QString &text, int &minimum, int &maximum);
+// The aperture range of a lens name, "f/3.5-5.6" as "3.5-5.6" and "f/2.8" as
+// "2.8" (case ignored); empty when the name gives none.
+QString apertureRangeOf(const QString &name);
 
 bool equalsIgnoreCase(const QString &a, const QString &b);
 

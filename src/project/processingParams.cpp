@@ -1,7 +1,7 @@
 #include "project/processingParams.h"
 
-#include <algorithm>
-#include <new>
+#include <cstdlib>
+#include <type_traits>
 
 void processingParams_t::destroy()
 {
@@ -22,13 +22,14 @@ void copyProcessingParams(processingParams_t *destination, const processingParam
 
 namespace {
 
-template <typename T>
-std::unique_ptr<T[]> zeroed(size_t count)
+// calloc: zero-filled without writing (and so committing) the pages.
+template <typename Table>
+bool allocateZeroed(Table &table, size_t count)
 {
-    std::unique_ptr<T[]> table(new (std::nothrow) T[count]);
-    if (table)
-        std::fill(table.get(), table.get() + count, T(0));
-    return table;
+    using T = typename Table::element_type;
+    static_assert(std::is_trivial<T>::value, "tables hold plain numbers");
+    table.reset(static_cast<T *>(std::calloc(count, sizeof(T))));
+    return bool(table);
 }
 
 } // namespace
@@ -38,17 +39,17 @@ bool processingTables_t::allocate()
     freeAll();
     bool ok = true;
     for (auto &table : curveLut)
-        ok = ok && (table = zeroed<quint16>(SAMPLE_TABLE_SIZE));
+        ok = ok && allocateZeroed(table, SAMPLE_TABLE_SIZE);
     for (auto &table : histograms)
-        ok = ok && (table = zeroed<quint32>(PP_HISTOGRAM_SIZE));
+        ok = ok && allocateZeroed(table, PP_HISTOGRAM_SIZE);
     for (auto &table : cumulative)
-        ok = ok && (table = zeroed<double>(PP_HISTOGRAM_SIZE));
+        ok = ok && allocateZeroed(table, PP_HISTOGRAM_SIZE);
     for (auto &table : channelLut)
-        ok = ok && (table = zeroed<double>(SAMPLE_TABLE_SIZE));
-    ok = ok && (maskWeight = zeroed<double>(PP_MASK_TABLE_SIZE));
-    ok = ok && (hueSelective = zeroed<double>(SAMPLE_TABLE_SIZE));
-    ok = ok && (brightnessSelective = zeroed<double>(SAMPLE_TABLE_SIZE));
-    ok = ok && (maskTone = zeroed<float>(size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE));
+        ok = ok && allocateZeroed(table, SAMPLE_TABLE_SIZE);
+    ok = ok && allocateZeroed(maskWeight, PP_MASK_TABLE_SIZE);
+    ok = ok && allocateZeroed(hueSelective, SAMPLE_TABLE_SIZE);
+    ok = ok && allocateZeroed(brightnessSelective, SAMPLE_TABLE_SIZE);
+    ok = ok && allocateZeroed(maskTone, size_t(PP_MASK_TABLE_SIZE) * PP_MASK_TABLE_SIZE);
     if (!ok)
         freeAll();
     return ok;
@@ -59,8 +60,7 @@ bool processingTables_t::allocateVignetteProfile(int count)
     freeVignetteProfile();
     if (count <= 0)
         return false;
-    vignette = zeroed<double>(size_t(count));
-    if (!vignette)
+    if (!allocateZeroed(vignette, size_t(count)))
         return false;
     vignetteCount = count;
     return true;

@@ -21,6 +21,7 @@
 #include <QPointF>
 #include <QtGlobal>
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 // Table sizes of the derived part.
@@ -135,15 +136,25 @@ public:
     void attach(processingParams_t *params) const;
 
 private:
-    std::unique_ptr<quint16[]> curveLut[PP_CURVE_COUNT];
-    std::unique_ptr<quint32[]> histograms[4];
-    std::unique_ptr<double[]> cumulative[4];
-    std::unique_ptr<double[]> channelLut[3];
-    std::unique_ptr<float[]> maskTone;
-    std::unique_ptr<double[]> maskWeight;
-    std::unique_ptr<double[]> hueSelective;
-    std::unique_ptr<double[]> brightnessSelective;
-    std::unique_ptr<double[]> vignette;
+    // The tables come from calloc: large ones are fresh zero pages that the
+    // system provides only when they are first written, so a project's ten
+    // layers cost memory only for the tables in use.
+    struct freeTable_t
+    {
+        void operator()(void *table) const { std::free(table); }
+    };
+    template <typename T>
+    using table_t = std::unique_ptr<T[], freeTable_t>;
+
+    table_t<quint16> curveLut[PP_CURVE_COUNT];
+    table_t<quint32> histograms[4];
+    table_t<double> cumulative[4];
+    table_t<double> channelLut[3];
+    table_t<float> maskTone;
+    table_t<double> maskWeight;
+    table_t<double> hueSelective;
+    table_t<double> brightnessSelective;
+    table_t<double> vignette;
     int vignetteCount = 0;
 };
 

@@ -149,6 +149,172 @@ inline double hueOf(double R, double G, double B, double mx, double mn)
     return hue;
 }
 
+// The steps of one pixel of toneMappingThread, in the order it runs them.
+// Each is used once; they are small enough for the compiler to inline.
+
+// Pixels between the sampled ones of a coarse pass copy the sampled pixel.
+inline void copySampledPixel(const toneMapping_threadParams_t &p, qint64 i, int x, int y, int step)
+{
+    const qint64 from = qint64(y - y % step) * p.width + (x - x % step);
+    if (p.output8) {
+        p.output8[i * 3] = p.output8[from * 3];
+        p.output8[i * 3 + 1] = p.output8[from * 3 + 1];
+        p.output8[i * 3 + 2] = p.output8[from * 3 + 2];
+    } else if (p.output16) {
+        p.output16[i * 3] = p.output16[from * 3];
+        p.output16[i * 3 + 1] = p.output16[from * 3 + 1];
+        p.output16[i * 3 + 2] = p.output16[from * 3 + 2];
+    }
+}
+
+// White balance (temperature and tint multipliers) weighted away from the
+// brightest colours, keeping the luminance.
+inline void adjustColor(double &R, double &G, double &B, const processingParams_t &s)
+{
+    const double F = LUM_R * R + LUM_G * G + LUM_B * B;
+    const double F2 = F * F, F4 = F2 * F2, F8 = F4 * F4;
+    const double k = F8 * F4 * F2 * F; // F^15
+    R = R * k + R * (1.0 - k) * s.rgbMultipliers[0];
+    G = G * k + G * (1.0 - k) * s.rgbMultipliers[1];
+    B = B * k + B * (1.0 - k) * s.rgbMultipliers[2];
+    const double J = LUM_R * R + LUM_G * G + LUM_B * B;
+    if (J > 1e-4) {
+        R *= F / J;
+        G *= F / J;
+        B *= F / J;
+    }
+    R = std::min(R, 1.0);
+    G = std::min(G, 1.0);
+    B = std::min(B, 1.0);
+}
+
+// Luminance through local contrast and the compression exponent, with the
+// pixel's chromaticity kept (XYZ and back).
+inline void compressLuminance(double &R, double &G, double &B, qint64 i, const toneMapping_threadParams_t &p,
+                              const processingParams_t &s, const derived_t &d, bool lc)
+{
+    double Y = 0.2126729 * R + 0.7151522 * G + 0.072175 * B;
+    const double X = 0.4124564 * R + 0.3575761 * G + 0.1804375 * B;
+    const double Z = 0.0193339 * R + 0.119192 * G + 0.9503041 * B;
+    const double S = X + Y + Z;
+    double cx = 0.0, cy = 0.0;
+    if (!(S > BLACK_LIMIT)) {
+        Y = 0.0;
+    } else {
+        cx = X / S;
+        cy = Y / S;
+    }
+    if (!(Y > 0.0))
+        Y = 0.0;
+
+    if (lc)
+        Y = localContrast(Y, i, p, s, d);
+
+    const double L = d.compressionExp == 1.0 ? Y : std::pow(Y, d.compressionExp);
+    if (cy < BLACK_LIMIT) {
+        R = G = B = 0.0;
+    } else {
+        const double X2 = L * cx / cy;
+        const double Z2 = (1.0 - cx - cy) * L / cy;
+        R = clamp01(3.2404542 * X2 - 1.5371385 * L - 0.4985314 * Z2);
+        G = clamp01(-0.969266 * X2 + 1.8760108 * L + 0.041556 * Z2);
+        B = clamp01(0.0556434 * X2 - 0.2040259 * L + 1.0572252 * Z2);
+    }
+}
+
+// The mask's tone table for the pixel's mask luminance, blended by the
+// weight of the pixel's own luminance.
+inline void applyMaskTone(double &R, double &G, double &B, qint64 i, const toneMapping_threadParams_t &p,
+                          const processingParams_t &s)
+{
+    const double w = s.maskWeightTable[tableIndex(LUM_R * R + LUM_G * G + LUM_B * B, PP_MASK_TABLE_SIZE - 1)];
+    const float *row = s.maskToneTable + size_t(p.maskLuminance[i] / 32) * PP_MASK_TABLE_SIZE;
+    R = row[tableIndex(R, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * R;
+    G = row[tableIndex(G, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * G;
+    B = row[tableIndex(B, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * B;
+}
+
+// Saturation by brightness and by hue (the selective curves).
+inline void applySelectiveSaturation(double &R, double &G, double &B, const processingParams_t &s)
+{
+    const double lum = LUM_R * R + LUM_G * G + LUM_B * B;
+    const double mx = std::max(R, std::max(G, B));
+    const double mn = std::min(R, std::min(G, B));
+    const double hue = hueOf(R, G, B, mx, mn);
+    const double b = 1.0
+                     + (s.brightnessSelectiveSet && s.brightnessSelectiveTable
+                            ? s.brightnessSelectiveTable[tableIndex(mx, 65535)]
+                            : 0.0);
+    const double h = 1.0
+                     + (s.hueSelectiveSet && s.hueSelectiveTable
+                            ? s.hueSelectiveTable[tableIndex(hue / 360.0, 65535)]
+                            : 0.0);
+    R = b * (h * R + (1.0 - h) * lum) + (1.0 - b) * lum;
+    G = b * (h * G + (1.0 - h) * lum) + (1.0 - b) * lum;
+    B = b * (h * B + (1.0 - h) * lum) + (1.0 - b) * lum;
+}
+
+// The saturation and hue matrix (row vector times matrix, last row offsets).
+inline void applyColorMatrix(double &R, double &G, double &B, const float (*m)[4])
+{
+    const double r2 = R * m[0][0] + G * m[1][0] + B * m[2][0] + m[3][0];
+    const double g2 = R * m[0][1] + G * m[1][1] + B * m[2][1] + m[3][1];
+    const double b2 = R * m[0][2] + G * m[1][2] + B * m[2][2] + m[3][2];
+    R = r2;
+    G = g2;
+    B = b2;
+}
+
+// The vignette's gain at the pixel's place in the full image.
+inline double vignetteGain(int x, int y, const toneMapping_threadParams_t &p, const processingParams_t &s,
+                           const derived_t &d)
+{
+    const double fx = std::trunc(x / p.scale + p.offsetX) - d.halfW;
+    const double fy = std::trunc(y / p.scale + p.offsetY) - d.halfH;
+    double q;
+    if (s.vignetteRoundness >= 0.0) {
+        q = (fx / d.radiusX) * (fx / d.radiusX) + (fy / d.radiusY) * (fy / d.radiusY);
+    } else {
+        q = std::pow(std::fabs(fx / std::max(d.halfW, 1)), d.superExp)
+            + std::pow(std::fabs(fy / std::max(d.halfH, 1)), d.superExp);
+    }
+    double kk = std::trunc(std::sqrt(q) * d.f * 10.0);
+    if (!(kk >= 0.0))
+        kk = 0.0;
+    const int k = int(std::min(kk, double(s.vignetteProfileCount - 1)));
+    return s.vignetteProfile[k];
+}
+
+// Clip points (not in a statistics pass), the histograms (only there), and
+// the 8- or 16-bit output.
+inline void storePixel(double R, double G, double B, qint64 i, const toneMapping_threadParams_t &p,
+                       const derived_t &d, bool collect)
+{
+    if (!collect) {
+        R = (R - d.clipBlack) * d.clipScale;
+        G = (G - d.clipBlack) * d.clipScale;
+        B = (B - d.clipBlack) * d.clipScale;
+    }
+    R = clamp01(R);
+    G = clamp01(G);
+    B = clamp01(B);
+    if (collect) {
+        p.histLuminance[int((LUM_R * R + LUM_G * G + LUM_B * B) * 4095.0)]++;
+        p.histRed[int(R * 4095.0)]++;
+        p.histGreen[int(G * 4095.0)]++;
+        p.histBlue[int(B * 4095.0)]++;
+    }
+    if (p.output16) {
+        p.output16[i * 3] = quint16(R * 65535.0);
+        p.output16[i * 3 + 1] = quint16(G * 65535.0);
+        p.output16[i * 3 + 2] = quint16(B * 65535.0);
+    } else if (p.output8) {
+        p.output8[i * 3] = quint8(R * 255.0);
+        p.output8[i * 3 + 1] = quint8(G * 255.0);
+        p.output8[i * 3 + 2] = quint8(B * 255.0);
+    }
+}
+
 } // namespace
 
 taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
@@ -162,7 +328,7 @@ taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
     const int step = std::max(1, p.step);
     const bool lc = s.lcEnabled && p.localFine && p.localMedium && p.localCoarse;
     const bool mask = s.maskEnabled && p.maskLuminance && s.maskToneTable && s.maskWeightTable;
-    const float(*m)[4] = s.colorMatrix;
+    const bool channelCurves = s.channelLut[0] && s.channelLut[1] && s.channelLut[2];
 
     // Column and row of the first pixel; advanced without a division per pixel.
     int x = int(p.start % p.width);
@@ -173,16 +339,7 @@ taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
             ++y;
         }
         if (step > 1 && (x % step || y % step)) {
-            const qint64 from = qint64(y - y % step) * p.width + (x - x % step);
-            if (p.output8) {
-                p.output8[i * 3] = p.output8[from * 3];
-                p.output8[i * 3 + 1] = p.output8[from * 3 + 1];
-                p.output8[i * 3 + 2] = p.output8[from * 3 + 2];
-            } else if (p.output16) {
-                p.output16[i * 3] = p.output16[from * 3];
-                p.output16[i * 3 + 1] = p.output16[from * 3 + 1];
-                p.output16[i * 3 + 2] = p.output16[from * 3 + 2];
-            }
+            copySampledPixel(p, i, x, y, step);
         } else if (!(maskSkip && p.layerMask[i] == 0)) {
             float *px = p.hdr + i * 3;
             for (int c = 0; c < 3; ++c) {
@@ -190,144 +347,32 @@ taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
                     px[c] = 0.0f;
             }
             double R = px[0], G = px[1], B = px[2];
-
-            if (s.colorAdjustActive) {
-                const double F = LUM_R * R + LUM_G * G + LUM_B * B;
-                const double F2 = F * F, F4 = F2 * F2, F8 = F4 * F4;
-                const double k = F8 * F4 * F2 * F; // F^15
-                R = R * k + R * (1.0 - k) * s.rgbMultipliers[0];
-                G = G * k + G * (1.0 - k) * s.rgbMultipliers[1];
-                B = B * k + B * (1.0 - k) * s.rgbMultipliers[2];
-                const double J = LUM_R * R + LUM_G * G + LUM_B * B;
-                if (J > 1e-4) {
-                    R *= F / J;
-                    G *= F / J;
-                    B *= F / J;
-                }
-                R = std::min(R, 1.0);
-                G = std::min(G, 1.0);
-                B = std::min(B, 1.0);
-            }
-
-            double Y = 0.2126729 * R + 0.7151522 * G + 0.072175 * B;
-            const double X = 0.4124564 * R + 0.3575761 * G + 0.1804375 * B;
-            const double Z = 0.0193339 * R + 0.119192 * G + 0.9503041 * B;
-            const double S = X + Y + Z;
-            double cx = 0.0, cy = 0.0;
-            if (!(S > BLACK_LIMIT)) {
-                Y = 0.0;
-            } else {
-                cx = X / S;
-                cy = Y / S;
-            }
-            if (!(Y > 0.0))
-                Y = 0.0;
-
-            if (lc)
-                Y = localContrast(Y, i, p, s, d);
-
-            const double L = d.compressionExp == 1.0 ? Y : std::pow(Y, d.compressionExp);
-            if (cy < BLACK_LIMIT) {
-                R = G = B = 0.0;
-            } else {
-                const double X2 = L * cx / cy;
-                const double Z2 = (1.0 - cx - cy) * L / cy;
-                R = clamp01(3.2404542 * X2 - 1.5371385 * L - 0.4985314 * Z2);
-                G = clamp01(-0.969266 * X2 + 1.8760108 * L + 0.041556 * Z2);
-                B = clamp01(0.0556434 * X2 - 0.2040259 * L + 1.0572252 * Z2);
-            }
-
-            if (s.channelLut[0] && s.channelLut[1] && s.channelLut[2]) {
+            if (s.colorAdjustActive)
+                adjustColor(R, G, B, s);
+            compressLuminance(R, G, B, i, p, s, d, lc);
+            if (channelCurves) {
                 R = s.channelLut[0][int(R * 65535.0)];
                 G = s.channelLut[1][int(G * 65535.0)];
                 B = s.channelLut[2][int(B * 65535.0)];
             }
-
-            if (mask) {
-                const double w = s.maskWeightTable[tableIndex(LUM_R * R + LUM_G * G + LUM_B * B,
-                                                              PP_MASK_TABLE_SIZE - 1)];
-                const float *row = s.maskToneTable
-                                   + size_t(p.maskLuminance[i] / 32) * PP_MASK_TABLE_SIZE;
-                R = row[tableIndex(R, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * R;
-                G = row[tableIndex(G, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * G;
-                B = row[tableIndex(B, PP_MASK_TABLE_SIZE - 1)] * w + (1.0 - w) * B;
-            }
-
-            if (d.selective) {
-                const double lum = LUM_R * R + LUM_G * G + LUM_B * B;
-                const double mx = std::max(R, std::max(G, B));
-                const double mn = std::min(R, std::min(G, B));
-                const double hue = hueOf(R, G, B, mx, mn);
-                const double b = 1.0
-                                 + (s.brightnessSelectiveSet && s.brightnessSelectiveTable
-                                        ? s.brightnessSelectiveTable[tableIndex(mx, 65535)]
-                                        : 0.0);
-                const double h = 1.0
-                                 + (s.hueSelectiveSet && s.hueSelectiveTable
-                                        ? s.hueSelectiveTable[tableIndex(hue / 360.0, 65535)]
-                                        : 0.0);
-                R = b * (h * R + (1.0 - h) * lum) + (1.0 - b) * lum;
-                G = b * (h * G + (1.0 - h) * lum) + (1.0 - b) * lum;
-                B = b * (h * B + (1.0 - h) * lum) + (1.0 - b) * lum;
-            }
-
-            const double r2 = R * m[0][0] + G * m[1][0] + B * m[2][0] + m[3][0];
-            const double g2 = R * m[0][1] + G * m[1][1] + B * m[2][1] + m[3][1];
-            const double b2 = R * m[0][2] + G * m[1][2] + B * m[2][2] + m[3][2];
-            R = r2;
-            G = g2;
-            B = b2;
-
+            if (mask)
+                applyMaskTone(R, G, B, i, p, s);
+            if (d.selective)
+                applySelectiveSaturation(R, G, B, s);
+            applyColorMatrix(R, G, B, s.colorMatrix);
             if (p.detail) {
                 const double dd = s.sharpness * 2.0 * p.detailFactor * p.detail[i] / 32767.0;
                 R += dd;
                 G += dd;
                 B += dd;
             }
-
             if (d.vignette) {
-                const double fx = std::trunc(x / p.scale + p.offsetX) - d.halfW;
-                const double fy = std::trunc(y / p.scale + p.offsetY) - d.halfH;
-                double q;
-                if (s.vignetteRoundness >= 0.0) {
-                    q = (fx / d.radiusX) * (fx / d.radiusX) + (fy / d.radiusY) * (fy / d.radiusY);
-                } else {
-                    q = std::pow(std::fabs(fx / std::max(d.halfW, 1)), d.superExp)
-                        + std::pow(std::fabs(fy / std::max(d.halfH, 1)), d.superExp);
-                }
-                double kk = std::trunc(std::sqrt(q) * d.f * 10.0);
-                if (!(kk >= 0.0))
-                    kk = 0.0;
-                const int k = int(std::min(kk, double(s.vignetteProfileCount - 1)));
-                const double g = s.vignetteProfile[k];
+                const double g = vignetteGain(x, y, p, s, d);
                 R *= g;
                 G *= g;
                 B *= g;
             }
-
-            if (!collect) {
-                R = (R - d.clipBlack) * d.clipScale;
-                G = (G - d.clipBlack) * d.clipScale;
-                B = (B - d.clipBlack) * d.clipScale;
-            }
-            R = clamp01(R);
-            G = clamp01(G);
-            B = clamp01(B);
-            if (collect) {
-                p.histLuminance[int((LUM_R * R + LUM_G * G + LUM_B * B) * 4095.0)]++;
-                p.histRed[int(R * 4095.0)]++;
-                p.histGreen[int(G * 4095.0)]++;
-                p.histBlue[int(B * 4095.0)]++;
-            }
-            if (p.output16) {
-                p.output16[i * 3] = quint16(R * 65535.0);
-                p.output16[i * 3 + 1] = quint16(G * 65535.0);
-                p.output16[i * 3 + 2] = quint16(B * 65535.0);
-            } else if (p.output8) {
-                p.output8[i * 3] = quint8(R * 255.0);
-                p.output8[i * 3 + 1] = quint8(G * 255.0);
-                p.output8[i * 3 + 2] = quint8(B * 255.0);
-            }
+            storePixel(R, G, B, i, p, d, collect);
         }
         if (i % 100 == 0)
             progressCounter.fetch_add(100, std::memory_order_relaxed);

@@ -100,7 +100,8 @@ TEST_F(settingsStore, firstStartGivesEveryDefault)
 
 // The defaults and ranges below are written out here, from the program's
 // documented list of stored settings, and not taken from the key table, so a
-// wrong entry in the table shows up as a difference.
+// wrong entry in the table shows up as a difference. (The two legacy suffix
+// keys and CurrentVersion have no field in the record; other tests cover them.)
 TEST_F(settingsStore, firstStartGivesTheDocumentedDefaults)
 {
     const struct {
@@ -121,8 +122,6 @@ TEST_F(settingsStore, firstStartGivesTheDocumentedDefaults)
         {"ExternalEditor/TransferExifGPS", QVariant(true)},
         {"ExternalEditor/ConvertToSrgb", QVariant(false)},
         {"ExternalEditor/Dpi", QVariant(300)},
-        {"SavingResult/Suffix", QVariant(QString())},
-        {"SavingResult/AddPresetNameSuffix", QVariant(true)},
         {"SavingResult/JpegQuality", QVariant(100)},
         {"SavingResult/TiffBitDepth", QVariant(1)},
         {"SavingResult/TiffCompression", QVariant(0)},
@@ -225,17 +224,19 @@ TEST_F(settingsStore, firstStartGivesTheDocumentedDefaults)
         {"ColorManagement/OutputProfile", QVariant(1)},
         {"ColorManagement/Intent", QVariant(0)},
         {"ColorManagement/CustomMonitorProfile", QVariant(QString())},
-        {"CurrentVersion", QVariant(QString())},
     };
     programOptionsSettings o;
     int checked = 0;
     for (const auto &d : defaults) {
         const settingsKey_t *k = findProgramOptionsKey(d.key);
-        ASSERT_TRUE(k) << d.key;
+        if (!k) {
+            ADD_FAILURE() << d.key << " is not in the key table";
+            continue;
+        }
         EXPECT_EQ(k->get(o), d.value) << d.key;
         ++checked;
     }
-    EXPECT_EQ(checked, 119);
+    EXPECT_EQ(checked, 116);
 }
 
 TEST_F(settingsStore, storedValuesOutsideTheDocumentedRangesAreReplaced)

@@ -256,6 +256,29 @@ TEST(lensLookup, scores)
     EXPECT_TRUE(equalsIgnoreCase("Generic", "GENERIC"));
 }
 
+TEST(lensLookup, aLensOfAnotherApertureRangeLosesToTheRightOne)
+{
+    const struct {
+        const char *name;
+        const char *aperture;
+    } apertures[] = {
+        {"EF-S18-55mm f/3.5-5.6 IS", "3.5-5.6"}, {"Canon EF 24-105mm f/4L", "4"},
+        {"A 50mm F/1.8", "1.8"},                  {"XF18-55mmF2.8-4 R LM OIS", ""},
+        {"Nikkor 18-55", ""},                      {"", ""},
+    };
+    for (const auto &a : apertures)
+        EXPECT_EQ(apertureRangeOf(a.name), QString(a.aperture)) << a.name;
+    // The metadata name of a Canon kit lens shares more words with the
+    // database's f/4-5.6 model (written the same way) than with its own
+    // entry; the aperture range tells them apart.
+    const QString exif = "EF-S18-55mm f/3.5-5.6 IS";
+    const double wrong = lensMatchScore(exif, "EF-S18-55mm f/4-5.6 IS STM", exif);
+    const double right = lensMatchScore(exif, "Canon EF-S 18-55mm f/3.5-5.6 IS", exif);
+    EXPECT_DOUBLE_EQ(wrong, 2.0 / 4 + 1.0 - 1.0);
+    EXPECT_DOUBLE_EQ(right, 0.0 + 1.0);
+    EXPECT_GT(right, wrong);
+}
+
 TEST(lensLookup, parseFocalRange)
 {
     struct testCase {
@@ -339,6 +362,22 @@ TEST(lensfunDb, versionFromTheDataTimestamp)
     if (QFile::exists(QString(LENSFUN_SYSTEM_FOLDER) + "/timestamp.txt")) {
         EXPECT_NE(lensfunDb(LENSFUN_SYSTEM_FOLDER, QString()).getVersion(), "?");
     }
+}
+
+TEST(lensLookup, kitLensOfTheInstalledDatabaseKeepsItsApertureRange)
+{
+    if (!QDir(LENSFUN_SYSTEM_FOLDER).exists())
+        GTEST_SKIP() << "lensfun data not installed";
+    lensfunDb db(LENSFUN_SYSTEM_FOLDER, QString());
+    ASSERT_TRUE(db.load());
+    int best = -1, full = -1;
+    ASSERT_TRUE(findCameraByExif(db, "Canon EOS 550D", best, full));
+    ASSERT_GE(best, 0);
+    int lens = -1;
+    QList<int> generic;
+    findLensesForCamera(db, db.cameraAt(best), "EF-S18-55mm f/3.5-5.6 IS", 18.0, lens, generic);
+    ASSERT_GE(lens, 0);
+    EXPECT_EQ(apertureRangeOf(db.lensAt(lens).model), "3.5-5.6") << qPrintable(db.lensAt(lens).model);
 }
 
 TEST(lensLookup, camerasAndLensesOfRealPhotos)
