@@ -10,7 +10,8 @@
 #include "app/sharedFlags.h"
 #include "hdr/generateHDRworker.h"
 #include "mainwindow/mainWindow.h"
-#include "mainwindow/myApplication.h"
+#include "panels/tonemappingGroup.h"
+#include "widgets/slider.h"
 #include "project/processingProject.h"
 #include "widgets/myQTabWidget.h"
 #include "widgets/styleSheet.h"
@@ -20,6 +21,7 @@
 #include "shotSupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -88,19 +90,22 @@ int main(int argc, char **argv)
             o.smartMergeStrength = 5;
             generateHDRworker merge(o);
             merge.generateHDR_prepare();
-            if (!merge.generateHDR_core()) {
+            merge.generateHDR_function();
+            if (!p.hdrState.resultValid) {
                 std::printf("merge failed\n");
                 return 1;
             }
-            merge.hdrPreprocess();
             w.hdrGenerated();
             if (!waitFor([&] { return p.prepared && !w.toneMappingPreparing() && !toneMappingRunning.load(); })) {
                 std::printf("preparation failed\n");
                 return 1;
             }
             // A livelier look than the neutral built-in values.
-            p.layerSettings[0].gamma = 1.4;
-            w.refreshAfterChange();
+            w.toneMappingPanel->gamma->setValue(1.5);
+            waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
+            w.toneMappingPanel->localContrast->setChecked(true);
+            waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
+            w.toneMappingPanel->strength->setValue(0.6);
             waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
             if (a.mode == "split")
                 w.splitAct->trigger();

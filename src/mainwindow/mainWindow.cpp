@@ -266,8 +266,9 @@ void mainWindow::buildTabs()
     tabFont.setPixelSize(int(12 * uiScale));
     const QFontMetrics metrics(tabFont);
     int widest = 0;
+    // The current tab reads "   n: name   " (see rightTabChanged).
     for (int i = 0; i < rightTab->count(); ++i)
-        widest = std::max(widest, metrics.horizontalAdvance(rightTab->tabText(i)));
+        widest = std::max(widest, metrics.horizontalAdvance(QString("   %1: %2   ").arg(i + 1).arg(rightTab->tabText(i))));
     rightTab->setStyleSheet(QString("QTabBar::tab { min-width: %1px; }").arg(widest + int(6 * uiScale)));
 }
 
