@@ -108,6 +108,7 @@ mainWindow::mainWindow()
     connect(leftTab, &QTabWidget::currentChanged, this, &mainWindow::leftTabChanged);
 
     buildTabs();
+    buildViews();
     buildPhotoList();
     buildDocks();
     rightTabChanged(0);
@@ -137,6 +138,8 @@ mainWindow::~mainWindow()
     const QList<QObject *> children = findChildren<QObject *>();
     for (QObject *child : children)
         disconnect(child, nullptr, this, nullptr);
+    stopToneMappingWorkers();
+    destroyViews();
     // The project's dialogs are children of the window; the project goes
     // first so that nothing it owns outlives the window.
     delete project;
@@ -263,8 +266,9 @@ void mainWindow::buildTabs()
     tabFont.setPixelSize(int(12 * uiScale));
     const QFontMetrics metrics(tabFont);
     int widest = 0;
+    // The current tab reads "   n: name   " (see rightTabChanged).
     for (int i = 0; i < rightTab->count(); ++i)
-        widest = std::max(widest, metrics.horizontalAdvance(rightTab->tabText(i)));
+        widest = std::max(widest, metrics.horizontalAdvance(QString("   %1: %2   ").arg(i + 1).arg(rightTab->tabText(i))));
     rightTab->setStyleSheet(QString("QTabBar::tab { min-width: %1px; }").arg(widest + int(6 * uiScale)));
 }
 
@@ -377,18 +381,6 @@ void mainWindow::notifyAboutExiftoolError()
 void mainWindow::handleQuit()
 {
     debugLog("QUIT\n");
-}
-
-void mainWindow::leftTabChanged(int n)
-{
-    Q_UNUSED(n);
-    // The navigator gets a fresh picture with the tone-mapping flow.
-}
-
-void mainWindow::rightTabChanged(int n)
-{
-    Q_UNUSED(n);
-    setControlsEnabled(uiEnabled);
 }
 
 void mainWindow::setBackgroundSlot() {}

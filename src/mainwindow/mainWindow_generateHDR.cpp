@@ -121,4 +121,6 @@ void mainWindow::hdrGenerated()
     setEvLabels(false);
     if (startParams.autoProcess)
         startAutomaticFinish();
+    else
+        toneMappingPrepare();
 }

@@ -20,7 +20,6 @@ void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::expo
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
 void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
-void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
 void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
 void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
 void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }

@@ -84,7 +84,7 @@ const actionRow actionTable[] = {
     {"resetLayoutAct", "Reset window layout", "", "View", false, ""},
     {"beforeAct", "Photo before processing", "Ctrl+Left", "View", true, ""},
     {"resultAct", "Result", "Ctrl+Right", "View", true, ""},
-    {"splitAct", "Before/after split view", "Ctrl+Up", "View", true, "mainWindow::splitViewModeChange"},
+    {"splitAct", "Before/after split view", "Ctrl+Up", "View", true, ""},
     {"rotateCcwAct", "Rotate 90 CCW (left)", "Ctrl+[", "Image/Transform", true, "mainWindow::transformImageSlot"},
     {"rotateCwAct", "Rotate 90 CW (right)", "Ctrl+]", "Image/Transform", true, "mainWindow::transformImageSlot"},
     {"rotate180Act", "Rotate 180", "", "Image/Transform", true, "mainWindow::transformImageSlot"},
@@ -189,9 +189,10 @@ TEST_F(mainWindowTest, menusToolBarsAndStatusBarInOrder)
     EXPECT_EQ(names(w.settingsToolBar), (QStringList{"undoAct", "redoAct", "defaultSettingsAct"}));
     EXPECT_EQ(names(w.miscToolBar), (QStringList{"layersAct"}));
     EXPECT_EQ(w.rightTab->objectName(), "mainTab");
-    EXPECT_EQ(w.rightTab->tabText(0), "Generate HDR");
-    EXPECT_EQ(w.rightTab->tabText(1), "Tone mapping");
-    EXPECT_EQ(w.rightTab->tabText(2), "Postprocessing");
+    // The current tab carries its name, the others their number.
+    EXPECT_EQ(w.rightTab->tabText(0), "   1: Generate HDR   ");
+    EXPECT_EQ(w.rightTab->tabText(1), "   2   ");
+    EXPECT_EQ(w.rightTab->tabText(2), "   3   ");
     EXPECT_EQ(w.leftTab->tabText(0), "Presets");
     EXPECT_EQ(w.leftTab->tabText(1), "History");
     EXPECT_EQ(w.leftTab->tabText(2), "Navigator");
