@@ -14,8 +14,6 @@ void mainWindow::pendingCommand(const char *slot)
 
 void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
 void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
-void mainWindow::saveResultSlot() { pendingCommand("mainWindow::saveResultSlot"); }
-void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSlot"); }
 void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
