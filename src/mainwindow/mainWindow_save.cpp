@@ -24,6 +24,7 @@
 #include "project/processingProject.h"
 #include "widgets/fileDialogs.h"
 #include "widgets/myQTabWidget.h"
+#include "widgets/programOptions.h"
 #include "widgets/saveDialogs.h"
 #include "widgets/slider.h"
 #include "widgets/styledMessageBox.h"
@@ -441,8 +442,115 @@ void mainWindow::saveResultNoDialog()
     saveResultSlot(false, dialog.get(), false, lastResultName, false);
 }
 
+void mainWindow::showProgramOptions()
+{
+    showProgramOptions(-1);
+}
+
 bool mainWindow::showProgramOptions(int tab)
 {
-    debugLog("%s: tab %d\n", "mainWindow::showProgramOptions", tab);
-    return false;
+    // The page shown last is kept between openings (tab -1).
+    static int lastTab = 0;
+    programOptions dialog(this, project ? project->exiftool : nullptr);
+    dialog.tabs->setCurrentIndex(tab >= 0 ? tab : lastTab);
+    const int result = dialog.exec();
+    lastTab = dialog.tabs->currentIndex();
+    if (result == programOptions::resetDialogResult) {
+        close();
+        return false;
+    }
+    if (result == 0)
+        return false;
+    setControlsEnabled(true);
+    return true;
+}
+
+void mainWindow::exportToExternalEditorSlot()
+{
+    if (startParams.plugin
+        && styledMessageBox::show(
+               this, styledMessageBox::Confirmation,
+               tr("Lumidra is now working in the plug-in mode. In order to export the result to the host "
+                  "application's catalog you just need to save it (anywhere on the hard drive) and exit Lumidra. "
+                  "Exporting to external editor has a different meaning - it lets you export the current tone "
+                  "mapped result to an image editor for further processing. Do you really want to export to "
+                  "external editor?"),
+               styledMessageBox::Yes | styledMessageBox::No)
+               != styledMessageBox::Yes)
+        return;
+    programOptionsSettings *o = optionsInstance;
+    if (!o->externalEditor.enabled && (!showProgramOptions(3) || !o->externalEditor.enabled))
+        return;
+    debugLog("Export to external editor: '%s'\n", o->externalEditor.path.toLocal8Bit().constData());
+    if (!project || project->sessionDirPath().isEmpty())
+        return;
+    const QString name = project->sessionDirPath() + "/Lumidra_export" + ".tif";
+    auto dialog = std::make_unique<saveResult>(this, name);
+    if (saveOptsTiff *t = dialog->tiffPanel) {
+        t->transferExif->setChecked(o->externalEditor.transferExif);
+        t->gps->setChecked(o->externalEditor.transferExifGPS);
+        t->srgb->setChecked(o->externalEditor.convertToSrgb);
+        t->dpi->setValue(o->externalEditor.dpi);
+        t->compression->setCurrentIndex(std::clamp(o->externalEditor.compression, 0, 2));
+        t->bitDepth->setCurrentIndex(std::clamp(o->externalEditor.bitDepth - 1, 0, 1));
+    }
+    saveResultSlot(false, dialog.get(), true, name, false);
+}
+
+namespace {
+
+// A task name as one file name: no folder parts, nothing that climbs out of
+// the output folder.
+QString safeTaskName(QString name)
+{
+    name.replace('/', '_');
+    name.replace('\\', '_');
+    name = name.trimmed();
+    if (name.isEmpty() || name == "." || name == "..")
+        name = QStringLiteral("task");
+    return name;
+}
+
+} // namespace
+
+bool mainWindow::processBatchTask(QString nameSuffix, bool saveProject)
+{
+    if (!project || !project->batchRunning)
+        return false;
+    const int type = project->batchOutputType;
+    if (type == 21) {
+        batchLog(tr("Skipping tone mapping") + "...", LOG_YELLOW);
+        return true;
+    }
+    batchLog(tr("Saving result") + "...", LOG_GREY);
+    const QString extension = (type == 1 || type == 11) ? ".tif" : (type == 2 || type == 12) ? ".png" : ".jpg";
+    const QString base = batchTask.outputFolder + "/" + safeTaskName(batchTask.taskName);
+    nameSuffix.replace('/', '_');
+    nameSuffix.replace('\\', '_');
+    QString imageName, projectName;
+    for (int counter = 0;; ++counter) {
+        const QString c = counter == 0 ? QString() : QStringLiteral("_%1").arg(counter);
+        imageName = base + c + nameSuffix + extension;
+        projectName = base + c + nameSuffix + ".lmpx";
+        if (batchTask.overwrite || (!fileExists(imageName) && !fileExists(projectName)))
+            break;
+    }
+    lastResultName = imageName;
+    const bool wantsProject = saveProject && (type == 10 || type == 11 || type == 19 || type == 20);
+    if (wantsProject) {
+        if (!project->photos.isEmpty() && project->photos.first().isFloat) {
+            batchLog(tr("Cannot save project for a HDR/EXR image."), LOG_YELLOW);
+            if (type == 19 || type == 20)
+                return false;
+        } else {
+            // The project save reads its name from here and continues with
+            // saveResultNoDialog when it has finished.
+            setProperty("batchProjectName", projectName);
+            setProperty("batchProjectWithHdr", type == 20);
+            saveProjectSlot();
+            return true;
+        }
+    }
+    saveResultNoDialog();
+    return true;
 }
