@@ -10,6 +10,8 @@
 #include "windowFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -206,4 +208,94 @@ TEST_F(saveResultTest, automaticRunFailureEndsWithNonZeroCode)
     EXPECT_NE(w.requestedExitCode, 0);
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(QFile::exists(w.lastResultName));
+}
+
+TEST_F(saveResultTest, batchStepChoosesAFreeNameInsideTheOutputFolder)
+{
+    mainWindow w;
+    fillResult(w);
+    const QString dir = testSupport::freshDir("batch");
+    w.project->batchRunning = true;
+    w.batchTask.outputFolder = dir;
+    w.batchTask.taskName = "../escape/IMG_1";
+    w.batchTask.jpegQuality = 80;
+    w.batchTask.transferExif = false;
+    const QString base = dir + "/.._escape_IMG_1";
+    ASSERT_TRUE(testSupport::writeFile(base + ".jpg", "taken"));
+    ASSERT_TRUE(testSupport::writeFile(base + "_1.lmpx", "taken"));
+
+    struct {
+        int type;
+        const char *expected; // "" = nothing written
+    } cases[] = {{0, "_2.jpg"}, {1, ".tif"}, {2, ".png"}, {21, ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.type);
+        w.project->batchOutputType = c.type;
+        w.batchLogLines.clear();
+        QEventLoop loop;
+        w.batchEventLoop = &loop;
+        ASSERT_TRUE(w.processBatchTask(QString(), false));
+        if (!*c.expected) {
+            EXPECT_TRUE(w.batchLogLines.join("").contains("Skipping tone mapping"));
+            continue;
+        }
+        EXPECT_EQ(loop.exec(), 0);
+        EXPECT_EQ(w.lastResultName, base + c.expected);
+        EXPECT_TRUE(QFile::exists(base + c.expected));
+        EXPECT_TRUE(w.batchLogLines.join("").contains("Saved as")) << qPrintable(w.batchLogLines.join("\n"));
+    }
+    w.batchEventLoop = nullptr;
+    // Nothing left the output folder.
+    EXPECT_FALSE(QFile::exists(testSupport::scratchDir() + "/escape"));
+    // With the overwrite flag the first name is replaced.
+    w.project->batchOutputType = 0;
+    w.batchTask.overwrite = true;
+    QEventLoop loop;
+    w.batchEventLoop = &loop;
+    ASSERT_TRUE(w.processBatchTask(QString(), false));
+    EXPECT_EQ(loop.exec(), 0);
+    w.batchEventLoop = nullptr;
+    EXPECT_EQ(w.lastResultName, base + ".jpg");
+    EXPECT_NE(testSupport::readFile(base + ".jpg"), QByteArray("taken"));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(saveResultTest, exportWritesTheSessionTiffAndStartsTheEditor)
+{
+    mainWindow w;
+    fillResult(w);
+    ASSERT_FALSE(w.project->sessionDirPath().isEmpty());
+    const QString dir = testSupport::freshDir("editor");
+    const QString marker = dir + "/opened.txt";
+    const QString script = dir + "/editor.sh";
+    ASSERT_TRUE(testSupport::writeFile(script, QString("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\n").arg(marker).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    options->externalEditor.enabled = true;
+    options->externalEditor.path = script;
+    options->externalEditor.args = "\"%R\"";
+    options->externalEditor.bitDepth = 2;
+    options->externalEditor.transferExif = false;
+    const QString expected = w.project->sessionDirPath() + "/Lumidra_export.tif";
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QFile::remove(marker);
+        QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+        w.exportToExternalEditorSlot();
+        ASSERT_TRUE(ended.wait(60000));
+        EXPECT_TRUE(ended.first().at(0).toBool());
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(marker) && t.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_EQ(QString::fromUtf8(testSupport::readFile(marker)), QDir::toNativeSeparators(expected));
+        TIFF *tif = TIFFOpen(QFile::encodeName(expected).constData(), "r");
+        ASSERT_NE(tif, nullptr);
+        uint16_t bits = 0;
+        TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        EXPECT_EQ(bits, 16);
+        TIFFClose(tif);
+    }
+    EXPECT_TRUE(messages.empty());
+    // An export is not the saved result.
+    EXPECT_FALSE(w.resultSaved);
 }
