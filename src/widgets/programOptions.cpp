@@ -49,6 +49,7 @@ programOptions::programOptions(QWidget *parent, exiftoolDaemon *daemon)
     const double s = optionsInstance ? optionsInstance->uiScaleFactor : 1.0;
     auto *column = new QVBoxLayout(this);
     tabs = new QTabWidget(this);
+    tabs->setUsesScrollButtons(false); // every tab title in view
     column->addWidget(tabs);
 
     // 0 Appearance
