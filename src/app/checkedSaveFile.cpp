@@ -227,3 +227,47 @@ bool checkedSaveFile::commit()
     }
     return true;
 }
+
+bool checkedSaveFile::moveFinishedFile(const QString &finished, const QString &target, bool replaceReadOnly,
+                                       QString *reason)
+{
+    const QByteArray from = QFile::encodeName(finished);
+    const QByteArray to = QFile::encodeName(target);
+    auto failWith = [&](const QString &why) {
+        debugLog("%s: %s: %s\n", "checkedSaveFile::moveFinishedFile", qPrintable(target), qPrintable(why));
+        ::unlink(from.constData());
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    if (finished.isEmpty() || target.isEmpty())
+        return failWith(QStringLiteral("no file name"));
+    if (!replaceReadOnly && targetIsReadOnly(target))
+        return failWith(QStringLiteral("the file is read-only"));
+    const int fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failWith(QStringLiteral("cannot open the finished file: %1").arg(systemError(errno)));
+    struct stat old {};
+    bool ok = true;
+    QString why;
+    if (::stat(to.constData(), &old) == 0 && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        ok = false;
+        why = QStringLiteral("cannot keep the file's permissions: %1").arg(systemError(errno));
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        why = QStringLiteral("sync failed: %1").arg(systemError(errno));
+    }
+    ::close(fd);
+    if (!ok)
+        return failWith(why);
+    if (::rename(from.constData(), to.constData()) != 0)
+        return failWith(QStringLiteral("cannot replace the file: %1").arg(systemError(errno)));
+    const int dir = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}

@@ -65,6 +65,15 @@ public:
     // exactly the bytes written.
     bool commit();
 
+    // Moves a file that is already complete (written, then changed in place
+    // by another program, e.g. to add metadata) over target in one step: it
+    // is synced, takes the permissions of an existing target and replaces it
+    // only by the rename, so a failure leaves the old target as it was. A
+    // read-only target is refused unless replaceReadOnly. On failure the
+    // finished file is removed and reason says why.
+    static bool moveFinishedFile(const QString &finished, const QString &target, bool replaceReadOnly,
+                                 QString *reason = nullptr);
+
     // Drops the temporary file; the target stays as it was.
     void discard();
 

@@ -20,6 +20,7 @@
 //   mainWindow_about.cpp            About, Qt licence and the update check
 //   mainWindow_view.cpp             the image view, navigator, tools and panels; title and split view
 //   mainWindow_toneMapping.cpp      preview passes, tab switching, full-size preparation
+//   mainWindow_save.cpp             saving the result, options, export, batch save step
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
@@ -62,6 +63,9 @@ class EVselection;
 class loadPhotoWorker;
 class pyramid;
 class QThread;
+class QEventLoop;
+class saveResult;
+class saveResultWorker;
 struct photoInfo_t;
 struct startParams_t;
 class generateHDR;
@@ -573,6 +577,53 @@ private:
     std::unique_ptr<pyramid> viewPhoto;   // the photo on display (read from its temporary file)
     int viewImageId = -1;
     bool viewShowsResult = false;         // the full-size result of the Postprocessing tab is on display
+    // --- saving the result, program options, export and the batch save step (mainWindow_save.cpp) ---
+public:
+    // The task fields of the batch save step (filled by the batch).
+    struct batchSaveTask_t {
+        QString taskName;          // the task's name: the output file's base name
+        QString outputFolder;
+        int jpegQuality = 100;
+        int resizeLongEdge = 0;    // pixels
+        bool resize = false;
+        bool convertToSrgb = true;
+        bool transferExif = true;
+        bool transferExifGps = true;
+        int dpi = 300;
+        int tiffCompression = 0;
+        int tiffBitDepth = 1;      // 1 = 8 bits, 2 = 16 bits
+        bool overwrite = false;    // take the first name even when files of it exist
+    };
+    batchSaveTask_t batchTask;
+    QStringList batchLogLines;       // the batch log (HTML lines)
+    QEventLoop *batchEventLoop = nullptr; // the batch waits in it; the save step ends it
+    QString lastResultName;          // proposal of the next save; set by the batch and the automatic run
+    QString presetNameForSaving;     // the current preset name ("%P" of the output name)
+    QString presetNameAtLastSave;
+    QString lastSaveFailure;         // why the last save failed ("" after a success)
+    bool saveRunning() const { return saveWorker != nullptr; }
+    // The result shown is the full-size one of the post-processing tab: the
+    // save writes it without tone mapping again.
+    bool resultIsPostProcessed() const;
+    void batchLog(const QString &text, const char *colour);
+    void saveResultSlot(bool showSaveAs, saveResult *_sr, bool ee, QString forceFn, bool appClose);
+    // Saves lastResultName without any dialog: with the batch task's options in
+    // a batch, with the stored options otherwise (automatic run).
+    void saveResultNoDialog();
+    bool processBatchTask(QString nameSuffix, bool saveProject);
+    bool showProgramOptions(int tab);
+
+public slots:
+    void saveResultFinished();
+
+signals:
+    // A save has ended (after its messages); saved: the file is in place.
+    void resultSaveEnded(bool saved);
+
+private:
+    saveResultWorker *saveWorker = nullptr;
+    bool saveAppClose = false;
+    QString chooseResultName(const QString &proposal, int *filterFormat);
 };
 
 extern mainWindow *mainWindowInstance;

@@ -29,7 +29,7 @@ void mainWindow::closeEvent(QCloseEvent *event)
                 tr("Do you want to save the result before exiting and import it to the host application?"),
                 styledMessageBox::Yes | styledMessageBox::No | styledMessageBox::Cancel);
             if (answer == styledMessageBox::Yes) {
-                saveResultSlot();
+                saveResultSlot(true, nullptr, false, QString(), true);
                 event->ignore();
                 return;
             }

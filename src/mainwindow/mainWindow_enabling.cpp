@@ -159,7 +159,7 @@ void mainWindow::applyControlStates(const controlStates_t &c, bool enabled)
 
     // Commands whose dialogs are not part of the program yet stay visible
     // but cannot be chosen.
-    for (QAction *a : {batchAct, programOptionsAct, userGroupsAct})
+    for (QAction *a : {batchAct, userGroupsAct})
         a->setEnabled(false);
     applyViewControlStates(c);
 }

@@ -14,9 +14,6 @@ void mainWindow::pendingCommand(const char *slot)
 
 void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
 void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
-void mainWindow::saveResultSlot() { pendingCommand("mainWindow::saveResultSlot"); }
-void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSlot"); }
-void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
 void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
@@ -28,5 +25,4 @@ void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSett
 void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSlot"); }
 void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
 void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
-void mainWindow::showProgramOptions() { pendingCommand("mainWindow::showProgramOptions"); }
 void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }

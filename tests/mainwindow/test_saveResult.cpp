@@ -1,0 +1,315 @@
+// Saving the result from the window: every format decodes with the expected
+// size and depth, the EXIF of the source photo is carried over, a failed
+// write (read-only folder, full disk) leaves no file under the final name
+// and keeps an older one, and the failure is reported.
+
+#include "../imageio/writeFailure.h"
+#include "hdr/saveResultWorker.h"
+#include "project/processingProject.h"
+#include "widgets/myQTabWidget.h"
+#include "windowFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QSignalBlocker>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <tiffio.h>
+
+namespace {
+
+const int W = 96, H = 64;
+
+// A finished result in the project as the post-processing tab leaves it (so
+// the save writes it as it is).
+void fillResult(mainWindow &w)
+{
+    processingProject *p = w.project;
+    p->width = W;
+    p->height = H;
+    ASSERT_TRUE(p->outputImage.makePyramid(W, H, 1, 2, 3, true));
+    auto *rgb = static_cast<uint16_t *>(p->outputImage.levels[0].data);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint16_t *px = rgb + (size_t(y) * W + x) * 3;
+            px[0] = uint16_t(x * 65535 / (W - 1));
+            px[1] = uint16_t(y * 65535 / (H - 1));
+            px[2] = 20000;
+        }
+    const QSignalBlocker block(w.rightTab);
+    w.rightTab->setCurrentIndex(2);
+}
+
+void addSourcePhoto(mainWindow &w, const QString &path)
+{
+    photoInfo_t photo;
+    photo.filePath = path;
+    photo.included = 1;
+    w.project->photos.append(photo);
+}
+
+// Waits for the end of a save by processing events (not through a nested
+// event loop: an earlier test's automatic run may have asked the application
+// to quit, which makes every new event loop return at once).
+bool waitForSave(QSignalSpy &ended)
+{
+    QElapsedTimer t;
+    t.start();
+    while (ended.isEmpty() && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return !ended.isEmpty();
+}
+
+bool saveAndWait(mainWindow &w, const QString &name)
+{
+    QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+    w.saveResultSlot(false, nullptr, false, name, false);
+    if (!waitForSave(ended))
+        return false;
+    return ended.first().at(0).toBool();
+}
+
+QString exiftoolTag(const QString &file, const QString &tag)
+{
+    QProcess p;
+    p.start("exiftool", {"-s3", "-" + tag, file});
+    if (!p.waitForFinished(30000))
+        return QString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool noLeftovers(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty();
+}
+
+class saveResultTest : public mainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        mainWindowTest::SetUp();
+        options->savingResult.jpegQuality = 95;
+        options->savingResult.dpi = 240;
+        options->savingResult.tiffBitDepth = 2;
+        options->savingResult.transferExif = true;
+        options->savingResult.transferExifGPS = true;
+    }
+};
+
+} // namespace
+
+TEST_F(saveResultTest, everyFormatDecodesWithItsSizeAndDepth)
+{
+    mainWindow w;
+    fillResult(w);
+    const QString dir = testSupport::freshDir();
+    struct {
+        const char *name;
+        int tiffBits;
+        int depth;
+    } cases[] = {{"r.jpg", 1, 8}, {"r.png", 1, 8}, {"r8.tif", 1, 8}, {"r16.tif", 2, 16}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        options->savingResult.tiffBitDepth = c.tiffBits;
+        const QString path = dir + "/" + c.name;
+        ASSERT_TRUE(saveAndWait(w, path)) << qPrintable(w.lastSaveFailure);
+        if (QString(c.name).endsWith(".tif")) {
+            TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+            ASSERT_NE(tif, nullptr);
+            uint32_t tw = 0, th = 0;
+            uint16_t bits = 0, spp = 0;
+            TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &tw);
+            TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &th);
+            TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+            TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+            EXPECT_EQ(QSize(int(tw), int(th)), QSize(W, H));
+            EXPECT_EQ(bits, c.depth);
+            EXPECT_EQ(spp, 3);
+            TIFFClose(tif);
+        } else {
+            QImageReader reader(path);
+            EXPECT_EQ(reader.size(), QSize(W, H));
+        }
+        EXPECT_FALSE(QFile::exists(path + "~"));
+        EXPECT_EQ(w.currentResultFileName(), path);
+        EXPECT_TRUE(w.resultSaved);
+    }
+    // The PNG is written as is; the gradient survives (8-bit values).
+    const QImage png(dir + "/r.png");
+    EXPECT_EQ(qRed(png.pixel(W - 1, 0)), 255);
+    EXPECT_EQ(qGreen(png.pixel(0, H - 1)), 255);
+    EXPECT_EQ(qBlue(png.pixel(5, 5)), 20000 * 255 / 65535);
+}
+
+TEST_F(saveResultTest, exifOfTheSourcePhotoIsCarriedOver)
+{
+    const QString source = testSupport::testDataFile("exif_jpeg/Canon_40D.jpg");
+    if (source.isEmpty() || QStandardPaths::findExecutable("exiftool").isEmpty())
+        GTEST_SKIP() << "sample photo or exiftool missing";
+    mainWindow w;
+    fillResult(w);
+    addSourcePhoto(w, source);
+    addSourcePhoto(w, source);
+    const QString dir = testSupport::freshDir();
+    for (const char *name : {"e.jpg", "e.tif"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir + "/" + name;
+        ASSERT_TRUE(saveAndWait(w, path)) << qPrintable(w.lastSaveFailure);
+        EXPECT_EQ(exiftoolTag(path, "Model"), exiftoolTag(source, "Model"));
+        EXPECT_EQ(exiftoolTag(path, "DateTimeOriginal"), exiftoolTag(source, "DateTimeOriginal"));
+        EXPECT_EQ(exiftoolTag(path, "XResolution"), "240");
+        EXPECT_EQ(exiftoolTag(path, "Software").left(7), "Lumidra");
+        if (QString(name).endsWith(".jpg")) // TIFF has no comment tag
+            EXPECT_TRUE(exiftoolTag(path, "Comment").startsWith("HDR created and tone mapped with Lumidra"));
+    }
+    for (const shownMessage_t &m : messages)
+        ADD_FAILURE() << "unexpected message: " << qPrintable(m.text);
+}
+
+TEST_F(saveResultTest, failedWritesLeaveNoFileAndKeepTheOldOne)
+{
+    mainWindow w;
+    fillResult(w);
+    // A read-only folder: nothing appears, the failure is shown.
+    const QString locked = writeFailure::readOnlyFolder(testSupport::freshDir("locked") + "/locked");
+    const QString lockedName = locked + "/r.jpg";
+    EXPECT_FALSE(saveAndWait(w, lockedName));
+    EXPECT_FALSE(QFile::exists(lockedName));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, int(styledMessageBox::Error));
+    EXPECT_TRUE(messages[0].text.startsWith("Cannot write file:"));
+    EXPECT_FALSE(w.resultSaved);
+
+    // A full disk (file-size limit) over an older result: it stays as it was.
+    const QString dir = testSupport::freshDir("full");
+    for (const char *name : {"old.jpg", "old.tif", "old.png"}) {
+        SCOPED_TRACE(name);
+        messages.clear();
+        const QString path = dir + "/" + name;
+        ASSERT_TRUE(testSupport::writeFile(path, "older result"));
+        {
+            writeFailure::fileSizeLimit limit(64);
+            EXPECT_FALSE(saveAndWait(w, path));
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("older result"));
+        EXPECT_EQ(messages.size(), 1u);
+    }
+    const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    EXPECT_EQ(left, QStringList({"old.jpg", "old.png", "old.tif"}));
+}
+
+TEST_F(saveResultTest, automaticRunFailureEndsWithNonZeroCode)
+{
+    startParams.autoProcess = true;
+    mainWindow w;
+    fillResult(w);
+    const QString locked = writeFailure::readOnlyFolder(testSupport::freshDir("locked") + "/locked");
+    w.lastResultName = locked + "/auto.tif";
+    QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+    w.saveResultNoDialog();
+    ASSERT_TRUE(waitForSave(ended));
+    EXPECT_FALSE(ended.first().at(0).toBool());
+    EXPECT_NE(w.requestedExitCode, 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(QFile::exists(w.lastResultName));
+}
+
+TEST_F(saveResultTest, batchStepChoosesAFreeNameInsideTheOutputFolder)
+{
+    mainWindow w;
+    fillResult(w);
+    const QString dir = testSupport::freshDir("batch");
+    w.project->batchRunning = true;
+    w.batchTask.outputFolder = dir;
+    w.batchTask.taskName = "../escape/IMG_1";
+    w.batchTask.jpegQuality = 80;
+    w.batchTask.transferExif = false;
+    const QString base = dir + "/.._escape_IMG_1";
+    ASSERT_TRUE(testSupport::writeFile(base + ".jpg", "taken"));
+    ASSERT_TRUE(testSupport::writeFile(base + "_1.lmpx", "taken"));
+
+    struct {
+        int type;
+        const char *expected; // "" = nothing written
+    } cases[] = {{0, "_2.jpg"}, {1, ".tif"}, {2, ".png"}, {21, ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.type);
+        w.project->batchOutputType = c.type;
+        w.batchLogLines.clear();
+        QEventLoop loop;
+        w.batchEventLoop = &loop;
+        QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+        ASSERT_TRUE(w.processBatchTask(QString(), false));
+        if (!*c.expected) {
+            EXPECT_TRUE(w.batchLogLines.join("").contains("Skipping tone mapping"));
+            continue;
+        }
+        ASSERT_TRUE(waitForSave(ended));
+        EXPECT_EQ(w.lastResultName, base + c.expected);
+        EXPECT_TRUE(QFile::exists(base + c.expected));
+        EXPECT_TRUE(w.batchLogLines.join("").contains("Saved as")) << qPrintable(w.batchLogLines.join("\n"));
+    }
+    w.batchEventLoop = nullptr;
+    // Nothing left the output folder.
+    EXPECT_FALSE(QFile::exists(testSupport::scratchDir() + "/escape"));
+    // With the overwrite flag the first name is replaced.
+    w.project->batchOutputType = 0;
+    w.batchTask.overwrite = true;
+    QEventLoop loop;
+    w.batchEventLoop = &loop;
+    QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+    ASSERT_TRUE(w.processBatchTask(QString(), false));
+    ASSERT_TRUE(waitForSave(ended));
+    w.batchEventLoop = nullptr;
+    EXPECT_EQ(w.lastResultName, base + ".jpg");
+    EXPECT_NE(testSupport::readFile(base + ".jpg"), QByteArray("taken"));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(saveResultTest, exportWritesTheSessionTiffAndStartsTheEditor)
+{
+    mainWindow w;
+    fillResult(w);
+    ASSERT_FALSE(w.project->sessionDirPath().isEmpty());
+    const QString dir = testSupport::freshDir("editor");
+    const QString marker = dir + "/opened.txt";
+    const QString script = dir + "/editor.sh";
+    ASSERT_TRUE(testSupport::writeFile(script, QString("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\n").arg(marker).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    options->externalEditor.enabled = true;
+    options->externalEditor.path = script;
+    options->externalEditor.args = "\"%R\"";
+    options->externalEditor.bitDepth = 2;
+    options->externalEditor.transferExif = false;
+    const QString expected = w.project->sessionDirPath() + "/Lumidra_export.tif";
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QFile::remove(marker);
+        QSignalSpy ended(&w, &mainWindow::resultSaveEnded);
+        w.exportToExternalEditorSlot();
+        ASSERT_TRUE(waitForSave(ended));
+        EXPECT_TRUE(ended.first().at(0).toBool());
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(marker) && t.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_EQ(QString::fromUtf8(testSupport::readFile(marker)), QDir::toNativeSeparators(expected));
+        TIFF *tif = TIFFOpen(QFile::encodeName(expected).constData(), "r");
+        ASSERT_NE(tif, nullptr);
+        uint16_t bits = 0;
+        TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        EXPECT_EQ(bits, 16);
+        TIFFClose(tif);
+    }
+    EXPECT_TRUE(messages.empty());
+    // An export is not the saved result.
+    EXPECT_FALSE(w.resultSaved);
+}
