@@ -112,6 +112,7 @@ mainWindow::mainWindow()
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
+    buildPresetLibrary();
 
     aboutDialog = new about(this, project);
     qtLicenseDialog = new qtLicense(this);
@@ -137,6 +138,8 @@ mainWindow::~mainWindow()
     const QList<QObject *> children = findChildren<QObject *>();
     for (QObject *child : children)
         disconnect(child, nullptr, this, nullptr);
+    // The thumbnail run reads the project: it ends first.
+    stopPresetThumbnails();
     // The project's dialogs are children of the window; the project goes
     // first so that nothing it owns outlives the window.
     delete project;

@@ -12,8 +12,6 @@ void mainWindow::pendingCommand(const char *slot)
     pendingCommandName = QString::fromLatin1(slot);
 }
 
-void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
-void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
 void mainWindow::saveResultSlot() { pendingCommand("mainWindow::saveResultSlot"); }
 void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSlot"); }
 void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
@@ -23,11 +21,5 @@ void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMo
 void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
 void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
 void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
-void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }
-void mainWindow::saveSettingsSlot() { pendingCommand("mainWindow::saveSettingsSlot"); }
-void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSettingsSlot"); }
-void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSlot"); }
-void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
-void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
 void mainWindow::showProgramOptions() { pendingCommand("mainWindow::showProgramOptions"); }
-void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }
+
