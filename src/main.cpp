@@ -23,6 +23,7 @@
 #include <QStyleFactory>
 #include <QThreadPool>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -58,6 +59,10 @@ void installAutomaticRunHook()
 
 int main(int argc, char **argv)
 {
+    // A write beyond the file-size limit fails with an error the savers
+    // report, instead of ending the program without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     // Scale switches: single-dash switches that must act before any Qt object exists.
     QStringList lowerArgs;
     for (int i = 1; i < argc; ++i)
@@ -127,8 +132,19 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         debugLog("ARG_%d = %s\n", i, lowerArgs[i - 1].toLatin1().constData());
     parseCommandLine(argc, argv);
-    if (startParams.autoProcess)
+    if (startParams.autoProcess) {
         installAutomaticRunHook();
+        // An automatic run that cannot come to a result ends before any work.
+        const QString problem = mainWindow::automaticRunProblem(startParams);
+        if (!problem.isEmpty()) {
+            debugLog("%s\n", problem.toLocal8Bit().constData());
+            std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+            delete translator;
+            delete optionsInstance;
+            optionsInstance = nullptr;
+            return 2;
+        }
+    }
     setDebugLogNotice([](const QString &text) {
         return styledMessageBox::show(nullptr, styledMessageBox::Information, text,
                                       styledMessageBox::Yes | styledMessageBox::No);

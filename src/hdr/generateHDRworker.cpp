@@ -328,44 +328,29 @@ bool generateHDRworker::smartMergeMask(quint16 *mask, int photoIndex)
     return true;
 }
 
-bool generateHDRworker::generateHDR_core()
-{
-    processingProject *project = opt.project;
-    QList<photoInfo_t> &photos = project->photos;
-    const bool preview = opt.preview;
-    const qint64 width = preview ? project->previewWidth : project->width;
-    const qint64 height = preview ? project->previewHeight : project->height;
-    const qint64 n = width * height;
-    const qint64 chunk = preview ? 0x10000 : 0x80000;
-    const int tasks = taskCount();
-    const int photoCount = std::min<int>(photos.size(), HDR_MAX_PHOTOS);
-    const bool useGhostMasks = opt.ghostRemoval && opt.method == 0;
-    float *output = static_cast<float *>(project->hdrImage.levels[0].data);
-    if (n <= 0 || !output || project->hdrImage.levelBytes(0) < size_t(n) * 12
-        || (opt.method == 0 && !project->responseR)) {
-        debugLog("%s: no image to merge into\n", "generateHDRworker::generateHDR_core");
-        return false;
-    }
-    QElapsedTimer timer;
-    if (!preview) {
-        debugLog("Generate HDR...\n");
-        timer.start();
-    }
+namespace {
 
-    // Every checked photo must have its data before any task starts.
+const char *const mergeCoreName = "generateHDRworker::generateHDR_core";
+
+// Every checked photo has what the merge reads (weight table, preview or
+// full-size file, ghost mask) before any task starts; false when one lacks
+// something or no photo is checked.
+bool mergeInputsPresent(const QList<photoInfo_t> &photos, int photoCount, int method, bool preview,
+                        bool useGhostMasks, qint64 n)
+{
     int checked = 0;
     for (int i = 0; i < photoCount; i++) {
         const photoInfo_t &p = photos[i];
         if (!p.included)
             continue;
         checked++;
-        if (opt.method != 2 && !p.mergeBuffer) {
-            debugLog("%s: photo %d has no weight table\n", "generateHDRworker::generateHDR_core", i);
+        if (method != 2 && !p.mergeBuffer) {
+            debugLog("%s: photo %d has no weight table\n", mergeCoreName, i);
             return false;
         }
         if (preview) {
             if (!p.preview || (useGhostMasks && !p.mask)) {
-                debugLog("%s: photo %d has no preview\n", "generateHDRworker::generateHDR_core", i);
+                debugLog("%s: photo %d has no preview\n", mergeCoreName, i);
                 return false;
             }
             continue;
@@ -380,38 +365,20 @@ bool generateHDRworker::generateHDR_core()
         }
     }
     if (checked == 0) {
-        debugLog("%s: no photo is checked\n", "generateHDRworker::generateHDR_core");
+        debugLog("%s: no photo is checked\n", mergeCoreName);
         return false;
     }
+    return true;
+}
 
-    // Smart Merge masks, one per checked photo.
-    std::vector<std::unique_ptr<quint16[]>> smartMasks(static_cast<size_t>(photoCount));
-    if (opt.method == 1) {
-        for (int i = 0; i < photoCount; i++) {
-            if (!photos[i].included)
-                continue;
-            smartMasks[size_t(i)].reset(new (std::nothrow) quint16[size_t(n)]);
-            if (!smartMasks[size_t(i)]) {
-                debugLog("%s: Failed to allocate memory for Smart Merge mask #%d.\n",
-                         "generateHDRworker::generateHDR_core", i);
-                return false;
-            }
-            if (preview) {
-                const quint16 *px = photos[i].preview;
-                for (qint64 k = 0; k < n; k++, px += 3)
-                    smartMasks[size_t(i)][size_t(k)] = quint16((54u * px[0] + 183u * px[1] + 19u * px[2]) >> 8);
-            } else if (!smartMergeMask(smartMasks[size_t(i)].get(), i)) {
-                return false;
-            }
-            if (hdrBreakFlag.load())
-                return false;
-        }
-    }
-
-    // Tables shared by every task, built once.
+// The tables every merge task shares, built once; nullptr when ghost masks
+// are used without the project's ghost tables.
+std::unique_ptr<hdrMergeTables_t> buildMergeTables(const processingProject *project, int photoCount,
+                                                   bool confidence, bool useGhostMasks)
+{
+    const QList<photoInfo_t> &photos = project->photos;
     auto tables = std::make_unique<hdrMergeTables_t>();
     tables->photoCount = photoCount;
-    const bool confidence = noiseWeighting && confidenceTablesValid;
     for (int i = 0; i < photoCount; i++) {
         const photoInfo_t &p = photos[i];
         hdrMergePhoto_t &t = tables->photo[i];
@@ -432,10 +399,119 @@ bool generateHDRworker::generateHDR_core()
     tables->exposurePenaltyHigh = project->exposurePenaltyHigh;
     tables->evMinLn = evRangeOf(project).minLn;
     if (useGhostMasks && (!tables->ghostWeightTable || !tables->exposurePenaltyLow || !tables->exposurePenaltyHigh))
+        return nullptr;
+    return tables;
+}
+
+// Points one task's record at its chunk of every checked photo: the preview
+// rows, or mappings of the photo's full-size file and ghost mask (kept alive
+// in mappings), and its Smart Merge mask. False when a mapping fails.
+bool pointRecordAtPhotos(_HDRgeneration_threadParams_t &r, QList<photoInfo_t> &photos, int photoCount,
+                         bool preview, bool useGhostMasks,
+                         const std::vector<std::unique_ptr<quint16[]>> &smartMasks,
+                         std::vector<std::unique_ptr<mapping_t>> &mappings)
+{
+    for (int i = 0; i < photoCount; i++) {
+        photoInfo_t &p = photos[i];
+        if (!p.included)
+            continue;
+        if (preview) {
+            r.pixels[i] = p.preview + r.start * 3;
+            r.ghostMasks[i] = useGhostMasks ? p.mask + r.start : nullptr;
+        } else {
+            auto m = std::make_unique<mapping_t>();
+            m->file = p.tempFiles[0];
+            m->data = m->file->map(r.start * 6, qint64(r.count) * 6);
+            if (!m->data) {
+                printf("Mapping failed #1!\n");
+                debugLog("%s: mapping of photo %d failed\n", mergeCoreName, i);
+                return false;
+            }
+            r.pixels[i] = reinterpret_cast<const quint16 *>(m->data);
+            mappings.push_back(std::move(m));
+            if (useGhostMasks) {
+                auto g = std::make_unique<mapping_t>();
+                g->file = p.tempFiles[3];
+                g->data = g->file->map(r.start, r.count);
+                if (!g->data) {
+                    printf("Mapping failed #2!\n");
+                    debugLog("%s: mapping of mask %d failed\n", mergeCoreName, i);
+                    return false;
+                }
+                r.ghostMasks[i] = g->data;
+                mappings.push_back(std::move(g));
+            }
+        }
+        if (r.method == 1)
+            r.smartMasks[i] = smartMasks[size_t(i)].get() + r.start;
+    }
+    return true;
+}
+
+} // namespace
+
+// The Smart Merge masks, one per checked photo (from the preview's luminance
+// or the full-size file).
+bool generateHDRworker::buildSmartMasks(std::vector<std::unique_ptr<quint16[]>> &smartMasks, int photoCount,
+                                        qint64 n)
+{
+    QList<photoInfo_t> &photos = opt.project->photos;
+    for (int i = 0; i < photoCount; i++) {
+        if (!photos[i].included)
+            continue;
+        smartMasks[size_t(i)].reset(new (std::nothrow) quint16[size_t(n)]);
+        if (!smartMasks[size_t(i)]) {
+            debugLog("%s: Failed to allocate memory for Smart Merge mask #%d.\n", mergeCoreName, i);
+            return false;
+        }
+        if (opt.preview) {
+            const quint16 *px = photos[i].preview;
+            for (qint64 k = 0; k < n; k++, px += 3)
+                smartMasks[size_t(i)][size_t(k)] = quint16((54u * px[0] + 183u * px[1] + 19u * px[2]) >> 8);
+        } else if (!smartMergeMask(smartMasks[size_t(i)].get(), i)) {
+            return false;
+        }
+        if (hdrBreakFlag.load())
+            return false;
+    }
+    return true;
+}
+
+bool generateHDRworker::generateHDR_core()
+{
+    processingProject *project = opt.project;
+    QList<photoInfo_t> &photos = project->photos;
+    const bool preview = opt.preview;
+    const qint64 width = preview ? project->previewWidth : project->width;
+    const qint64 height = preview ? project->previewHeight : project->height;
+    const qint64 n = width * height;
+    const qint64 chunk = preview ? 0x10000 : 0x80000;
+    const int tasks = taskCount();
+    const int photoCount = std::min<int>(photos.size(), HDR_MAX_PHOTOS);
+    const bool useGhostMasks = opt.ghostRemoval && opt.method == 0;
+    float *output = static_cast<float *>(project->hdrImage.levels[0].data);
+    if (n <= 0 || !output || project->hdrImage.levelBytes(0) < size_t(n) * 12
+        || (opt.method == 0 && !project->responseR)) {
+        debugLog("%s: no image to merge into\n", mergeCoreName);
+        return false;
+    }
+    QElapsedTimer timer;
+    if (!preview) {
+        debugLog("Generate HDR...\n");
+        timer.start();
+    }
+
+    if (!mergeInputsPresent(photos, photoCount, opt.method, preview, useGhostMasks, n))
+        return false;
+    std::vector<std::unique_ptr<quint16[]>> smartMasks(static_cast<size_t>(photoCount));
+    if (opt.method == 1 && !buildSmartMasks(smartMasks, photoCount, n))
+        return false;
+    const bool confidence = noiseWeighting && confidenceTablesValid;
+    const std::unique_ptr<hdrMergeTables_t> tables = buildMergeTables(project, photoCount, confidence, useGhostMasks);
+    if (!tables)
         return false;
     if (useGhostMasks && noiseWeighting && !confidenceTablesValid)
-        debugLog("%s: confidence tables not prepared, masked pixels use neutral tables\n",
-                 "generateHDRworker::generateHDR_core");
+        debugLog("%s: confidence tables not prepared, masked pixels use neutral tables\n", mergeCoreName);
 
     _HDRgeneration_threadParams_t common;
     common.project = project;
@@ -449,55 +525,21 @@ bool generateHDRworker::generateHDR_core()
     common.output = output;
     common.tables = tables.get();
 
+    // Rounds of up to one chunk per task; the value range is gathered as the
+    // rounds finish.
     bool first = true, ok = true;
     qint64 next = 0;
     while (next < n && ok) {
         std::vector<_HDRgeneration_threadParams_t> records;
         std::vector<std::unique_ptr<mapping_t>> mappings;
-        for (int t = 0; t < tasks && next < n; t++) {
+        for (int t = 0; t < tasks && next < n && ok; t++) {
             _HDRgeneration_threadParams_t r = common;
             r.start = next;
             r.count = int(std::min(chunk, n - next));
             next += r.count;
-            for (int i = 0; i < photoCount && ok; i++) {
-                photoInfo_t &p = photos[i];
-                if (!p.included)
-                    continue;
-                if (preview) {
-                    r.pixels[i] = p.preview + r.start * 3;
-                    r.ghostMasks[i] = useGhostMasks ? p.mask + r.start : nullptr;
-                } else {
-                    auto m = std::make_unique<mapping_t>();
-                    m->file = p.tempFiles[0];
-                    m->data = m->file->map(r.start * 6, qint64(r.count) * 6);
-                    if (!m->data) {
-                        printf("Mapping failed #1!\n");
-                        debugLog("%s: mapping of photo %d failed\n", "generateHDRworker::generateHDR_core", i);
-                        ok = false;
-                        break;
-                    }
-                    r.pixels[i] = reinterpret_cast<const quint16 *>(m->data);
-                    mappings.push_back(std::move(m));
-                    if (useGhostMasks) {
-                        auto g = std::make_unique<mapping_t>();
-                        g->file = p.tempFiles[3];
-                        g->data = g->file->map(r.start, r.count);
-                        if (!g->data) {
-                            printf("Mapping failed #2!\n");
-                            debugLog("%s: mapping of mask %d failed\n", "generateHDRworker::generateHDR_core", i);
-                            ok = false;
-                            break;
-                        }
-                        r.ghostMasks[i] = g->data;
-                        mappings.push_back(std::move(g));
-                    }
-                }
-                if (opt.method == 1)
-                    r.smartMasks[i] = smartMasks[size_t(i)].get() + r.start;
-            }
-            if (!ok)
-                break;
-            records.push_back(r);
+            ok = pointRecordAtPhotos(r, photos, photoCount, preview, useGhostMasks, smartMasks, mappings);
+            if (ok)
+                records.push_back(r);
         }
         if (!ok)
             break;
@@ -518,7 +560,7 @@ bool generateHDRworker::generateHDR_core()
     }
     debugLog("minHDR=%lf, maxHDR=%lf\n", minHDR, maxHDR);
     if (!preview)
-        debugLog("%s: %lld ms\n", "generateHDRworker::generateHDR_core", (long long)timer.elapsed());
+        debugLog("%s: %lld ms\n", mergeCoreName, (long long)timer.elapsed());
     return ok;
 }
 
@@ -740,6 +782,10 @@ void generateHDRworker::generateHDR_function()
                              static_cast<const float *>(project->hdrImage.levels[0].data), false, 1.0,
                              project->preview16);
     project->hdrImage.buildLevelsFrom(0);
+    // The photo list shows the photos as they went into this image (their
+    // previews may have been aligned or corrected since they were loaded).
+    for (photoInfo_t &p : project->photos)
+        project->makePhotoThumbnail(p);
     project->hdrState.hdrPresent = true;
     project->hdrState.ldrResult = false;
     project->hdrState.resultValid = true;

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 
@@ -105,6 +106,8 @@ signals:
     void finished(bool success);
 
 private:
+    // Steps of generateHDR_core.
+    bool buildSmartMasks(std::vector<std::unique_ptr<quint16[]>> &smartMasks, int photoCount, qint64 n);
     void markWithoutResult();
     int taskCount() const;
     bool batchRun() const;

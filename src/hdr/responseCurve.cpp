@@ -157,9 +157,9 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
                         for (int s = sampleCount - 1; s >= 0; s--) {
                             const quint8 *row = samples + size_t(s) * size_t(photos);
                             double sumRS = 0.0, sumS = 0.0;
+                            // The mean and the errors run over every photo;
+                            // only the used ones choose the candidate below.
                             for (int k = 0; k < photos; k++) {
-                                if (!use[k])
-                                    continue;
                                 rk[k] = rootT[row[k]] * invSqrtExposure[k];
                                 sumRS += rk[k] * average[row[k]];
                                 sumS += average[row[k]];
@@ -170,8 +170,6 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
                             if (!(mean > 0.0))
                                 continue;
                             for (int k = 0; k < photos; k++) {
-                                if (!use[k])
-                                    continue;
                                 error[k] += std::fabs(rk[k] - mean) * confidence[row[k]] / mean;
                                 weight[k] += confidence[row[k]];
                             }

@@ -187,6 +187,152 @@ double exifReadFormatValue(const exifInfo_t *info, const uint8_t *value, int for
     }
 }
 
+namespace {
+
+// One directory entry: its tag, format, component count and where its value is.
+struct exifEntry_t
+{
+    unsigned tag = 0;
+    int format = 0;
+    uint32_t components = 0;
+    uint64_t byteCount = 0;
+    const uint8_t *value = nullptr;
+    bool hasValue = false;
+};
+
+// Where the value of one 12-byte directory entry lies and how many bytes it
+// has; false (with a log line) for an entry this reader skips: an unknown
+// format, too many components, or a value outside the data.
+bool locateEntryValue(const uint8_t *base, const uint8_t *entry, int64_t dataEnd, exifInfo_t *info,
+                      exifEntry_t &e)
+{
+    e.tag = exifGet16(info, entry);
+    e.format = int(exifGet16(info, entry + 2));
+    e.components = uint32_t(exifGet32(info, entry + 4));
+    if (e.format > 12) {
+        exifPrint("EXIF: Illegal number format %d for tag %04x in Exif\n", e.format, e.tag);
+        return false;
+    }
+    if (e.components > EXIF_MAX_COMPONENTS) {
+        exifPrint("EXIF: Too many components %d for tag %04x in Exif\n", int(e.components), e.tag);
+        return false;
+    }
+    e.byteCount = uint64_t(e.components) * uint64_t(bytesPerFormat[e.format]);
+    if (e.byteCount > 4) {
+        const uint64_t offset = uint32_t(exifGet32(info, entry + 8));
+        if (offset + e.byteCount > uint64_t(dataEnd)) {
+            exifPrint("EXIF: Illegal value pointer for tag %04x in Exif\n", e.tag);
+            return false;
+        }
+        e.value = base + offset;
+        if (offset > info->largestOffset)
+            info->largestOffset = offset;
+    } else {
+        e.value = entry + 8;
+    }
+    // A value shorter than one component of its format is not read (a
+    // count of 0 would otherwise read past a 4-byte value field).
+    e.hasValue = e.components >= 1 && e.format >= 1;
+    return true;
+}
+
+// Stores a numeric tag the record keeps: v is the value, iv its integer part
+// (0 when it does not fit), num/den the parts of a rational.
+void storeNumericTag(exifInfo_t *info, unsigned tag, double v, int32_t iv, int num, int den)
+{
+    switch (tag) {
+    case TAG_IMAGE_WIDTH: info->imageWidth = iv; break;
+    case TAG_IMAGE_HEIGHT: info->imageHeight = iv; break;
+    case TAG_BITS_PER_SAMPLE: info->bitsPerSample = iv; break;
+    case TAG_COMPRESSION: info->compression = iv; break;
+    case TAG_SAMPLES_PER_PIXEL: info->samplesPerPixel = iv; break;
+    case TAG_ROWS_PER_STRIP: info->rowsPerStrip = iv; break;
+    case TAG_PREDICTOR: info->predictor = iv; break;
+    case TAG_PLANAR_CONFIGURATION: info->planarConfiguration = iv; break;
+    case TAG_SAMPLE_FORMAT: info->sampleFormat = iv; break;
+    case TAG_PHOTOMETRIC:
+        if (!info->photometricPresent) {
+            info->photometric = iv;
+            info->photometricPresent = 1;
+        }
+        break;
+    case TAG_TILE_WIDTH: info->tileWidth = iv; break;
+    case TAG_TILE_LENGTH: info->tileLength = iv; break;
+    case TAG_ORIENTATION:
+        if (info->orientation == -1) {
+            if (iv < 0 || iv > 8) {
+                exifPrint("EXIF: Undefined rotation value %d in Exif\n", iv);
+                info->orientation = 0;
+            } else {
+                info->orientation = iv;
+            }
+        }
+        break;
+    case TAG_FNUMBER:
+        info->fNumber = v == 0 ? 1.0f : float(v);
+        break;
+    case TAG_APERTURE:
+    case TAG_MAX_APERTURE:
+        if (info->fNumber == 0)
+            info->fNumber = float(std::exp2(v / 2));
+        break;
+    case TAG_FOCAL_LENGTH: info->focalLength = float(v); break;
+    case TAG_EXPOSURE_TIME:
+        info->exposureTime = float(v);
+        info->exposureNumerator = num;
+        info->exposureDenominator = den;
+        break;
+    case TAG_SHUTTER_SPEED:
+        if (info->exposureTime == 0)
+            info->exposureTime = float(1 / std::exp2(v));
+        break;
+    case TAG_EXPOSURE_BIAS: info->exposureBias = float(v); break;
+    case TAG_WHITE_BALANCE: info->whiteBalance = iv; break;
+    case TAG_EXPOSURE_MODE: info->exposureMode = iv; break;
+    case TAG_METERING_MODE: info->meteringMode = iv; break;
+    case TAG_LIGHT_SOURCE: info->lightSource = iv; break;
+    case TAG_EXPOSURE_PROGRAM: info->exposureProgram = iv; break;
+    case TAG_ISO_EQUIVALENT:
+        info->iso = iv < 50 ? iv * 200 : iv;
+        break;
+    case TAG_EXPOSURE_INDEX:
+        if (info->iso == 0)
+            info->iso = iv;
+        break;
+    case TAG_FOCAL_LENGTH_35MM: info->focalLength35 = float(v); break;
+    case TAG_FOCAL_PLANE_XRES: info->focalPlaneXResolution = float(v); break;
+    case TAG_FOCAL_PLANE_UNITS:
+        switch (iv) {
+        case 1:
+        case 2: info->focalPlaneUnit = 25.4f; break;
+        case 3: info->focalPlaneUnit = 10.0f; break;
+        case 4: info->focalPlaneUnit = 1.0f; break;
+        case 5: info->focalPlaneUnit = 0.001f; break;
+        default: break;
+        }
+        break;
+    case TAG_EXIF_IMAGE_WIDTH:
+    case TAG_EXIF_IMAGE_LENGTH:
+        if (iv > info->exifImageWidth)
+            info->exifImageWidth = iv;
+        break;
+    default:
+        break;
+    }
+}
+
+// Follows a link to another directory (sub-directory or next directory) when
+// the nesting allows it.
+void followDirectoryLink(int level, const uint8_t *base, int64_t target, unsigned int length, exifInfo_t *info)
+{
+    if (level < EXIF_MAX_NESTING)
+        exifProcessDir(level + 1, base, base + target, length, info);
+    else
+        exifPrint("Maximum Exif directory nesting exceeded (corrupt Exif header)\n");
+}
+
+} // namespace
+
 void exifProcessDir(int level, const uint8_t *base, const uint8_t *dir, unsigned int length, exifInfo_t *info)
 {
     const int64_t dataEnd = length;
@@ -206,171 +352,64 @@ void exifProcessDir(int level, const uint8_t *base, const uint8_t *dir, unsigned
     }
 
     for (int de = 0; de < entries; ++de) {
-        const uint8_t *entry = dir + 2 + 12 * de;
-        const unsigned tag = exifGet16(info, entry);
-        const int format = int(exifGet16(info, entry + 2));
-        const uint32_t components = uint32_t(exifGet32(info, entry + 4));
-        if (format > 12) {
-            exifPrint("EXIF: Illegal number format %d for tag %04x in Exif\n", format, tag);
+        exifEntry_t e;
+        if (!locateEntryValue(base, dir + 2 + 12 * de, dataEnd, info, e))
             continue;
-        }
-        if (components > EXIF_MAX_COMPONENTS) {
-            exifPrint("EXIF: Too many components %d for tag %04x in Exif\n", int(components), tag);
-            continue;
-        }
-        const uint64_t byteCount = uint64_t(components) * uint64_t(bytesPerFormat[format]);
-        const uint8_t *value;
-        if (byteCount > 4) {
-            const uint64_t offset = uint32_t(exifGet32(info, entry + 8));
-            if (offset + byteCount > uint64_t(dataEnd)) {
-                exifPrint("EXIF: Illegal value pointer for tag %04x in Exif\n", tag);
-                continue;
-            }
-            value = base + offset;
-            if (offset > info->largestOffset)
-                info->largestOffset = offset;
-        } else {
-            value = entry + 8;
-        }
-        // A value shorter than one component of its format is not read (a
-        // count of 0 would otherwise read past a 4-byte value field).
-        const bool hasValue = components >= 1 && format >= 1;
 
-        if (tag == TAG_IMAGE_WIDTH && info->imageWidth != 0) {
+        if (e.tag == TAG_IMAGE_WIDTH && info->imageWidth != 0) {
             exifPrint("TODO: second EXIF...! BREAK!\n");
             return;
         }
 
-        switch (tag) {
+        switch (e.tag) {
         case TAG_MAKE:
-            if (format == 2)
-                copyText(info->make, sizeof info->make, value, byteCount);
+            if (e.format == 2)
+                copyText(info->make, sizeof info->make, e.value, e.byteCount);
             break;
         case TAG_MODEL:
-            if (format == 2)
-                copyText(info->model, sizeof info->model, value, byteCount);
+            if (e.format == 2)
+                copyText(info->model, sizeof info->model, e.value, e.byteCount);
             break;
         case TAG_DATETIME_ORIGINAL:
         case TAG_DATETIME:
-            if (format == 2 && info->dateTime[0] == 0)
-                copyText(info->dateTime, 20, value, byteCount);
+            if (e.format == 2 && info->dateTime[0] == 0)
+                copyText(info->dateTime, 20, e.value, e.byteCount);
             break;
         case TAG_EXIF_OFFSET:
         case TAG_INTEROP_OFFSET: {
-            if (!hasValue)
+            if (!e.hasValue)
                 break;
-            const int64_t sub = uint32_t(exifGet32(info, value));
-            if (sub + 2 > dataEnd) {
+            const int64_t sub = uint32_t(exifGet32(info, e.value));
+            if (sub + 2 > dataEnd)
                 exifPrint("EXIF: Illegal Exif or interop ofset directory link\n");
-            } else if (level < EXIF_MAX_NESTING) {
-                exifProcessDir(level + 1, base, base + sub, length, info);
-            } else {
-                exifPrint("Maximum Exif directory nesting exceeded (corrupt Exif header)\n");
-            }
+            else
+                followDirectoryLink(level, base, sub, length, info);
             break;
         }
         case TAG_ICC_PROFILE:
             exifPrint("ICC_PROFILE is present in EXIF!\n");
             break;
         case TAG_STRIP_OFFSETS:
-            if (!hasValue)
+            if (!e.hasValue)
                 break;
             std::free(info->stripOffsets);
-            info->stripOffsets = readOffsetTable(info, value, format, components);
-            info->stripCount = info->stripOffsets ? int32_t(components) : 0;
+            info->stripOffsets = readOffsetTable(info, e.value, e.format, e.components);
+            info->stripCount = info->stripOffsets ? int32_t(e.components) : 0;
             break;
         case TAG_STRIP_BYTE_COUNTS:
-            if (!hasValue)
+            if (!e.hasValue)
                 break;
             std::free(info->stripByteCounts);
-            info->stripByteCounts = readOffsetTable(info, value, format, components);
-            info->stripByteCountCount = info->stripByteCounts ? int32_t(components) : 0;
+            info->stripByteCounts = readOffsetTable(info, e.value, e.format, e.components);
+            info->stripByteCountCount = info->stripByteCounts ? int32_t(e.components) : 0;
             break;
         default: {
-            if (!hasValue || !isStoredNumericTag(tag))
+            if (!e.hasValue || !isStoredNumericTag(e.tag))
                 break;
             int num = 0, den = 0;
-            const double v = exifReadFormatValue(info, value, format, &num, &den);
+            const double v = exifReadFormatValue(info, e.value, e.format, &num, &den);
             const int32_t iv = std::isfinite(v) && std::fabs(v) < 2147483647.0 ? int32_t(v) : 0;
-            switch (tag) {
-            case TAG_IMAGE_WIDTH: info->imageWidth = iv; break;
-            case TAG_IMAGE_HEIGHT: info->imageHeight = iv; break;
-            case TAG_BITS_PER_SAMPLE: info->bitsPerSample = iv; break;
-            case TAG_COMPRESSION: info->compression = iv; break;
-            case TAG_SAMPLES_PER_PIXEL: info->samplesPerPixel = iv; break;
-            case TAG_ROWS_PER_STRIP: info->rowsPerStrip = iv; break;
-            case TAG_PREDICTOR: info->predictor = iv; break;
-            case TAG_PLANAR_CONFIGURATION: info->planarConfiguration = iv; break;
-            case TAG_SAMPLE_FORMAT: info->sampleFormat = iv; break;
-            case TAG_PHOTOMETRIC:
-                if (!info->photometricPresent) {
-                    info->photometric = iv;
-                    info->photometricPresent = 1;
-                }
-                break;
-            case TAG_TILE_WIDTH: info->tileWidth = iv; break;
-            case TAG_TILE_LENGTH: info->tileLength = iv; break;
-            case TAG_ORIENTATION:
-                if (info->orientation == -1) {
-                    if (iv < 0 || iv > 8) {
-                        exifPrint("EXIF: Undefined rotation value %d in Exif\n", iv);
-                        info->orientation = 0;
-                    } else {
-                        info->orientation = iv;
-                    }
-                }
-                break;
-            case TAG_FNUMBER:
-                info->fNumber = v == 0 ? 1.0f : float(v);
-                break;
-            case TAG_APERTURE:
-            case TAG_MAX_APERTURE:
-                if (info->fNumber == 0)
-                    info->fNumber = float(std::exp2(v / 2));
-                break;
-            case TAG_FOCAL_LENGTH: info->focalLength = float(v); break;
-            case TAG_EXPOSURE_TIME:
-                info->exposureTime = float(v);
-                info->exposureNumerator = num;
-                info->exposureDenominator = den;
-                break;
-            case TAG_SHUTTER_SPEED:
-                if (info->exposureTime == 0)
-                    info->exposureTime = float(1 / std::exp2(v));
-                break;
-            case TAG_EXPOSURE_BIAS: info->exposureBias = float(v); break;
-            case TAG_WHITE_BALANCE: info->whiteBalance = iv; break;
-            case TAG_EXPOSURE_MODE: info->exposureMode = iv; break;
-            case TAG_METERING_MODE: info->meteringMode = iv; break;
-            case TAG_LIGHT_SOURCE: info->lightSource = iv; break;
-            case TAG_EXPOSURE_PROGRAM: info->exposureProgram = iv; break;
-            case TAG_ISO_EQUIVALENT:
-                info->iso = iv < 50 ? iv * 200 : iv;
-                break;
-            case TAG_EXPOSURE_INDEX:
-                if (info->iso == 0)
-                    info->iso = iv;
-                break;
-            case TAG_FOCAL_LENGTH_35MM: info->focalLength35 = float(v); break;
-            case TAG_FOCAL_PLANE_XRES: info->focalPlaneXResolution = float(v); break;
-            case TAG_FOCAL_PLANE_UNITS:
-                switch (iv) {
-                case 1:
-                case 2: info->focalPlaneUnit = 25.4f; break;
-                case 3: info->focalPlaneUnit = 10.0f; break;
-                case 4: info->focalPlaneUnit = 1.0f; break;
-                case 5: info->focalPlaneUnit = 0.001f; break;
-                default: break;
-                }
-                break;
-            case TAG_EXIF_IMAGE_WIDTH:
-            case TAG_EXIF_IMAGE_LENGTH:
-                if (iv > info->exifImageWidth)
-                    info->exifImageWidth = iv;
-                break;
-            default:
-                break;
-            }
+            storeNumericTag(info, e.tag, v, iv, num, den);
             break;
         }
         }
@@ -386,10 +425,7 @@ void exifProcessDir(int level, const uint8_t *base, const uint8_t *dir, unsigned
                 exifPrint("EXIF: Illegal subdirectory link in Exif header\n");
             return;
         }
-        if (level < EXIF_MAX_NESTING)
-            exifProcessDir(level + 1, base, base + next, length, info);
-        else
-            exifPrint("Maximum Exif directory nesting exceeded (corrupt Exif header)\n");
+        followDirectoryLink(level, base, next, length, info);
     }
 }
 

@@ -67,6 +67,8 @@ class settingsPanelsView;
 struct projectFileHeader_t;
 struct projectLoadState_t;
 class saveProjectWorker;
+struct startParams_t;
+class generateHDR;
 
 // Percentage shown for a progress counter against its maximum (0 counts as
 // 1); never above 100.
@@ -497,6 +499,28 @@ private:
     QThread *projectSaveThread = nullptr;
     saveProjectWorker *projectSaver = nullptr;
     // --- end of project files ---
+
+    // --- HDR generation and the automatic run (mainWindow_generateHDR.cpp, mainWindow_auto.cpp) ---
+public:
+    generateHDR *hdrDialog = nullptr;  // made on first use, kept
+    QString lastSavedHdrFile;          // the HDR file the last run wrote
+    generateHDR *generateHdrDialog();
+    QString proposedHdrPath() const;
+    // Why the automatic run cannot start (no output name, a folder that
+    // cannot be written), empty when it can.
+    static QString automaticRunProblem(const startParams_t &params);
+    // The result name of the automatic run: the output name itself, or in
+    // plug-in mode a free name in its folder built from the photos.
+    QString automaticResultName() const;
+    // After the merge in the automatic run: tone mapping with the start
+    // settings, saving and the end of the run with its exit code.
+    void startAutomaticFinish();
+    // Ends the automatic run once the result is written: its exit code is 0
+    // only when the file under the final name decodes with the result's size.
+    void automaticResultWritten(bool rendered, const QString &reason);
+private:
+    QThread *automaticThread = nullptr;
+    QString automaticTempName;
 };
 
 

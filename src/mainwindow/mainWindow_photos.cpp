@@ -463,38 +463,6 @@ void mainWindow::showBefore_EV0()
         }
 }
 
-void mainWindow::hdrGenerated()
-{
-    resultSaved = false;
-    if (project->hdrState.hdrPresent)
-        selectImageItem(HDR_ITEM_ID, true, false);
-    setEvLabels(false);
-}
-
-void mainWindow::showGenerateHDR() { showGenerateHDR(false); }
-
-void mainWindow::showGenerateHDR(bool loading)
-{
-    Q_UNUSED(loading);
-    // The Generate HDR dialog itself comes with the HDR generation window.
-    pendingCommand("mainWindow::showGenerateHDR");
-    if (project->photos.isEmpty())
-        return;
-    if (evSelection->exifButton->isChecked() && project->aebEVdiff()) {
-        evSelection->setAutoSlot(true);
-        if (!startParams.autoProcess)
-            photoMessage(styledMessageBox::Warning,
-                         tr("The EV calculated from EXIF data seem to be incorrect (bad values written by the "
-                            "camera?). Lumidra automatically estimated the EV values by comparing the photos."));
-    }
-    if (project->photos.size() >= 2 && project->minEVdiff() && !startParams.autoProcess)
-        photoMessage(styledMessageBox::Warning, tr("Warning! There are photos that have the same EV value. It is "
-                                                   "all right as far as it was intended."));
-    if (project->photos.size() >= 2)
-        for (const photoInfo_t &p : project->photos)
-            debugLog("- %s: %.2lf EV\n", QFileInfo(p.filePath).fileName().toLocal8Bit().constData(), p.ev);
-}
-
 // --- adding -----------------------------------------------------------------
 
 void mainWindow::addImages() { addImages(QStringList()); }

@@ -51,6 +51,13 @@ void mainWindow::loadOnStartupSlot()
 {
     disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
 
+    // An automatic run that cannot come to a result ends before any work.
+    const QString problem = automaticRunProblem(startParams);
+    if (!problem.isEmpty()) {
+        endRun(2, problem);
+        return;
+    }
+
     if (!startParams.settings.isEmpty() && fileExists(startParams.settings)) {
         QString error;
         const int result = loadSettingsFile(startParams.settings, &project->layerSettings[0], &error);

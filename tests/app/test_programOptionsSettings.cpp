@@ -98,6 +98,209 @@ TEST_F(settingsStore, firstStartGivesEveryDefault)
     EXPECT_FALSE(isStored("SavingResult/DefaultOutputFileName"));
 }
 
+// The defaults and ranges below are written out here, from the program's
+// documented list of stored settings, and not taken from the key table, so a
+// wrong entry in the table shows up as a difference.
+TEST_F(settingsStore, firstStartGivesTheDocumentedDefaults)
+{
+    const struct {
+        const char *key;
+        QVariant value;
+    } defaults[] = {
+        {"ShowQtAbout", QVariant(false)},
+        {"Scratchpad/Path", QVariant(QString())},
+        {"Scratchpad/Standard", QVariant(true)},
+        {"Performance/LiveToneMapping", QVariant(true)},
+        {"Performance/LiveToneMappingWhileZoomingAndPanning", QVariant(false)},
+        {"ExternalEditor/Enabled", QVariant(false)},
+        {"ExternalEditor/Args", QVariant(QString("%R"))},
+        {"ExternalEditor/Path", QVariant(QString())},
+        {"ExternalEditor/Compression", QVariant(0)},
+        {"ExternalEditor/BitDepth", QVariant(1)},
+        {"ExternalEditor/TransferExif", QVariant(true)},
+        {"ExternalEditor/TransferExifGPS", QVariant(true)},
+        {"ExternalEditor/ConvertToSrgb", QVariant(false)},
+        {"ExternalEditor/Dpi", QVariant(300)},
+        {"SavingResult/Suffix", QVariant(QString())},
+        {"SavingResult/AddPresetNameSuffix", QVariant(true)},
+        {"SavingResult/JpegQuality", QVariant(100)},
+        {"SavingResult/TiffBitDepth", QVariant(1)},
+        {"SavingResult/TiffCompression", QVariant(0)},
+        {"SavingResult/TransferExif", QVariant(true)},
+        {"SavingResult/TransferExifGPS", QVariant(true)},
+        {"SavingResult/ConvertToSrgb", QVariant(false)},
+        {"SavingResult/Dpi", QVariant(300)},
+        {"SavingResult/Format", QVariant(0)},
+        {"SavingResult/BatchFormat", QVariant(0)},
+        {"SavingResult/HdrFormat", QVariant(0)},
+        {"SavingResult/HdrFormatTiffCompression", QVariant(true)},
+        {"SavingResult/HdrNormalize", QVariant(false)},
+        {"SavingResult/SaveToSourceDirByDefault", QVariant(false)},
+        {"SavingResult/HdrRemoveExpTime", QVariant(true)},
+        {"SavingResult/ResizeLongEdge", QVariant(1920)},
+        {"NewProject/ShowFileOpen", QVariant(true)},
+        {"NewProject/ResetColorAdjustment", QVariant(true)},
+        {"NewProject/AutoLDR", QVariant(false)},
+        {"Misc/ZoomWithCtrl", QVariant(false)},
+        {"Misc/LayerMaskUndo", QVariant(true)},
+        {"OpenSaveDialogs/Native", QVariant(true)},
+        {"UserInterface/Skin", QVariant(0)},
+        {"UserInterface/Scale", QVariant(0)},
+        {"Alignment/Method", QVariant(3)},
+        {"Alignment/AutoContrast", QVariant(false)},
+        {"SavePreprocessed/Format", QVariant(0)},
+        {"SavePreprocessed/PrefixSuffix", QVariant(QString("preprocessed"))},
+        {"SavePreprocessed/Prefix", QVariant(false)},
+        {"Batch/AutoCreate/LDR", QVariant(false)},
+        {"Batch/AutoCreate/Fixed", QVariant(false)},
+        {"Batch/AutoCreate/FixedCount", QVariant(3)},
+        {"Batch/AutoCreate/Automatic", QVariant(true)},
+        {"Batch/AutoCreate/AutomaticMaxCount", QVariant(9)},
+        {"Batch/AutoCreate/AutomaticAEB", QVariant(false)},
+        {"Batch/AutoCreate/Filter", QVariant(0)},
+        {"Batch/SavePolicy", QVariant(1)},
+        {"Batch/SkipExisting", QVariant(false)},
+        {"Batch/GenerateThumbnails", QVariant(true)},
+        {"Batch/ThumbnailSize", QVariant(60)},
+        {"Batch/CreateTask_LastFilter", QVariant(QString())},
+        {"Batch/SaveTo_Custom", QVariant(false)},
+        {"Batch/GhostRemovalBase", QVariant(0)},
+        {"OpenSaveDialogs/OpenSavePhoto_LastFilter", QVariant(QString())},
+        {"Misc/AutoCheckUpdates", QVariant(true)},
+        {"Misc/BackgroundColor", QVariant(2)},
+        {"Misc/PresetFilter/Option", QVariant(0)},
+        {"Misc/PresetFilter/UserGroup", QVariant(QString())},
+        {"Misc/ShowCropGuidelines", QVariant(true)},
+        {"Misc/MaskPaintingIntelligent", QVariant(true)},
+        {"Misc/MaskPaintingIntelligentThreshold", QVariant(4)},
+        {"Misc/PresetThumbSize", QVariant(300)},
+        {"Misc/SaveHdrDataInProject", QVariant(false)},
+        {"Misc/SaveInputsInProject", QVariant(true)},
+        {"Misc/SplitViewMode", QVariant(1)},
+        {"Misc/RequireCameraAndLensMountsMatching", QVariant(true)},
+        {"OptionsOnLoad/Enabled", QVariant(false)},
+        {"OptionsOnLoad/Resize", QVariant(1)},
+        {"OptionsOnLoad/AutoRotation", QVariant(true)},
+        {"GenerateHDR/AutoAlign", QVariant(true)},
+        {"GenerateHDR/AutoLensCorrection", QVariant(false)},
+        {"GenerateHDR/MoreOptions", QVariant(false)},
+        {"GenerateHDR/Method", QVariant(0)},
+        {"GenerateHDR/TrueHDR_selectivity", QVariant(2)},
+        {"GenerateHDR/SmartMerge_strength", QVariant(1)},
+        {"GenerateHDR/GhostRemoval", QVariant(false)},
+        {"GenerateHDR/GhostRemovalMode", QVariant(1)},
+        {"GenerateHDR/GhostRemovalRepair", QVariant(true)},
+        {"GenerateHDR/GhostRemovalSmoothness", QVariant(5)},
+        {"GenerateHDR/GhostRemovalStrength", QVariant(4)},
+        {"GenerateHDR/SaveHDRtoFile", QVariant(false)},
+        {"GenerateHDR/NoiseFilter", QVariant(true)},
+        {"GenerateHDR/NoiseFilterStrength", QVariant(2)},
+        {"GenerateHDR/NoiseFilterSoftness", QVariant(2)},
+        {"GenerateHDR/DontRecoverResponceCurve", QVariant(false)},
+        {"LoadHDR/ColorSpace", QVariant(0)},
+        {"LoadHDR/NoiseFilter", QVariant(true)},
+        {"LoadHDR/NoiseFilterStrength", QVariant(2)},
+        {"LoadHDR/NoiseFilterSoftness", QVariant(2)},
+        {"LoadRAW/UseLibraw", QVariant(true)},
+        {"LoadRAW/AutoPreview", QVariant(true)},
+        {"LoadRAW/ColorSpace", QVariant(1)},
+        {"LoadRAW/WhiteBalance", QVariant(0)},
+        {"LoadRAW/Other", QVariant(false)},
+        {"LoadRAW/RecoverHighlights", QVariant(false)},
+        {"LoadRAW/AutoBrighten", QVariant(false)},
+        {"LoadRAW/Brightness", QVariant(1.0)},
+        {"LoadRAW/Contrast", QVariant(1.0)},
+        {"LoadRAW/NoiseFilter", QVariant(false)},
+        {"LoadRAW/NoiseFilterWavelet", QVariant(2)},
+        {"LoadRAW/NoiseFilterMedian", QVariant(1)},
+        {"LoadRAW/RGGB", QVariant(false)},
+        {"LoadRAW/LoadAllWithTheSameSettings", QVariant(true)},
+        {"EnhanceLDR/NoiseFilter", QVariant(true)},
+        {"EnhanceLDR/NoiseFilterStrength", QVariant(2)},
+        {"EnhanceLDR/NoiseFilterSoftness", QVariant(2)},
+        {"Processing/PanoramaMode", QVariant(false)},
+        {"ColorManagement/Enabled", QVariant(true)},
+        {"ColorManagement/BpCompensation", QVariant(false)},
+        {"ColorManagement/InputProfile", QVariant(0)},
+        {"ColorManagement/OutputProfile", QVariant(1)},
+        {"ColorManagement/Intent", QVariant(0)},
+        {"ColorManagement/CustomMonitorProfile", QVariant(QString())},
+        {"CurrentVersion", QVariant(QString())},
+    };
+    programOptionsSettings o;
+    int checked = 0;
+    for (const auto &d : defaults) {
+        const settingsKey_t *k = findProgramOptionsKey(d.key);
+        ASSERT_TRUE(k) << d.key;
+        EXPECT_EQ(k->get(o), d.value) << d.key;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 119);
+}
+
+TEST_F(settingsStore, storedValuesOutsideTheDocumentedRangesAreReplaced)
+{
+    const struct {
+        const char *key;
+        int minimum, maximum;   // allowed range (when no list is given)
+        QVector<int> allowed;   // allowed values, when the range is a list
+        int replacement;
+    } ranges[] = {
+        {"Performance/Resample", 0, 0, {1, 2, 4}, 1},
+        {"ExternalEditor/Compression", 0, 2, {}, 0},
+        {"ExternalEditor/BitDepth", 0, 0, {1, 2}, 1},
+        {"SavingResult/JpegQuality", 70, 100, {}, 100},
+        {"SavingResult/TiffBitDepth", 0, 0, {1, 2}, 1},
+        {"SavingResult/TiffCompression", 0, 2, {}, 0},
+        {"SavingResult/Format", 0, 2, {}, 0},
+        {"SavingResult/BatchFormat", 0, 0, {0, 1, 2, 10, 11, 19, 20, 21}, 0},
+        {"SavingResult/HdrFormat", 0, 2, {}, 0},
+        {"Alignment/Method", 0, 3, {}, 3},
+        {"SavePreprocessed/Format", 0, 2, {}, 0},
+        {"Batch/AutoCreate/FixedCount", 2, 100, {}, 3},
+        {"Batch/AutoCreate/AutomaticMaxCount", 2, 100, {}, 9},
+        {"Batch/ThumbnailSize", 40, 120, {}, 60},
+        {"Batch/GhostRemovalBase", 0, 1, {}, 0},
+        {"Misc/PresetFilter/Option", 0, 2, {}, 0},
+        {"Misc/PresetThumbSize", 148, 300, {}, 300},
+        {"Misc/SplitViewMode", 1, 4, {}, 1},
+        {"GenerateHDR/Method", 0, 2, {}, 0},
+        {"GenerateHDR/TrueHDR_selectivity", 0, 3, {}, 2},
+        {"GenerateHDR/GhostRemovalMode", 0, 0, {0, 1}, 1},
+        {"GenerateHDR/GhostRemovalSmoothness", 1, 10, {}, 5},
+        {"GenerateHDR/GhostRemovalStrength", 0, 9, {}, 4},
+        {"LoadHDR/ColorSpace", 0, 4, {}, 0},
+        {"LoadRAW/ColorSpace", 1, 4, {}, 1},
+        {"LoadRAW/WhiteBalance", 0, 3, {}, 0},
+        {"ColorManagement/InputProfile", 0, 4, {}, 0},
+        {"ColorManagement/OutputProfile", 0, 5, {}, 1},
+        {"ColorManagement/Intent", 0, 3, {}, 0},
+    };
+    storeCurrentVersion();
+    for (const auto &r : ranges) {
+        SCOPED_TRACE(r.key);
+        const settingsKey_t *k = findProgramOptionsKey(r.key);
+        ASSERT_TRUE(k);
+        std::vector<std::pair<int, int>> cases; // stored, expected
+        if (r.allowed.isEmpty()) {
+            cases = {{r.minimum - 1, r.replacement}, {r.minimum, r.minimum},
+                     {r.maximum, r.maximum}, {r.maximum + 1, r.replacement}};
+        } else {
+            for (int v : r.allowed)
+                cases.push_back({v, v});
+            for (int v = r.allowed.front() - 1; v <= r.allowed.back() + 1; ++v)
+                if (!r.allowed.contains(v))
+                    cases.push_back({v, r.replacement});
+        }
+        for (const auto &c : cases) {
+            store(r.key, c.first);
+            programOptionsSettings o;
+            EXPECT_EQ(k->get(o).toInt(), c.second) << "stored " << c.first;
+        }
+        platformSettings()->remove(r.key);
+    }
+}
+
 TEST_F(settingsStore, everyWrittenKeyRoundTrips)
 {
     const QString dir = testSupport::freshDir();
@@ -410,19 +613,64 @@ TEST_F(settingsStore, configuredScratchpadStaysInUseUntilNextStart)
     EXPECT_EQ(o.scratchpad.pathCurrent, dirA);
 }
 
-TEST_F(settingsStore, readOnlyScratchpadFallsBack)
+TEST_F(settingsStore, unusableScratchpadFolderFallsBackToTemp)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    const QString dir = testSupport::freshDir();
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+    // A regular file: a name below it can never be a folder, not even for root.
+    const QString file = testSupport::freshDir() + "/plain-file";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    const QString readOnly = testSupport::freshDir("readOnly");
+    const struct {
+        const char *how;
+        QString path;
+        bool rootOverrides; // root writes there anyway
+    } cases[] = {
+        {"read-only folder", readOnly, true},
+        {"below a regular file", file + "/scratch", false},
+        {"a regular file", file, false},
+        {"a folder where nobody creates files", "/proc", false},
+    };
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        if (c.rootOverrides && geteuid() == 0)
+            continue;
+        platformSettings()->clear();
+        storeCurrentVersion();
+        store("Scratchpad/Standard", false);
+        store("Scratchpad/Path", c.path);
+        programOptionsSettings o;
+        EXPECT_TRUE(o.scratchpad.standard);
+        EXPECT_TRUE(o.scratchpad.path.isEmpty());
+        EXPECT_EQ(o.scratchpad.pathCurrent, QDir::tempPath());
+        write(o);
+        EXPECT_EQ(stored("Scratchpad/Path").toString(), "");
+        EXPECT_EQ(stored("Scratchpad/Standard").toBool(), true);
+    }
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(settingsStore, unusableTemporaryFolderTooFallsBackToTheHomeFolder)
+{
+    // TMPDIR below a regular file: unusable whoever runs the test.
+    const QString file = testSupport::freshDir() + "/plain-file";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", (file + "/tmp").toLocal8Bit());
     storeCurrentVersion();
-    store("Scratchpad/Standard", false);
-    store("Scratchpad/Path", dir);
+    store("Scratchpad/Standard", true);
     programOptionsSettings o;
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_TRUE(o.scratchpad.standard);
-    EXPECT_EQ(o.scratchpad.pathCurrent, QDir::tempPath());
+    qputenv("TMPDIR", oldTmp);
+    EXPECT_FALSE(o.scratchpad.standard);
+    EXPECT_EQ(o.scratchpad.pathCurrent, QDir::homePath() + "/Lumidra 3");
+    EXPECT_EQ(o.scratchpad.path, o.scratchpad.pathCurrent);
 }
 
 TEST_F(settingsStore, uiScaleTable)

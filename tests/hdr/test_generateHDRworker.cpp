@@ -214,6 +214,35 @@ TEST(generateHDRworker, everyMethodGivesAFiniteImageAndAResult)
     }
 }
 
+TEST(generateHDRworker, mergeRebuildsEveryPhotosThumbnailFromItsPreview)
+{
+    hdrProjectFixture f;
+    addSyntheticBracket(f, 200, 64, 3, true, -6.0);
+    processingProject *p = f.project();
+    const qint64 pn = qint64(p->previewWidth) * p->previewHeight;
+    ASSERT_GE(p->previewWidth, 4);
+    ASSERT_GE(p->previewHeight, 4);
+    // Previews changed after loading (as alignment would), thumbnails gone.
+    for (int k = 0; k < p->photos.size(); k++) {
+        photoInfo_t &photo = p->photos[k];
+        delete photo.thumbnail;
+        photo.thumbnail = nullptr;
+        std::fill(photo.preview, photo.preview + pn * 3, quint16(0x1000 * (k + 3)));
+    }
+    generateHDRworker worker(optionsFor(p, 0));
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+    for (int k = 0; k < p->photos.size(); k++) {
+        SCOPED_TRACE(k);
+        const QImage *thumb = p->photos[k].thumbnail;
+        ASSERT_TRUE(thumb);
+        EXPECT_EQ(thumb->size(), QSize(p->previewWidth / 4, p->previewHeight / 4));
+        const int expected = (0x1000 * (k + 3)) >> 8;
+        EXPECT_EQ(thumb->pixel(0, 0), qRgb(expected, expected, expected));
+        EXPECT_EQ(thumb->pixel(thumb->width() - 1, thumb->height() - 1), qRgb(expected, expected, expected));
+    }
+}
+
 TEST(generateHDRworker, missingTemporaryFileFailsTheStageCleanly)
 {
     hdrProjectFixture f;

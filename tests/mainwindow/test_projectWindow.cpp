@@ -103,7 +103,21 @@ protected:
         dir = testSupport::freshDir("projectWindow");
         options->installer.userFolder = dir + "/user";
         QDir().mkpath(options->installer.userFolder);
+        // The Generate HDR dialog that follows loaded photos is closed as it
+        // opens: these tests are about the project file.
+        QObject::connect(&hdrDialogCloser, &QTimer::timeout, [] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (modal && modal->inherits("generateHDR"))
+                qobject_cast<QDialog *>(modal)->reject();
+        });
+        hdrDialogCloser.start(20);
     }
+    void TearDown() override
+    {
+        hdrDialogCloser.stop();
+        mainWindowTest::TearDown();
+    }
+    QTimer hdrDialogCloser;
     QString dir;
 };
 
@@ -276,8 +290,9 @@ TEST_F(projectWindowTest, commandsAskForTheFileThroughTheDialogs)
     dialogAnswer = QStringList{dir + "/menu"};
     QTimer accept;
     QObject::connect(&accept, &QTimer::timeout, [] {
-        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            d->accept();
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->inherits("saveProjectOpts"))
+            qobject_cast<QDialog *>(modal)->accept();
     });
     accept.start(20);
     QSignalSpy saved(&w, &mainWindow::projectSaved);

@@ -217,13 +217,43 @@ TEST(slider, collapsedRangeNeitherDividesByZeroNorMoves)
     EXPECT_DOUBLE_EQ(w.s.value(), 50.0);
 }
 
-TEST(slider, rampSlidersPaint)
+TEST(slider, rampSlidersPaintTheirColourRamp)
 {
-    for (const char *property : {"Hue", "Tint", "Temperature", ""}) {
+    // Colour near the left and the right end of the groove (the handle sits
+    // in the middle at 1.0 of 0..2), on the groove's middle row.
+    struct ends_t {
+        QColor left, right;
+    };
+    auto ends = [](const char *property) {
         slider s("Ramp", 0, 0, 2, property, 0.0, 2.0, 1.0, 0.01);
         s.resize(300, s.height());
-        EXPECT_FALSE(s.grab().toImage().isNull()) << property;
-    }
+        myQSlider *q = s.findChild<myQSlider *>();
+        EXPECT_TRUE(q);
+        if (!q)
+            return ends_t{};
+        s.grab(); // lays the slider out
+        const QImage img = q->grab().toImage();
+        const int y = img.height() / 2;
+        return ends_t{QColor(img.pixel(img.width() / 12, y)), QColor(img.pixel(img.width() * 11 / 12, y))};
+    };
+    // Hue: 30 degrees (orange) on the left, 330 degrees (pink) on the right.
+    ends_t e = ends("Hue");
+    EXPECT_TRUE(e.left.red() > e.left.green() && e.left.green() > e.left.blue()) << e.left.name().toStdString();
+    EXPECT_TRUE(e.right.red() > e.right.blue() && e.right.blue() > e.right.green()) << e.right.name().toStdString();
+    // Temperature: what neutralises warm light (blue) on the left, cold light (red) on the right.
+    e = ends("Temperature");
+    EXPECT_GT(e.left.blue(), e.left.red());
+    EXPECT_GT(e.right.red(), e.right.blue());
+    // Tint: green on the left, magenta on the right.
+    e = ends("Tint");
+    EXPECT_GT(e.left.green(), e.left.red());
+    EXPECT_GT(e.left.green(), e.left.blue());
+    EXPECT_LT(e.right.green(), e.right.red());
+    EXPECT_LT(e.right.green(), e.right.blue());
+    // A plain slider: the part left of the handle filled green, no ramp.
+    e = ends("");
+    EXPECT_TRUE(e.left == QColor(90, 110, 90) || e.left == QColor(100, 160, 100)) << e.left.name().toStdString();
+    EXPECT_NE(e.right, e.left);
 }
 
 TEST(slider, editModeReportsATypedValueOnce)
