@@ -7,11 +7,13 @@
 #include "app/rawFileIO.h"
 #include "app/utils.h"
 #include "project/parallelRanges.h"
+#include "project/photoLoading.h"
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <zlib.h>
 
@@ -466,6 +468,82 @@ bool readProjectRawBlock(FILE *file, int64_t fileSize, int64_t offset, int64_t m
         out.clear();
         return false;
     }
+    return true;
+}
+
+namespace {
+
+// One run: ceil(bytes / blockSize) blocks, each an 8-byte length and that
+// many bytes inside the file.
+bool walkRun(FILE *file, int64_t fileSize, int64_t offset, uint64_t bytes, int32_t blockSize)
+{
+    if (blockSize <= 0 || offset < PROJECT_FILE_PAYLOAD_OFFSET || offset >= fileSize)
+        return false;
+    const uint64_t bs = uint64_t(blockSize);
+    const uint64_t maxStored = compressBound(uLong(bs));
+    const uint64_t blocks = (bytes + bs - 1) / bs;
+    int64_t at = offset;
+    for (uint64_t b = 0; b < blocks; ++b) {
+        uint8_t lengthBytes[8];
+        if (at > fileSize - 8 || fseeko(file, off_t(at), SEEK_SET) != 0 || fread(lengthBytes, 1, 8, file) != 8)
+            return false;
+        const uint64_t length = getLE(lengthBytes, 8);
+        if (length == 0 || length > maxStored || int64_t(length) > fileSize - at - 8)
+            return false;
+        at += 8 + int64_t(length);
+    }
+    return true;
+}
+
+bool walkRawBlock(FILE *file, int64_t fileSize, int64_t offset, int64_t maxBytes)
+{
+    uint8_t lengthBytes[8];
+    if (offset < PROJECT_FILE_PAYLOAD_OFFSET || offset > fileSize - 8 || fseeko(file, off_t(offset), SEEK_SET) != 0 ||
+        fread(lengthBytes, 1, 8, file) != 8)
+        return false;
+    const uint64_t length = getLE(lengthBytes, 8);
+    return length <= uint64_t(std::min<int64_t>(maxBytes, fileSize - offset - 8));
+}
+
+} // namespace
+
+bool checkProjectPayload(const QString &path, const projectFileHeader_t &header, QString *problem)
+{
+    auto fail = [&](const QString &where) {
+        if (problem)
+            *problem = where;
+        return false;
+    };
+    std::unique_ptr<FILE, int (*)(FILE *)> f(openFileWide(path, "rb"), fclose);
+    if (!f)
+        return fail(QStringLiteral("cannot open the file"));
+    if (fseeko(f.get(), 0, SEEK_END) != 0)
+        return fail(QStringLiteral("cannot read the file"));
+    const int64_t fileSize = ftello(f.get());
+    for (int j = 0; j < header.photoSlots && j < PROJECT_FILE_PHOTO_SLOTS; ++j) {
+        if (header.photoNames[j].isEmpty())
+            continue;
+        if (header.pixelOffsets[j] &&
+            !walkRun(f.get(), fileSize, header.pixelOffsets[j], header.photoBytes(), header.blockSize))
+            return fail(QStringLiteral("photo %1").arg(j + 1));
+        if (header.exifOffsets[j] &&
+            !walkRawBlock(f.get(), fileSize, header.exifOffsets[j], photoLoading::MAX_EXIF_CARRIER_BYTES))
+            return fail(QStringLiteral("EXIF data of photo %1").arg(j + 1));
+    }
+    if (header.ghostMaskOffset &&
+        !walkRun(f.get(), fileSize, header.ghostMaskOffset, header.ghostMaskBytes(), header.blockSize))
+        return fail(QStringLiteral("ghost mask"));
+    for (int i = 0; i < header.layerSlots && i < PROJECT_FILE_LAYER_SLOTS; ++i) {
+        if (header.layerMaskOffsets[i] &&
+            !walkRun(f.get(), fileSize, header.layerMaskOffsets[i], header.maskBytes(), header.blockSize))
+            return fail(QStringLiteral("layer %1").arg(i));
+        if (header.layerSettingsOffsets[i] &&
+            !walkRawBlock(f.get(), fileSize, header.layerSettingsOffsets[i], PROJECT_FILE_MAX_SETTINGS_BYTES))
+            return fail(QStringLiteral("settings of layer %1").arg(i));
+    }
+    if (header.hdrOffset && header.hdrEncoding == 0 &&
+        !walkRun(f.get(), fileSize, header.hdrOffset, header.hdrBytes(), header.blockSize))
+        return fail(QStringLiteral("HDR image"));
     return true;
 }
 

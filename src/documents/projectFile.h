@@ -133,6 +133,12 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
                     int32_t blockSize);
 bool readProjectRawBlock(FILE *file, int64_t fileSize, int64_t offset, int64_t maxBytes, QByteArray &out);
 
+// Walks the structure of every run and raw block the checked header names
+// (each block length against the block size and the file, without
+// inflating), so that a file cut short or with a broken block chain is
+// refused before anything is loaded from it. problem (optional) says where.
+bool checkProjectPayload(const QString &path, const projectFileHeader_t &header, QString *problem = nullptr);
+
 // Ghost labels are (photo id % 100) + 1 and photo ids change when a project
 // is loaded. newIds[k] is the new id of the k-th stored photo (slot order);
 // every mask value equal to that photo's stored label becomes its new label,

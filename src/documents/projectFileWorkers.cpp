@@ -233,6 +233,18 @@ bool readProjectExtras(processingProject *project, const QString &path, const pr
     return ok;
 }
 
+loadProjectWorker::loadProjectWorker(processingProject *p, QString path, projectFileHeader_t header,
+                                     std::vector<int> ids)
+    : project(p), filePath(std::move(path)), fileHeader(std::move(header)), photoIds(std::move(ids))
+{
+}
+
+void loadProjectWorker::doLoadProject()
+{
+    success = readProjectExtras(project, filePath, fileHeader, photoIds, result);
+    emit finished();
+}
+
 saveProjectWorker::saveProjectWorker(processingProject *p, projectSaveJob_t job)
     : project(p), saveJob(std::move(job))
 {

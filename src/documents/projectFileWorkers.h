@@ -73,6 +73,35 @@ struct projectLoadResult_t {
 bool readProjectExtras(processingProject *project, const QString &path, const projectFileHeader_t &header,
                        const std::vector<int> &photoIds, projectLoadResult_t &result);
 
+// Reads the ghost mask, the HDR image and the layers of a project file once
+// its photos are in the project (the window starts it after the photo
+// loaders finished). The result is applied on the GUI thread.
+class loadProjectWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    loadProjectWorker(processingProject *project, QString path, projectFileHeader_t header,
+                      std::vector<int> photoIds);
+
+    bool success = false;
+    projectLoadResult_t result;
+    const projectFileHeader_t &header() const { return fileHeader; }
+    const QString &path() const { return filePath; }
+
+public slots:
+    void doLoadProject();
+
+signals:
+    void finished();
+
+private:
+    processingProject *project;
+    QString filePath;
+    projectFileHeader_t fileHeader;
+    std::vector<int> photoIds;
+};
+
 class saveProjectWorker : public QObject
 {
     Q_OBJECT

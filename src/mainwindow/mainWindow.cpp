@@ -113,6 +113,7 @@ mainWindow::mainWindow()
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
+    buildPresetLibrary();
 
     aboutDialog = new about(this, project);
     qtLicenseDialog = new qtLicense(this);
@@ -138,6 +139,8 @@ mainWindow::~mainWindow()
     const QList<QObject *> children = findChildren<QObject *>();
     for (QObject *child : children)
         disconnect(child, nullptr, this, nullptr);
+    // The thumbnail run reads the project: it ends first.
+    stopPresetThumbnails();
     stopToneMappingWorkers();
     destroyViews();
     // The project's dialogs are children of the window; the project goes

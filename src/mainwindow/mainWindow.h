@@ -67,6 +67,13 @@ class QEventLoop;
 class saveResult;
 class saveResultWorker;
 struct photoInfo_t;
+struct processingParams_t;
+class presetLibrary;
+class presetLibraryHost;
+class settingsPanelsView;
+struct projectFileHeader_t;
+struct projectLoadState_t;
+class saveProjectWorker;
 struct startParams_t;
 class generateHDR;
 class mainWorkspace;
@@ -454,6 +461,70 @@ private:
     QStringList loadingFiles, failedFiles, loadErrors, loadWarnings;
     QVBoxLayout *imageLayout = nullptr;
     bool stoppingWorkers = false;      // completions only clean up
+    // --- presets and settings files (mainWindow_presets.cpp) ---
+public:
+    presetLibrary *presets = nullptr;   // the "Presets" tab
+    // The panels as the settings refresh reaches them; set by the code that
+    // embeds the panels (none: a loaded record is only stored).
+    settingsPanelsView *panelsView = nullptr;
+    // Reads a settings file into params: 0, -1 (unreadable or refused) or 1
+    // (old version). Unless noApply, shows it in the panels (locked ones
+    // stay) and emits settingsApplied. lastSettingsError says why it failed.
+    int loadSettingsFile(const QString &fileName, bool preset, processingParams_t *params, bool noApply);
+    // Writes params through the checked save; false (logged) on failure.
+    bool saveSettingsFile(const QString &fileName, const processingParams_t *params);
+    // The plain reader and writer under the same names (no panels, no signal).
+    static int loadSettingsFile(const QString &fileName, processingParams_t *params, QString *errorText = nullptr);
+    static bool saveSettingsFile(const QString &fileName, const processingParams_t &params,
+                                 QString *errorText = nullptr);
+    void applySettingsToPanels(processingParams_t *params, bool force);
+    // Stops a running thumbnail run before the image changes.
+    void stopPresetThumbnails();
+    QString lastSettingsError;
+
+signals:
+    // A settings record was loaded into layer `layer`: the view re-renders.
+    void settingsApplied(int layer, bool preset);
+    // A history entry for the current layer (layer -1) or a given one.
+    void historyEntryRequested(QString text, int layer, bool startingPoint);
+
+public slots:
+    void loadSettingsSlot(QString inFn, bool preset);
+    void loadSettingsSlot(QString inFn);
+
+private:
+    void buildPresetLibrary();
+    std::shared_ptr<presetLibraryHost> presetHost; // shared: the type is known only where it is made
+    // --- end of presets ---
+
+    // --- project files (mainWindow_project.cpp) ---
+public:
+    QString currentProjectPath;          // the project file last loaded or saved
+    QString projectLayerNames[10];       // layer names as a project file stores them
+    int projectLayerCount = 1;           // layers the last project load restored (base included)
+    // The HDR generation options of the loaded project (saved again with it).
+    std::shared_ptr<projectFileHeader_t> projectHdrOptions;
+    bool projectLoadRunning() const;
+    bool projectSaveRunning() const { return projectSaveThread != nullptr; }
+    // Ends a running project load or save (waits for its worker).
+    bool stopProjectWorkers();
+
+signals:
+    void projectLoaded(bool ok);
+    void projectSaved(bool ok);
+
+public slots:
+    void saveProjectSlot(QString fileName, bool batchWithHDR);
+    void loadProjectFinished();
+    void saveProjectFinished();
+
+private:
+    bool startPreparedPhotos(const QList<photoInfo_t> &prepared);
+    void startProjectExtras();
+    std::shared_ptr<projectLoadState_t> projectLoad;
+    QThread *projectSaveThread = nullptr;
+    saveProjectWorker *projectSaver = nullptr;
+    // --- end of project files ---
 
     // --- HDR generation and the automatic run (mainWindow_generateHDR.cpp, mainWindow_auto.cpp) ---
 public:
@@ -625,6 +696,7 @@ private:
     bool saveAppClose = false;
     QString chooseResultName(const QString &proposal, int *filterFormat);
 };
+
 
 extern mainWindow *mainWindowInstance;
 

@@ -66,6 +66,8 @@ void mainWindow::closeEvent(QCloseEvent *event)
     for (int e = 0; e < 5; ++e)
         debugLog("loadPhoto.worker[%d]=%p\n", e, static_cast<void *>(loadSlots[e].worker));
     debugLog("Waiting for threads to terminate...\n");
+    stopPresetThumbnails();
+    stopProjectWorkers();
     if (!stopWorkers(true))
         debugLog("A worker did not stop in time; it was waited for until it ended\n");
     debugLog("Threads should be terminated now\n");

@@ -12,17 +12,8 @@ void mainWindow::pendingCommand(const char *slot)
     pendingCommandName = QString::fromLatin1(slot);
 }
 
-void mainWindow::loadProjectSlot() { pendingCommand("mainWindow::loadProjectSlot"); }
-void mainWindow::saveProjectSlot() { pendingCommand("mainWindow::saveProjectSlot"); }
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
 void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
 void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
 void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
-void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }
-void mainWindow::saveSettingsSlot() { pendingCommand("mainWindow::saveSettingsSlot"); }
-void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSettingsSlot"); }
-void mainWindow::addNewPresetSlot() { pendingCommand("mainWindow::addNewPresetSlot"); }
-void mainWindow::showSetupUserGroups() { pendingCommand("mainWindow::showSetupUserGroups"); }
-void mainWindow::goToUserPresetFiles() { pendingCommand("mainWindow::goToUserPresetFiles"); }
-void mainWindow::invalidatePresets(bool, bool) { pendingCommand("mainWindow::invalidatePresets"); }

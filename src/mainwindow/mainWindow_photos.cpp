@@ -479,12 +479,6 @@ void mainWindow::addDroppedImages(QStringList files)
     addImages(files);
 }
 
-void mainWindow::loadProjectSlot(QString fileName)
-{
-    debugLog("%s: '%s'\n", "mainWindow::loadProjectSlot", fileName.toLocal8Bit().constData());
-    pendingCommand("mainWindow::loadProjectSlot");
-}
-
 bool mainWindow::addImages(QStringList fnList)
 {
     if (fnList.isEmpty() && startParams.plugin) {

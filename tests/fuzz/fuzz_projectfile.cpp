@@ -43,6 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     if (fileSize != int64_t(size))
         std::abort();
+    // The block-chain walk the window runs before it loads anything.
+    QString problem;
+    checkProjectPayload(inputPath(), h, &problem);
     std::unique_ptr<FILE, int (*)(FILE *)> f(openFileWide(inputPath(), "rb"), fclose);
     if (!f)
         return 0;

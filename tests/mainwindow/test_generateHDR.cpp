@@ -11,6 +11,7 @@
 #include "hdrdialogs/generateHDR.h"
 #include "hdr/generateHDRworker.h"
 #include "project/processingProject.h"
+#include "widgets/slider.h"
 
 #include <QApplication>
 #include <QCheckBox>

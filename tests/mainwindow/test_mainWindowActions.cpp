@@ -2,6 +2,7 @@
 // widgets, the frame modes, colour management, progress and the restored
 // layout.
 
+#include "documents/presetLibrary.h"
 #include "app/startup.h"
 #include "imageio/exiftoolDaemon.h"
 #include "mainwindow/myProgressBar.h"
@@ -64,9 +65,9 @@ const actionRow actionTable[] = {
     {"addAct", "Add...", "Ctrl+A", "File", true, ""},
     {"removeAct", "Remove", "Backspace", "File", true, ""},
     {"closeAct", "Close", "Ctrl+W", "File", false, ""},
-    {"generateHdrAct", "Generate HDR", "Ctrl+G", "File", true, "mainWindow::showGenerateHDR"},
-    {"loadProjectAct", "Load project...", "", "File", false, "mainWindow::loadProjectSlot"},
-    {"saveProjectAct", "Save project...", "", "File", false, "mainWindow::saveProjectSlot"},
+    {"generateHdrAct", "Generate HDR", "Ctrl+G", "File", true, ""},
+    {"loadProjectAct", "Load project...", "", "File", false, ""},
+    {"saveProjectAct", "Save project...", "", "File", false, ""},
     {"saveAct", "Save", "", "File", true, ""},
     {"saveAsAct", "Save as...", "Ctrl+S", "File", true, ""},
     {"externalEditorAct", "Open in external editor", "Ctrl+E", "File", true, ""},
@@ -91,12 +92,12 @@ const actionRow actionTable[] = {
     {"flipHorizontalAct", "Horizontal flip", "", "Image/Transform", true, "mainWindow::transformImageSlot"},
     {"flipVerticalAct", "Vertical flip", "", "Image/Transform", true, "mainWindow::transformImageSlot"},
     {"cropAct", "Cropping, rotation, distortion and perspective", "Ctrl+T", "Image", true, "mainWindow::toggleCropMode"},
-    {"loadSettingsAct", "Load tone mapping settings...", "", "Presets", false, "mainWindow::loadSettingsSlot"},
-    {"saveSettingsAct", "Save tone mapping settings...", "", "Presets", false, "mainWindow::saveSettingsSlot"},
-    {"defaultSettingsAct", "Default settings", "Ctrl+D", "Presets", true, "mainWindow::defaultSettingsSlot"},
-    {"addPresetAct", "Create preset from current settings", "Ctrl+P", "Presets", true, "mainWindow::addNewPresetSlot"},
-    {"userGroupsAct", "Setup user preset groups...", "", "Presets", false, "mainWindow::showSetupUserGroups"},
-    {"revealPresetsAct", "Reveal user preset files in Explorer", "", "Presets", false, "mainWindow::goToUserPresetFiles"},
+    {"loadSettingsAct", "Load tone mapping settings...", "", "Presets", false, ""},
+    {"saveSettingsAct", "Save tone mapping settings...", "", "Presets", false, ""},
+    {"defaultSettingsAct", "Default settings", "Ctrl+D", "Presets", true, ""},
+    {"addPresetAct", "Create preset from current settings", "Ctrl+P", "Presets", true, ""},
+    {"userGroupsAct", "Setup user preset groups...", "", "Presets", false, ""},
+    {"revealPresetsAct", "Reveal user preset files in Explorer", "", "Presets", false, ""},
     {"colorManagementAct", "Color management", "", "Settings/Color settings", false, ""},
     {"inputProfile0Act", "As embedded in input photo", "", "Settings/Color settings/Photo color space", false, ""},
     {"monitorProfile1Act", "sRGB", "", "Settings/Color settings/Monitor color profile", false, ""},
@@ -469,7 +470,9 @@ TEST_F(mainWindowTest, colorManagementChoices)
     messageAnswer = styledMessageBox::Yes;
     w.colorManagementAct->trigger();
     EXPECT_FALSE(options->colorManagement.enabled);
-    EXPECT_EQ(w.lastPendingCommand(), "mainWindow::invalidatePresets");
+    // The presets tab takes the change itself now (no stand-in is reached).
+    EXPECT_FALSE(w.lastPendingCommand().contains("invalidatePresets"));
+    EXPECT_FALSE(w.presets->thumbnailsRunning());
     EXPECT_FALSE(w.photoProfileButton->isVisibleTo(&w));
     w.project->cleanup();
 }

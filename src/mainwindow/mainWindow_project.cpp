@@ -1,0 +1,566 @@
+// mainWindow: project files. Loading a project: the header is checked before
+// anything of the open project changes, the stored photos go through the
+// ordinary photo loaders, then a worker reads the ghost mask, the HDR image
+// and the layers, which are applied here on the GUI thread. Saving: the
+// options dialog, an EXIF carrier per photo, and the save worker writing
+// through the checked save (a failed save keeps the previous file).
+
+#include "mainwindow/mainWindow.h"
+
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+#include "app/sharedFlags.h"
+#include "app/startParams.h"
+#include "app/utils.h"
+#include "documents/projectFileWorkers.h"
+#include "documents/saveProjectOpts.h"
+#include "documents/settingsFile.h"
+#include "hdrdialogs/EVselection.h"
+#include "imageio/exiftoolDaemon.h"
+#include "project/processingProject.h"
+#include "widgets/fileDialogs.h"
+#include "widgets/imageItem.h"
+#include "widgets/styledMessageBox.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QThread>
+#include <QTimer>
+#include <cmath>
+#include <cstring>
+
+// What a project load keeps between its steps.
+struct projectLoadState_t {
+    QString path;
+    projectHeader_t raw;
+    projectFileHeader_t header;
+    QThread *thread = nullptr;
+    loadProjectWorker *worker = nullptr;
+    QTimer *photoWait = nullptr;
+};
+
+namespace {
+
+QString projectFilter()
+{
+    return QCoreApplication::translate("mainWindow", "Lumidra project") + " (*.lmpx)";
+}
+
+} // namespace
+
+bool mainWindow::projectLoadRunning() const { return projectLoad != nullptr; }
+
+void mainWindow::loadProjectSlot() { loadProjectSlot(QString()); }
+
+void mainWindow::loadProjectSlot(QString fileName)
+{
+    const char *fn = "mainWindow::loadProjectSlot";
+    if (startParams.plugin) {
+        styledMessageBox::show(this, styledMessageBox::Warning,
+                               tr("This function is unavailable when working in plug-in mode."));
+        return;
+    }
+    if (projectLoad || projectSaveThread || loadingInProgress) {
+        debugLog("%s: busy, '%s' not loaded\n", fn, fileName.toLocal8Bit().constData());
+        return;
+    }
+    if (fileName.isEmpty()) {
+        QString start = optionsInstance ? optionsInstance->openSaveDialogs.openSavePhoto_LastDir : QString();
+        if (optionsInstance && optionsInstance->savingResult.saveToSourceDirByDefault && !project->photos.isEmpty() &&
+            project->photos.first().projectPath.isEmpty())
+            start = QFileInfo(project->photos.first().filePath).absolutePath();
+        fileName = fileDialogs::openFileName(nullptr, tr("Load project"), start, projectFilter());
+        if (fileName.isEmpty())
+            return;
+    }
+    if (optionsInstance)
+        optionsInstance->openSaveDialogs.openSavePhoto_LastDir = QFileInfo(fileName).absolutePath();
+    debugLog("Load project: %s\n", fileName.toLocal8Bit().constData());
+
+    // The file is checked before the open project is touched: a file that
+    // cannot be used leaves everything as it was.
+    {
+        QFile probe(fileName);
+        if (!probe.open(QIODevice::ReadOnly)) {
+            styledMessageBox::show(this, styledMessageBox::Error,
+                                   tr("Cannot access file: %1.").arg(QDir::toNativeSeparators(fileName)));
+            return;
+        }
+    }
+    auto state = std::make_shared<projectLoadState_t>();
+    state->path = fileName;
+    QString reason;
+    switch (readProjectFileHeader(fileName, state->raw, state->header, &reason)) {
+    case projectHeaderResult_t::ok:
+        break;
+    case projectHeaderResult_t::unsupportedVersion:
+        debugLog("%s: bad version number or header size: %s\n", fn, reason.toLocal8Bit().constData());
+        styledMessageBox::show(this, styledMessageBox::Error, tr("Unsupported project version."));
+        return;
+    case projectHeaderResult_t::unreadable:
+    case projectHeaderResult_t::damaged:
+        debugLog("%s: %s: %s\n", fn, fileName.toLocal8Bit().constData(), reason.toLocal8Bit().constData());
+        styledMessageBox::show(this, styledMessageBox::Error,
+                               tr("The project file is damaged or cut short: %1.")
+                                   .arg(QDir::toNativeSeparators(fileName)));
+        return;
+    }
+    QString payloadProblem;
+    if (!checkProjectPayload(fileName, state->header, &payloadProblem)) {
+        debugLog("%s: %s: %s\n", fn, fileName.toLocal8Bit().constData(), payloadProblem.toLocal8Bit().constData());
+        styledMessageBox::show(this, styledMessageBox::Error,
+                               tr("The project file is damaged or cut short: %1.")
+                                   .arg(QDir::toNativeSeparators(fileName)));
+        return;
+    }
+
+    if (!project->photos.isEmpty()) {
+        if (styledMessageBox::show(this, styledMessageBox::Confirmation, tr("Close current project?"),
+                                   styledMessageBox::Yes | styledMessageBox::No) != styledMessageBox::Yes)
+            return;
+    }
+    if (!project->photos.isEmpty() || project->width > 0)
+        newProject(true);
+    stopPresetThumbnails();
+
+    const projectFileHeader_t &header = state->header;
+    QStringList names;
+    QList<photoInfo_t> prepared;
+    bool refused = false;
+    for (int slot = 0; slot < header.photoSlots && slot < PROJECT_FILE_PHOTO_SLOTS; ++slot) {
+        if (header.photoNames[slot].isEmpty())
+            continue;
+        photoInfo_t record;
+        record.filePath = header.photoNames[slot] + "-lmpx";
+        record.projectPath = fileName;
+        record.projectPhotoIndex = slot;
+        record.projectWidth = header.width;
+        record.projectHeight = header.height;
+        record.projectBitDepth = header.photoConstant;
+        record.projectFlag = header.inputsEmbedded() ? 1 : 0;
+        memcpy(&record.projectHeader, &state->raw, sizeof(projectHeader_t));
+        record.autoRotate = 0;
+        record.loadDivisor = 1;
+        const int result = project->loadPhotoPrepare(record, int(prepared.size()), header.photoSlots, false);
+        if (result != processingProject::LOAD_PREPARED) {
+            refused = true;
+            break;
+        }
+        names << record.filePath;
+        prepared.append(record);
+    }
+    if (refused) {
+        newProject(true);
+        styledMessageBox::show(this, styledMessageBox::Error, tr("Failed to load project."));
+        return;
+    }
+
+    projectLoad = state;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (prepared.isEmpty()) {
+        // A project of the HDR image alone: the image size comes from the header.
+        project->width = header.width;
+        project->height = header.height;
+        if (!project->allocatePyramids() || !project->allocatePreview()) {
+            projectLoad.reset();
+            QApplication::restoreOverrideCursor();
+            newProject(true);
+            styledMessageBox::show(this, styledMessageBox::Error, tr("Not enough memory!"));
+            return;
+        }
+        startProjectExtras();
+        return;
+    }
+    if (!startPreparedPhotos(prepared)) {
+        projectLoad.reset();
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    // The rest of the file is read once every photo is in.
+    state->photoWait = new QTimer(this);
+    state->photoWait->setInterval(20);
+    connect(state->photoWait, &QTimer::timeout, this, [this] {
+        if (!projectLoad || loadingInProgress || anyLoadRunning())
+            return;
+        projectLoad->photoWait->stop();
+        projectLoad->photoWait->deleteLater();
+        projectLoad->photoWait = nullptr;
+        startProjectExtras();
+    });
+    state->photoWait->start();
+}
+
+bool mainWindow::startPreparedPhotos(const QList<photoInfo_t> &prepared)
+{
+    loadingInProgress = true;
+    setControlsEnabled(false);
+    uint64_t maximum = uint64_t(prepared.size()) * uint64_t(project->width + project->height) * 4;
+    startProgress(std::max<uint64_t>(maximum, 1), false);
+    progressCounter = 0;
+    photoToDisplay = -1;
+    QMutexLocker lock(&loadMutex);
+    loadingFiles.clear();
+    failedFiles.clear();
+    loadErrors.clear();
+    loadWarnings.clear();
+    loadQueue = prepared;
+    startLoadThreadsLocked();
+    return true;
+}
+
+void mainWindow::startProjectExtras()
+{
+    projectLoadState_t &state = *projectLoad;
+    const int photoCount = int(project->photos.size());
+    int expected = 0;
+    for (int slot = 0; slot < state.header.photoSlots; ++slot)
+        expected += state.header.photoNames[slot].isEmpty() ? 0 : 1;
+    if (photoCount != expected) {
+        // A photo could not be read: the project is not opened half.
+        debugLog("%s: %d of %d photos loaded\n", "mainWindow::loadProjectSlot", photoCount, expected);
+        projectLoad.reset();
+        QApplication::restoreOverrideCursor();
+        newProject(true);
+        styledMessageBox::show(this, styledMessageBox::Error, tr("Failed to load project."));
+        emit projectLoaded(false);
+        return;
+    }
+    // The stored EVs and the new ids of the photos in slot order.
+    std::vector<int> ids;
+    for (int slot = 0; slot < state.header.photoSlots; ++slot)
+        for (photoInfo_t &p : project->photos)
+            if (p.projectPhotoIndex == slot && p.projectPath == state.path) {
+                ids.push_back(p.id);
+                const double ev = state.header.evs[slot];
+                p.ev = p.evManual = ev;
+                p.evLn = ev * M_LN2;
+                if (imageItem *row = findImageItem(p.id))
+                    row->setInfo(p);
+            }
+    if (photoCount > 0)
+        setEvLabels(false);
+    if (photoCount > 0 && !project->hdrImage.levels[0].data)
+        project->allocatePyramids();
+    if (state.header.hdrOffset && !project->hdrImage.levels[0].data) {
+        debugLog("%s: no room for the HDR image\n", "mainWindow::loadProjectSlot");
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    state.thread = new QThread();
+    state.worker = new loadProjectWorker(project, state.path, state.header, ids);
+    state.worker->moveToThread(state.thread);
+    connect(state.thread, &QThread::started, state.worker, &loadProjectWorker::doLoadProject);
+    connect(state.worker, &loadProjectWorker::finished, this, &mainWindow::loadProjectFinished);
+    connect(state.worker, &loadProjectWorker::finished, state.thread, &QThread::quit, Qt::DirectConnection);
+    connect(state.thread, &QThread::finished, state.thread, &QObject::deleteLater);
+    state.thread->start(QThread::InheritPriority);
+}
+
+void mainWindow::loadProjectFinished()
+{
+    const char *fn = "mainWindow::loadProjectFinished";
+    if (!projectLoad)
+        return;
+    std::shared_ptr<projectLoadState_t> state = projectLoad;
+    projectLoad.reset();
+    if (state->thread)
+        state->thread->wait();
+    loadProjectWorker *worker = state->worker;
+    bool ok = worker && worker->success;
+    const projectFileHeader_t &header = state->header;
+    const projectLoadResult_t empty;
+    const projectLoadResult_t &result = worker ? worker->result : empty;
+
+    // Layers present come back in slot order into consecutive layers.
+    int layer = 0;
+    for (const projectLoadResult_t::layer_t &stored : result.layers) {
+        if (stored.slot > 0) {
+            if (layer + 1 >= LAYER_COUNT)
+                break;
+            ++layer;
+            pyramid &mask = project->layerMasks[layer];
+            mask.freeAll();
+            if (!mask.makePyramid(project->width, project->height, 1, 1, 1, true) ||
+                stored.mask.size() != size_t(project->width) * size_t(project->height)) {
+                debugLog("%s: Failed while loading layer %d #2.\n", fn, layer);
+                ok = false;
+                continue;
+            }
+            memcpy(mask.levels[0].data, stored.mask.data(), stored.mask.size());
+            mask.buildLevelsFrom(0);
+            project->layerExists[layer] = 1;
+            project->layerEnabled[layer] = 1;
+            project->layersOn = true;
+            projectLayerNames[layer] = stored.name;
+        }
+        processingParams_t &settings = project->layerSettings[layer];
+        if (!stored.settings.isEmpty()) {
+            QString why;
+            if (settingsFromBytes(stored.settings, &settings, &why) != SETTINGS_LOADED) {
+                debugLog("%s: Failed while loading tone mapping settings %d #4.\n", fn, layer);
+                ok = false;
+            }
+        }
+        settings.layerTag = PP_NO_PRESET;
+        if (stored.slot > 0)
+            settings.opacity = std::clamp(stored.opacity, 0.0, 1.0);
+        if (!stored.ok)
+            ok = false;
+    }
+    projectLayerCount = layer + 1;
+
+    QApplication::restoreOverrideCursor();
+    finishProgress();
+    currentProjectPath = state->path;
+
+    // The HDR generation options as they were saved.
+    projectHdrOptions = std::make_shared<projectFileHeader_t>(header);
+    project->hdrState.lensCorrected = false;
+    if (result.hdrImageRead) {
+        project->hdrState.hdrMedian = header.hdrPreprocess[0];
+        project->hdrState.lcCorrection = header.hdrPreprocess[1];
+    }
+    if (!ok) {
+        for (const QString &p : result.problems)
+            debugLog("%s: %s\n", fn, p.toLocal8Bit().constData());
+        styledMessageBox::show(this, styledMessageBox::Error, tr("Failed to load project."));
+    }
+    if (ok && result.hdrImageRead) {
+        project->hdrImage.buildLevelsFrom(0);
+        project->hdrState.hdrPresent = project->photos.size() > 1;
+        project->hdrState.ldrResult = project->photos.size() == 1;
+        project->hdrState.resultValid = true;
+        hdrGenerated();
+    } else if (!project->photos.isEmpty()) {
+        showGenerateHDR(false);
+    }
+    toggleFullScreen2();
+    debugLog(ok ? "Project loaded.\n" : "Project load FAILED.\n");
+    updateThumbnails();
+    invalidatePresets();
+    delete worker;
+    emit projectLoaded(ok);
+}
+
+void mainWindow::saveProjectSlot() { saveProjectSlot(QString(), false); }
+
+void mainWindow::saveProjectSlot(QString fileName, bool batchWithHDR)
+{
+    const char *fn = "mainWindow::saveProjectSlot";
+    if (projectSaveThread || projectLoad || loadingInProgress) {
+        debugLog("%s: busy\n", fn);
+        return;
+    }
+    const bool haveHdr = project->hdrImage.levels[0].data && project->hdrState.resultValid;
+    if (project->width <= 0 || (project->photos.isEmpty() && !haveHdr)) {
+        styledMessageBox::show(this, styledMessageBox::Error, tr("There is nothing to save."));
+        return;
+    }
+    if (project->photos.size() > PROJECT_FILE_PHOTO_SLOTS) {
+        styledMessageBox::show(this, styledMessageBox::Error,
+                               tr("A project file holds at most %1 photos.").arg(PROJECT_FILE_PHOTO_SLOTS));
+        return;
+    }
+    const bool batch = !fileName.isEmpty();
+    if (fileName.isEmpty()) {
+        QStringList paths;
+        for (const photoInfo_t &p : project->photos)
+            paths << p.filePath;
+        const QString middle = project->photos.isEmpty()
+                                   ? QString()
+                                   : project->photos[std::clamp(project->idxMid, 0, int(project->photos.size()) - 1)]
+                                         .filePath;
+        const QString pattern = optionsInstance ? optionsInstance->savingResult.defaultOutputFileName : QString();
+        QString folder;
+        if (optionsInstance && optionsInstance->savingResult.saveToSourceDirByDefault && !paths.isEmpty())
+            folder = QFileInfo(paths.first()).absolutePath();
+        else if (optionsInstance && QDir(optionsInstance->openSaveDialogs.savePhoto_LastDir).exists())
+            folder = optionsInstance->openSaveDialogs.savePhoto_LastDir;
+        QString proposal = paths.isEmpty() ? QStringLiteral("project")
+                                           : joinFileNamesShortDefault(paths, middle, pattern);
+        proposal = QFileInfo(proposal).completeBaseName().isEmpty() ? proposal : QFileInfo(proposal).fileName();
+        const QString start = folder.isEmpty() ? proposal : folder + "/" + proposal;
+        fileName = fileDialogs::saveFileName(nullptr, tr("Save as"), start, projectFilter());
+        if (fileName.isEmpty())
+            return;
+        if (QFileInfo(fileName).suffix().toLower() != "lmpx")
+            fileName += ".lmpx";
+        if (QFileInfo::exists(fileName) &&
+            styledMessageBox::show(this, styledMessageBox::Confirmation,
+                                   tr("%1 already exists.<br>Do you want to replace it?")
+                                       .arg(QDir::toNativeSeparators(fileName)),
+                                   styledMessageBox::Yes | styledMessageBox::No) != styledMessageBox::Yes)
+            return;
+    } else if (QFileInfo(fileName).suffix().toLower() != "lmpx") {
+        fileName += ".lmpx";
+    }
+    if (optionsInstance) {
+        const QString folder = QFileInfo(fileName).absolutePath();
+        if (optionsInstance->savingResult.saveToSourceDirByDefault)
+            optionsInstance->openSaveDialogs.openSavePhoto_LastDir = folder;
+        optionsInstance->openSaveDialogs.savePhoto_LastDir = folder;
+    }
+
+    // Which heavy data goes in.
+    bool saveHdr = batchWithHDR, saveInputs = true;
+    // Photos read from a project that did not embed them have no pixels to
+    // store.
+    bool photosWithoutPixels = false;
+    for (const photoInfo_t &p : project->photos)
+        if (!p.projectPath.isEmpty() && !p.projectFlag)
+            photosWithoutPixels = true;
+    if (!batch) {
+        saveProjectOpts options(this);
+        options.hdrBox->setEnabled(haveHdr);
+        if (photosWithoutPixels) {
+            options.hdrBox->setEnabled(false);
+            options.inputsBox->setEnabled(false);
+        }
+        if (!options.hdrBox->isEnabled())
+            options.hdrBox->setChecked(haveHdr);
+        if (!options.inputsBox->isEnabled())
+            options.inputsBox->setChecked(false);
+        if (project->photos.isEmpty()) {
+            options.inputsBox->setChecked(false);
+            options.inputsBox->setEnabled(false);
+        }
+        if (options.exec() != QDialog::Accepted)
+            return;
+        saveHdr = options.hdrBox->isChecked() && haveHdr;
+        saveInputs = options.inputsBox->isChecked();
+    }
+    if (photosWithoutPixels)
+        saveInputs = false;
+
+    projectSaveJob_t job;
+    job.target = fileName;
+    job.saveInputs = saveInputs;
+    job.saveHdr = saveHdr;
+    // The HDR options as the Generate HDR tab holds them.
+    if (projectHdrOptions)
+        job.options = *projectHdrOptions;
+    if (evSelection)
+        job.options.evSource = evSelection->exifButton && evSelection->exifButton->isChecked() ? 1 : 0;
+    job.options.autoAlign = project->hdrState.aligned ? 1 : job.options.autoAlign;
+    for (int i = 0; i < PROJECT_FILE_LAYER_SLOTS && i < LAYER_COUNT; ++i) {
+        job.layerPresent[i] = i == 0 || (project->layerExists[i] && project->layerMasks[i].levels[0].data);
+        if (!job.layerPresent[i])
+            continue;
+        job.layerNames[i] = i == 0 ? QString() : projectLayerNames[i];
+        job.layerOpacity[i] = i == 0 ? 1.0 : project->layerSettings[i].opacity;
+        job.layerSettings[i] = settingsToBytes(project->layerSettings[i]);
+    }
+
+    // EXIF carriers: a tiny JPEG per photo that holds its tags.
+    for (int j = 0; j < project->photos.size(); ++j) {
+        const photoInfo_t &photo = project->photos[j];
+        const quint8 type = fileTypeOf(photo.filePath);
+        QString carrier;
+        if (type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_RAW || type == FILETYPE_FITS ||
+            type == FILETYPE_PROJECT) {
+            carrier = project->sessionPath + QStringLiteral("/dummy_%1.jpg").arg(j);
+            QImage dummy(10, 10, QImage::Format_RGB888);
+            dummy.fill(Qt::black);
+            const QString source =
+                type == FILETYPE_PROJECT ? project->exifTempPath(photo.projectPhotoIndex) : photo.filePath;
+            bool transferred = false;
+            if (dummy.save(carrier, "JPEG")) {
+                debugLog("Loading EXIF data from: '%s'\n", source.toLocal8Bit().constData());
+                if (project->exiftool && QFileInfo::exists(source)) {
+                    transferred = type == FILETYPE_FITS
+                                      ? project->exiftool->writeTags(carrier, &photo.exif, false)
+                                      : project->exiftool->transferExif(carrier, source, QString(), false, 300, true,
+                                                                        true, false);
+                    if (transferred && optionsInstance && optionsInstance->colorManagement.enabled &&
+                        !photo.profilePath.isEmpty() && QFileInfo::exists(photo.profilePath))
+                        project->exiftool->writeIccProfile(carrier, photo.profilePath);
+                }
+            }
+            if (!transferred) {
+                debugLog("%s: Exif transfer failed\n", fn);
+                QFile::remove(carrier);
+                carrier.clear();
+            }
+        }
+        job.carrierPaths << carrier;
+    }
+
+    toggleFullScreen2();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const uint64_t pixels = uint64_t(std::max(0, project->width)) * uint64_t(std::max(0, project->height));
+    const uint64_t total = (uint64_t(saveInputs ? project->photos.size() : 0) + (saveHdr ? 2 : 0)) * pixels * 6;
+    startProgress(std::max<uint64_t>(total, 1), true);
+    progressCounter = 0;
+    breakFlag = false;
+
+    projectSaver = new saveProjectWorker(project, job);
+    projectSaveThread = new QThread();
+    projectSaver->moveToThread(projectSaveThread);
+    connect(projectSaveThread, &QThread::started, projectSaver, &saveProjectWorker::doSaveProject);
+    connect(projectSaver, &saveProjectWorker::finished, this, &mainWindow::saveProjectFinished);
+    connect(projectSaver, &saveProjectWorker::finished, projectSaveThread, &QThread::quit, Qt::DirectConnection);
+    connect(projectSaveThread, &QThread::finished, projectSaveThread, &QObject::deleteLater);
+    projectSaveThread->start(QThread::InheritPriority);
+}
+
+void mainWindow::saveProjectFinished()
+{
+    saveProjectWorker *worker = projectSaver;
+    if (!worker)
+        return;
+    projectSaver = nullptr;
+    if (projectSaveThread)
+        projectSaveThread->wait();
+    projectSaveThread = nullptr;
+    finishProgress();
+    QApplication::restoreOverrideCursor();
+    // Carriers the save did not take are removed.
+    for (const QString &carrier : worker->job().carrierPaths)
+        if (!carrier.isEmpty())
+            QFile::remove(carrier);
+    const QString target = worker->job().target;
+    const bool ok = worker->success;
+    if (!ok) {
+        debugLog("%s: %s\n", "saveProjectWorker::doSaveProject", worker->errorText.toLocal8Bit().constData());
+        styledMessageBox::show(this, styledMessageBox::Error,
+                               tr("Failed to save project.") +
+                                   (worker->errorText.isEmpty() ? QString() : "<br><br>" + worker->errorText));
+    } else {
+        currentProjectPath = target;
+        debugLog("Project saved: %s\n", target.toLocal8Bit().constData());
+    }
+    toggleFullScreen2();
+    delete worker;
+    emit projectSaved(ok);
+}
+
+bool mainWindow::stopProjectWorkers()
+{
+    if (projectLoad) {
+        std::shared_ptr<projectLoadState_t> state = projectLoad;
+        if (state->photoWait)
+            state->photoWait->stop();
+        if (state->thread) {
+            state->thread->wait();
+            // The result is applied (or dropped when the window closes).
+            if (!closing)
+                loadProjectFinished();
+            else {
+                delete state->worker;
+                projectLoad.reset();
+            }
+        } else {
+            projectLoad.reset();
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    if (projectSaveThread) {
+        breakFlag = true;
+        projectSaveThread->wait();
+        saveProjectFinished();
+    }
+    return true;
+}

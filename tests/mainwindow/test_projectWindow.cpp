@@ -1,0 +1,313 @@
+// Project files through the window: a loaded bracket saved and opened in a
+// fresh window comes back with the same pictures, EVs, layers and settings;
+// damaged files are refused without touching the open project; a save that
+// is stopped keeps the previous file.
+
+#include "documents/projectFile.h"
+#include "documents/settingsFile.h"
+#include "mainwindow/mainWindow.h"
+#include "project/processingProject.h"
+#include "testSupport.h"
+#include "windowFixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QSignalSpy>
+#include <cmath>
+
+namespace {
+
+// Three gradient PNGs of one size, each brighter than the one before.
+QStringList gradientBracket(const QString &dir, int w = 192, int h = 128)
+{
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.setPixel(x, y, qRgb(std::min(255, 10 + x / 2 + 50 * i), std::min(255, 20 + y + 40 * i),
+                                          std::min(255, 30 + (x + y) / 4 + 60 * i)));
+        const QString path = dir + QString("/step_%1.png").arg(i);
+        image.save(path);
+        files << path;
+    }
+    return files;
+}
+
+bool waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+    return done();
+}
+
+bool waitForPhotos(mainWindow &w)
+{
+    return waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning(); });
+}
+
+bool hasMessage(const std::vector<shownMessage_t> &messages, const QString &part)
+{
+    for (const shownMessage_t &m : messages)
+        if (m.text.contains(part))
+            return true;
+    return false;
+}
+
+// Saves the window's project under path without the options dialog.
+bool saveProject(mainWindow &w, const QString &path, bool withHdr = false)
+{
+    QSignalSpy saved(&w, &mainWindow::projectSaved);
+    w.saveProjectSlot(path, withHdr);
+    if (!waitFor([&] { return saved.count() > 0; }))
+        return false;
+    return saved.first().first().toBool();
+}
+
+// Loads path; the result of the load, or false when none came.
+bool loadProject(mainWindow &w, const QString &path)
+{
+    QSignalSpy loaded(&w, &mainWindow::projectLoaded);
+    w.loadProjectSlot(path);
+    if (!w.projectLoadRunning())
+        return false;
+    if (!waitFor([&] { return loaded.count() > 0; }))
+        return false;
+    return loaded.first().first().toBool();
+}
+
+const photoInfo_t *photoNamed(mainWindow &w, const QString &fileName)
+{
+    for (const photoInfo_t &p : w.project->photos)
+        if (QFileInfo(p.filePath).fileName().startsWith(fileName))
+            return &p;
+    return nullptr;
+}
+
+class projectWindowTest : public mainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        mainWindowTest::SetUp();
+        dir = testSupport::freshDir("projectWindow");
+        options->installer.userFolder = dir + "/user";
+        QDir().mkpath(options->installer.userFolder);
+        // The Generate HDR dialog that follows loaded photos is closed as it
+        // opens: these tests are about the project file.
+        QObject::connect(&hdrDialogCloser, &QTimer::timeout, [] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (modal && modal->inherits("generateHDR"))
+                qobject_cast<QDialog *>(modal)->reject();
+        });
+        hdrDialogCloser.start(20);
+    }
+    void TearDown() override
+    {
+        hdrDialogCloser.stop();
+        mainWindowTest::TearDown();
+    }
+    QTimer hdrDialogCloser;
+    QString dir;
+};
+
+} // namespace
+
+TEST_F(projectWindowTest, savedBracketWithLayersComesBackInAFreshWindow)
+{
+    const QStringList files = gradientBracket(dir);
+    const QString target = dir + "/trip.lmpx";
+    std::vector<double> evs;
+    std::vector<std::vector<uint16_t>> previews;
+    {
+        mainWindow w;
+        ASSERT_TRUE(w.addImages(files));
+        ASSERT_TRUE(waitForPhotos(w));
+        ASSERT_EQ(w.project->photos.size(), 3);
+        processingProject &p = *w.project;
+        // Layers 1 and 3 in use, 2 not: they come back as 1 and 2.
+        for (int l : {1, 3}) {
+            p.layerExists[l] = 1;
+            p.layerEnabled[l] = 1;
+            ASSERT_TRUE(p.layerMasks[l].makePyramid(p.width, p.height, 1, 1, 1, true));
+            auto *m = static_cast<uint8_t *>(p.layerMasks[l].levels[0].data);
+            for (int i = 0; i < p.width * p.height; ++i)
+                m[i] = uint8_t((i * l) % 251);
+            p.layerSettings[l].opacity = 0.25 * l;
+            p.layerSettings[l].saturation = 0.1 * l;
+            w.projectLayerNames[l] = QString("sky %1").arg(l);
+        }
+        p.layerSettings[0].gamma = 1.37;
+        for (const QString &f : files) {
+            const photoInfo_t *photo = photoNamed(w, QFileInfo(f).fileName());
+            ASSERT_NE(photo, nullptr);
+            evs.push_back(photo->ev);
+            previews.emplace_back(photo->preview, photo->preview + size_t(p.previewWidth) * p.previewHeight * 3);
+        }
+        ASSERT_TRUE(saveProject(w, target));
+        EXPECT_EQ(w.currentProjectPath, target);
+    }
+
+    mainWindow fresh;
+    ASSERT_TRUE(loadProject(fresh, target));
+    processingProject &p = *fresh.project;
+    ASSERT_EQ(p.photos.size(), 3);
+    for (int i = 0; i < files.size(); ++i) {
+        const photoInfo_t *photo = photoNamed(fresh, QFileInfo(files[i]).fileName());
+        ASSERT_NE(photo, nullptr) << files[i].toStdString();
+        EXPECT_NEAR(photo->ev, evs[size_t(i)], 1e-9);
+        // The stored pixels keep their top 10 bits: the same picture.
+        int worst = 0;
+        for (size_t k = 0; k < previews[size_t(i)].size(); ++k)
+            worst = std::max(worst, std::abs(int(photo->preview[k]) - int(previews[size_t(i)][k])));
+        EXPECT_LE(worst, 64) << files[i].toStdString();
+    }
+    EXPECT_EQ(fresh.projectLayerCount, 3);
+    EXPECT_TRUE(p.layerExists[1] && p.layerExists[2]);
+    EXPECT_FALSE(p.layerExists[3]);
+    EXPECT_EQ(fresh.projectLayerNames[1], "sky 1");
+    EXPECT_EQ(fresh.projectLayerNames[2], "sky 3");
+    EXPECT_NEAR(p.layerSettings[1].opacity, 0.25, 1e-6);
+    EXPECT_NEAR(p.layerSettings[2].opacity, 0.75, 1e-6);
+    EXPECT_NEAR(p.layerSettings[2].saturation, 0.3, 0.01);
+    EXPECT_NEAR(p.layerSettings[0].gamma, 1.37, 0.01);
+    const auto *m = static_cast<const uint8_t *>(p.layerMasks[2].levels[0].data);
+    ASSERT_NE(m, nullptr);
+    bool same = true;
+    for (int i = 0; i < p.width * p.height && same; ++i)
+        same = m[i] == uint8_t((i * 3) % 251);
+    EXPECT_TRUE(same);
+    EXPECT_EQ(fresh.currentProjectPath, target);
+}
+
+TEST_F(projectWindowTest, damagedFilesAreRefusedAndTheOpenProjectStays)
+{
+    const QStringList files = gradientBracket(dir);
+    const QString good = dir + "/good.lmpx";
+    mainWindow w;
+    ASSERT_TRUE(w.addImages(files));
+    ASSERT_TRUE(waitForPhotos(w));
+    ASSERT_TRUE(saveProject(w, good));
+    const QByteArray bytes = testSupport::readFile(good);
+    ASSERT_GT(bytes.size(), PROJECT_FILE_PAYLOAD_OFFSET + 64);
+
+    QByteArray badVersion = bytes;
+    badVersion[16] = char(0x7f);
+    badVersion[17] = char(0x7f);
+    struct caseRow {
+        const char *name;
+        QByteArray content;
+        const char *message;
+    };
+    const caseRow rows[] = {
+        {"empty", QByteArray(), "damaged"},
+        {"short", bytes.left(200), "damaged"},
+        {"header only", bytes.left(int(PROJECT_FILE_PAYLOAD_OFFSET)), "damaged"},
+        {"cut in the photos", bytes.left(int(PROJECT_FILE_PAYLOAD_OFFSET) + (bytes.size() - 65536) / 3), "damaged"},
+        {"last byte missing", bytes.left(bytes.size() - 1), "damaged"},
+        {"zero header", QByteArray(29192, '\0') + bytes.mid(29192), ""},
+    };
+    const QString before = w.project->photos.first().filePath;
+    for (const caseRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = dir + "/bad.lmpx";
+        ASSERT_TRUE(testSupport::writeFile(path, row.content));
+        messages.clear();
+        messageAnswer = styledMessageBox::Yes;
+        EXPECT_FALSE(loadProject(w, path));
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back().kind, styledMessageBox::Error);
+        if (*row.message)
+            EXPECT_TRUE(hasMessage(messages, row.message)) << messages.back().text.toStdString();
+        // Refused before the question: the open project is untouched.
+        EXPECT_FALSE(hasMessage(messages, "Close current project?"));
+        ASSERT_EQ(w.project->photos.size(), 3);
+        EXPECT_EQ(w.project->photos.first().filePath, before);
+    }
+    messages.clear();
+    EXPECT_FALSE(loadProject(w, dir + "/missing.lmpx"));
+    EXPECT_TRUE(hasMessage(messages, "Cannot access file"));
+
+    // "No" to closing the open project keeps it.
+    messages.clear();
+    messageAnswer = styledMessageBox::No;
+    EXPECT_FALSE(loadProject(w, good));
+    EXPECT_TRUE(hasMessage(messages, "Close current project?"));
+    EXPECT_EQ(w.project->photos.first().filePath, before);
+}
+
+TEST_F(projectWindowTest, aStoppedOrFailedSaveKeepsThePreviousFile)
+{
+    const QStringList files = gradientBracket(dir);
+    const QString target = dir + "/kept.lmpx";
+    mainWindow w;
+    ASSERT_TRUE(w.addImages(files));
+    ASSERT_TRUE(waitForPhotos(w));
+    ASSERT_TRUE(saveProject(w, target));
+    const QByteArray old = testSupport::readFile(target);
+
+    // Break pressed at once: the worker stops before the header is written.
+    QSignalSpy saved(&w, &mainWindow::projectSaved);
+    w.saveProjectSlot(target, false);
+    ASSERT_TRUE(w.projectSaveRunning());
+    w.requestBreak();
+    ASSERT_TRUE(waitFor([&] { return saved.count() > 0; }));
+    EXPECT_FALSE(saved.first().first().toBool());
+    EXPECT_TRUE(hasMessage(messages, "Failed to save project."));
+    EXPECT_EQ(testSupport::readFile(target), old);
+    EXPECT_EQ(QDir(dir).entryList({"kept.lmpx*"}, QDir::Files | QDir::Hidden).size(), 1);
+
+    // A folder that does not exist.
+    messages.clear();
+    EXPECT_FALSE(saveProject(w, dir + "/no such folder/p.lmpx"));
+    EXPECT_TRUE(hasMessage(messages, "Failed to save project."));
+}
+
+TEST_F(projectWindowTest, commandsAskForTheFileThroughTheDialogs)
+{
+    const QStringList files = gradientBracket(dir);
+    mainWindow w;
+    // Cancelled dialogs do nothing and no command is a stand-in any more.
+    dialogAnswer.clear();
+    w.loadProjectAct->trigger();
+    EXPECT_FALSE(w.projectLoadRunning());
+    EXPECT_FALSE(w.lastPendingCommand().contains("Project"));
+
+    ASSERT_TRUE(w.addImages(files));
+    ASSERT_TRUE(waitForPhotos(w));
+    // Save through the menu: the name gets its suffix, the options dialog
+    // (accepted as it opens) embeds the photos.
+    dialogAnswer = QStringList{dir + "/menu"};
+    QTimer accept;
+    QObject::connect(&accept, &QTimer::timeout, [] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->inherits("saveProjectOpts"))
+            qobject_cast<QDialog *>(modal)->accept();
+    });
+    accept.start(20);
+    QSignalSpy saved(&w, &mainWindow::projectSaved);
+    w.saveProjectAct->trigger();
+    ASSERT_TRUE(waitFor([&] { return saved.count() > 0; }));
+    EXPECT_TRUE(saved.first().first().toBool());
+    EXPECT_TRUE(QFileInfo::exists(dir + "/menu.lmpx"));
+    EXPECT_FALSE(w.lastPendingCommand().contains("Project"));
+
+    // Loading through a drop asks before closing the open project.
+    messageAnswer = styledMessageBox::Yes;
+    QSignalSpy loaded(&w, &mainWindow::projectLoaded);
+    w.addDroppedImages({dir + "/menu.lmpx"});
+    ASSERT_TRUE(waitFor([&] { return loaded.count() > 0; }));
+    EXPECT_TRUE(loaded.first().first().toBool());
+    EXPECT_TRUE(hasMessage(messages, "Close current project?"));
+    EXPECT_EQ(w.project->photos.size(), 3);
+}
