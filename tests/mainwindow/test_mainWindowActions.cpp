@@ -64,7 +64,7 @@ const actionRow actionTable[] = {
     {"addAct", "Add...", "Ctrl+A", "File", true, ""},
     {"removeAct", "Remove", "Backspace", "File", true, ""},
     {"closeAct", "Close", "Ctrl+W", "File", false, ""},
-    {"generateHdrAct", "Generate HDR", "Ctrl+G", "File", true, "mainWindow::showGenerateHDR"},
+    {"generateHdrAct", "Generate HDR", "Ctrl+G", "File", true, ""},
     {"loadProjectAct", "Load project...", "", "File", false, "mainWindow::loadProjectSlot"},
     {"saveProjectAct", "Save project...", "", "File", false, "mainWindow::saveProjectSlot"},
     {"saveAct", "Save", "", "File", true, "mainWindow::saveResultSlot"},
