@@ -24,9 +24,11 @@
 #include <QThreadPool>
 #include <QTranslator>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -77,7 +79,17 @@ int main(int argc, char **argv)
     // the names QSettings and the window titles use.
     openEventFilesAdded = false;
     startupFinished = false;
-    myApplication app(argc, argv);
+    // Qt reads "--plugin <spec>" like its own "-plugin <spec>" option and
+    // would take the next argument with it: the plug-in switch of a host
+    // application never reaches Qt. The program's own parsing below reads
+    // the full argument list.
+    std::vector<char *> qtArgv;
+    for (int i = 0; i < argc; ++i)
+        if (i == 0 || std::strcmp(argv[i], "--plugin") != 0)
+            qtArgv.push_back(argv[i]);
+    int qtArgc = int(qtArgv.size());
+    qtArgv.push_back(nullptr);
+    myApplication app(qtArgc, qtArgv.data());
     initWidgetResources();
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     // Qt's own plugin folders stay (Debian's image-format plugins live
@@ -132,19 +144,10 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         debugLog("ARG_%d = %s\n", i, lowerArgs[i - 1].toLatin1().constData());
     parseCommandLine(argc, argv);
-    if (startParams.autoProcess) {
+    if (startParams.autoProcess)
         installAutomaticRunHook();
-        // An automatic run that cannot come to a result ends before any work.
-        const QString problem = mainWindow::automaticRunProblem(startParams);
-        if (!problem.isEmpty()) {
-            debugLog("%s\n", problem.toLocal8Bit().constData());
-            std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
-            delete translator;
-            delete optionsInstance;
-            optionsInstance = nullptr;
-            return 2;
-        }
-    }
+    // An automatic run that cannot come to a result ends before any work.
+    const QString automaticProblem = mainWindow::automaticRunProblem(startParams);
     setDebugLogNotice([](const QString &text) {
         return styledMessageBox::show(nullptr, styledMessageBox::Information, text,
                                       styledMessageBox::Yes | styledMessageBox::No);
@@ -199,6 +202,12 @@ int main(int argc, char **argv)
     if (w->startupError) {
         styledMessageBox::show(w, styledMessageBox::Error,
                                QCoreApplication::translate("main", "Error on startup: '%1'.").arg(w->startupErrorText));
+    } else if (!automaticProblem.isEmpty()) {
+        debugLog("%s\n", automaticProblem.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", automaticProblem.toLocal8Bit().constData());
+        if (startParams.plugin)
+            w->writePluginCallback();
+        loopResult = 2;
     } else {
         loopResult = app.exec();
     }

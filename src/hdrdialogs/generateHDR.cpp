@@ -134,6 +134,24 @@ int hdrProgressPercent(uint64_t counter, uint64_t maximum)
 
 // ---------------------------------------------------------------- construction
 
+namespace {
+generateHDR::execHook_t &execHookInstance()
+{
+    static generateHDR::execHook_t hook;
+    return hook;
+}
+} // namespace
+
+void generateHDR::setExecHook(execHook_t hook)
+{
+    execHookInstance() = std::move(hook);
+}
+
+generateHDR::execHook_t generateHDR::execHook()
+{
+    return execHookInstance();
+}
+
 generateHDR::generateHDR(QWidget *parent, processingProject *project_) : styledDialog(parent), project(project_)
 {
     setModal(true);

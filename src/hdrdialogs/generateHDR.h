@@ -57,6 +57,12 @@ public:
     generateHDR(QWidget *parent, processingProject *project);
     ~generateHDR() override;
 
+    // Tests answer the dialog in place of a person: while a hook is set, the
+    // main window calls it instead of exec() and takes its result.
+    using execHook_t = std::function<int(generateHDR *dialog)>;
+    static void setExecHook(execHook_t hook);
+    static execHook_t execHook();
+
     // Set by the main window before it shows the dialog right after loading.
     bool openedAfterLoading = false;
     // The HDR output path proposed by the main window.

@@ -14,8 +14,10 @@
 #include "documents/presetThumbWorker.h"
 #include "documents/settingsFile.h"
 #include "hdr/projectGeometry.h"
+#include "imageio/exifReader.h"
 #include "imageio/exiftoolDaemon.h"
 #include "imageio/resultImageWriter.h"
+#include "imageio/tiffReader.h"
 #include "project/processingProject.h"
 #include "project/toneMappingPreprocessWorker.h"
 
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -67,6 +70,41 @@ resultSaveOptions_t automaticSaveOptions(const QString &name)
         o.dpi = optionsInstance->savingResult.dpi;
     }
     return o;
+}
+
+// Reads the written result back whole: it must decode and have the result's
+// size (and, for TIFF, the bit depth asked for).
+bool resultReadsBack(const QString &path, const resultSaveOptions_t &options, int width, int height, QString *why)
+{
+    if (options.format == resultTiff) {
+        int w = 0, h = 0, bits = 0;
+        if (!imageLoader::getTIFFinfo(path, &w, &h, &bits, why))
+            return false;
+        if (w != width || h != height || bits != (options.tiffBitDepth == 2 ? 16 : 8)) {
+            *why = QString("%1 x %2, %3 bits").arg(w).arg(h).arg(bits);
+            return false;
+        }
+        std::unique_ptr<uint16_t[]> pixels(new (std::nothrow) uint16_t[size_t(w) * size_t(h) * 3]);
+        if (!pixels) {
+            *why = "Not enough memory!";
+            return false;
+        }
+        exifInfo_t exif{};
+        const bool loaded = imageLoader::loadTIFF(path, pixels.get(), nullptr, nullptr, nullptr, &exif, w, h, why);
+        exifFreeStripTables(&exif);
+        return loaded;
+    }
+    QImageReader reader(path);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        *why = reader.errorString();
+        return false;
+    }
+    if (image.size() != QSize(width, height)) {
+        *why = QString("%1 x %2").arg(image.width()).arg(image.height());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -210,11 +248,11 @@ void mainWindow::automaticResultWritten(bool rendered, const QString &reason)
         fail(tr("You may not have the required permissions."));
         return;
     }
-    QImageReader check(name);
-    if (!check.canRead() || check.size() != QSize(project->width, project->height)) {
+    QString why;
+    if (!resultReadsBack(name, automaticSaveOptions(name), project->width, project->height, &why)) {
         QFile::remove(name);
         resultFileName.clear();
-        endRun(EXIT_NOT_WRITTEN, tr("The written result %1 could not be read back.").arg(native));
+        endRun(EXIT_NOT_WRITTEN, tr("The written result %1 could not be read back (%2).").arg(native, why));
         return;
     }
     debugLog("Saved: %s\n", name.toLocal8Bit().constData());

@@ -97,7 +97,8 @@ void mainWindow::showGenerateHDR(bool loading)
     dialog->openedAfterLoading = loading;
     if (project->batchRunning)
         dialog->setAttribute(Qt::WA_ShowWithoutActivating);
-    const int result = dialog->exec();
+    const generateHDR::execHook_t hook = generateHDR::execHook();
+    const int result = hook ? hook(dialog) : dialog->exec();
     updateThumbnails();
     if (!dialog->savedHdrPath().isEmpty())
         lastSavedHdrFile = dialog->savedHdrPath();

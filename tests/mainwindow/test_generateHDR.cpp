@@ -48,7 +48,7 @@ bool waitForRun(generateHDR &d)
 
 // A small synthetic bracket: one scene (a gradient with a dark and a bright
 // patch) taken at three exposures, without EXIF.
-QStringList syntheticBracket(int count = 3, int width = 96, int height = 64)
+QStringList syntheticBracket(int count = 3, int width = 192, int height = 128)
 {
     const QString dir = testSupport::freshDir("bracket");
     QStringList files;
@@ -85,19 +85,12 @@ protected:
             QApplication::restoreOverrideCursor();
         mainWindowTest::TearDown();
     }
-    // A window holding the photos, the Generate HDR dialog not yet opened.
+    // A window holding the photos; the dialog that opened after loading was
+    // cancelled by the fixture's hook.
     void loadInto(mainWindow &w, const QStringList &files)
     {
         w.show();
         ASSERT_TRUE(w.addImages(files));
-        // Loading ends by opening the dialog; it is closed at once here so
-        // that each test drives it itself.
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [&w] {
-            if (w.hdrDialog && w.hdrDialog->isVisible() && !w.hdrDialog->running())
-                w.hdrDialog->reject();
-        });
-        closer.start(10);
         ASSERT_TRUE(waitForLoading(w));
         ASSERT_EQ(w.project->photos.size(), files.size());
     }
@@ -265,6 +258,7 @@ TEST_F(generateHdrTest, aFailedMergeIsReportedAndNeverHandedOn)
         loadInto(w, syntheticBracket(3));
         generateHDR *d = w.generateHdrDialog();
         d->initFromProject();
+        d->alignAutoCheck->setChecked(false);
         startParams.autoProcess = automatic;
         // No photo is left in the merge: the merge stage fails.
         for (photoInfo_t &p : w.project->photos)
@@ -302,4 +296,34 @@ TEST_F(generateHdrTest, closingIsRefusedWhileAStageRuns)
     EXPECT_TRUE(d->isVisible());
     ASSERT_TRUE(waitForRun(*d));
     EXPECT_FALSE(d->isVisible()) << "accepted at the end";
+}
+
+TEST_F(generateHdrTest, theWindowOpensTheDialogAfterLoadingAndTakesTheImageOver)
+{
+    int shown = 0;
+    generateHDR::setExecHook([&shown](generateHDR *d) {
+        ++shown;
+        d->show();
+        d->generateButton->click();
+        waitForRun(*d);
+        return d->result();
+    });
+    mainWindow w;
+    loadInto(w, syntheticBracket(3));
+    EXPECT_EQ(shown, 1) << "loading photos opens the dialog once";
+    EXPECT_TRUE(w.project->hdrState.hdrPresent);
+    EXPECT_EQ(w.requestedExitCode, 0);
+
+    // In the automatic run a merge that did not come about ends the program
+    // with a non-zero code; nothing goes on to tone mapping.
+    startParams.autoProcess = true;
+    startParams.outputFn = testSupport::freshDir("autoOut") + "/r.jpg";
+    generateHDR::setExecHook([](generateHDR *) { return 0; });
+    mainWindow automatic;
+    automatic.show();
+    ASSERT_TRUE(automatic.addImages(syntheticBracket(3)));
+    waitForLoading(automatic);
+    EXPECT_EQ(automatic.requestedExitCode, 3);
+    EXPECT_FALSE(automatic.project->hdrState.hdrPresent);
+    EXPECT_FALSE(QFileInfo::exists(startParams.outputFn));
 }

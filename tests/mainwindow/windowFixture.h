@@ -8,6 +8,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
 #include "app/startParams.h"
+#include "hdrdialogs/generateHDR.h"
 #include "mainwindow/mainWindow.h"
 #include "platform/platformSettings.h"
 #include "testSupport.h"
@@ -43,11 +44,15 @@ protected:
             return messageAnswer;
         });
         fileDialogs::setHook([this](const fileDialogs::request_t &) { return dialogAnswer; });
+        // The Generate HDR dialog that opens after photos were added is
+        // cancelled unless a test answers it itself.
+        generateHDR::setExecHook([](generateHDR *) { return 0; });
     }
     void TearDown() override
     {
         styledMessageBox::setMessageHook(nullptr);
         fileDialogs::setHook(nullptr);
+        generateHDR::setExecHook(nullptr);
         optionsInstance = nullptr;
         startParams = startParams_t();
         abortBackgroundFlag = false;
