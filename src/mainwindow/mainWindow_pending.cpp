@@ -19,10 +19,7 @@ void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSl
 void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
-void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
 void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
-void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
-void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }
 void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }
 void mainWindow::saveSettingsSlot() { pendingCommand("mainWindow::saveSettingsSlot"); }
 void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSettingsSlot"); }
