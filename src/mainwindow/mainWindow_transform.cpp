@@ -172,7 +172,9 @@ void mainWindow::startTransform(int mode, cropRect rect, double angle, double di
     connect(transformThread, &QThread::started, transformJob, &transformWorker::transformImage);
     connect(transformJob, &transformWorker::finished, this, &mainWindow::transformImageFinished,
             Qt::QueuedConnection);
-    connect(transformJob, &transformWorker::finished, transformThread, &QThread::quit);
+    // The thread's event loop ends from the worker itself (quit is safe from
+    // any thread), so the completion slot can wait for the thread.
+    connect(transformJob, &transformWorker::finished, transformThread, &QThread::quit, Qt::DirectConnection);
     connect(transformThread, &QThread::finished, transformThread, &QObject::deleteLater);
     transformThread->start(QThread::InheritPriority);
 }
