@@ -108,8 +108,10 @@ mainWindow::mainWindow()
     connect(leftTab, &QTabWidget::currentChanged, this, &mainWindow::leftTabChanged);
 
     buildTabs();
+    buildViews();
     buildPhotoList();
     connectKeyboardNavigation();
+    connectHistoryAndTools();
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
@@ -138,6 +140,8 @@ mainWindow::~mainWindow()
     const QList<QObject *> children = findChildren<QObject *>();
     for (QObject *child : children)
         disconnect(child, nullptr, this, nullptr);
+    stopToneMappingWorkers();
+    destroyViews();
     // The project's dialogs are children of the window; the project goes
     // first so that nothing it owns outlives the window.
     delete project;
@@ -378,18 +382,6 @@ void mainWindow::notifyAboutExiftoolError()
 void mainWindow::handleQuit()
 {
     debugLog("QUIT\n");
-}
-
-void mainWindow::leftTabChanged(int n)
-{
-    Q_UNUSED(n);
-    // The navigator gets a fresh picture with the tone-mapping flow.
-}
-
-void mainWindow::rightTabChanged(int n)
-{
-    Q_UNUSED(n);
-    setControlsEnabled(uiEnabled);
 }
 
 void mainWindow::setBackgroundSlot() {}

@@ -18,10 +18,13 @@
 //   mainWindow_startup.cpp          opening what the command line named, end of the splash
 //   mainWindow_close.cpp            the close handler
 //   mainWindow_about.cpp            About, Qt licence and the update check
+//   mainWindow_view.cpp             the image view, navigator, tools and panels; title and split view
+//   mainWindow_toneMapping.cpp      preview passes, tab switching, full-size preparation
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
 #include "project/rgbDouble.h"
+#include "project/tableSizes.h"
 #include "views/viewMaths.h"
 
 #include <QMainWindow>
@@ -67,6 +70,25 @@ class transformWorker;
 class pyramid;
 class QThread;
 struct photoInfo_t;
+class mainWorkspace;
+class navigator;
+class layersTool;
+class cropTool;
+class toolBox;
+class toneCurveGroup;
+class histogramGroup;
+class tonemappingGroup;
+class colorSaturationGroup;
+class colorAdjustGroup;
+class vignetteGroup;
+class gaussianBlurGroup;
+class sharpenGroup;
+class medianFilterGroup;
+class bilateralFilterGroup;
+class sampleTargetBalanceGroup;
+class postProcessingControl;
+class toneMappingPreviewWorker;
+class toneMappingPreprocessWorker;
 
 // Percentage shown for a progress counter against its maximum (0 counts as
 // 1); never above 100.
@@ -456,11 +478,6 @@ public:
     void doAddToHistory(QString txt, int layer = -1, bool startingPoint = false, bool layerMask = false);
     void clearHistory(int layer);
     void removeLastFromHistory();
-    // The image area, the layers tool and the crop tool once the view is in
-    // the window (null before: the operations work on the project alone).
-    mainWorkspace *historyWorkspace = nullptr;
-    layersTool *layersBar = nullptr;
-    cropTool *cropBar = nullptr;
     int sampleMode = 0;
     bool transformRunning() const { return transformThread != nullptr; }
     // The operation of the running (or last) transform, -1 before any.
@@ -502,11 +519,113 @@ private:
     void reportWindowMessage(int kind, const QString &text);
     bool waitForTransformWorker(int polls);
     void connectKeyboardNavigation();
+    void connectHistoryAndTools();
     void switchPhotoBy(int direction);
 
     transformWorker *transformJob = nullptr;
     QThread *transformThread = nullptr;
     bool applyingHistory = false;
+    // --- views, panels and the tone-mapping flow (mainWindow_view.cpp, mainWindow_toneMapping.cpp) ---
+public:
+    // The central image view with the layers tool and the crop tool under it,
+    // the navigator of the "Navigator" tab, and the panels of the two
+    // processing tabs.
+    mainWorkspace *workspace = nullptr;
+    navigator *navigatorWidget = nullptr;
+    layersTool *layersToolWidget = nullptr;
+    cropTool *cropToolWidget = nullptr;
+    toneCurveGroup *toneCurvePanel = nullptr;
+    histogramGroup *histogramPanel = nullptr;
+    tonemappingGroup *toneMappingPanel = nullptr;
+    colorSaturationGroup *colorSaturationPanel = nullptr;
+    colorAdjustGroup *colorAdjustPanel = nullptr;
+    vignetteGroup *vignettePanel = nullptr;
+    gaussianBlurGroup *gaussianBlurPanel = nullptr;
+    sharpenGroup *sharpenPanel = nullptr;
+    medianFilterGroup *medianFilterPanel = nullptr;
+    bilateralFilterGroup *bilateralFilterPanel = nullptr;
+    sampleTargetBalanceGroup *sampleTargetBalancePanel = nullptr;
+    postProcessingControl *postProcessing = nullptr;
+    QList<toolBox *> toneMappingPanels() const;
+    QList<toolBox *> postProcessingPanels() const;
+
+    // Re-renders what the view shows after the image or the settings changed
+    // outside the panels (undo, history, transforms, loaded settings): every
+    // enabled layer is tone-mapped again (after the running pass, if any) and
+    // the view repainted; the photo on display is read again.
+    void refreshAfterChange();
+    // Shows the photo (or, for HDR_ITEM_ID or an HDR file, the HDR image)
+    // in the view; force reads it again even when it is on display already.
+    void showImageInView(int id, bool force);
+    int shownImageId() const { return viewImageId; }
+    // Empties the view and the navigator before the project lets its images go.
+    void clearView();
+    // Split mode of the view, 0..4 (0 off).
+    int splitMode() const;
+
+    // Tone-mapping passes: accepted requests, passes run, whether a request
+    // waits for the running pass to end, and whether the full-size
+    // preparation for the filters has been done for the current result.
+    uint64_t toneMappingRequests = 0;
+    uint64_t toneMappingPasses = 0;
+    bool toneMappingPending() const { return pendingRequest.waiting; }
+    bool preparedForPostProcessing = false;
+    bool postProcessingPreparing() const { return preparingPostProcessing; }
+    bool toneMappingPreparing() const { return prepareThread != nullptr; }
+    // Stops the preview and preparation workers cooperatively and waits for
+    // them (new project, closing); the flags end clear.
+    void stopToneMappingWorkers();
+
+public slots:
+    void doToneMapping(QObject *trueSender, bool preset, bool visibility, bool all);
+    void doToneMapping(QObject *trueSender, bool preset, bool visibility) { doToneMapping(trueSender, preset, visibility, false); }
+    void doToneMapping(QObject *trueSender, bool preset) { doToneMapping(trueSender, preset, false, false); }
+    void doToneMapping(QObject *trueSender) { doToneMapping(trueSender, false, false, false); }
+    void doToneMapping() { doToneMapping(nullptr, false, false, false); }
+    void doToneMappingVisibility(QObject *trueSender) { doToneMapping(trueSender, false, true, false); }
+    void doToneMappingVisibility() { doToneMapping(nullptr, false, true, false); }
+    void doToneMappingFinished();
+    void toneMappingPrepare();
+    void toneMappingPrepareFinished();
+    void prepareForPostProcessingFinished(bool success);
+    void updateHistogramPanels();
+
+signals:
+    // The preparation of a new HDR image has ended (false: broken off).
+    void toneMappingPrepared(bool success);
+
+private:
+    struct toneMappingRequest_t {
+        bool waiting = false;
+        QPointer<QObject> sender;
+        bool fromCode = false; // a request without a sender was merged in
+        bool preset = false;
+        bool visibility = false;
+        bool all = false;
+    };
+    void buildViews();
+    void destroyViews();
+    void connectPanels();
+    void applyViewControlStates(const controlStates_t &c);
+    void syncViewState(bool render);
+    void startPreviewPass(QObject *trueSender, bool all);
+    void finishPreviewPass(bool keepPreset, bool updateLevels, int currentLayer);
+    bool hasImageToToneMap() const;
+    void selectCurrentImageAfterReturn();
+    void showPostProcessingResult();
+
+    toneMappingPreviewWorker *previewWorker = nullptr;
+    QThread *previewThread = nullptr;
+    toneMappingPreprocessWorker *prepareWorker = nullptr;
+    QThread *prepareThread = nullptr;
+    toneMappingRequest_t pendingRequest;
+    bool suppressTabPreparation = false; // toneMappingPrepare switches the tab itself
+    bool preparingPostProcessing = false;
+    int previousRightTab = 0;
+    bool layerTouched[LAYER_COUNT] = {};
+    std::unique_ptr<pyramid> viewPhoto;   // the photo on display (read from its temporary file)
+    int viewImageId = -1;
+    bool viewShowsResult = false;         // the full-size result of the Postprocessing tab is on display
 };
 
 extern mainWindow *mainWindowInstance;

@@ -161,6 +161,7 @@ void mainWindow::applyControlStates(const controlStates_t &c, bool enabled)
     // but cannot be chosen.
     for (QAction *a : {batchAct, programOptionsAct, userGroupsAct})
         a->setEnabled(false);
+    applyViewControlStates(c);
 }
 
 void mainWindow::updateUndoRedoActions(bool enabled)

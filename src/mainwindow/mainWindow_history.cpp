@@ -11,7 +11,15 @@
 #include "app/startParams.h"
 #include "mainwindow/historyItem.h"
 #include "project/processingProject.h"
+#include "panels/colorAdjustGroup.h"
+#include "panels/colorSaturationGroup.h"
+#include "panels/histogramGroup.h"
+#include "panels/toneCurveGroup.h"
+#include "panels/tonemappingGroup.h"
+#include "panels/vignetteGroup.h"
+#include "views/cropTool.h"
 #include "views/layersTool.h"
+#include "views/mainWorkspace.h"
 #include "widgets/styledMessageBox.h"
 #include "widgets/widgetSupport.h"
 
@@ -263,16 +271,16 @@ void mainWindow::applyHistory()
                     settings.whitePointValue = 1.0;
                     settings.blackPointValue = 0.0;
                 }
-                if (layersBar)
-                    layersBar->itemChanged(l, true);
+                if (layersToolWidget)
+                    layersToolWidget->itemChanged(l, true);
                 else
                     project->currentLayer = l;
                 emit layerSettingsRestored(l);
             }
         }
         if (!project->layerExists[c] && project->currentLayer != 0) {
-            if (layersBar)
-                layersBar->itemChanged(0, true);
+            if (layersToolWidget)
+                layersToolWidget->itemChanged(0, true);
             else
                 project->currentLayer = 0;
         }
@@ -316,7 +324,46 @@ void mainWindow::rerenderAfterChange()
 void mainWindow::regenerateLayersThumbs()
 {
     debugLog("%s\n", "mainWindow::regenerateLayersThumbs");
-    if (layersBar)
-        layersBar->updateThumbnails(true);
+    if (layersToolWidget)
+        layersToolWidget->updateThumbnails(true);
     debugLog("%s done\n", "mainWindow::regenerateLayersThumbs");
+}
+
+void mainWindow::connectHistoryAndTools()
+{
+    connect(this, &mainWindow::rerenderRequested, this, &mainWindow::refreshAfterChange);
+    if (toneMappingPanel) {
+        connect(toneMappingPanel, &tonemappingGroup::newToHistory, this, &mainWindow::newToHistory);
+        connect(colorSaturationPanel, &colorSaturationGroup::newToHistory, this, &mainWindow::newToHistory);
+        connect(colorAdjustPanel, &colorAdjustGroup::newToHistory, this, &mainWindow::newToHistory);
+        connect(vignettePanel, &vignetteGroup::newToHistory, this, &mainWindow::newToHistory);
+        connect(toneCurvePanel, &toneCurveGroup::newToHistory, this, &mainWindow::newToHistory);
+        connect(histogramPanel, &histogramGroup::newToHistory, this, &mainWindow::newToHistory);
+    }
+    if (layersToolWidget) {
+        connect(layersToolWidget, &layersTool::historyStartRequested, this,
+                [this] { doAddToHistory(tr("START"), -1, true, false); });
+        connect(layersToolWidget, &layersTool::historyClearRequested, this,
+                qOverload<int>(&mainWindow::clearHistory));
+        connect(layersToolWidget, &layersTool::maskUndoStepRequested, this, &mainWindow::addMaskUndoStep);
+    }
+    if (workspace) {
+        connect(workspace, &mainWorkspace::cropApplied, this, &mainWindow::applyCropping);
+        connect(workspace, &mainWorkspace::cropAbandoned, this, [this] {
+            if (cropMode)
+                toggleCropMode();
+        });
+        connect(workspace, &mainWorkspace::sampleTaken, this, &mainWindow::sampleTakenSlot);
+        connect(workspace, &mainWorkspace::mouseMoved, this, &mainWindow::showSampleValues);
+        connect(workspace, &mainWorkspace::cropAngleChanged, this, &mainWindow::setCropAngle);
+        connect(workspace, &mainWorkspace::distortionValueChanged, this, &mainWindow::setDistortionValue);
+        connect(workspace, &mainWorkspace::perspectiveValueChanged, this, &mainWindow::setPerspectiveValue);
+    }
+    if (cropToolWidget && workspace) {
+        connect(cropToolWidget, &cropTool::applyCropping, workspace, &mainWorkspace::applyCropping);
+        connect(cropToolWidget, &cropTool::cancelCropping, this, [this] {
+            if (cropMode)
+                toggleCropMode();
+        });
+    }
 }

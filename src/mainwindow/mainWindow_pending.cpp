@@ -19,7 +19,6 @@ void mainWindow::saveResultAsSlot() { pendingCommand("mainWindow::saveResultAsSl
 void mainWindow::exportToExternalEditorSlot() { pendingCommand("mainWindow::exportToExternalEditorSlot"); }
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
-void mainWindow::splitViewModeChange() { pendingCommand("mainWindow::splitViewModeChange"); }
 void mainWindow::loadSettingsSlot() { pendingCommand("mainWindow::loadSettingsSlot"); }
 void mainWindow::saveSettingsSlot() { pendingCommand("mainWindow::saveSettingsSlot"); }
 void mainWindow::defaultSettingsSlot() { pendingCommand("mainWindow::defaultSettingsSlot"); }

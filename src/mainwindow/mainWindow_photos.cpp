@@ -314,6 +314,7 @@ void mainWindow::selectImageItem(int id, bool keepImage, bool force)
                                                     QString::number(p.ev, 'f', 2) + " EV)";
             }
         }
+        showImageInView(id, force);
     }
     setControlsEnabled(true);
 }
@@ -469,6 +470,7 @@ void mainWindow::hdrGenerated()
     if (project->hdrState.hdrPresent)
         selectImageItem(HDR_ITEM_ID, true, false);
     setEvLabels(false);
+    toneMappingPrepare();
 }
 
 void mainWindow::showGenerateHDR() { showGenerateHDR(false); }
@@ -805,9 +807,11 @@ void mainWindow::finishAddition()
             endRun(2, tr("Photos not loaded, Lumidra will exit."));
         return;
     }
-    if (project->photos.first().isFloat)
+    if (project->photos.first().isFloat) {
         debugLog("%s: HDR image loaded, tone mapping preparation follows\n", "mainWindow::addImagesFinished");
-    else
+        project->hdrState.resultValid = true;
+        toneMappingPrepare();
+    } else
         showGenerateHDR(true);
 }
 
@@ -888,6 +892,7 @@ bool mainWindow::stopWorkers(bool closingWindow)
         if (loadSlots[e].worker && !waitForLoadSlot(e, closingWindow ? 20 : 50))
             inTime = false;
     stoppingWorkers = false;
+    stopToneMappingWorkers();
     if (loadingInProgress) {
         QApplication::restoreOverrideCursor();
         finishProgress();
@@ -939,6 +944,7 @@ void mainWindow::newProject(bool justClose)
     updateWindowTitle(QString());
     resultFileName.clear();
     resultSaved = false;
+    clearView();
     project->cleanup();
     cropMode = false;
     showingBefore = false;

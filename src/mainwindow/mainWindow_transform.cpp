@@ -100,8 +100,8 @@ void mainWindow::transformImageSlot()
         mode = TRANSFORM_MIRROR_TB;
     if (mode < 0)
         return;
-    if (layersBar)
-        layersBar->itemChanged(0, true);
+    if (layersToolWidget)
+        layersToolWidget->itemChanged(0, true);
     else if (project)
         project->currentLayer = 0;
     startTransform(mode, cropRect(), 0, 0, 0, 0);
@@ -110,17 +110,17 @@ void mainWindow::transformImageSlot()
 void mainWindow::applyCropping(cropRect rect)
 {
     double angle = 0, distortion = 0, px = 0, py = 0;
-    if (cropBar) {
-        angle = cropBar->angleBox()->value();
-        distortion = cropBar->distortionSlider()->value();
-        px = cropBar->perspectiveXSlider()->value();
-        py = cropBar->perspectiveYSlider()->value();
-        cropBar->hide();
+    if (cropToolWidget) {
+        angle = cropToolWidget->angleBox()->value();
+        distortion = cropToolWidget->distortionSlider()->value();
+        px = cropToolWidget->perspectiveXSlider()->value();
+        py = cropToolWidget->perspectiveYSlider()->value();
+        cropToolWidget->hide();
     }
     cropMode = false;
-    if (historyWorkspace) {
-        historyWorkspace->canvas()->viewState().cropMode = false;
-        historyWorkspace->setParams(0, 0, 0, 0, false);
+    if (workspace) {
+        workspace->canvas()->viewState().cropMode = false;
+        workspace->setParams(0, 0, 0, 0, false);
     }
     startTransform(cropTransformMode(angle, distortion, px, py), rect, angle, distortion, px, py);
 }
@@ -161,10 +161,10 @@ void mainWindow::startTransform(int mode, cropRect rect, double angle, double di
     transformJob->moveToThread(transformThread);
 
     setControlsEnabled(false);
-    if (historyWorkspace) {
+    if (workspace) {
         // Nothing may render from the project's buffers while they change.
-        historyWorkspace->redrawTimer().stop();
-        historyWorkspace->setEnabled(false);
+        workspace->redrawTimer().stop();
+        workspace->setEnabled(false);
     }
     QApplication::setOverrideCursor(Qt::BusyCursor);
     startProgress(uint64_t(std::max(1, int(project->photos.size()) + 3)), false);
@@ -192,8 +192,8 @@ void mainWindow::transformImageFinished()
     transformJob = nullptr;
     transformThread = nullptr; // deleted by its finished() connection
 
-    if (historyWorkspace)
-        historyWorkspace->setEnabled(true);
+    if (workspace)
+        workspace->setEnabled(true);
     setControlsEnabled(true);
     QApplication::restoreOverrideCursor();
     finishProgress();
@@ -207,8 +207,8 @@ void mainWindow::transformImageFinished()
     }
 
     updateThumbnails();
-    if (cropBar && historyWorkspace)
-        historyWorkspace->canvas()->viewState().aspect = cropBar->getAspectRatio();
+    if (cropToolWidget && workspace)
+        workspace->canvas()->viewState().aspect = cropToolWidget->getAspectRatio();
     for (int l = 0; l < LAYER_COUNT; ++l)
         if (project->layerExists[l])
             project->layerSettings[l].precalculated = false;
@@ -228,28 +228,28 @@ void mainWindow::transformImageFinished()
 
 void mainWindow::setCropAngle(double angle)
 {
-    if (!cropBar)
+    if (!cropToolWidget)
         return;
-    const QSignalBlocker blocker(cropBar->angleBox());
-    cropBar->angleBox()->setValue(angle);
+    const QSignalBlocker blocker(cropToolWidget->angleBox());
+    cropToolWidget->angleBox()->setValue(angle);
 }
 
 void mainWindow::setDistortionValue(double value)
 {
-    if (!cropBar)
+    if (!cropToolWidget)
         return;
-    const QSignalBlocker blocker(cropBar->distortionSlider());
-    cropBar->distortionSlider()->setValue(value);
+    const QSignalBlocker blocker(cropToolWidget->distortionSlider());
+    cropToolWidget->distortionSlider()->setValue(value);
 }
 
 void mainWindow::setPerspectiveValue(double valueX, double valueY)
 {
-    if (!cropBar)
+    if (!cropToolWidget)
         return;
-    const QSignalBlocker bx(cropBar->perspectiveXSlider());
-    const QSignalBlocker by(cropBar->perspectiveYSlider());
-    cropBar->perspectiveXSlider()->setValue(valueX);
-    cropBar->perspectiveYSlider()->setValue(valueY);
+    const QSignalBlocker bx(cropToolWidget->perspectiveXSlider());
+    const QSignalBlocker by(cropToolWidget->perspectiveYSlider());
+    cropToolWidget->perspectiveXSlider()->setValue(valueX);
+    cropToolWidget->perspectiveYSlider()->setValue(valueY);
 }
 
 void mainWindow::toggleCropMode()
@@ -258,28 +258,28 @@ void mainWindow::toggleCropMode()
         return;
     cropMode = !cropMode;
     if (cropMode) {
-        if (layersBar)
-            layersBar->itemChanged(0, true);
+        if (layersToolWidget)
+            layersToolWidget->itemChanged(0, true);
         else
             project->currentLayer = 0;
         toggleSampleMode(0);
-        if (cropBar) {
-            cropBar->startCropping();
-            cropBar->show();
+        if (cropToolWidget) {
+            cropToolWidget->startCropping();
+            cropToolWidget->show();
         }
-        if (historyWorkspace) {
-            mainImageArea *area = historyWorkspace->canvas();
+        if (workspace) {
+            mainImageArea *area = workspace->canvas();
             area->viewState().cropMode = true;
-            historyWorkspace->setParams(0, 0, 0, 0, false);
-            historyWorkspace->setCropSize(project->width, project->height, true);
+            workspace->setParams(0, 0, 0, 0, false);
+            workspace->setCropSize(project->width, project->height, true);
             area->setCursor(Qt::OpenHandCursor);
         }
     } else {
-        if (cropBar)
-            cropBar->hide();
-        if (historyWorkspace) {
-            historyWorkspace->canvas()->viewState().cropMode = false;
-            historyWorkspace->setParams(0, 0, 0, 0, true);
+        if (cropToolWidget)
+            cropToolWidget->hide();
+        if (workspace) {
+            workspace->canvas()->viewState().cropMode = false;
+            workspace->setParams(0, 0, 0, 0, true);
         }
     }
     setControlsEnabled(uiEnabled);
@@ -289,8 +289,8 @@ void mainWindow::toggleLayersMode()
 {
     if (!project)
         return;
-    if (layersBar)
-        layersBar->itemChanged(0, true);
+    if (layersToolWidget)
+        layersToolWidget->itemChanged(0, true);
     else
         project->currentLayer = 0;
     project->layersOn = !project->layersOn;
@@ -306,15 +306,15 @@ void mainWindow::toggleLayersMode()
         applyHistory();
     else
         rerenderAfterChange();
-    if (layersBar)
-        layersBar->setVisible(project->layersOn && project->currentLayer != 0);
+    if (layersToolWidget)
+        layersToolWidget->setVisible(project->layersOn && project->currentLayer != 0);
 }
 
 void mainWindow::toggleSampleMode(int mode)
 {
     sampleMode = mode;
-    if (historyWorkspace)
-        historyWorkspace->setSampleMode(mode);
+    if (workspace)
+        workspace->setSampleMode(mode);
 }
 
 void mainWindow::toggleSampleMode()

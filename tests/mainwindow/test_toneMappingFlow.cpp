@@ -1,0 +1,368 @@
+// The window's tone-mapping flow, driven offscreen: the view and panels in
+// their places, preview passes on the worker (a burst of slider changes
+// during a pass ends with the picture of the last value), a stopped pass,
+// switching the processing tabs (full-size preparation for the filters),
+// the split view, and real HDR images and photos on display.
+
+#include "app/sharedFlags.h"
+#include "app/startParams.h"
+#include "mainwindow/mainWindow.h"
+#include "panels/colorAdjustGroup.h"
+#include "panels/histogramGroup.h"
+#include "panels/tonemappingGroup.h"
+#include "panels/toneCurveGroup.h"
+#include "panels/vignetteGroup.h"
+#include "project/processingProject.h"
+#include "testSupport.h"
+#include "views/cropTool.h"
+#include "views/layersTool.h"
+#include "widgets/myQPushButton.h"
+#include "views/mainWorkspace.h"
+#include "views/navigator.h"
+#include "widgets/myQTabWidget.h"
+#include "widgets/slider.h"
+#include "windowFixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMutexLocker>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Processes events (no sleeping) until cond holds or two minutes passed.
+template <typename F> bool waitFor(F cond)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+    return cond();
+}
+
+bool idle(mainWindow &w)
+{
+    return !toneMappingRunning.load() && !w.toneMappingPending() && !w.postProcessingPreparing()
+           && !w.toneMappingPreparing();
+}
+
+// The view window's base-layer output as it is now.
+std::vector<uint8_t> viewOutput(const processingProject &p)
+{
+    const previewWindow_t &v = p.view;
+    if (!v.layerOutput[0] || v.width <= 0 || v.height <= 0)
+        return {};
+    return std::vector<uint8_t>(v.layerOutput[0], v.layerOutput[0] + size_t(v.width) * size_t(v.height) * 3);
+}
+
+class toneMappingFlowTest : public mainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        mainWindowTest::SetUp();
+        options->scratchpad.pathCurrent = testSupport::freshDir("scratch");
+        options->colorManagement.enabled = false;
+        options->performance.liveToneMapping = false;
+        options->devicePixelRatio = 1.0;
+        options->misc.splitViewMode = 0;
+        window.reset(new mainWindow);
+        window->resize(1100, 750);
+        window->show();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        mainWindowTest::TearDown();
+    }
+
+    // A 320 x 200 HDR scene (a wide ramp with a bright window) prepared for
+    // tone mapping through the window's own preparation.
+    void prepareSyntheticHdr()
+    {
+        processingProject *p = window->project;
+        p->width = 320;
+        p->height = 200;
+        ASSERT_TRUE(p->allocatePyramids());
+        float *f = static_cast<float *>(p->hdrImage.levels[0].data);
+        for (int y = 0; y < p->height; ++y)
+            for (int x = 0; x < p->width; ++x) {
+                const size_t k = (size_t(y) * p->width + x) * 3;
+                const bool windowArea = x > 200 && x < 280 && y > 40 && y < 120;
+                const float v = windowArea ? 0.95f : 0.002f + 0.3f * float(x) / p->width;
+                f[k] = v;
+                f[k + 1] = v * (0.8f + 0.2f * float(y) / p->height);
+                f[k + 2] = v * 0.7f;
+            }
+        p->hdrImage.levels[0].valid = true;
+        p->hdrImage.buildLevelsFrom(0);
+        p->hdrState.hdrPresent = true;
+        p->hdrState.resultValid = true;
+        p->hdrState.hdrMedian = 0.1;
+        p->hdrState.lcCorrection = 1.0;
+        // Stands for one photo in the list so that the enabling rules open the tabs.
+        photoInfo_t photo;
+        photo.id = ++p->photoIdCounter;
+        photo.filePath = "scene.hdr";
+        photo.isFloat = 1;
+        photo.included = 1;
+        p->photos.append(photo);
+        window->toneMappingPrepare();
+        ASSERT_TRUE(waitFor([&] { return p->prepared && idle(*window); }));
+    }
+
+    std::unique_ptr<mainWindow> window;
+};
+
+TEST_F(toneMappingFlowTest, ViewsAndPanelsSitInTheirPlaces)
+{
+    mainWindow &w = *window;
+    ASSERT_NE(w.workspace, nullptr);
+    EXPECT_EQ(w.workspace->parentWidget(), w.centralWidget());
+    EXPECT_EQ(w.centralSlot->indexOf(w.workspace), 0);
+    EXPECT_GE(w.centralSlot->indexOf(w.layersToolWidget), 1);
+    EXPECT_GE(w.centralSlot->indexOf(w.cropToolWidget), 1);
+    EXPECT_GE(w.navigatorSlot->indexOf(w.navigatorWidget), 0);
+    // The tone-mapping tab's panels in their order, then the filter panels.
+    const QList<toolBox *> tm = w.toneMappingPanels();
+    ASSERT_EQ(tm.size(), 6);
+    for (int i = 0; i < tm.size(); ++i)
+        EXPECT_EQ(w.toneMappingSlot->indexOf(tm[i]), i) << i;
+    const QList<toolBox *> pp = w.postProcessingPanels();
+    ASSERT_EQ(pp.size(), 5);
+    for (int i = 0; i < pp.size(); ++i)
+        EXPECT_EQ(w.postProcessingSlot->indexOf(pp[i]), i) << i;
+    // Nothing loaded: the view shows no image and the first tab is current.
+    EXPECT_FALSE(w.workspace->canvas()->hasImage());
+    EXPECT_EQ(w.rightTab->currentIndex(), 0);
+    EXPECT_EQ(w.rightTab->tabText(0), "   1: Generate HDR   ");
+    EXPECT_EQ(w.rightTab->tabText(1), "   2   ");
+}
+
+TEST_F(toneMappingFlowTest, PreparedHdrIsShownToneMappedOnTheToneMappingTab)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    EXPECT_EQ(w.rightTab->currentIndex(), 1);
+    EXPECT_EQ(w.rightTab->tabText(1), "   2: Tone mapping   ");
+    EXPECT_TRUE(w.workspace->canvas()->hasImage());
+    EXPECT_TRUE(w.workspace->canvas()->viewState().toneMappedView);
+    EXPECT_GE(w.toneMappingPasses, 1u);
+    const std::vector<uint8_t> out = viewOutput(*w.project);
+    ASSERT_FALSE(out.empty());
+    // The picture is not flat: the ramp and the window show.
+    const auto [lo, hi] = std::minmax_element(out.begin(), out.end());
+    EXPECT_GT(int(*hi) - int(*lo), 40);
+    EXPECT_TRUE(w.isEnabled() && w.interfaceEnabled());
+}
+
+// The central fault: changes arriving during a pass must not be lost.
+TEST_F(toneMappingFlowTest, BurstOfSliderChangesDuringAPassEndsWithTheLastValue)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    processingProject &p = *w.project;
+    slider *gamma = w.toneMappingPanel->gamma;
+    const double values[] = {1.3, 1.6, 0.9, 2.2};
+    const uint64_t passesBefore = w.toneMappingPasses;
+    {
+        // Holding the tone-mapping lock keeps the first pass running while
+        // the other values arrive.
+        QMutexLocker hold(&toneMappingMutex);
+        gamma->setValue(values[0]);
+        EXPECT_TRUE(toneMappingRunning.load());
+        for (size_t i = 1; i < std::size(values); ++i)
+            gamma->setValue(values[i]);
+        // A request from code meanwhile (an undo, say) is kept as well.
+        w.doToneMapping();
+        EXPECT_TRUE(w.toneMappingPending());
+    }
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_DOUBLE_EQ(p.layerSettings[0].gamma, values[3]);
+    EXPECT_GE(w.toneMappingPasses, passesBefore + 2);
+
+    // The picture on display is the one of the last value...
+    const std::vector<uint8_t> shown = viewOutput(p);
+    p.doToneMapping(&p.layerSettings[0], nullptr, false, false);
+    EXPECT_EQ(shown, viewOutput(p));
+    // ... and not the one of the first.
+    gamma->setValue(values[0]);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_NE(shown, viewOutput(p));
+}
+
+TEST_F(toneMappingFlowTest, StoppedPassNeverLeavesTheFlagSet)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    w.toneMappingPanel->gamma->setValue(1.7);
+    w.stopToneMappingWorkers();
+    EXPECT_FALSE(toneMappingRunning.load());
+    EXPECT_FALSE(abortBackgroundFlag.load());
+    QCoreApplication::processEvents(); // a completion of the stopped pass changes nothing
+    EXPECT_FALSE(toneMappingRunning.load());
+    // The next change is rendered.
+    const uint64_t before = w.toneMappingPasses;
+    w.toneMappingPanel->gamma->setValue(1.1);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_GT(w.toneMappingPasses, before);
+    EXPECT_DOUBLE_EQ(w.project->layerSettings[0].gamma, 1.1);
+}
+
+TEST_F(toneMappingFlowTest, PanelChangesAndVisibilitySwitchesReRender)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    struct step_t {
+        const char *name;
+        std::function<void()> change;
+    };
+    const std::vector<step_t> steps = {
+        {"compression", [&] { w.toneMappingPanel->compression->setValue(0.6); }},
+        {"temperature", [&] { w.colorAdjustPanel->temperature->setValue(1.2); }},
+        {"vignette", [&] { w.vignettePanel->amount->setValue(-0.4); }},
+        {"colour switch", [&] { w.colorAdjustPanel->visibilitySwitch()->click(); }},
+        {"code request", [&] { w.refreshAfterChange(); }},
+    };
+    for (const step_t &s : steps) {
+        const std::vector<uint8_t> before = viewOutput(*w.project);
+        const uint64_t passes = w.toneMappingPasses;
+        s.change();
+        ASSERT_TRUE(waitFor([&] { return idle(w); })) << s.name;
+        EXPECT_GT(w.toneMappingPasses, passes) << s.name;
+        if (std::string(s.name) != "code request") {
+            EXPECT_NE(before, viewOutput(*w.project)) << s.name;
+        }
+    }
+    // The colour switch went into the layer's record.
+    EXPECT_FALSE(w.project->layerSettings[0].colorAdjustActive);
+}
+
+TEST_F(toneMappingFlowTest, PostprocessingTabAsksThenPreparesTheFullSizeResult)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    // No: the tab stays where it was.
+    messageAnswer = styledMessageBox::No;
+    w.rightTab->setCurrentIndex(2);
+    EXPECT_EQ(w.rightTab->currentIndex(), 1);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(messages.back().text.contains("tone mapped at full resolution"));
+    EXPECT_FALSE(w.preparedForPostProcessing);
+
+    // Yes: the full-size result is computed and shown.
+    messageAnswer = styledMessageBox::Yes;
+    w.rightTab->setCurrentIndex(2);
+    ASSERT_TRUE(waitFor([&] { return !w.postProcessingPreparing(); }));
+    EXPECT_EQ(w.rightTab->currentIndex(), 2);
+    EXPECT_TRUE(w.preparedForPostProcessing);
+    EXPECT_FALSE(w.workspace->canvas()->viewState().toneMappedView);
+    EXPECT_TRUE(w.workspace->canvas()->hasImage());
+    EXPECT_TRUE(w.navigatorWidget->hasPicture());
+    EXPECT_TRUE(w.interfaceEnabled());
+
+    // Going back asks; No keeps the filtered result.
+    messageAnswer = styledMessageBox::No;
+    const size_t asked = messages.size();
+    w.rightTab->setCurrentIndex(1);
+    EXPECT_EQ(w.rightTab->currentIndex(), 2);
+    ASSERT_GT(messages.size(), asked);
+    EXPECT_TRUE(messages.back().text.contains("reset the already applied filtering"));
+    // Yes returns to the tone-mapped preview.
+    messageAnswer = styledMessageBox::Yes;
+    w.rightTab->setCurrentIndex(1);
+    EXPECT_EQ(w.rightTab->currentIndex(), 1);
+    EXPECT_FALSE(w.preparedForPostProcessing);
+    EXPECT_TRUE(w.workspace->canvas()->viewState().toneMappedView);
+    // The preview still follows the sliders.
+    w.toneMappingPanel->gamma->setValue(1.9);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_DOUBLE_EQ(w.project->layerSettings[0].gamma, 1.9);
+}
+
+TEST_F(toneMappingFlowTest, SplitViewButtonRemembersTheLastMode)
+{
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    mainViewState_t &v = w.workspace->canvas()->viewState();
+    // First use with default settings: horizontal, result on the right.
+    ASSERT_TRUE(w.splitAct->isEnabled());
+    w.splitAct->trigger();
+    EXPECT_TRUE(w.splitModeActs[1]->isChecked());
+    EXPECT_EQ(v.splitMode, 1);
+    EXPECT_EQ(options->misc.splitViewMode, 1);
+    // Off, then another mode from the menu, off and on again.
+    w.splitAct->trigger();
+    EXPECT_TRUE(w.splitModeActs[0]->isChecked());
+    EXPECT_EQ(v.splitMode, 0);
+    EXPECT_EQ(options->misc.splitViewMode, 1); // turning off leaves the setting
+    w.splitModeActs[3]->trigger();
+    EXPECT_EQ(v.splitMode, 3);
+    EXPECT_EQ(options->misc.splitViewMode, 3);
+    EXPECT_TRUE(w.splitAct->isChecked());
+    w.splitAct->trigger();
+    EXPECT_EQ(v.splitMode, 0);
+    w.splitAct->trigger();
+    EXPECT_EQ(v.splitMode, 3);
+    EXPECT_FALSE(w.showingBefore);
+}
+
+TEST_F(toneMappingFlowTest, RealHdrFileIsShownAndFollowsTheSliders)
+{
+    const QString hdr = testSupport::testDataFile("radiance/image1.hdr");
+    if (hdr.isEmpty())
+        GTEST_SKIP() << "sample files not found (../shared/testdata)";
+    options->optionsOnLoad.enabled = false;
+    mainWindow &w = *window;
+    w.addImages(QStringList{hdr});
+    ASSERT_TRUE(waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning() && w.project->prepared && idle(w); }));
+    EXPECT_EQ(w.rightTab->currentIndex(), 1);
+    EXPECT_TRUE(w.workspace->canvas()->hasImage());
+    EXPECT_TRUE(w.workspace->canvas()->viewState().toneMappedView);
+    const std::vector<uint8_t> first = viewOutput(*w.project);
+    ASSERT_FALSE(first.empty());
+    w.toneMappingPanel->compression->setValue(0.3);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_NE(first, viewOutput(*w.project));
+    // A new project empties the view.
+    w.newProject(true);
+    EXPECT_FALSE(w.workspace->canvas()->hasImage());
+    EXPECT_EQ(w.shownImageId(), -1);
+}
+
+TEST_F(toneMappingFlowTest, LoadedPhotosAreShownAndTheSelectedRowFollows)
+{
+    const QString dir = testSupport::freshDir("photos");
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        QImage img(96, 64, QImage::Format_RGB32);
+        img.fill(QColor(40 + 80 * i, 40 + 80 * i, 40 + 80 * i));
+        const QString f = dir + QString("/p%1.png").arg(i);
+        ASSERT_TRUE(img.save(f));
+        files << f;
+    }
+    options->optionsOnLoad.enabled = false;
+    mainWindow &w = *window;
+    w.addImages(files);
+    ASSERT_TRUE(waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning(); }));
+    ASSERT_EQ(w.project->photos.size(), 3);
+    EXPECT_TRUE(w.workspace->canvas()->hasImage());
+    EXPECT_GE(w.shownImageId(), 0);
+    EXPECT_FALSE(w.workspace->canvas()->viewState().toneMappedView);
+    // Choosing another photo shows it.
+    const int other = w.project->photos.last().id;
+    w.imageItemChanged(other);
+    EXPECT_EQ(w.shownImageId(), other);
+}
+
+} // namespace
