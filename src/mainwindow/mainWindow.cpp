@@ -110,6 +110,8 @@ mainWindow::mainWindow()
     buildTabs();
     buildViews();
     buildPhotoList();
+    connectKeyboardNavigation();
+    connectHistoryAndTools();
     buildDocks();
     rightTabChanged(0);
     loadDefaultSettings();
@@ -123,7 +125,7 @@ mainWindow::mainWindow()
     if (!startParams.inputPhoto.isEmpty())
         emit loadOnStartup();
 
-    historyList->clear();
+    clearHistory();
     windowMaximized = false;
     windowMaximizing = false;
     dragging = false;
@@ -211,8 +213,8 @@ void mainWindow::buildTabs()
     resetHistory->setObjectName("historyReset");
     historyLayout->addWidget(historyList, 1);
     historyLayout->addWidget(resetHistory);
-    connect(historyList, &QListWidget::currentRowChanged, this, [this] { updateUndoRedoActions(uiEnabled); });
-    connect(resetHistory, &QPushButton::clicked, this, [this] { pendingCommand("mainWindow::clearHistory"); });
+    connect(historyList, &QListWidget::currentRowChanged, this, &mainWindow::applyHistory);
+    connect(resetHistory, &QPushButton::clicked, this, qOverload<>(&mainWindow::clearHistory));
     leftTab->addTab(historyPage, tr("History"));
 
     auto *navigatorPage = new QWidget(leftTab);
@@ -399,22 +401,6 @@ void mainWindow::openWebHelp()
     QUrl url("https://lumidra.local/documentation/");
     url.setQuery(QString("v=%1").arg(PROGRAM_VERSION));
     QDesktopServices::openUrl(url);
-}
-
-void mainWindow::undo()
-{
-    const int row = historyList->currentRow();
-    if (row <= 0)
-        return;
-    historyList->setCurrentRow(row - 1);
-}
-
-void mainWindow::redo()
-{
-    const int row = historyList->currentRow();
-    if (row < 0 || row >= historyList->count() - 1)
-        return;
-    historyList->setCurrentRow(row + 1);
 }
 
 // ---------------------------------------------------------------------------

@@ -24,7 +24,9 @@
 //   mainWindow_pending.cpp          commands whose operations are not built yet
 
 #include "mainwindow/controlRules.h"
+#include "project/rgbDouble.h"
 #include "project/tableSizes.h"
+#include "views/viewMaths.h"
 
 #include <QMainWindow>
 #include <QMutex>
@@ -61,6 +63,11 @@ class zoomWidget;
 class imageItem;
 class EVselection;
 class loadPhotoWorker;
+class historyItem;
+class layersTool;
+class cropTool;
+class mainWorkspace;
+class transformWorker;
 class pyramid;
 class QThread;
 class QEventLoop;
@@ -114,6 +121,18 @@ struct partialExifReply_t {
     bool answered = false;
 };
 partialExifReply_t parsePartialExifReply(const QStringList &lines);
+// The operation of an applied crop: 6 (crop with rotation, distortion and
+// perspective) when any of the four values is above 0.001 in size, else 5.
+int cropTransformMode(double angle, double distortion, double perspectiveX, double perspectiveY);
+// Black and white levels after a level sample: the sampled level is kept below
+// 0.99999 (black) and the other level moved so that black < white by 1e-5 at least.
+struct levelsSample_t {
+    double black;
+    double white;
+};
+levelsSample_t levelsAfterSample(bool blackLevel, double luminance, double blackPoint, double whitePoint);
+// The status-bar text of a sampled colour ("[R:012.3%, G:100.0%, B:050.0%]  ").
+QString sampleValuesText(bool inImage, double r, double g, double b);
 
 class mainWindow : public QMainWindow
 {
@@ -547,6 +566,64 @@ public:
 private:
     QThread *automaticThread = nullptr;
     QString automaticTempName;
+
+    // --- history and undo, transformations, crop and layer modes, sampling,
+    //     keyboard navigation (mainWindow_history.cpp, mainWindow_transform.cpp,
+    //     mainWindow_keyboard.cpp) ---
+public:
+    historyItem *historyRow(int row) const;
+    // Adds a row for the layer (-1: the current one) after cutting the redo
+    // tail; layerMask records the layer's mask in a new undo file.
+    void doAddToHistory(QString txt, int layer = -1, bool startingPoint = false, bool layerMask = false);
+    void clearHistory(int layer);
+    void removeLastFromHistory();
+    int sampleMode = 0;
+    bool transformRunning() const { return transformThread != nullptr; }
+    // The operation of the running (or last) transform, -1 before any.
+    int lastTransformMode = -1;
+
+signals:
+    // Requests to the tone-mapping flow and the panels.
+    void layerSettingsRestored(int layer);   // show the layer's restored settings in the panels
+    void rerenderRequested();                // tone-map every layer and repaint
+    void transformFinished(bool success);
+
+public slots:
+    void newToHistory(QString txt) { doAddToHistory(txt); }
+    void clearHistory() { clearHistory(-1); }
+    void addMaskUndoStep();
+    void applyHistory();
+    void skipDisabledHistoryItems();
+    void applyCropping(cropRect rect);
+    void transformImageFinished();
+    void regenerateLayersThumbs();
+    void setCropAngle(double angle);
+    void setDistortionValue(double value);
+    void setPerspectiveValue(double valueX, double valueY);
+    void toggleSampleMode(int mode);
+    void toggleSampleMode();
+    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
+    void switchUp();
+    void switchDown();
+    void showSampleValues(bool inImg, rgbDouble_t rgb, rgbDouble_t rgbHdr);
+
+public:
+    // Starts the transform of the whole project on its worker (modes 0-6).
+    void startTransform(int mode, cropRect rect, double angle, double distortion, double perspectiveX,
+                        double perspectiveY);
+
+private:
+    void restyleHistoryRows();
+    void rerenderAfterChange();
+    void reportWindowMessage(int kind, const QString &text);
+    bool waitForTransformWorker(int polls);
+    void connectKeyboardNavigation();
+    void connectHistoryAndTools();
+    void switchPhotoBy(int direction);
+
+    transformWorker *transformJob = nullptr;
+    QThread *transformThread = nullptr;
+    bool applyingHistory = false;
     // --- views, panels and the tone-mapping flow (mainWindow_view.cpp, mainWindow_toneMapping.cpp) ---
 public:
     // The central image view with the layers tool and the crop tool under it,

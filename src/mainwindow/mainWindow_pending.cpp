@@ -14,6 +14,3 @@ void mainWindow::pendingCommand(const char *slot)
 
 void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }
-void mainWindow::toggleLayersMode() { pendingCommand("mainWindow::toggleLayersMode"); }
-void mainWindow::transformImageSlot() { pendingCommand("mainWindow::transformImageSlot"); }
-void mainWindow::toggleCropMode() { pendingCommand("mainWindow::toggleCropMode"); }

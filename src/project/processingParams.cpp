@@ -1,6 +1,9 @@
 #include "project/processingParams.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <type_traits>
 
 void processingParams_t::destroy()
@@ -18,6 +21,28 @@ void copyProcessingParams(processingParams_t *destination, const processingParam
     // Table pointers and values are copied as they are; the point lists are
     // value lists that share their data until either side changes them.
     *destination = *source;
+}
+
+void copyProcessingSettings(processingParams_t *destination, const processingParams_t *source)
+{
+    if (!destination || !source || destination == source)
+        return;
+    const processingParams_t own = *destination;
+    *destination = *source;
+    std::memcpy(destination->curveLut, own.curveLut, sizeof own.curveLut);
+    std::memcpy(destination->histograms, own.histograms, sizeof own.histograms);
+    std::memcpy(destination->cumulative, own.cumulative, sizeof own.cumulative);
+    std::memcpy(destination->channelLut, own.channelLut, sizeof own.channelLut);
+    destination->vignetteProfile = own.vignetteProfile;
+    destination->vignetteProfileCount = own.vignetteProfileCount;
+    destination->maskToneTable = own.maskToneTable;
+    destination->maskWeightTable = own.maskWeightTable;
+    std::memcpy(destination->rgbMultipliers, own.rgbMultipliers, sizeof own.rgbMultipliers);
+    destination->hueSelectiveTable = own.hueSelectiveTable;
+    destination->brightnessSelectiveTable = own.brightnessSelectiveTable;
+    std::memcpy(destination->colorMatrix, own.colorMatrix, sizeof own.colorMatrix);
+    destination->layerIndex = own.layerIndex;
+    destination->precalculated = false;
 }
 
 namespace {

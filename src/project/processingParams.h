@@ -117,6 +117,10 @@ struct processingParams_t
 // destination then uses the source's tables). Copying a record into itself
 // leaves it unchanged.
 void copyProcessingParams(processingParams_t *destination, const processingParams_t *source);
+// Copies only the user-facing settings and lists into a record that keeps its
+// own derived part (its tables) and its own layerIndex; the destination's
+// tables no longer match, so precalculated becomes false.
+void copyProcessingSettings(processingParams_t *destination, const processingParams_t *source);
 
 // Owns one full set of the derived tables of a layer (about 19 MB, 16 MB of it
 // the mask tone table) and attaches them to a record. The vignette profile is

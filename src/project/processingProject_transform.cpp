@@ -6,6 +6,7 @@
 #include "project/processingProject.h"
 
 #include "app/debugLog.h"
+#include "app/sharedFlags.h"
 #include "hdr/geometryPhotoFiles.h"
 #include "project/filterKernels.h"
 #include "project/imageTransform.h"
@@ -100,6 +101,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
             }
             newPreviews.emplace_back(size_t(newPreview.width) * newPreview.height * 3);
             parallelFor(newPreview.divisor, newW, newH, work.get(), newPreviews.back().data());
+            progressCounter.fetch_add(1, std::memory_order_relaxed);
         }
     }
 
@@ -126,6 +128,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
                     photoLoading::reduceFloatToPreview(hdr, newW, newH, previewDivisor, 1.0, photo.preview,
                                                        previewWidth, previewHeight);
     }
+    progressCounter.fetch_add(1, std::memory_order_relaxed);
     // 4. The local-contrast maps and the tone-mapped output.
     const bool mapsHeld = heldAtSize(lcPyramids[0], W, H);
     if (mapsHeld)
@@ -143,6 +146,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
         if (photo.preview)
             std::copy(newPreviews[size_t(k)].begin(), newPreviews[size_t(k)].end(), photo.preview);
     }
+    progressCounter.fetch_add(1, std::memory_order_relaxed);
     // 6. Ghost masks (preview size) and their undo files.
     for (int n = 1;; ++n) {
         const QString path = undoFile(sessionPath, QStringLiteral("ghostMaskUndo_%1").arg(n));
@@ -159,7 +163,9 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
         }
         transformPreviewMask(static_cast<uint8_t *>(m.levels[0].data), oldPreviewW, oldPreviewH, args);
         m.setLevelSizes(previewWidth, previewHeight);
-        m.writeMaskFile(path);
+        // A file left in the old geometry would be read back wrongly placed.
+        if (!m.writeMaskFile(path))
+            QFile::remove(path);
     }
     if (ghostLabelMask.levels[0].data) {
         if (cropping)
@@ -190,8 +196,10 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
             if (step > current && !exists)
                 break;
             if (step == current && maskHeld) {
-                if (!layerMasks[layer].writeMaskFile(path))
+                if (!layerMasks[layer].writeMaskFile(path)) {
                     debugLog("%s: the mask of layer %d cannot be written to its undo file\n", fn, layer);
+                    QFile::remove(path);
+                }
                 continue;
             }
             if (!exists)
@@ -203,7 +211,8 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
             }
             transformLevel0<uint8_t>(m, W, H, 1, args);
             m.setLevelSizes(newW, newH);
-            m.writeMaskFile(path);
+            if (!m.writeMaskFile(path))
+                QFile::remove(path);
         }
     }
     // 8. New level sizes, display buffer and the lower levels.
@@ -220,6 +229,7 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
             layerMasks[layer].buildLevelsFrom(0);
     for (photoInfo_t &p : photos)
         makePhotoThumbnail(p);
+    progressCounter.fetch_add(1, std::memory_order_relaxed);
     debugLog("Transform complete!\n");
     return true;
 }

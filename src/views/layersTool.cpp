@@ -61,22 +61,8 @@ private:
 // tables and its own index; its tables must be rebuilt.
 void copyLayerSettings(processingParams_t &destination, const processingParams_t &source, int index)
 {
-    const processingParams_t own = destination;
-    copyProcessingParams(&destination, &source);
-    std::memcpy(destination.curveLut, own.curveLut, sizeof own.curveLut);
-    std::memcpy(destination.histograms, own.histograms, sizeof own.histograms);
-    std::memcpy(destination.cumulative, own.cumulative, sizeof own.cumulative);
-    std::memcpy(destination.channelLut, own.channelLut, sizeof own.channelLut);
-    destination.vignetteProfile = own.vignetteProfile;
-    destination.vignetteProfileCount = own.vignetteProfileCount;
-    destination.maskToneTable = own.maskToneTable;
-    destination.maskWeightTable = own.maskWeightTable;
-    std::memcpy(destination.rgbMultipliers, own.rgbMultipliers, sizeof own.rgbMultipliers);
-    destination.hueSelectiveTable = own.hueSelectiveTable;
-    destination.brightnessSelectiveTable = own.brightnessSelectiveTable;
-    std::memcpy(destination.colorMatrix, own.colorMatrix, sizeof own.colorMatrix);
+    copyProcessingSettings(&destination, &source);
     destination.layerIndex = index;
-    destination.precalculated = false;
 }
 
 } // namespace
