@@ -53,6 +53,10 @@ void installAutomaticRunHook()
         const int answer = automaticRunAnswer(kind, buttons);
         debugLog("Automatic run, message (kind %d) '%s': %s -> answered %d\n", kind, title.toLocal8Bit().constData(),
                  text.trimmed().toLocal8Bit().constData(), answer);
+        // Errors and warnings also reach the person who started the run.
+        const QString line = automaticRunStderrLine(kind, text);
+        if (!line.isEmpty())
+            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
         return answer;
     });
 }

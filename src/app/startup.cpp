@@ -2,6 +2,7 @@
 
 #include "app/debugLog.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cstdlib>
@@ -98,4 +99,20 @@ int automaticRunAnswer(int kind, int buttons)
         if (buttons & b)
             return b;
     return 0;
+}
+
+QString automaticRunStderrLine(int kind, const QString &text)
+{
+    const int WARNING = 2, ERROR = 3;
+    if (kind != WARNING && kind != ERROR)
+        return QString();
+    QString plain = text;
+    plain.replace(QRegularExpression(QStringLiteral("<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption),
+                  QStringLiteral(" "));
+    plain.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    plain.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
+    plain.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
+    plain.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    plain = plain.simplified();
+    return (kind == ERROR ? QStringLiteral("Error: ") : QStringLiteral("Warning: ")) + plain;
 }

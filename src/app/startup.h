@@ -48,4 +48,9 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 // else No to a confirmation, else Ok, else Yes, else No.
 int automaticRunAnswer(int kind, int buttons);
 
+// The line the automatic run writes to standard error for a message box it
+// answers itself: "Error: " or "Warning: " and the text without its markup
+// (line breaks become spaces); empty for other kinds, which are only logged.
+QString automaticRunStderrLine(int kind, const QString &text);
+
 #endif // STARTUP_H

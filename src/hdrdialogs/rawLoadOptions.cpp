@@ -282,6 +282,9 @@ void rawLoadOptions::prepareImage(const QStringList &files, const QString &path,
         currentIndex = fileList.indexOf(path);
         fileCombo->setCurrentIndex(currentIndex);
     }
+    // A preview of the previous file may still be decoding into the buffer
+    // that is about to be replaced; the view lets go of that buffer after it.
+    finishRunningPreview();
     view->refreshView();
     preview.freeAll();
     if (previewW > 0 && previewH > 0 &&
@@ -416,8 +419,20 @@ void rawLoadOptions::previewSlot(bool onShow)
     connect(workerThread, &QThread::started, worker, &previewWorker::doIt);
     connect(worker, &previewWorker::finished, this, &rawLoadOptions::previewFinished);
     connect(worker, &previewWorker::finished, workerThread, &QThread::quit);
-    connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
     workerThread->start(QThread::InheritPriority);
+}
+
+void rawLoadOptions::finishRunningPreview()
+{
+    if (!workerThread)
+        return;
+    // The thread's loop ends as soon as the decode returns; its completion,
+    // queued to this dialog, is delivered here and now.
+    workerThread->quit();
+    workerThread->wait();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (workerThread)
+        previewFinished();
 }
 
 void rawLoadOptions::previewFinished()
@@ -436,11 +451,17 @@ void rawLoadOptions::previewFinished()
     view->canvas()->setMarkerVisible(true);
     view->canvas()->renderView(false);
     view->canvas()->update();
-    if (worker) {
-        worker->deleteLater();
-        worker = nullptr;
+    // The decode has returned: its thread ends at once and both go now
+    // (a thread left to delete itself later is lost when the dialog goes
+    // before the next event loop turn).
+    if (workerThread) {
+        workerThread->quit();
+        workerThread->wait();
     }
-    workerThread = nullptr; // deletes itself when it has finished
+    delete worker;
+    worker = nullptr;
+    delete workerThread;
+    workerThread = nullptr;
     view->showSpinner(false);
     view->canvas()->busy = false;
     QApplication::restoreOverrideCursor();

@@ -136,6 +136,8 @@ protected:
 
 private:
     void applyWhiteBalance(int i, bool fromUser);
+    // Waits for a preview decode still running and takes its result.
+    void finishRunningPreview();
     void loadControls();
     void updateDecoderNote();
 

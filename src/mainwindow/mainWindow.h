@@ -109,9 +109,12 @@ int progressPercent(uint64_t counter, uint64_t maximum);
 // "6000x4000 [24.0 MPix]"
 QString imageSizeText(int width, int height);
 // How many photos load at once: by the image size (5 up to 10 MP, 3 up to
-// 20 MP, else 2), the thread limit (0 = every core), 100 and the queue; 2 at
-// most when one of the first files to load is larger than 30 MB.
-int loadThreadCount(int width, int height, int coreLimit, int idealThreads, const QList<qint64> &queuedFileSizes);
+// 20 MP, else 2; raised towards 5 when availableMemory, in bytes, holds the
+// further buffers with 1 GiB to spare; 0 = unknown), the thread limit (0 =
+// every core), 100 and the queue; 2 at most when one of the first files to
+// load is larger than 30 MB.
+int loadThreadCount(int width, int height, int coreLimit, int idealThreads, const QList<qint64> &queuedFileSizes,
+                    qint64 availableMemory = 0);
 // The values of exiftool's reply to "-iso -exposureTime -apertureValue"
 // (lines "Label : value"); a value the reply lacks is 0.
 struct partialExifReply_t {
@@ -133,6 +136,26 @@ struct levelsSample_t {
 levelsSample_t levelsAfterSample(bool blackLevel, double luminance, double blackPoint, double whitePoint);
 // The status-bar text of a sampled colour ("[R:012.3%, G:100.0%, B:050.0%]  ").
 QString sampleValuesText(bool inImage, double r, double g, double b);
+
+// The EV source a batch task asks for (its ManualEVoption, EVauto, EVAEB and
+// HdrMethod), set by the batch run before it adds the task's photos.
+struct batchEvChoice_t {
+    int manualEVoption = 0; // index of the manual step; 0 = none
+    bool evAuto = false;
+    bool evAEB = false;
+    int hdrMethod = 0;
+};
+// Which EV source setEV selects, and what it tells the person or the batch log.
+struct evModeDecision_t {
+    enum mode_t { exif, exifAEB, automatic, manual } mode = automatic;
+    int manualIndex = 0;       // for manual
+    QString logLine;           // batch log (html), empty when none
+    bool noExifWarning = false; // "No complete EXIF data found ..." is due
+};
+// exifComplete / aebPresent: the project's flags; batch: a batch task runs
+// with the given choice and photo count; automatic: the command-line run.
+evModeDecision_t chooseEvMode(bool exifComplete, bool aebPresent, bool batch, const batchEvChoice_t &choice,
+                              int photoCount, bool automatic);
 
 class mainWindow : public QMainWindow
 {
@@ -465,12 +488,26 @@ public slots:
 
 public:
     QString shownImageCaption;         // caption of the photo the view shows
+    batchEvChoice_t batchEv;           // the running batch task's EV source
+
+signals:
+    // A line for the batch log (html with its colour), while a batch runs.
+    void batchLogMessage(const QString &html);
 
 private:
     void buildPhotoList();
     void photoMessage(int kind, const QString &text);
     void startLoadThreadsLocked();
     void finishAddition();
+    // The import options dialog for a first file of that type; false when
+    // cancelled. Files that take no options pass at once.
+    bool askImportOptions(int firstFileType);
+    // The RAW options of each prepared RAW record (indexes in rawRecords),
+    // asked one file at a time unless the options are taken without asking;
+    // false when the person cancelled or a colour profile failed.
+    bool chooseRawOptions(QList<photoInfo_t> &prepared, const QList<int> &rawRecords);
+    // A line for the batch log (html), sent to whoever shows it.
+    void batchLogLine(const QString &html);
     bool waitForLoadSlot(int slot, int polls);
     void releaseLoadSlot(int slot);
 

@@ -10,7 +10,12 @@
 #include "app/startParams.h"
 #include "app/utils.h"
 #include "hdrdialogs/EVselection.h"
+#include "hdrdialogs/loadOptionDialogs.h"
+#include "hdrdialogs/rawLoadOptions.h"
 #include "imageio/exiftoolDaemon.h"
+#include "imageio/exiftoolOutput.h"
+#include "mainwindow/loadOptions.h"
+#include "platform/systemMemory.h"
 #include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"
 #include "project/pyramid.h"
@@ -40,6 +45,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -60,10 +66,20 @@ bool exifTextEmpty(const char *text) { return !text || !*text; }
 
 } // namespace
 
-int loadThreadCount(int width, int height, int coreLimit, int idealThreads, const QList<qint64> &queuedFileSizes)
+int loadThreadCount(int width, int height, int coreLimit, int idealThreads, const QList<qint64> &queuedFileSizes,
+                    qint64 availableMemory)
 {
     const int64_t megapixels = int64_t(width) * height / 1000000;
     int n = megapixels <= 10 ? 5 : megapixels <= 20 ? 3 : 2;
+    // Fewer loaders for large photos keep the memory of the decoding buffers
+    // low. Where the machine has plenty free, large photos load five at a
+    // time as well: each further loader needs its own buffer (6 bytes a
+    // pixel) and as much again while it works, with 1 GiB left over.
+    if (availableMemory > 0) {
+        const int64_t perLoader = int64_t(width) * height * 6 * 2;
+        while (n < 5 && int64_t(n + 1 - 2) * perLoader + (int64_t(1) << 30) <= availableMemory)
+            ++n;
+    }
     const int cores = std::min(std::max(1, idealThreads), 64);
     const int limit = coreLimit > 0 ? std::min(coreLimit, cores) : cores;
     n = std::min(n, limit);
@@ -411,21 +427,97 @@ void mainWindow::EVautoSlot()
     setEvLabels(true);
 }
 
+evModeDecision_t chooseEvMode(bool exifComplete, bool aebPresent, bool batch, const batchEvChoice_t &choice,
+                              int photoCount, bool automatic)
+{
+    evModeDecision_t d;
+    auto colour = [](const char *c, const QString &text) { return QString("<font color=%1>%2</font>").arg(c, text); };
+    if (batch && photoCount >= 2) {
+        auto manualDefault = [&](const QString &why) {
+            d.mode = evModeDecision_t::manual;
+            d.manualIndex = 0;
+            d.logLine = colour("#b0b060", why);
+        };
+        if (choice.manualEVoption != 0) {
+            d.mode = evModeDecision_t::manual;
+            d.manualIndex = choice.manualEVoption;
+            d.logLine = colour("#c0c0c0", QObject::tr("EV: ") + QObject::tr("Manual"));
+        } else if (choice.evAuto) {
+            d.mode = evModeDecision_t::automatic;
+            d.logLine = colour("#c0c0c0", QObject::tr("EV: ") + QObject::tr("Auto"));
+        } else if (!choice.evAEB) {
+            if (exifComplete) {
+                d.mode = evModeDecision_t::exif;
+                d.logLine = colour("#c0c0c0", "EV: EXIF");
+            } else {
+                manualDefault(QObject::tr("EV from EXIF is not available. Using defaults..."));
+            }
+        } else if (aebPresent) {
+            d.mode = evModeDecision_t::exifAEB;
+            d.logLine = colour("#c0c0c0", "EV: EXIF AEB");
+        } else if (exifComplete) {
+            d.mode = evModeDecision_t::exif;
+            d.logLine = colour("#b0b060", QObject::tr("EV from EXIF-AEB is not available. Calculating from EXIF..."));
+        } else {
+            manualDefault(QObject::tr("EV from EXIF-AEB is not available. Using defaults..."));
+        }
+        return d;
+    }
+    if (exifComplete) {
+        d.mode = evModeDecision_t::exif;
+    } else if (aebPresent) {
+        d.mode = evModeDecision_t::exifAEB;
+    } else {
+        d.mode = evModeDecision_t::automatic;
+        if (!automatic) {
+            d.noExifWarning = !batch || choice.hdrMethod == 0;
+            if (batch && d.noExifWarning)
+                d.logLine = colour("#b0b060", QObject::tr("No complete EXIF data found in input photos. Providing "
+                                                          "correct EV values is necessary for proper calibration."));
+        }
+    }
+    return d;
+}
+
+void mainWindow::batchLogLine(const QString &html)
+{
+    debugLog("%s: %s\n", "batch", html.toLocal8Bit().constData());
+    emit batchLogMessage(html);
+}
+
 void mainWindow::setEV()
 {
     evSelection->exifButton->setEnabled(project->evFromExif);
     evSelection->exifAEBbutton->setEnabled(project->biasDistinct);
-    if (project->evFromExif) {
+    const bool batch = project->batchRunning;
+    const bool photosAreLdr = !project->photos.isEmpty() && !project->photos.first().isFloat;
+    const evModeDecision_t d = chooseEvMode(project->evFromExif, project->biasDistinct, batch, batchEv,
+                                            int(project->photos.size()), startParams.autoProcess);
+    switch (d.mode) {
+    case evModeDecision_t::exif:
         evSelection->setFromExifSlot(true);
-    } else if (project->biasDistinct) {
+        break;
+    case evModeDecision_t::exifAEB:
         evSelection->setFromExifAEBslot(true);
-    } else {
+        break;
+    case evModeDecision_t::automatic:
         evSelection->setAutoSlot(true);
-        if (!startParams.autoProcess && !project->photos.isEmpty() && !project->photos.first().isFloat)
-            photoMessage(styledMessageBox::Warning,
-                         tr("No complete EXIF data found in input photos. Providing correct EV values is necessary "
-                            "for proper calibration."));
+        break;
+    case evModeDecision_t::manual:
+        // Entry 0 ("-") falls back to the first source button still enabled.
+        if (d.manualIndex > 0) {
+            const QSignalBlocker blocker(evSelection->manualCombo);
+            evSelection->manualCombo->setCurrentIndex(d.manualIndex);
+        }
+        evSelection->manualSelectSlot(d.manualIndex);
+        break;
     }
+    if (!d.logLine.isEmpty() && batch)
+        batchLogLine(d.logLine);
+    else if (d.noExifWarning && !batch && photosAreLdr)
+        photoMessage(styledMessageBox::Warning,
+                     tr("No complete EXIF data found in input photos. Providing correct EV values is necessary "
+                        "for proper calibration."));
 }
 
 void mainWindow::updateThumbnails()
@@ -519,13 +611,15 @@ bool mainWindow::addImages(QStringList fnList)
         }
     }
 
+    const bool optionsShown =
+        optionsInstance && optionsInstance->optionsOnLoad.enabled && !startParams.plugin && !startParams.autoProcess;
+    if (optionsShown && !project->batchRunning && !askImportOptions(fileTypeOf(fnList.first())))
+        return false;
     const bool hdrFirst = !project->photos.isEmpty() && project->photos.first().isFloat;
     const bool autoRotate = optionsInstance ? optionsInstance->optionsOnLoad.autoRotation : true;
-    const int divisor = optionsInstance && optionsInstance->optionsOnLoad.enabled && !startParams.plugin &&
-                                !startParams.autoProcess
-                            ? std::max(1, optionsInstance->optionsOnLoad.resize)
-                            : 1;
+    const int divisor = optionsShown ? std::max(1, optionsInstance->optionsOnLoad.resize) : 1;
     QList<photoInfo_t> prepared;
+    QList<int> rawRecords;
     for (int i = 0; i < fnList.size(); ++i) {
         photoInfo_t record;
         record.filePath = fnList[i];
@@ -533,14 +627,22 @@ bool mainWindow::addImages(QStringList fnList)
         record.loadDivisor = fileTypeOf(record.filePath) == FILETYPE_TIFF ? 1 : divisor;
         const int result = project->loadPhotoPrepare(record, i, int(fnList.size()), hdrFirst);
         if (result == processingProject::LOAD_UNREADABLE) {
-            photoMessage(styledMessageBox::Error, tr("Failed to load") + ": " + fnList[i] + ".");
+            // The reader's reason, when it gave one, follows the file name.
+            QString text = tr("Failed to load") + ": " + fnList[i] + ".";
+            if (!project->lastErrorMessage.isEmpty())
+                text += "<br><br>" + project->lastErrorMessage;
+            photoMessage(styledMessageBox::Error, text);
             return false;
         }
         if (result != processingProject::LOAD_PREPARED)
             return false; // the project has said why
+        if (record.isRaw)
+            rawRecords.append(int(prepared.size()));
         prepared.append(record);
     }
     if (prepared.isEmpty())
+        return false;
+    if (!rawRecords.isEmpty() && !hdrFirst && !chooseRawOptions(prepared, rawRecords))
         return false;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -567,6 +669,73 @@ bool mainWindow::addImages(QStringList fnList)
     return true;
 }
 
+bool mainWindow::askImportOptions(int firstFileType)
+{
+    if (firstFileType == FILETYPE_FITS || firstFileType == FILETYPE_HDR || firstFileType == FILETYPE_EXR ||
+        firstFileType == FILETYPE_PROJECT)
+        return true;
+    const bool tiff = firstFileType == FILETYPE_TIFF;
+    loadOptions dialog(this, firstFileType == FILETYPE_RAW, optionsInstance->optionsOnLoad.resize,
+                       optionsInstance->optionsOnLoad.autoRotation);
+    if (tiff)
+        dialog.forceFullResolution();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    if (!tiff)
+        optionsInstance->optionsOnLoad.resize = dialog.resizeCode();
+    optionsInstance->optionsOnLoad.autoRotation = dialog.autoRotation();
+    return true;
+}
+
+bool mainWindow::chooseRawOptions(QList<photoInfo_t> &prepared, const QList<int> &rawRecords)
+{
+    rawLoadOptions *dialog = loadOptionsDialogs ? loadOptionsDialogs->rawDialog() : nullptr;
+    QStringList rawFiles;
+    for (int k : rawRecords)
+        rawFiles << prepared[k].filePath;
+    QList<int> left = rawRecords;
+    int next = rawRecords.first();
+    bool sameForAll = false;
+    while (!left.isEmpty()) {
+        if (!left.contains(next))
+            next = left.first();
+        photoInfo_t &record = prepared[next];
+        QStringList switches = record.rawArguments;
+        if (!switches.isEmpty())
+            switches.removeLast(); // the file path the stored choices ended with
+        if (dialog && !sameForAll && !startParams.autoProcess && !project->batchRunning) {
+            const rawInfo_t &raw = record.rawInfo;
+            dialog->prepareImage(rawFiles, record.filePath, raw.halfWidth, raw.halfHeight,
+                                 optionsInstance && optionsInstance->colorManagement.enabled, record.autoRotate == 0);
+            if (raw.cameraMultipliers[1] > 0)
+                dialog->setWhiteBalance(raw.cameraMultipliers[0] / raw.cameraMultipliers[1], 1.0,
+                                        raw.cameraMultipliers[2] / raw.cameraMultipliers[1]);
+            const int result = dialog->exec();
+            if (result == 0)
+                return false;
+            if (result >= 100 && result - 100 < rawRecords.size()) {
+                // The person picked another file of the sequence in the dialog.
+                next = rawRecords[result - 100];
+                continue;
+            }
+            sameForAll = rawFiles.size() > 1 && dialog->useSameSettings();
+        }
+        if (dialog && (sameForAll || (!startParams.autoProcess && !project->batchRunning))) {
+            switches = dialog->getDcrawArguments(false);
+            record.rawInfo.scale = dialog->scaleFactor();
+        }
+        if (record.loadDivisor != 1 && !switches.contains("-h"))
+            switches << "-h";
+        record.rawArguments = switches << record.filePath;
+        if (optionsInstance && optionsInstance->colorManagement.enabled &&
+            (project->createInputProfile(record, FILETYPE_RAW) != 0 ||
+             project->checkInputProfile(record, int(project->photos.size()), int(project->photos.size()) + next) != 0))
+            return false;
+        left.removeOne(next);
+    }
+    return true;
+}
+
 void mainWindow::addImagesStartThreads()
 {
     QMutexLocker lock(&loadMutex);
@@ -585,7 +754,9 @@ void mainWindow::startLoadThreadsLocked()
     for (int i = 0; i < loadQueue.size() && sizes.size() < LOAD_SLOT_COUNT; ++i)
         sizes.append(QFileInfo(loadQueue[i].filePath).size());
     const int coreLimit = optionsInstance ? optionsInstance->performance.coreCount : 0;
-    const int wanted = loadThreadCount(project->width, project->height, coreLimit, QThread::idealThreadCount(), sizes);
+    const int wanted =
+        loadThreadCount(project->width, project->height, coreLimit, QThread::idealThreadCount(), sizes,
+                        availableMemoryBytes());
     if (busy == 0) {
         lastLoadThreadCount = wanted;
         debugLog("Starting image load threads (n=%d)\n", wanted);
@@ -699,6 +870,20 @@ void mainWindow::addImagesFinished(int status, QString errorMsg, int workerId)
                         record.exif.exposureTime = float(r.exposureTime);
                     if (record.exif.fNumber <= 0)
                         record.exif.fNumber = float(r.fNumber);
+                }
+            }
+            // The bracketing summary: a photo of an automatic bracket whose EXIF
+            // leaves the exposure offset at 0 may carry it in the maker notes
+            // ("AEB Bracket Value"); only that missing value is filled.
+            if ((type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_RAW) &&
+                record.exif.exposureMode == 2 && record.exif.exposureBias == 0.0f && project->exiftool) {
+                PartialExif_t summary;
+                std::memset(&summary, 0, sizeof summary);
+                if (exifFromExiftoolOutput(project->exiftool, name, &summary)) {
+                    debugLog("AEB summary: aeb=%d, bracket=%.2f EV (%s)\n", int(summary.isAeb),
+                             summary.aebBracketValue, name.toLocal8Bit().constData());
+                    if (summary.isAeb && summary.aebBracketValue != 0.0)
+                        record.exif.exposureBias = float(summary.aebBracketValue);
                 }
             }
             if (optionsInstance && optionsInstance->colorManagement.enabled && project->photos.isEmpty() &&

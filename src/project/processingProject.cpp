@@ -1,6 +1,7 @@
 // processingProject: construction, reset (cleanup) and destruction.
 
 #include "project/processingProject.h"
+#include "project/sessionFolders.h"
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
@@ -60,13 +61,10 @@ processingProject::processingProject(QWidget *parentWindow)
         thumbTables.attach(&thumbSettings);
     }
 
-    // Session directory: remove stale sessions, then create this one.
+    // Session directory: remove the sessions of ended processes, then
+    // create this one.
     const QString scratch = scratchPadPath();
-    const QStringList old = QDir(scratch).entryList(
-        QStringList{QString::fromLatin1(SESSION_PREFIX) + QLatin1Char('*')},
-        QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
-    for (const QString &name : old)
-        cleanupSessions(name, SESSION_MAX_AGE_HOURS, true);
+    cleanupStaleSessions(scratch);
 
     // The name carries the creation time to the millisecond; a folder of
     // that name that already exists belongs to another running project, so
@@ -74,7 +72,7 @@ processingProject::processingProject(QWidget *parentWindow)
     QDateTime stamp = QDateTime::currentDateTime();
     bool created = false;
     for (int attempt = 0; attempt < 1000 && !created; ++attempt) {
-        sessionName = QString::fromLatin1(SESSION_PREFIX) + stamp.toString(QStringLiteral("yyyyMMddhhmmss_zzz"));
+        sessionName = sessionFolderName(stamp, QCoreApplication::applicationPid());
         sessionPath = scratch + QLatin1Char('/') + sessionName + QLatin1Char('/');
         if (QDir(scratch).exists(sessionName)) {
             stamp = stamp.addMSecs(1);

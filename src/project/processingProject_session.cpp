@@ -5,14 +5,17 @@
 // project. Files stay open in their slot and are deleted when it is closed.
 
 #include "project/processingProject.h"
+#include "project/sessionFolders.h"
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
+#include "platform/processAlive.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 QString processingProject::scratchPadPath()
@@ -58,6 +61,48 @@ void cleanupSessions(const QString &name, int maxAgeHours, bool removeFolder)
         QFile::remove(it.next());
     if (removeFolder)
         QDir().rmdir(folder); // fails, silently, while a sub-folder is left
+}
+
+QString sessionFolderName(const QDateTime &created, qint64 pid)
+{
+    return QString::fromLatin1(SESSION_PREFIX) + created.toString(QStringLiteral("yyyyMMddhhmmss_zzz")) +
+           QStringLiteral("_p") + QString::number(pid);
+}
+
+qint64 sessionOwnerPid(const QString &name)
+{
+    static const QRegularExpression owner(QStringLiteral("_p(\\d{1,10})$"));
+    const QRegularExpressionMatch m = owner.match(name);
+    if (!m.hasMatch() || !name.startsWith(QLatin1String(SESSION_PREFIX)))
+        return 0;
+    return m.captured(1).toLongLong();
+}
+
+void cleanupStaleSessions(const QString &scratch)
+{
+    const QStringList names = QDir(scratch).entryList(
+        QStringList{QString::fromLatin1(SESSION_PREFIX) + QLatin1Char('*')},
+        QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QString &name : names) {
+        const qint64 pid = sessionOwnerPid(name);
+        if (pid <= 0) {
+            // A folder that names no owner: only its age tells.
+            cleanupSessions(name, SESSION_MAX_AGE_HOURS, true);
+            continue;
+        }
+        const QString folder = scratch + QLatin1Char('/') + name;
+        const QString prefix = QString::fromLatin1(SESSION_PREFIX);
+        const QDateTime created =
+            QDateTime::fromString(name.mid(prefix.size(), 18), QStringLiteral("yyyyMMddhhmmss_zzz"));
+        if (processAlive(pid, created)) {
+            debugLog("Found session: %s (in use by process %lld)\n", qUtf8Printable(folder), (long long)pid);
+            continue;
+        }
+        // Its program has ended (or was killed; a process started after the
+        // folder only reuses the number): everything in it goes.
+        debugLog("Removing session of an ended process: %s\n", qUtf8Printable(folder));
+        QDir(folder).removeRecursively();
+    }
 }
 
 bool processingProject::sessionDirExists() const

@@ -104,3 +104,23 @@ TEST(startup, automaticRunAnswersTheSafeChoice)
     for (const auto &c : cases)
         EXPECT_EQ(automaticRunAnswer(c.kind, c.buttons), c.expected) << c.kind << "/" << c.buttons;
 }
+
+// The automatic run shows no box: errors and warnings go to standard error
+// as plain text, other kinds only to the log.
+TEST(startup, automaticRunWritesErrorsAndWarningsPlain)
+{
+    const struct {
+        int kind;
+        const char *text;
+        const char *expected;
+    } cases[] = {
+        {3, "Failed to load: <br><br>a.jpg<br>b.jpg.", "Error: Failed to load: a.jpg b.jpg."},
+        {3, "Failed to load: x.tif.<br><br>unsupported TIFF format (tiled)", "Error: Failed to load: x.tif. "
+                                                                               "unsupported TIFF format (tiled)"},
+        {2, "Remove <b>a &amp; b</b>?", "Warning: Remove a & b?"},
+        {1, "Saved.", ""},
+        {4, "Are you sure?", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(automaticRunStderrLine(c.kind, c.text).toStdString(), std::string(c.expected)) << c.text;
+}

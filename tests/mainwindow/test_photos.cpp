@@ -14,6 +14,14 @@
 #include "widgets/slider.h"
 #include "windowFixture.h"
 
+#include "hdrdialogs/rawLoadOptions.h"
+#include "mainwindow/loadOptions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QProcess>
+#include <QStandardPaths>
+
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -21,6 +29,7 @@
 #include <QActionGroup>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QMenu>
 #include <QPushButton>
@@ -107,6 +116,16 @@ public:
     int accepted = 0;
 };
 
+// A run ended by an earlier test may leave a pending exit that makes the
+// next nested event loop (a dialog's exec) return at once: a throwaway loop
+// takes it.
+void drainPendingExit()
+{
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 bool hasMessage(const std::vector<shownMessage_t> &messages, const QString &part)
 {
     for (const shownMessage_t &m : messages)
@@ -140,6 +159,29 @@ TEST(photoLoadPlan, threadCountByImageSizeCoresAndFileSize)
     };
     for (const row_t &r : rows)
         EXPECT_EQ(loadThreadCount(r.w, r.h, r.cores, r.ideal, r.sizes), r.expected) << r.w << "x" << r.h;
+
+    // Free memory lets large photos load on more threads (each further
+    // loader needs 2 x 6 bytes a pixel, 1 GiB stays free); the core limit
+    // and a file of more than 30 MB still hold them back.
+    const qint64 GiB = qint64(1) << 30;
+    const qint64 perLoader24 = qint64(6000) * 4000 * 12; // 288 MB
+    struct memoryRow_t {
+        int w, h, cores;
+        QList<qint64> sizes;
+        qint64 memory;
+        int expected;
+    } memoryRows[] = {
+        {6000, 4000, 0, small5, GiB, 2},                       // nothing to spare
+        {6000, 4000, 0, small5, GiB + perLoader24, 3},
+        {6000, 4000, 0, small5, GiB + 3 * perLoader24, 5},
+        {6000, 4000, 0, small5, 64 * GiB, 5},
+        {6000, 4000, 4, small5, 64 * GiB, 4},                  // core limit
+        {6000, 4000, 0, {1000, 40000000, 1000}, 64 * GiB, 2},  // a 40 MB file
+        {4000, 4000, 0, small5, GiB + 2 * qint64(4000) * 4000 * 12, 4},
+    };
+    for (const memoryRow_t &r : memoryRows)
+        EXPECT_EQ(loadThreadCount(r.w, r.h, r.cores, 16, r.sizes, r.memory), r.expected)
+            << r.w << "x" << r.h << " memory " << r.memory;
 }
 
 TEST(photoLoadPlan, exiftoolReplyFillsMissingValues)
@@ -334,6 +376,15 @@ TEST_F(mainWindowTest, refusedAdditionsSayWhy)
     testSupport::writeFile(bogus, "not a JPEG at all");
     EXPECT_FALSE(w.addImages({bogus}));
     EXPECT_TRUE(hasMessage(messages, "Failed to load: " + bogus + "."));
+
+    // The reader's reason reaches the person, not only the debug log.
+    const QString tiled = testSupport::testDataFile("tiff/quad-tile.tif");
+    if (!tiled.isEmpty()) {
+        messages.clear();
+        EXPECT_FALSE(w.addImages({tiled}));
+        EXPECT_TRUE(hasMessage(messages, "Failed to load: " + tiled + "."));
+        EXPECT_TRUE(hasMessage(messages, "unsupported TIFF format (tiled"));
+    }
 
     // An HDR image cannot join photos.
     messages.clear();
@@ -532,4 +583,262 @@ TEST_F(mainWindowTest, unattendedRunsEndWithAnExitCode)
             EXPECT_EQ(testSupport::readFile(dir + "/Lumidra3_pluginCallback"), QByteArray("\"\""));
         }
     }
+}
+
+// The import options: asked before photos are added when the person wants
+// them, per the first file's type; Cancel adds nothing, Ok stores the choice.
+TEST_F(mainWindowTest, importOptionsAskedByTheFirstFileType)
+{
+    drainPendingExit();
+    const QString tiff = testSupport::testDataFile("tiff/kodim02-lzw.tif");
+    const QString exr = testSupport::testDataFile("openexr/comp_zip.exr");
+    options->optionsOnLoad.enabled = true;
+    options->optionsOnLoad.resize = 2;
+    options->optionsOnLoad.autoRotation = true;
+
+    struct seen_t {
+        int shown = 0;
+        QStringList items;
+        bool comboEnabled = true;
+        int code = 0;
+    } seen;
+    // answer: 0 cancel, else pick that code, untick rotation and accept.
+    int answer = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        // Found among the visible windows: another test's window may still
+        // be the active modal one.
+        loadOptions *d = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *o = qobject_cast<loadOptions *>(top); o && o->isVisible())
+                d = o;
+        if (auto *other = qobject_cast<QDialog *>(QApplication::activeModalWidget()); other && !d) {
+            other->accept(); // the HDR load options
+            return;
+        }
+        if (!d)
+            return;
+        ++seen.shown;
+        seen.items.clear();
+        for (int i = 0; i < d->resizeCombo()->count(); ++i)
+            seen.items << d->resizeCombo()->itemText(i);
+        seen.comboEnabled = d->resizeCombo()->isEnabled();
+        seen.code = d->resizeCode();
+        if (answer == 0) {
+            d->cancelButton()->click();
+            return;
+        }
+        d->resizeCombo()->setCurrentIndex(d->resizeCombo()->findData(answer));
+        d->rotateBox()->setChecked(false);
+        d->okButton()->click();
+    });
+    timer.start(20);
+
+    mainWindow w;
+    const QStringList grey = greySeries(2, 256);
+    answer = 0;
+    EXPECT_FALSE(w.addImages(grey));
+    EXPECT_EQ(seen.shown, 1);
+    EXPECT_EQ(seen.items, QStringList({"Disabled (full resolution)", "50%", "33%", "25%", "20%"}));
+    EXPECT_EQ(seen.code, 2) << "the stored choice is preselected";
+    EXPECT_TRUE(w.imageItems.isEmpty());
+    EXPECT_FALSE(w.loadingInProgress);
+
+    // Ok with 50%: the photos are decoded at half size.
+    answer = 2;
+    ASSERT_TRUE(w.addImages(grey));
+    ASSERT_TRUE(waitForLoading(w));
+    EXPECT_EQ(seen.shown, 2);
+    EXPECT_EQ(options->optionsOnLoad.resize, 2);
+    EXPECT_FALSE(options->optionsOnLoad.autoRotation);
+    EXPECT_EQ(w.project->width, 128);
+    EXPECT_EQ(w.imageItems.size(), 2);
+    w.newProject(true);
+
+    if (!tiff.isEmpty()) {
+        // TIFF: full resolution only; the stored resize stays as it was.
+        answer = 3;
+        options->optionsOnLoad.resize = 4;
+        ASSERT_TRUE(w.addImages({tiff}));
+        ASSERT_TRUE(waitForLoading(w));
+        EXPECT_EQ(seen.shown, 3);
+        EXPECT_FALSE(seen.comboEnabled);
+        EXPECT_EQ(seen.code, 1);
+        EXPECT_EQ(options->optionsOnLoad.resize, 4);
+        w.newProject(true);
+    }
+    if (!exr.isEmpty()) {
+        // OpenEXR: no import options at all.
+        const int before = seen.shown;
+        ASSERT_TRUE(w.addImages({exr}));
+        ASSERT_TRUE(waitForLoading(w));
+        EXPECT_EQ(seen.shown, before);
+        w.newProject(true);
+    }
+    // Switched off, or in the automatic run: never asked.
+    const int before = seen.shown;
+    startParams.autoProcess = true;
+    ASSERT_TRUE(w.addImages(grey));
+    ASSERT_TRUE(waitForLoading(w));
+    EXPECT_EQ(seen.shown, before);
+}
+
+TEST(photoEvMode, interactiveAndBatchChoices)
+{
+    using M = evModeDecision_t;
+    struct evCase {
+        bool exif, aeb, batch;
+        batchEvChoice_t choice;
+        int photos;
+        bool automatic;
+        M::mode_t mode;
+        int manualIndex;
+        const char *log; // part of the batch log line; "" for none
+        bool warning;
+    };
+    const evCase cases[] = {
+        // Interactive: EXIF, else AEB, else Auto with the warning (not in the automatic run).
+        {true, true, false, {}, 3, false, M::exif, 0, "", false},
+        {false, true, false, {}, 3, false, M::exifAEB, 0, "", false},
+        {false, false, false, {}, 3, false, M::automatic, 0, "", true},
+        {false, false, false, {}, 3, true, M::automatic, 0, "", false},
+        // Batch task with its own choice.
+        {true, true, true, {5, false, false, 0}, 3, false, M::manual, 5, "EV: Manual", false},
+        {true, true, true, {0, true, false, 0}, 3, false, M::automatic, 0, "EV: Auto", false},
+        {true, true, true, {0, false, false, 0}, 3, false, M::exif, 0, "EV: EXIF", false},
+        {false, true, true, {0, false, false, 0}, 3, false, M::manual, 0, "EV from EXIF is not available. Using defaults...", false},
+        {false, true, true, {0, false, true, 0}, 3, false, M::exifAEB, 0, "EV: EXIF AEB", false},
+        {true, false, true, {0, false, true, 0}, 3, false, M::exif, 0, "EV from EXIF-AEB is not available. Calculating from EXIF...", false},
+        {false, false, true, {0, false, true, 0}, 3, false, M::manual, 0, "EV from EXIF-AEB is not available. Using defaults...", false},
+        // A batch task of one photo follows the interactive rule; the
+        // warning goes to the log only for the True HDR method.
+        {false, false, true, {4, false, false, 0}, 1, false, M::automatic, 0, "No complete EXIF data", true},
+        {false, false, true, {0, false, false, 1}, 1, false, M::automatic, 0, "", false},
+    };
+    int i = 0;
+    for (const evCase &c : cases) {
+        SCOPED_TRACE(i++);
+        const evModeDecision_t d = chooseEvMode(c.exif, c.aeb, c.batch, c.choice, c.photos, c.automatic);
+        EXPECT_EQ(d.mode, c.mode);
+        EXPECT_EQ(d.manualIndex, c.manualIndex);
+        EXPECT_EQ(d.noExifWarning, c.warning);
+        if (*c.log) {
+            EXPECT_TRUE(d.logLine.contains(c.log)) << d.logLine.toStdString();
+        } else {
+            EXPECT_TRUE(d.logLine.isEmpty()) << d.logLine.toStdString();
+        }
+        if (d.logLine.contains("not available")) {
+            EXPECT_TRUE(d.logLine.startsWith("<font color=#b0b060>"));
+        } else if (d.logLine.startsWith("<font color=#c0c0c0>")) {
+            EXPECT_TRUE(d.logLine.contains("EV: "));
+        }
+    }
+}
+
+// A batch run sets the task's EV source and logs it instead of asking.
+TEST_F(mainWindowTest, batchTaskEvSourceGoesToTheBatchLog)
+{
+    const QStringList airport = bracket("airport_moving_people_3exp");
+    if (airport.isEmpty())
+        GTEST_SKIP() << "shared test data folder not found; real-file test skipped";
+    mainWindow w;
+    QStringList log;
+    QObject::connect(&w, &mainWindow::batchLogMessage, [&](const QString &html) { log << html; });
+    w.project->batchRunning = true;
+    w.batchEv.manualEVoption = 9; // step 2.00
+    ASSERT_TRUE(w.addImages(airport));
+    ASSERT_TRUE(waitForLoading(w));
+    w.project->batchRunning = false;
+    EXPECT_TRUE(log.contains("<font color=#c0c0c0>EV: Manual</font>")) << log.join("|").toStdString();
+    EXPECT_EQ(w.evSelection->manualCombo->currentIndex(), 9);
+    EXPECT_DOUBLE_EQ(evOfFile(w, "IMG_0961.JPG"), 2.0);
+    EXPECT_DOUBLE_EQ(evOfFile(w, "IMG_0960.JPG"), -2.0);
+    EXPECT_FALSE(hasMessage(messages, "EXIF"));
+}
+
+// A bracket frame whose EXIF offset was left at 0 takes the maker notes'
+// bracket value (exiftool's "AEB Bracket Value"), so EXIF AEB stays usable.
+TEST_F(mainWindowTest, aebSummaryFillsAMissingBracketOffset)
+{
+    const QStringList airport = bracket("airport_moving_people_3exp");
+    if (airport.isEmpty())
+        GTEST_SKIP() << "shared test data folder not found; real-file test skipped";
+    if (QStandardPaths::findExecutable("exiftool").isEmpty())
+        GTEST_SKIP() << "exiftool not installed";
+    const QString dir = testSupport::freshDir("aeb");
+    QStringList copies;
+    for (const QString &f : airport) {
+        const QString copy = dir + "/" + QFileInfo(f).fileName();
+        ASSERT_TRUE(QFile::copy(f, copy));
+        QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+        copies << copy;
+    }
+    // The -2 frame loses its EXIF exposure compensation; the maker notes keep -2.
+    QProcess exiftool;
+    exiftool.start("exiftool", {"-q", "-overwrite_original", "-ExifIFD:ExposureCompensation=0",
+                                "-XMP-exif:ExposureCompensation=0", copies[1]});
+    ASSERT_TRUE(exiftool.waitForFinished(60000));
+    ASSERT_EQ(exiftool.exitCode(), 0) << exiftool.readAllStandardError().toStdString();
+
+    mainWindow w;
+    ASSERT_TRUE(w.addImages(copies));
+    ASSERT_TRUE(waitForLoading(w));
+    ASSERT_EQ(w.project->photos.size(), 3);
+    for (const photoInfo_t &p : w.project->photos) {
+        if (QFileInfo(p.filePath).fileName() == "IMG_0960.JPG") {
+            EXPECT_DOUBLE_EQ(p.exifBias, -2.0);
+        }
+    }
+    EXPECT_TRUE(w.evSelection->exifAEBbutton->isEnabled());
+    w.evSelection->exifAEBbutton->click();
+    EXPECT_NEAR(evOfFile(w, "IMG_0960.JPG"), -2.0, 0.01);
+    EXPECT_NEAR(evOfFile(w, "IMG_0961.JPG"), 2.0, 0.01);
+}
+
+// A RAW photo opens the RAW options before it loads (not in the automatic
+// run); Cancel adds nothing, Ok loads it with the dialog's switches.
+TEST_F(mainWindowTest, rawPhotoAsksForItsOptions)
+{
+    drainPendingExit();
+    const QString dng = testSupport::testDataFile("raw/colorchart.dng");
+    if (dng.isEmpty())
+        GTEST_SKIP() << "shared test data folder not found; real-file test skipped";
+    int shown = 0;
+    bool cancel = true;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        rawLoadOptions *d = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *o = qobject_cast<rawLoadOptions *>(top); o && o->isVisible())
+                d = o;
+        // While its preview decodes the dialog takes no input.
+        if (!d || !d->isEnabled())
+            return;
+        ++shown;
+        EXPECT_EQ(d->currentFilePath(), dng);
+        if (cancel)
+            d->reject();
+        else
+            d->okButton()->click();
+    });
+    timer.start(20);
+    mainWindow w;
+    EXPECT_FALSE(w.addImages({dng}));
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(w.imageItems.isEmpty());
+    EXPECT_FALSE(w.loadingInProgress);
+
+    cancel = false;
+    ASSERT_TRUE(w.addImages({dng}));
+    ASSERT_TRUE(waitForLoading(w));
+    EXPECT_EQ(shown, 2);
+    ASSERT_EQ(w.project->photos.size(), 1);
+    EXPECT_EQ(w.project->photos[0].rawArguments.last(), dng);
+    w.newProject(true);
+
+    startParams.autoProcess = true;
+    ASSERT_TRUE(w.addImages({dng}));
+    ASSERT_TRUE(waitForLoading(w));
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(w.imageItems.size(), 1);
 }

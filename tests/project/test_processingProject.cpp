@@ -3,6 +3,7 @@
 // list operations, the weighting tables and the YCbCr conversion.
 
 #include "project/processingProject.h"
+#include "project/sessionFolders.h"
 
 #include "app/programOptionsSettings.h"
 #include "hdr/lensfunDb.h"
@@ -15,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <cmath>
@@ -169,7 +172,8 @@ TEST_F(projectTest, constructsWithSessionDirectoryAndRemovesIt)
         session = project.sessionDirPath();
         EXPECT_TRUE(session.endsWith('/'));
         EXPECT_TRUE(session.startsWith(scratch + "/~lumidratmp"));
-        EXPECT_TRUE(QRegularExpression("~lumidratmp\\d{14}_\\d{3}$").match(project.sessionName).hasMatch());
+        EXPECT_TRUE(QRegularExpression("~lumidratmp\\d{14}_\\d{3}_p\\d+$").match(project.sessionName).hasMatch());
+        EXPECT_EQ(sessionOwnerPid(project.sessionName), QCoreApplication::applicationPid());
         EXPECT_NE(project.exiftool, nullptr);
         EXPECT_NE(project.lensDb, nullptr);
         EXPECT_GT(project.lensDb->lensCount(), 0); // Debian's lensfun data
@@ -224,6 +228,44 @@ TEST_F(projectTest, staleSessionsRemovedByAge)
         EXPECT_TRUE(left.contains(project.sessionName));
     }
     EXPECT_EQ(sessionFolders().size(), 2);
+}
+
+// Start-up removes the folders of processes that have ended (with whatever
+// they hold) and keeps those of running ones, this process's own included.
+TEST_F(projectTest, sessionsOfEndedProcessesRemovedLiveOnesKept)
+{
+    QProcess child;
+    child.start("/bin/true", QStringList());
+    ASSERT_TRUE(child.waitForFinished(10000));
+    const qint64 endedPid = child.processId() > 0 ? child.processId() : 0;
+    const qint64 own = QCoreApplication::applicationPid();
+    const QDateTime now = QDateTime::currentDateTime();
+    struct sessionCase {
+        QString name;
+        bool kept;
+    };
+    QList<sessionCase> cases = {
+        {sessionFolderName(now, own), true},               // this process
+        {sessionFolderName(now.addDays(-400), own), false}, // same number, older process
+        {sessionFolderName(now, 1), true},                 // the init process runs since boot
+        {sessionFolderName(now.addDays(-1), 999999999), false},
+        {"~lumidratmpNOTADATE_pxyz", true},                // names no owner, no age: kept
+    };
+    if (endedPid > 0)
+        cases.append({sessionFolderName(now, endedPid), false});
+    for (const sessionCase &c : cases) {
+        QDir().mkpath(scratch + "/" + c.name + "/sub");
+        testSupport::writeFile(scratch + "/" + c.name + "/sub/file", "data");
+        testSupport::writeFile(scratch + "/" + c.name + "/.hidden", "data");
+    }
+    EXPECT_EQ(sessionOwnerPid(sessionFolderName(now, 4242)), 4242);
+    EXPECT_EQ(sessionOwnerPid("~lumidratmp20260101000000_000"), 0);
+    EXPECT_EQ(sessionOwnerPid("other_p12"), 0);
+
+    cleanupStaleSessions(scratch);
+    const QStringList left = sessionFolders();
+    for (const sessionCase &c : cases)
+        EXPECT_EQ(left.contains(c.name), c.kept) << c.name.toStdString();
 }
 
 TEST_F(projectTest, unwritableScratchPadFailsConstruction)
