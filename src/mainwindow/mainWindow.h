@@ -809,6 +809,21 @@ private:
     saveResultWorker *saveWorker = nullptr;
     bool saveAppClose = false;
     QString chooseResultName(const QString &proposal, int *filterFormat);
+
+    // --- saving the preprocessed input photos (mainWindow_savePreprocessed.cpp) ---
+public:
+    QString lastPreprocessedFolder;       // folder proposed by the next save of the photos
+    QStringList lastPreprocessedFiles;    // the files written by the last one
+
+public slots:
+    void savePreprocessedFinished();
+
+signals:
+    // The photos' save has ended (after its messages).
+    void preprocessedSaveEnded(bool allSaved);
+
+private:
+    bool savePreprocessedRunning = false;
 };
 
 
