@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -121,10 +122,13 @@ void SliderChange(benchmark::State &state)
     idealThreadCount(false); // publishes the limit to the workers
     slider *gamma = s.window->toneMappingPanel->gamma;
     int k = 0;
+    const uint64_t passesBefore = s.window->toneMappingPasses;
     for (auto _ : state) {
         gamma->setValue(1.0 + 0.1 * (k++ % 8));
         s.waitIdle();
     }
+    state.counters["passes_per_change"] =
+        double(s.window->toneMappingPasses - passesBefore) / std::max<double>(1.0, double(state.iterations()));
     state.counters["window_mpix"] = s.window->project->view.width * double(s.window->project->view.height) / 1e6;
 }
 BENCHMARK(SliderChange)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
