@@ -100,12 +100,8 @@ void mainWindow::buildViews()
     vignettePanel->update(true);
     histogramPanel->update(true);
     toneCurvePanel->getCurveData(-1, true);
-    toneMappingPanel->connectSignals(true);
-    colorSaturationPanel->connectSignals(true);
-    colorAdjustPanel->connectSignals(true);
-    vignettePanel->connectSignals(true);
-    histogramPanel->connectSignals(true);
-    toneCurvePanel->connectSignals(true);
+    // The panels made their control connections themselves; connecting them
+    // again would announce every change twice (two passes, two history rows).
 
     connectPanels();
     syncViewState(false);
