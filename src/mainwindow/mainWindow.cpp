@@ -116,6 +116,7 @@ mainWindow::mainWindow()
     rightTabChanged(0);
     loadDefaultSettings();
     buildPresetLibrary();
+    connectPresetKeys();
 
     aboutDialog = new about(this, project);
     qtLicenseDialog = new qtLicense(this);

@@ -648,6 +648,17 @@ public slots:
     void switchUp();
     void switchDown();
     void showSampleValues(bool inImg, rgbDouble_t rgb, rgbDouble_t rgbHdr);
+    // Keys of the presets list (Tone mapping tab, Presets tab, an HDR image ready).
+    void switchPresetUp();
+    void switchPresetDown();
+    void goToPreset(QChar ch);
+    // A panel header clicked (isOpen: the panel was open); in the
+    // Postprocessing tab one filter panel is open at a time.
+    void rightTab_2_groupToggle(toolBox *obj, bool isOpen);
+    void rightTab_3_groupToggle(toolBox *obj, bool isOpen);
+    // Shows a layer's settings record in the panels (layer switch, undo,
+    // samples taken).
+    void showLayerSettings(int layer);
 
 public:
     // Starts the transform of the whole project on its worker (modes 0-6).
@@ -662,6 +673,13 @@ private:
     void connectKeyboardNavigation();
     void connectHistoryAndTools();
     void switchPhotoBy(int direction);
+    void connectPresetKeys();
+    bool presetKeysActive() const;
+    void switchPresetBy(int direction);
+    void connectPanelGroups();
+    void showPanelGroup(QWidget *page, toolBox *panel, bool isOpen);
+    // Releases the eyedroppers of every panel except the one of keepMode.
+    void releaseSampleButtons(int keepMode);
 
     transformWorker *transformJob = nullptr;
     QThread *transformThread = nullptr;

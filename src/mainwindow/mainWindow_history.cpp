@@ -14,6 +14,8 @@
 #include "panels/colorAdjustGroup.h"
 #include "panels/colorSaturationGroup.h"
 #include "panels/histogramGroup.h"
+#include "panels/histogramTool.h"
+#include "panels/sampleTargetBalanceGroup.h"
 #include "panels/toneCurveGroup.h"
 #include "panels/tonemappingGroup.h"
 #include "panels/vignetteGroup.h"
@@ -329,9 +331,33 @@ void mainWindow::regenerateLayersThumbs()
     debugLog("%s done\n", "mainWindow::regenerateLayersThumbs");
 }
 
+void mainWindow::showLayerSettings(int layer)
+{
+    if (!project || layer < 0 || layer >= LAYER_COUNT || !toneMappingPanel)
+        return;
+    processingParams_t &settings = project->layerSettings[layer];
+    if (panelsView) {
+        applySettingsToPanels(&settings, true);
+    } else {
+        // Each panel shows the record with its signals blocked: nothing is
+        // announced, and the record stays as it is.
+        toneCurvePanel->showCurves(settings);
+        toneMappingPanel->showRecord(settings);
+        colorSaturationPanel->showRecord(settings);
+        colorAdjustPanel->showRecord(settings);
+        vignettePanel->showRecord(settings);
+        histogramPanel->showRecord(settings);
+    }
+    setToneMappingControlsEnabled();
+}
+
 void mainWindow::connectHistoryAndTools()
 {
     connect(this, &mainWindow::rerenderRequested, this, &mainWindow::refreshAfterChange);
+    // The panels always show the layer they edit: after a layer switch, an
+    // undo or redo, and a sample that changed the record.
+    connect(this, &mainWindow::layerSettingsRestored, this, &mainWindow::showLayerSettings);
+    connectPanelGroups();
     if (toneMappingPanel) {
         connect(toneMappingPanel, &tonemappingGroup::newToHistory, this, &mainWindow::newToHistory);
         connect(colorSaturationPanel, &colorSaturationGroup::newToHistory, this, &mainWindow::newToHistory);
@@ -346,7 +372,19 @@ void mainWindow::connectHistoryAndTools()
         connect(layersToolWidget, &layersTool::historyClearRequested, this,
                 qOverload<int>(&mainWindow::clearHistory));
         connect(layersToolWidget, &layersTool::maskUndoStepRequested, this, &mainWindow::addMaskUndoStep);
+        connect(layersToolWidget, &layersTool::layerSettingsToShow, this, &mainWindow::showLayerSettings);
     }
+    // The eyedroppers of the levels, colour-adjustment and sample/target
+    // panels choose what a click in the picture samples.
+    if (histogramPanel)
+        connect(histogramPanel->editor(), &histogramTool::sampleModeChanged, this,
+                qOverload<int>(&mainWindow::toggleSampleMode));
+    if (colorAdjustPanel)
+        connect(colorAdjustPanel, &colorAdjustGroup::sampleModeChanged, this,
+                qOverload<int>(&mainWindow::toggleSampleMode));
+    if (sampleTargetBalancePanel)
+        connect(sampleTargetBalancePanel, &sampleTargetBalanceGroup::sampleModeChanged, this,
+                qOverload<int>(&mainWindow::toggleSampleMode));
     if (workspace) {
         connect(workspace, &mainWorkspace::cropApplied, this, &mainWindow::applyCropping);
         connect(workspace, &mainWorkspace::cropAbandoned, this, [this] {

@@ -19,6 +19,7 @@
 #include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"
 #include "project/pyramid.h"
+#include "views/layersTool.h"
 #include "widgets/fileDialogs.h"
 #include "widgets/imageItem.h"
 #include "widgets/myQComboBox.h"
@@ -1092,6 +1093,15 @@ void mainWindow::newProject(bool justClose)
     resultSaved = false;
     clearView();
     project->cleanup();
+    // Nothing of the old project can be undone into the new one: the base
+    // layer is current again, every layer's mask-undo counter starts over and
+    // the history holds one "START" row.
+    if (layersToolWidget)
+        layersToolWidget->itemChanged(0, true);
+    project->currentLayer = 0;
+    for (int l = 0; l < LAYER_COUNT; ++l)
+        project->layerUndoCount[l] = 0;
+    clearHistory();
     cropMode = false;
     showingBefore = false;
     startParams.autoProcess = false;

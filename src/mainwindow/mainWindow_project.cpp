@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <cmath>

@@ -10,6 +10,10 @@
 #include "app/startParams.h"
 #include "mainwindow/historyItem.h"
 #include "mainwindow/transformWorker.h"
+#include "panels/colorAdjustGroup.h"
+#include "panels/histogramGroup.h"
+#include "panels/histogramTool.h"
+#include "panels/sampleTargetBalanceGroup.h"
 #include "project/colorMaths.h"
 #include "project/imageTransform.h"
 #include "project/processingProject.h"
@@ -25,6 +29,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QThread>
@@ -310,11 +315,32 @@ void mainWindow::toggleLayersMode()
         layersToolWidget->setVisible(project->layersOn && project->currentLayer != 0);
 }
 
+void mainWindow::releaseSampleButtons(int keepMode)
+{
+    if (histogramPanel && keepMode != 1 && keepMode != 2)
+        histogramPanel->editor()->uncheckSampleButtons();
+    if (colorAdjustPanel && keepMode != 3) {
+        const QSignalBlocker block(colorAdjustPanel->eyedropper);
+        colorAdjustPanel->eyedropper->setChecked(false);
+    }
+    if (sampleTargetBalancePanel)
+        for (int r = 0; r < sampleTargetBalanceGroup::RANGE_COUNT; ++r)
+            if (keepMode != 4 + r) {
+                QPushButton *b = sampleTargetBalancePanel->eyedropper[r];
+                const QSignalBlocker block(b);
+                b->setChecked(false);
+            }
+}
+
 void mainWindow::toggleSampleMode(int mode)
 {
+    if (mode < 0 || mode > 6)
+        mode = 0;
     sampleMode = mode;
     if (workspace)
         workspace->setSampleMode(mode);
+    // One eyedropper at a time: the one that chose this mode stays pressed.
+    releaseSampleButtons(mode);
 }
 
 void mainWindow::toggleSampleMode()
@@ -352,10 +378,19 @@ void mainWindow::sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue)
         emit layerSettingsRestored(layer);
         doAddToHistory(tr("White balance sample taken"));
         rerenderAfterChange();
+        // Presets that keep this panel's values show the new balance.
+        if (colorAdjustPanel && colorAdjustPanel->isLocked())
+            invalidatePresets(true);
         break;
     }
+    case 4:
+    case 5:
+    case 6:
+        // The shadows, midtones or highlights sample of the sample/target panel.
+        if (sampleTargetBalancePanel)
+            sampleTargetBalancePanel->takeSample(mode, sampleValue);
+        break;
     default:
-        // Colour samples 4..6 belong to the colour panel, which takes them itself.
         break;
     }
     toggleSampleMode(0);

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "testSupport.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define LUMIDRA_TEST_LSAN 1
 #elif defined(__has_feature)
@@ -19,6 +21,18 @@
 #ifdef LUMIDRA_TEST_LSAN
 #include <sanitizer/lsan_interface.h>
 #endif
+
+namespace {
+
+// A test whose window ended an automatic run called QCoreApplication::exit()
+// without a running main loop; the next test starts outside that state, as
+// a fresh program would.
+class quitStateReset : public ::testing::EmptyTestEventListener
+{
+    void OnTestEnd(const ::testing::TestInfo &) override { testSupport::leaveQuittingState(); }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -56,6 +70,7 @@ int main(int argc, char **argv)
 #endif
         QCoreApplication::setOrganizationName("Lumidra");
         QCoreApplication::setApplicationName("Lumidra 3");
+        ::testing::UnitTest::GetInstance()->listeners().Append(new quitStateReset);
         rc = RUN_ALL_TESTS();
     }
     if (!getenv("LUMIDRA_KEEP_TEST_DIRS"))

@@ -1,6 +1,9 @@
 #include "testSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -59,6 +62,23 @@ QByteArray readFile(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray();
     return f.readAll();
+}
+
+bool applicationQuitting()
+{
+    // A loop started in the quitting state returns -1 before it runs.
+    QEventLoop probe;
+    QTimer::singleShot(0, &probe, [&probe] { probe.exit(0); });
+    return probe.exec() == -1;
+}
+
+void leaveQuittingState()
+{
+    if (!QCoreApplication::instance() || !applicationQuitting())
+        return;
+    // QCoreApplication::exec() clears the state when it starts and ends.
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 } // namespace testSupport

@@ -32,6 +32,16 @@ QString binaryDir();
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
+// Whether QCoreApplication::exit() has been called while no
+// QCoreApplication::exec() ran (the program's automatic run ends that way).
+// Qt then keeps the thread in its quitting state: every later event loop, a
+// modal dialog's included, returns at once.
+bool applicationQuitting();
+// Leaves that state the way the program's own main loop would (a short
+// QCoreApplication::exec()); does nothing when the application is not
+// quitting. The test main calls it after every test.
+void leaveQuittingState();
+
 } // namespace testSupport
 
 // Skips the running test with a message when the shared sample folder is absent.
