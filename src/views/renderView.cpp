@@ -155,12 +155,9 @@ inline void bilinearChannels(const T *d, const samplePos_t &p, int n, double *ou
         out[c] = d[p.i00 + c] * w00 + d[p.i10 + c] * w10 + d[p.i01 + c] * w01 + d[p.i11 + c] * w11;
 }
 
-// Bilinear read of every channel at a level-0 position.
-inline bool readLevel(const levelReader_t &r, double x0, double y0, double *out)
+// Bilinear read of every channel at a sample position of the level.
+inline void readAt(const levelReader_t &r, const samplePos_t &pos, double *out)
 {
-    if (!r.data)
-        return false;
-    const samplePos_t pos = bilinearPos(x0 * r.scale, y0 * r.scale, r.w, r.h, r.channels);
     switch (r.bytes) {
     case 1:
         bilinearChannels(static_cast<const uint8_t *>(r.data), pos, r.channels, out);
@@ -172,8 +169,25 @@ inline bool readLevel(const levelReader_t &r, double x0, double y0, double *out)
         bilinearChannels(static_cast<const float *>(r.data), pos, r.channels, out);
         break;
     }
+}
+
+// Bilinear read of every channel at a level-0 position.
+inline bool readLevel(const levelReader_t &r, double x0, double y0, double *out)
+{
+    if (!r.data)
+        return false;
+    readAt(r, bilinearPos(x0 * r.scale, y0 * r.scale, r.w, r.h, r.channels), out);
     return true;
 }
+
+// The column positions (and the current row's position) of one reader
+// geometry, for the straight mapping outside crop mode.
+struct readerAxes_t {
+    int w = 0, h = 0;
+    double scale = 0.0;
+    std::vector<axisPos_t> columns;
+    axisPos_t row;
+};
 
 inline bool onSourceSide(int mode, int x, int row, int splitX, int splitY)
 {
@@ -272,6 +286,40 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
         }
     }
 
+    // The same for the pyramids the full-quality pass reads (they mostly
+    // share one geometry).
+    std::vector<readerAxes_t> axes;
+    auto axesFor = [&](const levelReader_t &r) {
+        if (!resample || !straight || !r.data)
+            return -1;
+        for (size_t i = 0; i < axes.size(); ++i)
+            if (axes[i].w == r.w && axes[i].h == r.h && axes[i].scale == r.scale)
+                return int(i);
+        readerAxes_t a;
+        a.w = r.w;
+        a.h = r.h;
+        a.scale = r.scale;
+        a.columns.resize(columnX.size());
+        for (size_t x = 0; x < columnX.size(); ++x)
+            a.columns[x] = axisPos((columnX[x] * t) * r.scale, r.w);
+        axes.push_back(std::move(a));
+        return int(axes.size()) - 1;
+    };
+    const int hdrAxes = axesFor(hdrReader);
+    int mapAxes[PROJECT_LC_PYRAMIDS], maskAxes[LAYER_COUNT] = {};
+    for (int m = 0; m < PROJECT_LC_PYRAMIDS; ++m)
+        mapAxes[m] = axesFor(mapReader[m]);
+    for (int l = 1; l < LAYER_COUNT; ++l)
+        maskAxes[l] = axesFor(maskReader[l]);
+    // Reads reader r (with axes a, -1 for none) at level-0 position (x0, y0) of column x.
+    auto read = [&](const levelReader_t &r, int a, int x, double x0, double y0, double *out) {
+        if (a < 0)
+            return readLevel(r, x0, y0, out);
+        const readerAxes_t &ax = axes[size_t(a)];
+        readAt(r, combine(ax.columns[size_t(x)], ax.row, r.w, r.channels), out);
+        return true;
+    };
+
     for (int k = p.firstRow; k < p.endRow; ++k) {
         uint32_t *row = p.pixels + int64_t(k) * p.viewWidth;
         int firstImage = -1, lastImage = -1;
@@ -279,6 +327,8 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
         const bool rowInWindow = k >= wy && k < wy + winH;
         const double rowY = Y / t;
         const axisPos_t rowPos = straight && image ? axisPos(rowY, lh) : axisPos_t();
+        for (readerAxes_t &a : axes)
+            a.row = axisPos((rowY * t) * a.scale, a.h);
         for (int x = 0; x < p.viewWidth; ++x) {
             double sx, sy; // level pixels
             if (straight) {
@@ -317,14 +367,14 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                 const double x0 = sx * t, y0 = sy * t;
                 if (p.refreshLayer <= 0) {
                     double v[4];
-                    if (win.hdr && hdrReader.channels == 3 && readLevel(hdrReader, x0, y0, v)) {
+                    if (win.hdr && hdrReader.channels == 3 && read(hdrReader, hdrAxes, x, x0, y0, v)) {
                         float *h = win.hdr + wi * 3;
                         h[0] = float(v[0]);
                         h[1] = float(v[1]);
                         h[2] = float(v[2]);
                     }
                     for (int m = 0; m < PROJECT_LC_PYRAMIDS; ++m) {
-                        if (maps[m] && mapReader[m].channels == 1 && readLevel(mapReader[m], x0, y0, v))
+                        if (maps[m] && mapReader[m].channels == 1 && read(mapReader[m], mapAxes[m], x, x0, y0, v))
                             maps[m][wi] = quint16(std::min(65535.0, v[0]));
                     }
                 }
@@ -333,7 +383,7 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                         if (!proj->layerEnabled[l] || !win.layerMask[l] || (p.refreshLayer >= 1 && p.refreshLayer != l))
                             continue;
                         double v[4];
-                        if (maskReader[l].channels == 1 && readLevel(maskReader[l], x0, y0, v))
+                        if (maskReader[l].channels == 1 && read(maskReader[l], maskAxes[l], x, x0, y0, v))
                             win.layerMask[l][wi] = quint8(std::min(255.0, v[0]));
                     }
                 }

@@ -21,6 +21,7 @@
 #include "views/navigator.h"
 #include "widgets/myQTabWidget.h"
 #include "widgets/slider.h"
+#include "widgets/zoomWidget.h"
 #include "windowFixture.h"
 
 #include <QAction>
@@ -289,6 +290,36 @@ TEST_F(toneMappingFlowTest, EachPanelChangeRendersOnceAndAddsOneHistoryRow)
         EXPECT_EQ(w.toneMappingPasses, passes + 1) << s.name;
         EXPECT_EQ(w.historyList->count(), rows + 1) << s.name;
     }
+}
+
+TEST_F(toneMappingFlowTest, PreviewAtOneHundredPercentEqualsTheFullSizeResult)
+{
+    // The whole 320 x 200 picture fits the view at 100 %: the preview a
+    // slider change renders through the window is then the full-size tone
+    // mapping of the same settings, in 8 bits instead of 16.
+    window->resize(1700, 1100);
+    QCoreApplication::processEvents();
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    processingProject &p = *w.project;
+    w.zoom->set100();
+    QCoreApplication::processEvents();
+    w.refreshAfterChange();
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    w.toneMappingPanel->gamma->setValue(1.35);
+    w.toneMappingPanel->compression->setValue(0.8);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    ASSERT_DOUBLE_EQ(w.workspace->canvas()->zoom(), 1.0);
+    ASSERT_EQ(p.view.width, p.width);
+    ASSERT_EQ(p.view.height, p.height);
+    const std::vector<uint8_t> preview = viewOutput(p);
+    ASSERT_FALSE(preview.empty());
+    ASSERT_TRUE(p.doToneMappingFull());
+    const quint16 *full = static_cast<const quint16 *>(p.outputImage.levels[0].data);
+    int worst = 0;
+    for (size_t i = 0; i < preview.size(); ++i)
+        worst = std::max(worst, std::abs(int(preview[i]) - int(full[i] * 255.0 / 65535.0)));
+    EXPECT_LE(worst, 1);
 }
 
 TEST_F(toneMappingFlowTest, PostprocessingTabAsksThenPreparesTheFullSizeResult)

@@ -204,3 +204,28 @@ TEST(renderView, sourcePixelsAreTheBilinearSampleOfTheChosenLevel)
         EXPECT_GT(checked, 100) << c.zoom;
     }
 }
+
+TEST(renderView, fullQualityPassReadsThePyramidsAtTheViewPositions)
+{
+    // The full-quality pass refills the float window from the picture's
+    // pyramid. In crop mode without rotation, distortion or perspective the
+    // positions come through the crop transform and are exact at 200 %
+    // (half pixels), so both mappings must fill the same window.
+    viewTestHost host(200, 150);
+    host.loadPicture(300, 200);
+    host.state().toneMappedView = true;
+    host.workspace->setScale(2.0);
+    previewWindow_t &win = host.project->view;
+    host.canvas()->renderView(false, false, true);
+    ASSERT_NE(win.hdr, nullptr);
+    ASSERT_GT(win.width, 0);
+    const size_t n = size_t(win.width) * size_t(win.height) * 3;
+    const std::vector<float> straight(win.hdr, win.hdr + n);
+    // Not a copy of one pixel: the window holds a gradient.
+    EXPECT_NE(straight.front(), straight[n - 3]);
+    std::fill(win.hdr, win.hdr + n, -1.0f);
+    host.state().cropMode = true;
+    host.canvas()->renderView(false, false, true);
+    const std::vector<float> cropped(win.hdr, win.hdr + n);
+    EXPECT_EQ(straight, cropped);
+}
