@@ -63,7 +63,7 @@ savePreprocessedDialog::savePreprocessedDialog(QWidget *parent, processingProjec
     grid->addWidget(new QLabel(tr("Save to") + ":", this), 0, 0);
     folderEdit = new pathEdit(true, true, pathEdit::AnyFile);
     folderEdit->setParent(this);
-    folderEdit->lineEdit()->setText(QDir::toNativeSeparators(folder));
+    folderEdit->validatePath(folder, true);   // shown as given; checked again on "Save"
     folderEdit->setStartFolder(folder);
     grid->addWidget(folderEdit, 0, 1);
 
