@@ -100,12 +100,9 @@ void mainWindow::buildViews()
     vignettePanel->update(true);
     histogramPanel->update(true);
     toneCurvePanel->getCurveData(-1, true);
-    toneMappingPanel->connectSignals(true);
-    colorSaturationPanel->connectSignals(true);
-    colorAdjustPanel->connectSignals(true);
-    vignettePanel->connectSignals(true);
-    histogramPanel->connectSignals(true);
-    toneCurvePanel->connectSignals(true);
+    // The panels connect their controls themselves when they are made;
+    // connecting again would report every change twice (two history rows,
+    // two preview requests).
 
     connectPanels();
     syncViewState(false);
