@@ -33,21 +33,20 @@ EVS=$(awk -v n="$FRAMES" 'BEGIN {for (i = 0; i < n; i++) printf "%s%d", (i ? ","
 # Our program in the conditions of an unattended run: offscreen, its own
 # home, settings and temporary folder.
 mkdir -p "$WORK/home" "$WORK/config" "$WORK/tmp"
-ours() {
-    env QT_QPA_PLATFORM=offscreen HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" TMPDIR="$WORK/tmp" \
-        "$PROGRAM" --auto --output_fn="$WORK/ours.jpg" "${PHOTOS[@]}"
-}
+# (A command line, not a shell function: /usr/bin/time runs programs only.)
+OURS=(env QT_QPA_PLATFORM=offscreen HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" TMPDIR="$WORK/tmp"
+      "$PROGRAM" --auto --output_fn="$WORK/ours.jpg" "${PHOTOS[@]}")
 
 # run NAME COMMAND...: appends "seconds kilobytes" to $WORK/NAME.
 run() {
     local name=$1; shift
-    /usr/bin/time -f "%e %M" -o "$WORK/t" "$@" >/dev/null 2>&1 || { echo "$name failed: $*" >&2; exit 1; }
+    /usr/bin/time -f "%e %M" -o "$WORK/t" "$@" >"$WORK/$name.log" 2>&1 || { echo "$name failed: $*" >&2; tail -3 "$WORK/$name.log" >&2; exit 1; }
     cat "$WORK/t" >> "$WORK/$name"
 }
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 for i in $(seq "$RUNS"); do
-    run ours ours
+    run ours "${OURS[@]}"
     run peer "$PEER" -e "$EVS" --tmo durand -q 95 -o "$WORK/peer.jpg" "${PHOTOS[@]}"
 done
 [ -s "$WORK/ours.jpg" ] || { echo "our run wrote no result" >&2; exit 1; }

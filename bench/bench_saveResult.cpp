@@ -5,11 +5,14 @@
 //
 //   ./bench_saveResult --benchmark_filter=Jpeg
 
+#include "app/utils.h"
 #include "imageio/exiftoolDaemon.h"
 #include "imageio/resultImageWriter.h"
+#include "project/parallelRanges.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -54,15 +57,24 @@ exiftoolDaemon *daemon()
     static bool tried = false;
     if (!tried) {
         tried = true;
+        // The daemon starts itself and asks exiftool for its version; the
+        // answer arrives through the event loop, and commands wait for it.
         d = std::make_unique<exiftoolDaemon>();
-        if (!d->start())
+        QElapsedTimer t;
+        t.start();
+        while (d->isRunning() && d->getVersion().isEmpty() && t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!d->isRunning() || d->getVersion().isEmpty() || d->getVersion() == "?")
             d.reset();
     }
     return d.get();
 }
 
-void saveOnce(benchmark::State &state, const resultSaveOptions_t &o, const char *suffix)
+void saveOnce(benchmark::State &state, resultSaveOptions_t o, const char *suffix)
 {
+    // The program's task runner, as the save worker passes it (JPEG stripes).
+    o.taskCount = idealThreadCount(false);
+    o.runParallel = [](int n, const std::function<void(int)> &task) { runTasks(n, task); };
     QTemporaryDir dir;
     const QString path = dir.path() + "/result." + suffix;
     const std::vector<uint16_t> &img = picture();

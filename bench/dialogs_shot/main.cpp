@@ -1,14 +1,17 @@
-// Grabs the save dialogs (JPEG, TIFF, PNG) and the six program-options tabs
-// into OUTDIR/*.png.
+// Grabs the save dialogs (JPEG, TIFF, PNG), the dialog that saves the
+// preprocessed photos (with its JPEG and TIFF panels) and the six
+// program-options tabs into OUTDIR/*.png.
 //
 //   QT_QPA_PLATFORM=offscreen ./dialogs_shot OUTDIR
 
 #include "app/programOptionsSettings.h"
 #include "widgets/programOptions.h"
 #include "widgets/saveDialogs.h"
+#include "widgets/savePreprocessedDialog.h"
 #include "widgets/styleSheet.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QTabWidget>
 #include <cstdio>
@@ -35,6 +38,15 @@ int main(int argc, char **argv)
         d.show();
         QApplication::processEvents();
         d.grab().save(out + "/save_" + QString(name).section('.', 1) + ".png");
+        ++shots;
+    }
+    for (int format : {0, 1}) {
+        savePreprocessedDialog d(nullptr, nullptr, QDir::homePath());
+        d.jpegPanel->resize->hide();
+        d.formatBox->setCurrentIndex(format);
+        d.show();
+        QApplication::processEvents();
+        d.grab().save(out + (format == 0 ? "/preprocessed_jpeg.png" : "/preprocessed_tiff.png"));
         ++shots;
     }
     programOptions options(nullptr, nullptr);

@@ -86,7 +86,10 @@ void saveResultWorker::doSaveResult()
                              saveJob.options.resizeHeight);
                 // A read-only leftover "~" file of an earlier save is ours to replace.
                 QString reason;
-                saved = writeResultImage(temporaryName(), width, height, rgb, saveJob.options, true, &reason);
+                resultSaveOptions_t options = saveJob.options;
+                options.taskCount = project->taskCount();
+                options.runParallel = [](int n, const std::function<void(int)> &task) { runTasks(n, task); };
+                saved = writeResultImage(temporaryName(), width, height, rgb, options, true, &reason);
                 if (!saved)
                     failure = reason;
             }

@@ -87,6 +87,68 @@ int64_t minimalOpenEXRbytes(int64_t width, int64_t height, int compression)
     return std::max(blockBytes, dataBytes);
 }
 
+// Size of a value of each fixed-layout attribute type the library knows;
+// 0 for the types read by their stated size (strings, opaque values) or
+// checked by their own layout (channel lists, previews).
+int64_t fixedAttributeSize(const QByteArray &type)
+{
+    static const struct { const char *type; int size; } sizes[] = {
+        {"box2i", 16},   {"box2f", 16},      {"chromaticities", 32}, {"compression", 1}, {"double", 8},
+        {"envmap", 1},   {"float", 4},       {"int", 4},             {"keycode", 28},    {"lineOrder", 1},
+        {"m33f", 36},    {"m33d", 72},       {"m44f", 64},           {"m44d", 128},      {"rational", 8},
+        {"tiledesc", 9}, {"timecode", 8},    {"v2i", 8},             {"v2f", 8},         {"v2d", 16},
+        {"v3i", 12},     {"v3f", 12},        {"v3d", 24},            {"deepImageState", 1},
+    };
+    for (const auto &s : sizes)
+        if (type == s.type)
+            return s.size;
+    return 0;
+}
+
+// A channel list is a run of entries (zero-ended name, then pixel type,
+// linear flag, three reserved bytes and the two sampling rates: 16 bytes)
+// closed by an empty name; it must end exactly where its stated size ends.
+// The file is positioned at the start of the value.
+bool channelListFits(QFile &file, int64_t size, int nameLimit)
+{
+    int64_t used = 0;
+    for (;;) {
+        int length = 0;
+        char c = 0;
+        do {
+            if (used >= size || !file.getChar(&c))
+                return false;
+            ++used;
+            if (c != 0 && ++length > nameLimit)
+                return false;
+        } while (c != 0);
+        if (length == 0)
+            return used == size;
+        uchar entry[16];
+        if (size - used < 16 || file.read(reinterpret_cast<char *>(entry), 16) != 16)
+            return false;
+        used += 16;
+        auto int32At = [&entry](int at) {
+            return int32_t(uint32_t(entry[at]) | uint32_t(entry[at + 1]) << 8 | uint32_t(entry[at + 2]) << 16 |
+                           uint32_t(entry[at + 3]) << 24);
+        };
+        // Pixel type: unsigned int, half or float; sampling rates of at least 1.
+        if (int32At(0) < 0 || int32At(0) > 2 || int32At(8) < 1 || int32At(12) < 1)
+            return false;
+    }
+}
+
+// A preview is its width and height (32 bits each), then four bytes a pixel.
+bool previewFits(QFile &file, int64_t size)
+{
+    uchar wh[8];
+    if (size < 8 || file.read(reinterpret_cast<char *>(wh), 8) != 8)
+        return false;
+    const int64_t w = int64_t(uint32_t(wh[0]) | uint32_t(wh[1]) << 8 | uint32_t(wh[2]) << 16 | uint32_t(wh[3]) << 24);
+    const int64_t h = int64_t(uint32_t(wh[4]) | uint32_t(wh[5]) << 8 | uint32_t(wh[6]) << 16 | uint32_t(wh[7]) << 24);
+    return w * h * 4 == size - 8;
+}
+
 // The library allocates every header attribute at the size the file states
 // before it reads it, so a few bytes can make it ask for gigabytes. The
 // header's attributes (name, type, 32-bit size, value; an empty name ends
@@ -158,6 +220,19 @@ bool headerFitsFile(const QString &path, QString *why)
                                      uint32_t(sizeBytes[2]) << 16 | uint32_t(sizeBytes[3]) << 24);
         if (size < 0 || size > total - pos)
             return bad("an attribute is larger than the file");
+        // The library reads a value of a known type by its own layout, not by
+        // the size stated before it: a size that disagrees would make it read
+        // the rest of the header out of step with this walk (and take any
+        // four bytes as the next size). Such a header is damaged.
+        const int64_t fixed = fixedAttributeSize(type);
+        if (fixed > 0 && size != fixed)
+            return bad("an attribute's size does not match its type");
+        if (type == "chlist" && !channelListFits(file, size, nameLimit))
+            return bad("the channel list does not match its size");
+        if (type == "preview" && !previewFits(file, size))
+            return bad("the preview does not match its size");
+        if (!file.seek(pos))
+            return bad("file too short");
         // The library sizes its block buffers from the data window when the
         // file is opened: the window is checked against the file first.
         if (name == "compression" && type == "compression" && size == 1) {

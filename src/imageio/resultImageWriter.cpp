@@ -3,6 +3,7 @@
 #include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
+#include "imageio/stripedJpeg.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -63,10 +64,12 @@ bool writeTiff(TIFF *tif, int width, int height, const uint16_t *rgb, const resu
               && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1
               && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1
               && TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) == 1
-              && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1
-              && TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(options.dpi)) == 1
-              && TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(options.dpi)) == 1
               && TIFFSetField(tif, TIFFTAG_SOFTWARE, "Lumidra " LUMIDRA_VERSION) == 1;
+    // No resolution tags without a resolution.
+    if (ok && options.dpi > 0)
+        ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1
+             && TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(options.dpi)) == 1
+             && TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(options.dpi)) == 1;
     if (ok && compression != COMPRESSION_NONE)
         ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1;
     if (!ok)
@@ -154,36 +157,74 @@ bool writeResultImage(const QString &path, int width, int height, const uint16_t
         return true;
     }
 
-    QImage image = toEightBit(width, height, rgb);
-    if (image.isNull())
-        return failWith(QStringLiteral("not enough memory for the image"));
-    if (options.format == resultJpeg && options.resize) {
-        if (options.resizeWidth <= 0 || options.resizeHeight <= 0)
-            return failWith(QStringLiteral("bad resize size"));
-        debugLog("Resizing JPEG (%d x %d)...\n", options.resizeWidth, options.resizeHeight);
-        image = image.scaled(options.resizeWidth, options.resizeHeight, Qt::IgnoreAspectRatio,
-                             Qt::SmoothTransformation);
-        if (image.isNull())
-            return failWith(QStringLiteral("not enough memory for the resized image"));
-    }
-    const int dotsPerMetre = int(options.dpi * 39.37);
-    image.setDotsPerMeterX(dotsPerMetre);
-    image.setDotsPerMeterY(dotsPerMetre);
-
     // Encoded in memory first: the image library's encoders do not all clean
     // up after a write failing midway, and the checked save then writes the
     // bytes in one go.
     QByteArray encoded;
-    {
+    if (options.format == resultJpeg) {
+        stripedJpegOptions_t jpeg;
+        jpeg.quality = std::clamp(options.jpegQuality, 0, 100);
+        jpeg.dpi = options.dpi;
+        jpeg.taskCount = options.taskCount;
+        jpeg.runParallel = options.runParallel;
+        QString why;
+        bool ok = false;
+        if (options.resize) {
+            if (options.resizeWidth <= 0 || options.resizeHeight <= 0)
+                return failWith(QStringLiteral("bad resize size"));
+            QImage image = toEightBit(width, height, rgb);
+            if (image.isNull())
+                return failWith(QStringLiteral("not enough memory for the image"));
+            debugLog("Resizing JPEG (%d x %d)...\n", options.resizeWidth, options.resizeHeight);
+            image = image.scaled(options.resizeWidth, options.resizeHeight, Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+            if (image.isNull())
+                return failWith(QStringLiteral("not enough memory for the resized image"));
+            const QImage &scaled = image;
+            const int sw = scaled.width();
+            ok = encodeStripedJpeg(
+                sw, scaled.height(),
+                [&scaled, sw](int y, uint8_t *out) {
+                    const QRgb *in = reinterpret_cast<const QRgb *>(scaled.constScanLine(y));
+                    for (int x = 0; x < sw; ++x, out += 3) {
+                        out[0] = uint8_t(qRed(in[x]));
+                        out[1] = uint8_t(qGreen(in[x]));
+                        out[2] = uint8_t(qBlue(in[x]));
+                    }
+                },
+                jpeg, &encoded, &why);
+            progressCounter.fetch_add(uint64_t(qint64(width) * height / 2), std::memory_order_relaxed);
+        } else {
+            // Rows are converted to 8 bits (v * 255 / 65535 truncated) as the
+            // stripes ask for them: no full 8-bit copy of the image.
+            ok = encodeStripedJpeg(
+                width, height,
+                [rgb, width](int y, uint8_t *out) {
+                    const uint16_t *in = rgb + qint64(y) * width * 3;
+                    for (qint64 i = 0; i < qint64(width) * 3; ++i)
+                        out[i] = uint8_t(uint32_t(in[i]) * 255u / 65535u);
+                    progressCounter.fetch_add(uint64_t(width), std::memory_order_relaxed);
+                },
+                jpeg, &encoded, &why);
+        }
+        if (!ok)
+            return failWith(why);
+    } else {
+        QImage image = toEightBit(width, height, rgb);
+        if (image.isNull())
+            return failWith(QStringLiteral("not enough memory for the image"));
+        if (options.dpi > 0) {
+            const int dotsPerMetre = int(options.dpi * 39.37);
+            image.setDotsPerMeterX(dotsPerMetre);
+            image.setDotsPerMeterY(dotsPerMetre);
+        }
         QBuffer buffer(&encoded);
         buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, options.format == resultPng ? QByteArray("png") : QByteArray("jpg"));
-        if (options.format == resultJpeg)
-            writer.setQuality(std::clamp(options.jpegQuality, 0, 100));
+        QImageWriter writer(&buffer, QByteArray("png"));
         if (!writer.write(image))
             return failWith(writer.errorString());
+        progressCounter.fetch_add(uint64_t(qint64(width) * height / 2), std::memory_order_relaxed);
     }
-    image = QImage();   // the memory goes back before the file is written
     if (!file.open(QIODevice::WriteOnly))
         return failWith(file.errorText());
     if (file.write(encoded) != encoded.size()) {
@@ -191,7 +232,6 @@ bool writeResultImage(const QString &path, int width, int height, const uint16_t
         file.discard();
         return failWith(why.isEmpty() ? QStringLiteral("the file could not be written") : why);
     }
-    progressCounter.fetch_add(uint64_t(qint64(width) * height / 2), std::memory_order_relaxed);
     if (!file.commit())
         return failWith(file.errorText());
     return true;

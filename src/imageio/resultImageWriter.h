@@ -6,6 +6,8 @@
 // disk, file-size limit, read-only folder) leaves no file under the final
 // name and an existing file keeps its content.
 
+#include "imageio/stripedJpeg.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -16,10 +18,12 @@ struct resultSaveOptions_t {
     int jpegQuality = 100;     // 70..100
     int tiffCompression = 0;   // 0 uncompressed, 1 LZW, 2 Deflate (ZIP)
     int tiffBitDepth = 1;      // 1 = 8 bits, 2 = 16 bits per sample
-    int dpi = 300;
+    int dpi = 300;             // 0 or less: no resolution written
     bool resize = false;       // JPEG only: scale to exactly resizeWidth x resizeHeight
     int resizeWidth = 0;
     int resizeHeight = 0;
+    int taskCount = 1;         // JPEG: stripes encoded at the same time
+    parallelRunner_t runParallel;   // JPEG: the program's task runner (none: one stripe after another)
 };
 
 // The format a file name asks for: "tif"/"tiff" TIFF, "jpg"/"jpeg" JPEG,

@@ -594,15 +594,20 @@ public:
     // The result name of the automatic run: the output name itself, or in
     // plug-in mode a free name in its folder built from the photos.
     QString automaticResultName() const;
-    // After the merge in the automatic run: tone mapping with the start
-    // settings, saving and the end of the run with its exit code.
+    // After the merge in the automatic run: the start settings, the
+    // tone-mapping preparation, then the save as an interactive save does it
+    // (saveResultNoDialog), then the end of the run with its exit code.
     void startAutomaticFinish();
-    // Ends the automatic run once the result is written: its exit code is 0
-    // only when the file under the final name decodes with the result's size.
-    void automaticResultWritten(bool rendered, const QString &reason);
+    // The save options of the automatic run: the format by the name's
+    // suffix (else the one of the command line), the TIFF bit depth of the
+    // command line, the stored options otherwise. Null outside that run.
+    std::unique_ptr<saveResult> automaticSaveDialog(const QString &fileName);
+    // Ends the automatic run once the save has ended: its exit code is 0 only
+    // when the file under the final name decodes with the result's size.
+    void automaticResultSaved(bool saved, const QString &fileName);
 private:
-    QThread *automaticThread = nullptr;
-    QString automaticTempName;
+    bool automaticFinishing = false;
+    QMetaObject::Connection automaticPrepared;
 
     // --- history and undo, transformations, crop and layer modes, sampling,
     //     keyboard navigation (mainWindow_history.cpp, mainWindow_transform.cpp,
@@ -827,6 +832,21 @@ private:
     saveResultWorker *saveWorker = nullptr;
     bool saveAppClose = false;
     QString chooseResultName(const QString &proposal, int *filterFormat);
+
+    // --- saving the preprocessed input photos (mainWindow_savePreprocessed.cpp) ---
+public:
+    QString lastPreprocessedFolder;       // folder proposed by the next save of the photos
+    QStringList lastPreprocessedFiles;    // the files written by the last one
+
+public slots:
+    void savePreprocessedFinished();
+
+signals:
+    // The photos' save has ended (after its messages).
+    void preprocessedSaveEnded(bool allSaved);
+
+private:
+    bool savePreprocessedRunning = false;
 };
 
 

@@ -1,7 +1,9 @@
 // mainWindow: the end of the automatic run (--auto). After the merge the
-// result is tone-mapped with the start settings (--tm_settings, else the
-// default look), written under "<name>~", given the base photo's metadata,
-// renamed to its final name and read back. The program then ends: exit code
+// start settings (--tm_settings, else the default look) go to the base layer,
+// the tone-mapping preparation runs as for any new HDR image, and the result
+// is saved through the window's one save path, exactly as an interactive
+// save (full-size tone mapping, "<name>~", EXIF and colour profile, checked
+// rename). The written file is then read back. The program ends: exit code
 // 0 only when that check passed, otherwise a one-line reason on standard
 // error and a non-zero code, with nothing left under the output name.
 
@@ -13,27 +15,22 @@
 #include "app/utils.h"
 #include "documents/presetThumbWorker.h"
 #include "documents/settingsFile.h"
-#include "hdr/projectGeometry.h"
 #include "imageio/exifReader.h"
-#include "imageio/exiftoolDaemon.h"
 #include "imageio/resultImageWriter.h"
 #include "imageio/tiffReader.h"
 #include "project/processingProject.h"
-#include "project/toneMappingPreprocessWorker.h"
+#include "widgets/saveDialogs.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryFile>
-#include <QThread>
 
-#include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace {
 
@@ -53,34 +50,23 @@ QString automaticSettingsPath()
     return QCoreApplication::applicationDirPath() + "/built-in presets/default.lmsx";
 }
 
-// How the result is written: the name's suffix decides the format; a name
-// without a known suffix takes the one asked for on the command line.
-resultSaveOptions_t automaticSaveOptions(const QString &name)
+// The format of a name without a known suffix: the one asked for on the
+// command line.
+bool knownResultSuffix(const QString &name)
 {
-    resultSaveOptions_t o;
     const QString suffix = QFileInfo(name).suffix().toLower();
-    if (suffix == "jpg" || suffix == "jpeg" || suffix == "tif" || suffix == "tiff" || suffix == "png")
-        o.format = resultFormatForName(name);
-    else
-        o.format = startParams.outputFormat == 1 ? resultTiff : resultJpeg;
-    o.tiffBitDepth = startParams.tiffBitDepth == 2 ? 2 : 1;
-    if (optionsInstance) {
-        o.jpegQuality = optionsInstance->savingResult.jpegQuality;
-        o.tiffCompression = optionsInstance->savingResult.tiffCompression;
-        o.dpi = optionsInstance->savingResult.dpi;
-    }
-    return o;
+    return suffix == "jpg" || suffix == "jpeg" || suffix == "tif" || suffix == "tiff" || suffix == "png";
 }
 
 // Reads the written result back whole: it must decode and have the result's
 // size (and, for TIFF, the bit depth asked for).
-bool resultReadsBack(const QString &path, const resultSaveOptions_t &options, int width, int height, QString *why)
+bool resultReadsBack(const QString &path, int format, int tiffBitDepth, int width, int height, QString *why)
 {
-    if (options.format == resultTiff) {
+    if (format == resultTiff) {
         int w = 0, h = 0, bits = 0;
         if (!imageLoader::getTIFFinfo(path, &w, &h, &bits, why))
             return false;
-        if (w != width || h != height || bits != (options.tiffBitDepth == 2 ? 16 : 8)) {
+        if (w != width || h != height || bits != (tiffBitDepth == 2 ? 16 : 8)) {
             *why = QString("%1 x %2, %3 bits").arg(w).arg(h).arg(bits);
             return false;
         }
@@ -152,110 +138,80 @@ QString mainWindow::automaticResultName() const
 
 void mainWindow::startAutomaticFinish()
 {
-    if (automaticThread)
+    if (automaticFinishing)
         return;
     resultFileName = automaticResultName();
     if (resultFileName.isEmpty()) {
         endRun(EXIT_BAD_START, tr("No output file given: the automatic run needs --output_fn=FILE."));
         return;
     }
-    // The base layer's settings; they are read here, on the GUI thread.
+    // The base layer takes the run's settings as a loaded preset would:
+    // record and panels alike, so the passes render what the file says.
     const QString settingsPath = automaticSettingsPath();
-    QString error;
     processingParams_t *params = &project->layerSettings[0];
-    if (loadSettingsFile(settingsPath, params, &error) != SETTINGS_LOADED) {
-        endRun(EXIT_BAD_START, tr("Cannot read the tone-mapping settings %1: %2").arg(settingsPath, error));
+    if (loadSettingsFile(settingsPath, false, params, false) != SETTINGS_LOADED) {
+        endRun(EXIT_BAD_START, tr("Cannot read the tone-mapping settings %1: %2").arg(settingsPath, lastSettingsError));
         return;
     }
     preparePresetTables(project, params);
 
-    automaticTempName = resultFileName + "~";
-    QFile::remove(automaticTempName);
-    const resultSaveOptions_t options = automaticSaveOptions(resultFileName);
-    const QString temp = automaticTempName;
-    auto outcome = std::make_shared<std::pair<bool, QString>>(false, QString());
-    processingProject *p = project;
+    automaticFinishing = true;
     debugLog("Automatic run: tone mapping and writing '%s'\n", resultFileName.toLocal8Bit().constData());
-    startProgress(uint64_t(std::max(1, 4 * p->width + p->height)), false);
-    automaticThread = QThread::create([p, params, options, temp, outcome] {
-        toneMappingPreprocessWorker preparation(p);
-        preparation.doIt();
-        if (!preparation.mapsReady()) {
-            outcome->second = QCoreApplication::translate("mainWindow", "Tone-mapping preparation failed.");
+    automaticPrepared = connect(this, &mainWindow::toneMappingPrepared, this, [this](bool ready) {
+        disconnect(automaticPrepared);
+        if (!ready) {
+            endRun(EXIT_NOT_WRITTEN, tr("Cannot write file: %1. %2")
+                                         .arg(QDir::toNativeSeparators(resultFileName),
+                                              tr("The tone-mapping preparation failed.")));
             return;
         }
-        // The statistics pass over the smallest level, then the full size.
-        const pyramidLevel_t &small = p->hdrImage.levels[p->hdrImage.levelCount - 1];
-        std::vector<uint8_t> preview(size_t(small.width) * size_t(small.height) * 3);
-        p->doToneMapping(params, preview.data(), false, false);
-        if (!p->doToneMappingFull()) {
-            outcome->second = QCoreApplication::translate("mainWindow", "Tone mapping failed.");
-            return;
-        }
-        QString reason;
-        outcome->first = writeResultImage(temp, p->width, p->height,
-                                          static_cast<const uint16_t *>(p->outputImage.levels[0].data), options,
-                                          false, &reason);
-        outcome->second = reason;
+        lastResultName = resultFileName;
+        saveResultNoDialog();
     });
-    connect(automaticThread, &QThread::finished, this, [this, outcome] {
-        automaticThread->deleteLater();
-        automaticThread = nullptr;
-        automaticResultWritten(outcome->first, outcome->second);
-    });
-    automaticThread->start();
+    toneMappingPrepare();
+    if (!prepareThread && automaticPrepared) {
+        // Nothing to prepare: there is no merged image.
+        disconnect(automaticPrepared);
+        endRun(EXIT_NOT_WRITTEN, tr("There is no result to save."));
+    }
 }
 
-void mainWindow::automaticResultWritten(bool rendered, const QString &reason)
+std::unique_ptr<saveResult> mainWindow::automaticSaveDialog(const QString &fileName)
 {
-    finishProgress();
-    const QString name = resultFileName;
-    const QString native = QDir::toNativeSeparators(name);
-    auto fail = [&](const QString &why) {
-        QFile::remove(automaticTempName);
+    if (!startParams.autoProcess)
+        return nullptr;
+    // The options panel follows the format: by the name's suffix, else by
+    // the command line (--jpeg, --tiff8, --tiff16).
+    QString formatName = fileName;
+    if (!knownResultSuffix(fileName))
+        formatName = startParams.outputFormat == 1 ? QStringLiteral("result.tif") : QStringLiteral("result.jpg");
+    auto dialog = std::make_unique<saveResult>(this, formatName);
+    if (saveOptsTiff *t = dialog->tiffPanel)
+        t->bitDepth->setCurrentIndex(startParams.tiffBitDepth == 2 ? 1 : 0);
+    return dialog;
+}
+
+void mainWindow::automaticResultSaved(bool saved, const QString &fileName)
+{
+    if (!saved) {
         resultFileName.clear();
-        endRun(EXIT_NOT_WRITTEN, tr("Cannot write file: %1. %2").arg(native, why));
-    };
-    if (!rendered) {
-        fail(reason.isEmpty() ? tr("You may not have the required permissions.") : reason);
+        endRun(EXIT_NOT_WRITTEN, lastSaveFailure.isEmpty() ? tr("Cannot write file.")
+                                                           : QString(lastSaveFailure).replace('\n', ' '));
         return;
     }
-
-    // The base photo's metadata goes into the written file before it gets
-    // its final name.
-    if (optionsInstance && optionsInstance->savingResult.transferExif && project->exiftool &&
-        !project->photos.isEmpty()) {
-        const int base = std::clamp(projectBasePhoto(project), 0, int(project->photos.size()) - 1);
-        const QString source = project->isProjectInput() ? project->exifTempPath(base)
-                                                          : project->photos[base].filePath;
-        QString method;
-        if (project->photos.size() > 1)
-            for (int i = 0; i < project->photos.size(); ++i)
-                method += QString("[%1] ").arg(i + 1) + fileNameOf(project->photos[i].filePath) + ", ";
-        debugLog("Exiftool...\n");
-        if (!project->exiftool->transferExif(automaticTempName, source, method, false,
-                                             optionsInstance->savingResult.dpi,
-                                             optionsInstance->savingResult.transferExifGPS, false,
-                                             optionsInstance->savingResult.hdrRemoveExpTime)) {
-            const QString text = tr("EXIF transfer failed.");
-            debugLog("%s\n", text.toLocal8Bit().constData());
-            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-        }
-    }
-
-    // The finished file replaces an older one in one step.
-    if (std::rename(QFile::encodeName(automaticTempName).constData(), QFile::encodeName(name).constData()) != 0) {
-        fail(tr("You may not have the required permissions."));
-        return;
-    }
+    // The file under the final name must decode whole with the result's
+    // size (and, for TIFF, the bit depth asked for).
+    const std::unique_ptr<saveResult> options = automaticSaveDialog(fileName);
+    const int format = options ? options->format : resultFormatForName(fileName);
     QString why;
-    if (!resultReadsBack(name, automaticSaveOptions(name), project->width, project->height, &why)) {
-        QFile::remove(name);
+    if (!resultReadsBack(fileName, format, startParams.tiffBitDepth, project->width, project->height, &why)) {
+        QFile::remove(fileName);
         resultFileName.clear();
-        endRun(EXIT_NOT_WRITTEN, tr("The written result %1 could not be read back (%2).").arg(native, why));
+        endRun(EXIT_NOT_WRITTEN, tr("The written result %1 could not be read back (%2).")
+                                     .arg(QDir::toNativeSeparators(fileName), why));
         return;
     }
-    debugLog("Saved: %s\n", name.toLocal8Bit().constData());
+    debugLog("Automatic run: '%s' written and read back\n", fileName.toLocal8Bit().constData());
     resultSaved = true;
     requestedExitCode = 0;
     close();

@@ -12,5 +12,4 @@ void mainWindow::pendingCommand(const char *slot)
     pendingCommandName = QString::fromLatin1(slot);
 }
 
-void mainWindow::savePreprocessedSlot() { pendingCommand("mainWindow::savePreprocessedSlot"); }
 void mainWindow::showBatch() { pendingCommand("mainWindow::showBatch"); }

@@ -385,12 +385,7 @@ void mainWindow::saveResultFinished()
     emit resultSaveEnded(saved);
 
     if (startParams.autoProcess) {
-        if (saved) {
-            requestedExitCode = 0;
-            close();
-        } else {
-            endRun(1, lastSaveFailure);
-        }
+        automaticResultSaved(saved, fileName);
         return;
     }
     if (startParams.plugin && !batch) {
@@ -414,8 +409,10 @@ void mainWindow::saveResultFinished()
 void mainWindow::saveResultNoDialog()
 {
     if (!project || !project->batchRunning) {
-        // The automatic run: the stored options, no dialog.
-        saveResultSlot(false, nullptr, false, lastResultName, false);
+        // The automatic run: the stored options with the command line's
+        // format, no dialog.
+        const std::unique_ptr<saveResult> options = automaticSaveDialog(lastResultName);
+        saveResultSlot(false, options.get(), false, lastResultName, false);
         return;
     }
     const int type = project->batchOutputType;

@@ -461,12 +461,18 @@ void mainWindow::rightTabChanged(int n)
             const bool hasHdr = project->hdrImage.levelCount > 0 && project->hdrImage.levels[0].data
                                 && (project->hdrState.resultValid
                                     || (!project->photos.isEmpty() && project->photos.first().isFloat));
-            if (!suppressTabPreparation && hasHdr && !project->prepared) {
-                previousRightTab = n;
-                toneMappingPrepare();
-            } else if (!project->prepared && !project->photos.isEmpty() && !project->photos.first().isFloat) {
-                previousRightTab = n;
-                showGenerateHDR(false);
+            // The tab asks for what is missing: the preparation of a merged
+            // image, else the merge itself. When the preparation switches to
+            // this tab on its own, nothing more is asked (the dialog would
+            // open again over the image it has just handed over).
+            if (!suppressTabPreparation && !project->prepared) {
+                if (hasHdr) {
+                    previousRightTab = n;
+                    toneMappingPrepare();
+                } else if (!project->photos.isEmpty() && !project->photos.first().isFloat) {
+                    previousRightTab = n;
+                    showGenerateHDR(false);
+                }
             }
         } else {
             setControlsEnabled(true);

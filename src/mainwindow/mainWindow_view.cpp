@@ -100,9 +100,8 @@ void mainWindow::buildViews()
     vignettePanel->update(true);
     histogramPanel->update(true);
     toneCurvePanel->getCurveData(-1, true);
-    // The panels connect their controls themselves when they are made;
-    // connecting again would report every change twice (two history rows,
-    // two preview requests).
+    // The panels made their control connections themselves; connecting them
+    // again would announce every change twice (two passes, two history rows).
 
     connectPanels();
     syncViewState(false);

@@ -11,6 +11,7 @@
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
 #include "project/pyramid.h"
+#include "project/sessionMappedFile.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -33,6 +34,12 @@ loadPhotoWorker::~loadPhotoWorker() = default;
 
 int loadPhotoWorker::finish(int status, const QString &message)
 {
+    // The file decoded into is kept only when the load succeeded; either way
+    // it is unmapped before the record is reported.
+    if (directFile) {
+        sessionMappedFile::end(photo, 0, directFile, status == 0);
+        directFile = nullptr;
+    }
     emit finished(status, message, workerId);
     return status;
 }
@@ -152,6 +159,11 @@ int loadPhotoWorker::loadPhoto()
         debugLog("%s: image buffer does not fit %d x %d\n", "loadPhotoWorker::loadPhoto", w, h);
         return finish(1, tr("Not enough memory!"));
     }
+    if (!photo.isFloat) {
+        directFile = sessionMappedFile::begin(project->sessionDirPath(), photo, 0, qint64(w) * h * 6);
+        if (directFile)
+            rgb16 = reinterpret_cast<uint16_t *>(directFile);
+    }
     float minValue = 0, maxValue = 0;
     QString reason;
     if (!decode(type, w, h, photo.isFloat ? nullptr : rgb16, minValue, maxValue, reason))
@@ -211,7 +223,7 @@ int loadPhotoWorker::loadPhoto()
         if (int64_t(previewW) * previewH > int64_t(pw) * ph)
             return finish(1, tr("Not enough memory!"));
         photoLoading::reduceToPreview(rgb16, w, h, divisor, photo.preview, previewW, previewH);
-        if (!project->writeToTempFile(photo, 0, *fullImage, qint64(w) * h * 6))
+        if (!directFile && !project->writeToTempFile(photo, 0, *fullImage, qint64(w) * h * 6))
             return finish(1, tr(WRITE_ERROR));
     }
     progressCounter += uint64_t(w + h) * 2;

@@ -3,8 +3,9 @@
 
 // Decodes one prepared photo on its own thread: the full image into 16-bit
 // RGB (or, for an HDR image, into the project's float image), turned upright,
-// reduced to the photo's preview, and written to the photo's slot-0 session
-// temporary file. Reports once through finished(status, message, workerId):
+// reduced to the photo's preview, and kept in the photo's slot-0 session
+// temporary file (decoded straight into the file where its space can be
+// reserved; else decoded into fullImage and written). Reports once through finished(status, message, workerId):
 // 0 success; 1 failure with a message for the user; 2 failure only logged.
 
 #include "project/photoInfo.h"
@@ -21,7 +22,8 @@ class loadPhotoWorker : public QObject
 
 public:
     // fullImage: the pyramid whose level 0 (image width x height x 3 uint16)
-    // receives the decoded pixels; it must outlive the worker's run.
+    // receives the decoded pixels when they cannot go straight into the
+    // temporary file; it must outlive the worker's run.
     loadPhotoWorker(processingProject *project, const photoInfo_t &photo, const pyramid &fullImage, int workerId);
     ~loadPhotoWorker() override;
 
@@ -44,6 +46,8 @@ private:
     processingProject *project = nullptr;
     const pyramid *fullImage = nullptr;
     int workerId = 0;
+    // The photo's temporary file mapped for decoding, while the load runs.
+    uchar *directFile = nullptr;
 };
 
 #endif // LOADPHOTOWORKER_H

@@ -207,25 +207,40 @@ void paintSegment(const maskTarget_t &target, const brushStamp_t &stamp, QPoint 
     common.opacity = opacity;
     common.threshold = threshold;
     const int spacing = std::max(1, stamp.radius / 6);
-    // Strips narrower than 32 columns cost more to start than they save.
-    const int tasks = std::max(1, std::min(taskCount, stamp.stride / 32));
-    std::vector<_drawFilledSmoothCircle_threadParams_t> records;
+    // The stamps that touch the mask, in painting order, and the columns they cover.
+    std::vector<QPoint> centres;
+    int64_t left = target.width, right = 0;
     for (const QPoint &c : segmentStampPositions(a, b, spacing)) {
-        // Skip positions whose stamp lies wholly outside the mask.
         if (c.x() + stamp.radius < 0 || c.y() + stamp.radius < 0 || c.x() - stamp.radius >= target.width
             || c.y() - stamp.radius >= target.height)
             continue;
-        records.clear();
-        for (const range_t &r : splitRanges(stamp.stride, tasks)) {
+        centres.push_back(c);
+        left = std::min<int64_t>(left, std::max(0, c.x() - stamp.radius));
+        right = std::max<int64_t>(right, std::min(target.width, c.x() + stamp.radius + 1));
+    }
+    if (centres.empty() || right <= left)
+        return;
+    // Each task owns a band of mask columns and lays every stamp, in order,
+    // into its band: a pixel sees the stamps in the same order as when the
+    // stamps are laid one after the other, and the tasks are started once
+    // per segment instead of once per stamp. Bands narrower than 32 columns
+    // cost more to start than they save.
+    const int tasks = int(std::max<int64_t>(1, std::min<int64_t>(taskCount, (right - left) / 32)));
+    const std::vector<range_t> bands = splitRanges(right - left, tasks);
+    runTasks(int(bands.size()), [&](int k) {
+        const int64_t first = left + bands[size_t(k)].first, end = left + bands[size_t(k)].end;
+        for (const QPoint &c : centres) {
+            const int64_t origin = int64_t(c.x()) - stamp.radius; // mask column of stamp column 0
             _drawFilledSmoothCircle_threadParams_t p = common;
-            p.firstColumn = int32_t(r.first);
-            p.endColumn = int32_t(r.end);
+            p.firstColumn = int32_t(std::max<int64_t>(0, first - origin));
+            p.endColumn = int32_t(std::min<int64_t>(stamp.stride, end - origin));
+            if (p.endColumn <= p.firstColumn)
+                continue;
             p.centreX = c.x();
             p.centreY = c.y();
-            records.push_back(p);
+            drawFilledSmoothCircle(p);
         }
-        runThreadRecords(records, drawFilledSmoothCircle);
-    }
+    });
 }
 
 void fillMaskValues(const maskTarget_t &target, bool erase, const double ref[3], int threshold)

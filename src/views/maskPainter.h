@@ -82,8 +82,8 @@ struct maskTarget_t {
     const float *image = nullptr; // null when not intelligent
 };
 
-// Stamps the segment a-b into the target (each position's strips run in
-// parallel and are waited for before the next position).
+// Stamps the segment a-b into the target. The tasks share the mask by bands
+// of columns; each lays every stamp of the segment, in order, into its band.
 void paintSegment(const maskTarget_t &target, const brushStamp_t &stamp, QPoint a, QPoint b, bool erase,
                   double opacity, const double ref[3], int threshold, int taskCount);
 

@@ -82,6 +82,36 @@ inline int64_t nearestIndex(double x, double y, int w, int h, int channels)
     return (int64_t(ny) * w + nx) * channels;
 }
 
+// The part of a sample position along one axis: the two neighbours, the
+// fraction between them and the nearest pixel (bilinearPos and nearestIndex
+// along x or along y).
+struct axisPos_t {
+    int lo = 0, hi = 0, nearest = 0;
+    double f = 0.0;
+};
+
+inline axisPos_t axisPos(double v, int n)
+{
+    axisPos_t a;
+    a.lo = std::min(std::max(int(std::floor(v)), 0), std::max(0, n - 2));
+    a.hi = std::min(a.lo + 1, n - 1);
+    a.f = std::min(1.0, std::max(0.0, v - a.lo));
+    a.nearest = std::min(std::max(int(v + 0.5), 0), n - 1);
+    return a;
+}
+
+inline samplePos_t combine(const axisPos_t &ax, const axisPos_t &ay, int w, int channels)
+{
+    samplePos_t p;
+    p.fx = ax.f;
+    p.fy = ay.f;
+    p.i00 = (int64_t(ay.lo) * w + ax.lo) * channels;
+    p.i10 = (int64_t(ay.lo) * w + ax.hi) * channels;
+    p.i01 = (int64_t(ay.hi) * w + ax.lo) * channels;
+    p.i11 = (int64_t(ay.hi) * w + ax.hi) * channels;
+    return p;
+}
+
 // The level of a project pyramid to read for a level index chosen on the
 // picture: the same index when it holds data, else the nearest finer one.
 inline int usableLevel(const pyramid &p, int level)
@@ -227,15 +257,35 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
     quint16 *const maps[PROJECT_LC_PYRAMIDS] = {win.maskLuminance, win.localFine, win.localMedium, win.localCoarse};
     const int bytes = pic.bytesPerSample, ch = std::max(1, int(pic.channels));
 
+    // Outside crop mode a column maps to the same level position on every
+    // row: its position and sampling neighbours are worked out once here.
+    const bool straight = !p.cropMode;
+    std::vector<double> columnX;
+    std::vector<axisPos_t> columnPos;
+    if (straight && p.viewWidth > 0) {
+        columnX.resize(size_t(p.viewWidth));
+        columnPos.resize(size_t(p.viewWidth));
+        for (int x = 0; x < p.viewWidth; ++x) {
+            columnX[size_t(x)] = ((x - ox) / s) / t;
+            if (image)
+                columnPos[size_t(x)] = axisPos(columnX[size_t(x)], lw);
+        }
+    }
+
     for (int k = p.firstRow; k < p.endRow; ++k) {
         uint32_t *row = p.pixels + int64_t(k) * p.viewWidth;
         int firstImage = -1, lastImage = -1;
         const double Y = (k - oy) / s;
         const bool rowInWindow = k >= wy && k < wy + winH;
+        const double rowY = Y / t;
+        const axisPos_t rowPos = straight && image ? axisPos(rowY, lh) : axisPos_t();
         for (int x = 0; x < p.viewWidth; ++x) {
-            const double X = (x - ox) / s;
             double sx, sy; // level pixels
-            if (p.cropMode) {
+            if (straight) {
+                sx = columnX[size_t(x)];
+                sy = rowY;
+            } else {
+                const double X = (x - ox) / s;
                 const double r = std::hypot(X - mx, Y - my) * norm / t;
                 const double f = p.distortion * r * r + (1.0 - p.distortion);
                 const double dx = f * (X - mx), dy = f * (Y - my);
@@ -243,9 +293,6 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                 const double ry = p.cosAngle * dy + p.sinAngle * dx;
                 sx = ((ry * norm / t * p.perspectiveX + 1.0) * rx + mx) / t;
                 sy = ((rx * norm / t * p.perspectiveY + 1.0) * ry + my) / t;
-            } else {
-                sx = X / t;
-                sy = Y / t;
             }
             const bool outside = sx < 0 || sy < 0 || sx >= lw || sy >= lh;
             const bool inWindow = rowInWindow && x >= wx && x < wx + winW;
@@ -327,7 +374,8 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
             } else {
                 double v[4];
                 if (smooth) {
-                    const samplePos_t pos = bilinearPos(sx, sy, lw, lh, ch);
+                    const samplePos_t pos = straight ? combine(columnPos[size_t(x)], rowPos, lw, ch)
+                                                     : bilinearPos(sx, sy, lw, lh, ch);
                     const int n = std::min(ch, 3);
                     if (bytes == 1)
                         bilinearChannels(static_cast<const uint8_t *>(lv.data), pos, n, v);
@@ -338,7 +386,8 @@ void renderViewStripe(const _viewDrawThreadParams_t &p)
                     for (int c = n; c < 3; ++c)
                         v[c] = v[n - 1];
                 } else {
-                    const int64_t idx = nearestIndex(sx, sy, lw, lh, ch);
+                    const int64_t idx = straight ? (int64_t(rowPos.nearest) * lw + columnPos[size_t(x)].nearest) * ch
+                                                 : nearestIndex(sx, sy, lw, lh, ch);
                     for (int c = 0; c < 3; ++c)
                         v[c] = rawSample(lv.data, bytes, idx + std::min(c, ch - 1));
                 }

@@ -264,6 +264,28 @@ QByteArray exrWithHugeAttribute()
     return b;
 }
 
+// A small OpenEXR file whose channel list states a size 13 bytes larger than
+// the list: a walk by stated sizes skips those bytes, but the library reads the
+// list by its own layout and takes them as one more attribute of about 1.9 GB.
+QByteArray exrWithHiddenAttribute()
+{
+    const QString small = testSupport::freshDir("exrHidden") + "/small.exr";
+    std::vector<float> rgb(8 * 8 * 3, 0.5f);
+    if (!imageSaver::saveOpenEXR(small, 8, 8, rgb.data(), false, 0, 1))
+        return QByteArray();
+    QByteArray b = testSupport::readFile(small);
+    const int at = b.indexOf(QByteArray("channels\0chlist\0", 16));
+    if (at < 0)
+        return QByteArray();
+    const int size = int(uint8_t(b[at + 16])) | int(uint8_t(b[at + 17])) << 8;
+    QByteArray hidden("x\0opaque\0", 9);
+    hidden += QByteArray(4, '\0');
+    setLe(hidden, 9, 0x70000000, 4);
+    b.insert(at + 20 + size, hidden);
+    setLe(b, at + 16, uint32_t(size + hidden.size()), 4);
+    return b;
+}
+
 } // namespace
 
 TEST(memoryBounds, aFewBytesCannotOrderAHugeImage)
@@ -285,6 +307,7 @@ TEST(memoryBounds, aFewBytesCannotOrderAHugeImage)
         {"exrUncompressed.exr", hugeExr(0), loadExr},
         {"exrZip.exr", hugeExr(3), loadExr},
         {"exrHugeAttribute.exr", exrWithHugeAttribute(), loadExr},
+        {"exrHiddenAttribute.exr", exrWithHiddenAttribute(), loadExr},
         {"fits16.fits", hugeFits(16, 20000, 20000, 2880), loadFits},
         {"fitsFloat.fits", hugeFits(-32, 30000, 30000, 2880 * 4), loadFits},
     };

@@ -71,7 +71,7 @@ const actionRow actionTable[] = {
     {"saveAct", "Save", "", "File", true, ""},
     {"saveAsAct", "Save as...", "Ctrl+S", "File", true, ""},
     {"externalEditorAct", "Open in external editor", "Ctrl+E", "File", true, ""},
-    {"savePreprocessedAct", "Save preprocessed input photos...", "", "File", false, "mainWindow::savePreprocessedSlot"},
+    {"savePreprocessedAct", "Save preprocessed input photos...", "", "File", false, ""},
     {"batchAct", "Batch processing...", "Ctrl+B", "File", true, "mainWindow::showBatch"},
     {"undoAct", "Undo", nullptr, "History", true, ""},
     {"redoAct", "Redo", nullptr, "History", true, ""},

@@ -19,7 +19,9 @@
 #include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <lcms2.h>
 #include <tiffio.h>
+#include <vector>
 
 namespace {
 
@@ -312,4 +314,149 @@ TEST_F(saveResultTest, exportWritesTheSessionTiffAndStartsTheEditor)
     EXPECT_TRUE(messages.empty());
     // An export is not the saved result.
     EXPECT_FALSE(w.resultSaved);
+}
+
+namespace {
+
+// The embedded colour profile of a saved file (through exiftool).
+QByteArray embeddedProfile(const QString &file)
+{
+    QProcess p;
+    p.start("exiftool", {"-icc_profile", "-b", file});
+    if (!p.waitForFinished(30000))
+        return QByteArray();
+    return p.readAllStandardOutput();
+}
+
+// 8- or 16-bit RGB of a saved TIFF or JPEG as doubles 0..1.
+std::vector<double> savedPixels(const QString &file, int *width, int *height)
+{
+    std::vector<double> rgb;
+    if (file.endsWith(".tif")) {
+        TIFF *tif = TIFFOpen(QFile::encodeName(file).constData(), "r");
+        if (!tif)
+            return rgb;
+        uint32_t w = 0, h = 0;
+        uint16_t bits = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        std::vector<uint8_t> row(size_t(TIFFScanlineSize(tif)));
+        for (uint32_t y = 0; y < h; ++y) {
+            TIFFReadScanline(tif, row.data(), y, 0);
+            for (size_t i = 0; i < size_t(w) * 3; ++i)
+                rgb.push_back(bits == 16 ? reinterpret_cast<uint16_t *>(row.data())[i] / 65535.0 : row[i] / 255.0);
+        }
+        TIFFClose(tif);
+        *width = int(w);
+        *height = int(h);
+        return rgb;
+    }
+    const QImage image = QImage(file).convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            rgb.insert(rgb.end(), {qRed(c) / 255.0, qGreen(c) / 255.0, qBlue(c) / 255.0});
+        }
+    *width = image.width();
+    *height = image.height();
+    return rgb;
+}
+
+// CIE Lab (D50) of RGB values in the given profile.
+std::vector<cmsCIELab> toLab(const QByteArray &profile, const std::vector<double> &rgb)
+{
+    std::vector<cmsCIELab> lab(rgb.size() / 3);
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE labProfile = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM t = in ? cmsCreateTransform(in, TYPE_RGB_DBL, labProfile, TYPE_Lab_DBL,
+                                               INTENT_RELATIVE_COLORIMETRIC, 0)
+                         : nullptr;
+    if (t) {
+        cmsDoTransform(t, rgb.data(), lab.data(), cmsUInt32Number(lab.size()));
+        cmsDeleteTransform(t);
+    } else {
+        lab.clear();
+    }
+    cmsCloseProfile(labProfile);
+    if (in)
+        cmsCloseProfile(in);
+    return lab;
+}
+
+} // namespace
+
+// With colour management on, a result converted to sRGB (sRGB profile
+// embedded) and one kept in the photo's own profile (that profile embedded)
+// show the same colours: a chart of saturated and neutral patches agrees
+// within a small colour difference once both are read through their
+// embedded profiles.
+TEST_F(saveResultTest, srgbAndOwnProfileGiveTheSameColours)
+{
+    if (QStandardPaths::findExecutable("exiftool").isEmpty())
+        GTEST_SKIP() << "exiftool missing";
+    options->colorManagement.enabled = true;
+    options->colorManagement.intent = INTENT_RELATIVE_COLORIMETRIC;
+    options->colorManagement.inputProfile = 2;   // Adobe RGB (1998)
+    options->colorManagement.outputProfile = 1;
+    options->savingResult.transferExif = false;
+    mainWindow w;
+    fillResult(w);
+    // A 6 x 4 chart of 16 x 16 patches in Adobe RGB, some outside sRGB's gamut
+    // edge only slightly (the conversion may clip those a little).
+    const uint16_t chart[24][3] = {
+        {30000, 20000, 15000}, {50000, 38000, 32000}, {22000, 30000, 42000}, {24000, 28000, 16000},
+        {32000, 32000, 48000}, {30000, 50000, 44000}, {52000, 30000, 10000}, {18000, 22000, 44000},
+        {48000, 22000, 24000}, {20000, 12000, 24000}, {40000, 46000, 14000}, {54000, 40000, 10000},
+        {12000, 14000, 36000}, {22000, 36000, 18000}, {42000, 14000, 14000}, {56000, 50000, 8000},
+        {46000, 22000, 38000}, {8000, 30000, 40000}, {62000, 62000, 62000}, {48000, 48000, 48000},
+        {36000, 36000, 36000}, {24000, 24000, 24000}, {14000, 14000, 14000}, {5000, 5000, 5000}};
+    auto *rgb = static_cast<uint16_t *>(w.project->outputImage.levels[0].data);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            std::copy_n(chart[(y / 16) * 6 + x / 16], 3, rgb + (size_t(y) * W + x) * 3);
+    photoInfo_t photo;
+    photo.filePath = testSupport::scratchDir() + "/photo.jpg";
+    photo.included = 1;
+    photo.profilePath = w.project->sessionDirPath() + "/photo_profile.icc";
+    ASSERT_TRUE(QFile::copy(processingProject::stockProfilePath("AdobeRGB1998.icc"), photo.profilePath));
+    w.project->photos.append(photo);
+    ASSERT_TRUE(w.project->setMonitorProfile(photo));
+    ASSERT_TRUE(w.project->transformsAreValid());
+
+    const QByteArray srgbProfile = testSupport::readFile(processingProject::stockProfilePath("sRGB.icm"));
+    const QByteArray ownProfile = testSupport::readFile(photo.profilePath);
+    const QString dir = testSupport::freshDir("colour");
+    for (const char *suffix : {".tif", ".jpg"}) {
+        SCOPED_TRACE(suffix);
+        const bool tiff = QString(suffix) == ".tif";
+        options->savingResult.tiffBitDepth = 2;
+        std::vector<cmsCIELab> lab[2];
+        std::vector<double> numbers[2];
+        for (int convert : {1, 0}) {
+            options->savingResult.convertToSrgb = convert == 1;
+            const QString path = dir + (convert ? "/srgb" : "/own") + suffix;
+            ASSERT_TRUE(saveAndWait(w, path)) << qPrintable(w.lastSaveFailure);
+            const QByteArray embedded = embeddedProfile(path);
+            EXPECT_TRUE(embedded == (convert ? srgbProfile : ownProfile)) << "the embedded profile";
+            int sw = 0, sh = 0;
+            numbers[convert] = savedPixels(path, &sw, &sh);
+            ASSERT_EQ(QSize(sw, sh), QSize(W, H));
+            lab[convert] = toLab(embedded, numbers[convert]);
+            ASSERT_EQ(lab[convert].size(), size_t(W) * H);
+        }
+        // The two files differ in their numbers but not in their colours.
+        double worst = 0;
+        for (int patch = 0; patch < 24; ++patch) {
+            const size_t centre = size_t((patch / 6) * 16 + 8) * W + size_t((patch % 6) * 16 + 8);
+            worst = std::max(worst, cmsDeltaE(&lab[0][centre], &lab[1][centre]));
+        }
+        EXPECT_LT(worst, tiff ? 1.0 : 2.5);
+        // The conversion did happen: a saturated green patch has other numbers.
+        const size_t green = (size_t(8) * W + (5 * 16 + 8)) * 3;
+        EXPECT_GT(std::abs(numbers[0][green] - numbers[1][green]) + std::abs(numbers[0][green + 2] - numbers[1][green + 2]),
+                  0.02);
+    }
+    for (const shownMessage_t &m : messages)
+        ADD_FAILURE() << "unexpected message: " << qPrintable(m.text);
 }

@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QListWidget>
 #include <QMutexLocker>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -262,6 +263,32 @@ TEST_F(toneMappingFlowTest, PanelChangesAndVisibilitySwitchesReRender)
     }
     // The colour switch went into the layer's record.
     EXPECT_FALSE(w.project->layerSettings[0].colorAdjustActive);
+}
+
+TEST_F(toneMappingFlowTest, EachPanelChangeRendersOnceAndAddsOneHistoryRow)
+{
+    // A control announces its change once: one preview pass and one history
+    // row per change, not a second identical pass after the first.
+    prepareSyntheticHdr();
+    mainWindow &w = *window;
+    struct step_t {
+        const char *name;
+        std::function<void()> change;
+    };
+    const std::vector<step_t> steps = {
+        {"gamma", [&] { w.toneMappingPanel->gamma->setValue(1.4); }},
+        {"compression", [&] { w.toneMappingPanel->compression->setValue(0.7); }},
+        {"temperature", [&] { w.colorAdjustPanel->temperature->setValue(0.8); }},
+        {"vignette", [&] { w.vignettePanel->amount->setValue(0.3); }},
+    };
+    for (const step_t &s : steps) {
+        const uint64_t passes = w.toneMappingPasses;
+        const int rows = w.historyList->count();
+        s.change();
+        ASSERT_TRUE(waitFor([&] { return idle(w); })) << s.name;
+        EXPECT_EQ(w.toneMappingPasses, passes + 1) << s.name;
+        EXPECT_EQ(w.historyList->count(), rows + 1) << s.name;
+    }
 }
 
 TEST_F(toneMappingFlowTest, PostprocessingTabAsksThenPreparesTheFullSizeResult)

@@ -111,13 +111,26 @@ protected:
         return r;
     }
 
-    // The slot-0 file holds exactly the decoded pixels of the buffer.
-    void expectTempFileMatches(photoInfo_t &photo, const pyramid &decoded)
+    // The photo's full-size image as its slot-0 file holds it.
+    std::unique_ptr<pyramid> storedImage(photoInfo_t &photo)
     {
-        pyramid back;
-        ASSERT_TRUE(back.makePyramid(project->width, project->height, 1, 2, 3, true));
-        ASSERT_TRUE(project->readFromTempFile(photo, 0, back, qint64(project->width) * project->height * 6));
-        EXPECT_EQ(memcmp(back.levels[0].data, decoded.levels[0].data, size_t(project->width) * project->height * 6), 0);
+        auto back = std::make_unique<pyramid>();
+        EXPECT_TRUE(back->makePyramid(project->width, project->height, 1, 2, 3, true));
+        EXPECT_TRUE(project->readFromTempFile(photo, 0, *back, qint64(project->width) * project->height * 6));
+        return back;
+    }
+
+    // The slot-0 file holds the decoded pixels: reduced as the loader
+    // reduces them, they give exactly the photo's preview (and not black).
+    void expectTempFileMatches(photoInfo_t &photo)
+    {
+        const std::unique_ptr<pyramid> back = storedImage(photo);
+        const int pw = project->previewWidth, ph = project->previewHeight;
+        std::vector<uint16_t> preview(size_t(pw) * ph * 3);
+        photoLoading::reduceToPreview(static_cast<uint16_t *>(back->levels[0].data), project->width,
+                                      project->height, project->previewDivisor, preview.data(), pw, ph);
+        EXPECT_EQ(memcmp(preview.data(), photo.preview, preview.size() * 2), 0);
+        EXPECT_TRUE(std::any_of(preview.begin(), preview.end(), [](uint16_t v) { return v > 0; }));
     }
 
     std::unique_ptr<programOptionsSettings> options;
@@ -157,7 +170,7 @@ TEST_F(loadPhotoTest, bracketsLoadWithTheirExposureValues)
             ASSERT_EQ(r.prepare, 0) << files[i].toStdString();
             ASSERT_EQ(r.load, 0) << files[i].toStdString() << " " << r.error.toStdString();
             photoInfo_t &p = project->photos.last();
-            expectTempFileMatches(p, *buffers.back());
+            expectTempFileMatches(p);
             EXPECT_TRUE(p.preview);
             EXPECT_TRUE(p.thumbnail && !p.thumbnail->isNull());
             EXPECT_GT(p.exif.exposureTime, 0.0f);
@@ -275,7 +288,7 @@ TEST_F(loadPhotoTest, everyFormatLoadsOrIsRefused)
             EXPECT_GT(project->hdrState.hdrMedian, 0.0);
             EXPECT_LE(project->hdrState.hdrMedian, 0.9);
         } else {
-            expectTempFileMatches(p, *buffers.back());
+            expectTempFileMatches(p);
         }
         // A preview that is not all black.
         double sum = 0;
@@ -298,7 +311,8 @@ TEST_F(loadPhotoTest, orientationIsAppliedAndMustAgree)
     // The stored image is the file turned a quarter clockwise.
     QImage src(turned);
     src = src.convertToFormat(QImage::Format_RGB32);
-    const uint16_t *img = static_cast<const uint16_t *>(buffers.back()->levels[0].data);
+    const std::unique_ptr<pyramid> stored = storedImage(project->photos.last());
+    const uint16_t *img = static_cast<const uint16_t *>(stored->levels[0].data);
     for (int y = 0; y < 1536; y += 311)
         for (int x = 0; x < 2048; x += 257) {
             // Source (x, y) lands at column 1535 - y, row x.
@@ -336,10 +350,12 @@ TEST_F(loadPhotoTest, concurrentWorkersNeverSeeAHalfTurnedSize)
         t->wait();
     for (int i = 0; i < count; ++i)
         project->photos.append(workers[i]->photo);
+    const std::unique_ptr<pyramid> first = storedImage(project->photos[0]);
     for (int i = 0; i < count; ++i) {
         EXPECT_EQ(status[i], 0) << i;
         // Every photo holds the same turned image.
-        EXPECT_EQ(memcmp(buffers[i]->levels[0].data, buffers[0]->levels[0].data, size_t(1536) * 2048 * 6), 0) << i;
+        const std::unique_ptr<pyramid> stored = storedImage(project->photos[i]);
+        EXPECT_EQ(memcmp(stored->levels[0].data, first->levels[0].data, size_t(1536) * 2048 * 6), 0) << i;
     }
     EXPECT_EQ(project->width, 1536);
     EXPECT_EQ(project->height, 2048);

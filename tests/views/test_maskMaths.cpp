@@ -1,6 +1,7 @@
 #include "views/maskPainter.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -181,6 +182,56 @@ TEST(maskMaths, intelligentPaintingFollowsColour)
     paintSegment(t, full, QPoint(20, 15), QPoint(20, 15), false, 1.0, ref, 6, 2);
     EXPECT_GE(f.at(17, 15), 250); // float colours: similarity just under 1
     EXPECT_EQ(f.at(23, 15), 0);
+}
+
+TEST(maskMaths, strokeMatchesStampsLaidOneByOne)
+{
+    // A long stroke over a wide mask is shared among the tasks by column
+    // bands; every pixel must still see the stamps in the stroke's order, so
+    // the result equals laying the stamps one after the other on one task,
+    // for painting (soft brush, overlapping stamps, intelligent weight) and
+    // erasing, strokes in both directions and ones leaving the mask.
+    const int W = 300, H = 90;
+    std::vector<float> image(size_t(W) * H * 3);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = float((i * 37) % 101) / 100.0f;
+    brushPreset_t b;
+    b.radius = 20;
+    b.hardness = 0.4;
+    b.softness = 0.2;
+    brushStamp_t view, full;
+    buildStamps(b, 1.0, view, full);
+    const int spacing = std::max(1, full.radius / 6);
+    const double ref[3] = {0.4, 0.5, 0.6};
+    struct strokeCase_t {
+        QPoint a, b;
+        bool erase, intelligent;
+    };
+    const strokeCase_t cases[] = {
+        {QPoint(10, 40), QPoint(290, 52), false, false},
+        {QPoint(280, 70), QPoint(-30, 10), false, true},
+        {QPoint(150, -15), QPoint(160, 100), false, false}, // along y, past both edges
+        {QPoint(0, 45), QPoint(299, 45), true, false},
+    };
+    for (const strokeCase_t &c : cases) {
+        std::vector<uint8_t> start(size_t(W) * H);
+        for (size_t i = 0; i < start.size(); ++i)
+            start[i] = uint8_t((i * 13) % 256);
+        std::vector<uint8_t> oneByOne = start, oneTask = start, manyTasks = start;
+        const maskTarget_t base{nullptr, W, H, c.intelligent ? image.data() : nullptr};
+        maskTarget_t t = base;
+        for (const QPoint &pos : segmentStampPositions(c.a, c.b, spacing)) {
+            t.mask = oneByOne.data();
+            paintSegment(t, full, pos, pos, c.erase, 0.6, ref, 6, 1);
+        }
+        t.mask = oneTask.data();
+        paintSegment(t, full, c.a, c.b, c.erase, 0.6, ref, 6, 1);
+        t.mask = manyTasks.data();
+        paintSegment(t, full, c.a, c.b, c.erase, 0.6, ref, 6, 7);
+        EXPECT_NE(oneByOne, start);
+        EXPECT_EQ(oneTask, oneByOne);
+        EXPECT_EQ(manyTasks, oneByOne);
+    }
 }
 
 TEST(maskMaths, fill)

@@ -154,3 +154,53 @@ TEST(renderView, compositingShadesOutsideCropAndInvertsGuidelines)
     compositeViewRows(p);
     EXPECT_EQ(target.pixel(0, 0), qRgb(0x10, 0x10, 0x10));
 }
+
+TEST(renderView, sourcePixelsAreTheBilinearSampleOfTheChosenLevel)
+{
+    // The source picture at several zooms: each pixel inside the picture is
+    // the bilinear sample of the level the zoom chooses (8-bit: the top byte
+    // of the 16-bit value), and nearest sampling takes the nearest pixel.
+    processingProject *project = sharedProject();
+    const int W = 64, H = 48;
+    pyramid pic;
+    ASSERT_TRUE(pic.makePyramid(W, H, 3, 2, 3, true));
+    uint16_t *d = static_cast<uint16_t *>(pic.levels[0].data);
+    for (int i = 0; i < W * H * 3; ++i)
+        d[i] = uint16_t((i * 2654435761u) >> 8);
+    pic.buildLevelsFrom(0);
+    const int viewW = 90, viewH = 70;
+    struct zoomCase_t {
+        double zoom;
+        int level;
+    };
+    for (const zoomCase_t c : {zoomCase_t{0.3, 1}, zoomCase_t{0.7, 0}, zoomCase_t{1.0, 0}, zoomCase_t{2.5, 0}}) {
+        const std::vector<uint32_t> px = renderPicture(project, pic, viewW, viewH, c.zoom, false, 3);
+        const int t = 1 << c.level;
+        const pyramidLevel_t &lv = pic.levels[c.level];
+        const uint16_t *ld = static_cast<const uint16_t *>(lv.data);
+        const double ox = std::floor(viewW * 0.5 - (W / 2) * c.zoom);
+        const double oy = std::floor(viewH * 0.5 - (H / 2) * c.zoom);
+        int checked = 0;
+        for (int y = 0; y < viewH; ++y)
+            for (int x = 0; x < viewW; ++x) {
+                const double sx = (x - ox) / c.zoom / t, sy = (y - oy) / c.zoom / t;
+                const bool inWindow = x >= std::max(0.0, ox) && y >= std::max(0.0, oy)
+                                      && x < std::max(0.0, ox) + project->view.width
+                                      && y < std::max(0.0, oy) + project->view.height;
+                if (sx < 0 || sy < 0 || sx >= lv.width - 1 || sy >= lv.height - 1 || !inWindow)
+                    continue;
+                const int x0 = int(sx), y0 = int(sy);
+                const double fx = sx - x0, fy = sy - y0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    auto at = [&](int xx, int yy) { return double(ld[(size_t(yy) * lv.width + xx) * 3 + ch]); };
+                    const double v = at(x0, y0) * ((1 - fx) * (1 - fy)) + at(x0 + 1, y0) * (fx * (1 - fy))
+                                     + at(x0, y0 + 1) * ((1 - fx) * fy) + at(x0 + 1, y0 + 1) * (fx * fy);
+                    const uint32_t got = (px[size_t(y) * viewW + x] >> (16 - 8 * ch)) & 0xff;
+                    ASSERT_EQ(got, uint32_t(int(v) >> 8)) << "zoom " << c.zoom << " at " << x << "," << y;
+                }
+                EXPECT_EQ(px[size_t(y) * viewW + x] >> 24, 1u);
+                ++checked;
+            }
+        EXPECT_GT(checked, 100) << c.zoom;
+    }
+}

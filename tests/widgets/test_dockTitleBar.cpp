@@ -35,7 +35,36 @@ TEST(dockTitleBar, pinFloatsAndDocks)
     const int w2 = bar->width(), h2 = bar->height();
     QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, QPoint(w2 - h2 / 2, h2 / 2));
     EXPECT_FALSE(dock->isFloating());
-    EXPECT_FALSE(bar->grab().toImage().isNull());
+
+    // Drawn: the grip strip on the left and the pin icon in the square on the
+    // right, which shows the other icon while the dock floats.
+    auto iconSquare = [bar]() {
+        const int side = bar->height() - 4;
+        return bar->grab().toImage().copy(bar->width() - bar->height(), 2, side, side);
+    };
+    QWidget blank;
+    blank.resize(bar->size());
+    const QImage background = blank.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage docked = bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(docked.size(), background.size());
+    auto differsFromBackground = [&](const QRect &r) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                n += docked.pixel(x, y) != background.pixel(x, y);
+        return n;
+    };
+    const int bw = bar->width(), bh = bar->height();
+    EXPECT_GT(differsFromBackground(QRect(2, 0, bw - bh - 8, bh)), 0) << "grip strip drawn";
+    EXPECT_GT(differsFromBackground(QRect(bw - bh, 2, bh - 4, bh - 4)), 0) << "pin icon drawn";
+    EXPECT_EQ(differsFromBackground(QRect(bw - bh - 5, 0, 3, bh)), 0) << "gap between grip and icon";
+    const QImage unpinned = iconSquare();
+    dock->setFloating(true);
+    QApplication::processEvents();
+    bar->resize(bw, bh);
+    EXPECT_NE(iconSquare(), unpinned);
+    dock->setFloating(false);
+    QApplication::processEvents();
 
     dock->setFeatures(dock->features() | QDockWidget::DockWidgetVerticalTitleBar);
     EXPECT_EQ(bar->minimumSizeHint(), QSize(14, 50));

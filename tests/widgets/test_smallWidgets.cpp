@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
+
 TEST(clickableLabel, reportsLeftClicksOnlyAndKeepsNoSelection)
 {
     clickableLabel clickable("name", true), plain("name", false);
@@ -44,15 +46,47 @@ TEST(spinner, ignoresTheMouseAndAdvancesOnlyWhileVisible)
     auto *s = new spinner(&view);
     EXPECT_TRUE(s->testAttribute(Qt::WA_TransparentForMouseEvents));
     EXPECT_EQ(s->size(), QSize(80, 80));
+    // Timer ticks while hidden leave the ring where it is.
     s->hide();
     view.show();
-    QTest::qWait(250);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(QMetaObject::invokeMethod(s, "timerSlot"));
     EXPECT_EQ(s->currentSegment(), 0);
     s->show();
-    EXPECT_TRUE(QTest::qWaitFor([s]() { return s->currentSegment() >= 2; }, 2000));
+    ASSERT_TRUE(QMetaObject::invokeMethod(s, "timerSlot"));
+    EXPECT_EQ(s->currentSegment(), 1);
+    // And the real timer drives it once shown.
+    EXPECT_TRUE(QTest::qWaitFor([s]() { return s->currentSegment() >= 3; }, 2000));
     // The view below receives clicks on the spinner's area.
     EXPECT_EQ(view.childAt(s->geometry().center()), nullptr);
-    EXPECT_FALSE(s->grab().toImage().isNull());
+
+    // Twelve dots on a ring, nothing in the middle; the highlight moves
+    // with the segment, so two frames differ on the ring only.
+    auto ringAlpha = [](const QImage &img) {
+        int painted = 0;
+        for (int i = 0; i < 12; ++i) {
+            const double a = i * 2.0 * M_PI / 12.0;
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx) {
+                    // Dots sit 28 px from the centre (radius 40 less two dot radii);
+                    // the ring turns slowly, so look for any painted pixel nearby.
+                    const int x = 40 + int(std::lround(std::cos(a) * 28)) + dx;
+                    const int y = 40 + int(std::lround(std::sin(a) * 28)) + dy;
+                    if (qAlpha(img.pixel(x, y)) > 0) {
+                        ++painted;
+                        dx = dy = 3;
+                    }
+                }
+        }
+        return painted;
+    };
+    const QImage first = s->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(ringAlpha(first), 12);
+    EXPECT_EQ(qAlpha(first.pixel(40, 40)), 0) << "the ring's middle stays clear";
+    EXPECT_EQ(qAlpha(first.pixel(1, 1)), 0);
+    ASSERT_TRUE(QMetaObject::invokeMethod(s, "timerSlot"));
+    const QImage second = s->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NE(first, second);
 }
 
 TEST(myScrollArea, arrowsAndLettersBecomeSignals)
@@ -128,8 +162,15 @@ TEST(myQPushButton, seamFollowsTheState)
     right.setEnabled(false);
     img = right.grab().toImage();
     EXPECT_EQ(QColor(img.pixel(23, 5)), QColor(0x40, 0x40, 0x40));
-    // A tiny button draws no seam and does not fail.
-    myQPushButton tiny(true);
-    tiny.resize(4, 1);
-    EXPECT_FALSE(tiny.grab().toImage().isNull());
+    // A button too low for a seam draws exactly what a plain button draws.
+    for (int h : {1, 2}) {
+        myQPushButton tiny(true);
+        QPushButton plain;
+        for (QPushButton *b : {static_cast<QPushButton *>(&tiny), &plain}) {
+            b->setCheckable(true);
+            b->setChecked(true);
+            b->resize(4, h);
+        }
+        EXPECT_EQ(tiny.grab().toImage(), plain.grab().toImage()) << "height " << h;
+    }
 }
