@@ -440,3 +440,25 @@ TEST_F(panelsAndKeysTest, dialogsOfTheNextTestWaitForTheirAnswer)
     testSupport::leaveQuittingState();
     EXPECT_FALSE(testSupport::applicationQuitting());
 }
+
+// A change in a panel is announced once: one history row per change.
+TEST_F(panelsAndKeysTest, eachPanelChangeAddsOneHistoryRow)
+{
+    mainWindow w;
+    const struct {
+        const char *what;
+        slider *control;
+        double value;
+    } changes[] = {
+        {"gamma", w.toneMappingPanel->gamma, 1.3},
+        {"compression", w.toneMappingPanel->compression, 1.7},
+        {"saturation", w.colorSaturationPanel->saturation, 1.2},
+        {"temperature", w.colorAdjustPanel->temperature, 1.1},
+    };
+    for (const auto &c : changes) {
+        const int rows = w.historyList->count();
+        c.control->setValue(c.value);
+        EXPECT_EQ(w.historyList->count(), rows + 1) << c.what;
+    }
+    EXPECT_NEAR(w.project->layerSettings[0].gamma, 1.3, 1e-6);
+}
