@@ -188,7 +188,7 @@ presetItem *presetLibrary::addRow(int id, bool builtIn, const QString &path, con
     return item;
 }
 
-void presetLibrary::scanPresets()
+void presetLibrary::scanPresets(bool createLastUsed)
 {
     stopThumbWorker();
     for (presetItem *item : presetList)
@@ -198,7 +198,7 @@ void presetLibrary::scanPresets()
     // The last-used settings start as the default look.
     ensureUserFolder();
     const QString lastUsed = userFolder + "/" + PRESET_LAST_USED_FILE;
-    if (!QFileInfo::exists(lastUsed)) {
+    if (createLastUsed && !QFileInfo::exists(lastUsed)) {
         if (!QFileInfo::exists(defaultPresetPath()) && optionsInstance)
             optionsInstance->misc.defaultToneMappingSettings = builtInDefaultPath();
         if (!copySettingsFile(defaultPresetPath(), lastUsed))

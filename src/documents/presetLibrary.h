@@ -77,8 +77,10 @@ public:
                   QWidget *parent = nullptr);
     ~presetLibrary() override;
 
-    // Reads both folders and builds the rows (start-up).
-    void scanPresets();
+    // Reads both folders and builds the rows (start-up). createLastUsed: a
+    // missing last-used file starts as a copy of the default preset (not in
+    // the automatic run, which leaves the user's presets alone).
+    void scanPresets(bool createLastUsed = true);
 
     const QList<presetItem *> &items() const { return presetList; }
     presetItem *itemById(int id) const;

@@ -550,7 +550,11 @@ public slots:
 
 private:
     void buildPresetLibrary();
+    // Loaded settings re-render and add history; restored layers and the
+    // padlocks reach the panels and the thumbnails.
+    void connectPresetSignals();
     std::shared_ptr<presetLibraryHost> presetHost; // shared: the type is known only where it is made
+    std::shared_ptr<settingsPanelsView> windowPanels; // what panelsView points to
     // --- end of presets ---
 
     // --- project files (mainWindow_project.cpp) ---

@@ -63,6 +63,9 @@ void mainWindow::loadOnStartupSlot()
         const int result = loadSettingsFile(startParams.settings, &project->layerSettings[0], &error);
         debugLog("%s: settings '%s' -> %d %s\n", "mainWindow::loadOnStartupSlot",
                  startParams.settings.toLocal8Bit().constData(), result, error.toLocal8Bit().constData());
+        // The panels show the look the command line asked for.
+        if (result == SETTINGS_LOADED && project->currentLayer == 0)
+            applySettingsToPanels(&project->layerSettings[0], true);
     }
 
     const QStringList files = startParams.inputPhoto;

@@ -208,7 +208,9 @@ TEST_F(mainWindowTest, restoringKeepsEachLayersTablesAndResetsAutomaticLevels)
     processingProject *p = w.project;
     // The row is made while the layer points at one table; the layer then
     // gets another (as a rebuilt layer would) and must keep it.
-    static quint16 tableAtRow[4], tableNow[4];
+    // Full-size tables: the panels show the restored step and rebuild the
+    // layer's tables from it.
+    static quint16 tableAtRow[SAMPLE_TABLE_SIZE], tableNow[SAMPLE_TABLE_SIZE];
     quint16 *const original = p->layerSettings[1].curveLut[0];
     p->layerSettings[1].curveLut[0] = tableAtRow;
     p->currentLayer = 1;

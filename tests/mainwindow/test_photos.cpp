@@ -534,9 +534,7 @@ TEST_F(mainWindowTest, exitQuestionOnlyWithPhotosAndNotInTheAutomaticRun)
     EXPECT_FALSE(hasMessage(messages, "Do you really want to exit?"));
 }
 
-// Disabled while the interactive close does not leave "___last.lmsx" behind
-// since the presets tab came into the window: a fault being looked into.
-TEST_F(mainWindowTest, DISABLED_lastUsedSettingsAreKeptExceptInTheAutomaticRun)
+TEST_F(mainWindowTest, lastUsedSettingsAreKeptExceptInTheAutomaticRun)
 {
     for (bool automatic : {false, true}) {
         SCOPED_TRACE(automatic);

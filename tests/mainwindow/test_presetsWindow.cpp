@@ -3,19 +3,32 @@
 // history texts, a new preset lands in the user folder, and closing keeps the
 // settings in use as the last-used preset.
 
+#include "app/sharedFlags.h"
 #include "documents/presetLibrary.h"
 #include "documents/settingsFile.h"
+#include "mainwindow/historyItem.h"
 #include "mainwindow/mainWindow.h"
+#include "panels/colorAdjustGroup.h"
+#include "panels/toneCurveGroup.h"
+#include "panels/toneCurveTool.h"
+#include "panels/tonemappingGroup.h"
+#include "panels/vignetteGroup.h"
 #include "project/processingProject.h"
 #include "testSupport.h"
+#include "widgets/myQPushButton.h"
 #include "widgets/presetItem.h"
+#include "widgets/slider.h"
 #include "windowFixture.h"
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QSignalSpy>
+#include <QTest>
 #include <QVBoxLayout>
+#include <vector>
 
 namespace {
 
@@ -39,6 +52,81 @@ protected:
     }
     QString dir;
 };
+
+// Processes events (no sleeping) until cond holds or two minutes passed.
+template <typename F> bool waitFor(F cond)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+    return cond();
+}
+
+bool idle(mainWindow &w)
+{
+    return !toneMappingRunning.load() && !w.toneMappingPending() && !w.toneMappingPreparing();
+}
+
+// A small HDR scene (a ramp with a bright window) prepared for tone mapping
+// through the window's own preparation, standing for one loaded photo.
+bool prepareSmallHdr(mainWindow &w)
+{
+    processingProject *p = w.project;
+    p->width = 240;
+    p->height = 160;
+    if (!p->allocatePyramids())
+        return false;
+    float *f = static_cast<float *>(p->hdrImage.levels[0].data);
+    for (int y = 0; y < p->height; ++y)
+        for (int x = 0; x < p->width; ++x) {
+            const size_t k = (size_t(y) * p->width + x) * 3;
+            const float v = x > 150 && y > 30 && y < 90 ? 0.95f : 0.002f + 0.3f * float(x) / p->width;
+            f[k] = v;
+            f[k + 1] = v * 0.9f;
+            f[k + 2] = v * 0.7f;
+        }
+    p->hdrImage.levels[0].valid = true;
+    p->hdrImage.buildLevelsFrom(0);
+    p->hdrState.hdrPresent = true;
+    p->hdrState.resultValid = true;
+    p->hdrState.hdrMedian = 0.1;
+    p->hdrState.lcCorrection = 1.0;
+    photoInfo_t photo;
+    photo.id = ++p->photoIdCounter;
+    photo.filePath = "scene.hdr";
+    photo.isFloat = 1;
+    photo.included = 1;
+    p->photos.append(photo);
+    w.toneMappingPrepare();
+    return waitFor([&] { return p->prepared && idle(w); });
+}
+
+std::vector<uint8_t> viewOutput(const processingProject &p)
+{
+    const previewWindow_t &v = p.view;
+    if (!v.layerOutput[0] || v.width <= 0 || v.height <= 0)
+        return {};
+    return std::vector<uint8_t>(v.layerOutput[0], v.layerOutput[0] + size_t(v.width) * size_t(v.height) * 3);
+}
+
+presetItem *rowOf(const mainWindow &w, const QString &path)
+{
+    for (presetItem *item : w.presets->items())
+        if (QFileInfo(item->getFilePath()).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+            return item;
+    return nullptr;
+}
+
+QStringList historyTexts(mainWindow &w)
+{
+    QStringList out;
+    for (int i = 0; i < w.historyList->count(); ++i)
+        if (historyItem *row = w.historyRow(i))
+            out << row->description();
+    return out;
+}
 
 bool hasMessage(const std::vector<shownMessage_t> &messages, const QString &part)
 {
@@ -165,4 +253,103 @@ TEST_F(presetsWindowTest, closingKeepsTheSettingsInUseAsLastUsed)
     processingParams_t back;
     ASSERT_EQ(loadSettingsFile(last, &back), SETTINGS_LOADED);
     EXPECT_NEAR(back.gamma, 1.66, 0.01);
+}
+
+// A click on a preset row shows the preset in the real panels (a locked panel
+// keeps its values, in the panel and in the layer), adds one history row and
+// renders the picture again.
+TEST_F(presetsWindowTest, aPresetClickedInTheTabReachesThePanelsTheHistoryAndThePicture)
+{
+    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
+    options->colorManagement.enabled = false;
+    options->performance.liveToneMapping = false;
+    options->devicePixelRatio = 1.0;
+    processingParams_t look;
+    look.gamma = 1.7;
+    look.temperature = 1.3;
+    look.vignetteAmount = -0.5;
+    look.curves[0].points = {QPointF(0, 0), QPointF(0.4, 0.6), QPointF(1, 1)};
+    look.curves[0].flag = false;
+    const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
+    ASSERT_TRUE(saveSettingsFile(warm, look));
+
+    mainWindow w;
+    w.resize(1100, 750);
+    w.show();
+    ASSERT_TRUE(prepareSmallHdr(w));
+    w.clearHistory(); // a START row to go back to
+    // The vignette is locked with a value of its own.
+    w.vignettePanel->padlock()->click();
+    ASSERT_TRUE(w.vignettePanel->isLocked());
+    w.vignettePanel->amount->setValue(0.3);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+
+    presetItem *row = rowOf(w, warm);
+    ASSERT_NE(row, nullptr);
+    const std::vector<uint8_t> before = viewOutput(*w.project);
+    const uint64_t passes = w.toneMappingPasses;
+    const int historyRows = w.historyList->count();
+    QTest::mouseClick(row->tile(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+
+    const processingParams_t &layer = w.project->layerSettings[0];
+    EXPECT_NEAR(w.toneMappingPanel->gamma->value(), 1.7, 1e-6);
+    EXPECT_NEAR(layer.gamma, 1.7, 1e-6);
+    EXPECT_NEAR(w.colorAdjustPanel->temperature->value(), 1.3, 1e-6);
+    EXPECT_NEAR(layer.temperature, 1.3, 1e-6);
+    EXPECT_NEAR(w.vignettePanel->amount->value(), 0.3, 1e-6) << "the locked panel keeps its value";
+    EXPECT_NEAR(layer.vignetteAmount, 0.3, 1e-6) << "and so does the layer";
+    EXPECT_EQ(w.toneCurvePanel->editor()->canvas(0)->curvePoints().size(), 3);
+    EXPECT_EQ(layer.curves[0].points.size(), 3);
+    EXPECT_EQ(layer.layerTag, row->getId());
+    EXPECT_EQ(w.historyList->count(), historyRows + 1);
+    EXPECT_EQ(historyTexts(w).last(), QString("Preset: warm"));
+    EXPECT_GT(w.toneMappingPasses, passes);
+    EXPECT_NE(viewOutput(*w.project), before);
+
+    // Undoing the step shows the earlier values in the panels again.
+    w.undo();
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    EXPECT_NEAR(w.toneMappingPanel->gamma->value(), w.project->layerSettings[0].gamma, 1e-6);
+    EXPECT_GT(std::abs(w.project->layerSettings[0].gamma - 1.7), 1e-3);
+}
+
+// The default look is shown in the panels from the start, so what the panels
+// show and what the picture is rendered with agree.
+TEST_F(presetsWindowTest, theDefaultLookIsInThePanelsFromTheStart)
+{
+    processingParams_t look;
+    look.gamma = 1.37;
+    look.saturation = 1.4;
+    const QString def = dir + "/startLook.lmsx";
+    ASSERT_TRUE(saveSettingsFile(def, look));
+    options->misc.defaultToneMappingSettings = def;
+    mainWindow w;
+    EXPECT_NEAR(w.toneMappingPanel->gamma->value(), 1.37, 1e-6);
+    EXPECT_NEAR(w.project->layerSettings[0].gamma, 1.37, 1e-6);
+    EXPECT_NEAR(w.project->layerSettings[0].saturation, 1.4, 1e-6);
+}
+
+// A saved result keeps the settings it was made with as the last-used
+// preset; the automatic run leaves the user's presets alone.
+TEST_F(presetsWindowTest, aSavedResultBecomesTheLastUsedPresetExceptInTheAutomaticRun)
+{
+    const QString last = options->installer.userFolder + "/presets/" + PRESET_LAST_USED_FILE;
+    for (bool automatic : {false, true}) {
+        SCOPED_TRACE(automatic);
+        startParams = startParams_t();
+        startParams.autoProcess = automatic;
+        processingParams_t start;
+        start.gamma = 0.9;
+        ASSERT_TRUE(saveSettingsFile(last, start));
+        mainWindow w;
+        w.project->layerSettings[0].gamma = 1.45;
+        emit w.resultSaveEnded(false);
+        processingParams_t back;
+        ASSERT_EQ(loadSettingsFile(last, &back), SETTINGS_LOADED);
+        EXPECT_NEAR(back.gamma, 0.9, 1e-6) << "a failed save changes nothing";
+        emit w.resultSaveEnded(true);
+        ASSERT_EQ(loadSettingsFile(last, &back), SETTINGS_LOADED);
+        EXPECT_NEAR(back.gamma, automatic ? 0.9 : 1.45, 1e-6);
+    }
 }
