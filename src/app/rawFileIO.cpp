@@ -3,10 +3,14 @@
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <cstring>
 #include <vector>
 #include <zlib.h>
+#ifdef LUMIDRA_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 namespace {
 
@@ -55,6 +59,51 @@ bool writeRawFile(FILE *file, const void *source, uint64_t byteCount, uint64_t *
     return true;
 }
 
+size_t compressBlockBound(size_t n)
+{
+    // Above what either library can need (libdeflate adds up to 5 bytes per
+    // 5,000 input bytes and a little padding).
+    return size_t(compressBound(uLong(n))) + n / 1000 + 1024;
+}
+
+size_t compressBlockFast(const uint8_t *in, size_t n, uint8_t *out, size_t outCapacity)
+{
+    if ((!in && n) || !out || n > RAW_FILE_MAX_BLOCK_SIZE)
+        return 0;
+#ifdef LUMIDRA_HAVE_LIBDEFLATE
+    // A compressor per call: its tables are small next to a block's work,
+    // and no state is shared between threads.
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor *)> c(libdeflate_alloc_compressor(1),
+                                                                                libdeflate_free_compressor);
+    if (!c)
+        return 0;
+    return libdeflate_zlib_compress(c.get(), in, n, out, outCapacity);
+#else
+    uLongf length = uLongf(outCapacity);
+    if (compress2(out, &length, in, uLong(n), Z_BEST_SPEED) != Z_OK)
+        return 0;
+    return size_t(length);
+#endif
+}
+
+bool inflateBlock(const uint8_t *in, size_t n, uint8_t *out, size_t want)
+{
+    if (!in || !out || n == 0)
+        return false;
+#ifdef LUMIDRA_HAVE_LIBDEFLATE
+    std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    if (!d)
+        return false;
+    size_t produced = 0;
+    return libdeflate_zlib_decompress(d.get(), in, n, out, want, &produced) == LIBDEFLATE_SUCCESS &&
+           produced == want;
+#else
+    uLongf produced = uLongf(want);
+    return uncompress(out, &produced, in, uLong(n)) == Z_OK && produced == want;
+#endif
+}
+
 bool readRawFile(FILE *file, void *destination, uint64_t expected, uint32_t blockSize)
 {
     if (!file || (!destination && expected) || blockSize == 0 || blockSize > RAW_FILE_MAX_BLOCK_SIZE)
@@ -80,10 +129,9 @@ bool readRawFile(FILE *file, void *destination, uint64_t expected, uint32_t bloc
             return false;
         // Inflate into what is left of the destination, at most one block.
         const uint64_t want = std::min<uint64_t>(blockSize, expected - produced);
-        uLongf out = uLongf(want);
-        if (uncompress(dst + produced, &out, work.data(), uLong(length)) != Z_OK || out != want)
+        if (!inflateBlock(work.data(), size_t(length), dst + produced, size_t(want)))
             return false;
-        produced += out;
+        produced += want;
     }
     return produced == expected;
 }

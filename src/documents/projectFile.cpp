@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <vector>
 #include <zlib.h>
@@ -439,9 +440,8 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
         const taskResult_t r = runTasks(count, [&](int i) {
             const uint64_t start = (first + uint64_t(i)) * bs;
             const uint64_t want = std::min<uint64_t>(bs, bytes - start);
-            uLongf out = uLongf(want);
             const std::vector<uint8_t> &in = packed[size_t(i)];
-            if (uncompress(dst + start, &out, in.data(), uLong(in.size())) != Z_OK || out != want)
+            if (!inflateBlock(in.data(), in.size(), dst + start, size_t(want)))
                 return taskResult_t::failed;
             return taskResult_t::done;
         });
@@ -625,50 +625,69 @@ bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offs
     const uint64_t bs = uint64_t(blockSize);
     const uint64_t blocks = (bytes + bs - 1) / bs;
     const int tasks = std::max(1, idealThreadCount(false));
-    // Blocks are compressed a group at a time, in parallel, and written in order.
+    // Blocks are compressed a group at a time, in parallel; while one group
+    // is compressed, the group before it is written, in order, by a thread
+    // of its own. Two sets of buffers take turns.
     const uint64_t group = uint64_t(tasks) * 2;
-    std::vector<std::vector<uint8_t>> packed(size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1))));
+    const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
+    std::vector<std::vector<uint8_t>> packed[2] = {std::vector<std::vector<uint8_t>>(slotCount),
+                                                   std::vector<std::vector<uint8_t>>(slotCount)};
+    std::future<bool> writing;
+    auto finishWriting = [&]() { return !writing.valid() || writing.get(); };
     const uint8_t *src = static_cast<const uint8_t *>(data);
+    int turn = 0;
     for (uint64_t first = 0; first < blocks; first += group) {
-        if (stop && stop->load())
+        if (stop && stop->load()) {
+            finishWriting();
             return fail(tr("Saving was stopped."));
+        }
         const int count = int(std::min<uint64_t>(group, blocks - first));
+        std::vector<std::vector<uint8_t>> &buffers = packed[turn];
         std::atomic<bool> tooLarge{false}, noMemory{false};
         runTasks(count, [&](int i) {
             const uint64_t at = (first + uint64_t(i)) * bs;
             const uint64_t n = std::min<uint64_t>(bs, bytes - at);
-            std::vector<uint8_t> &out = packed[size_t(i)];
-            uLongf length = compressBound(uLong(n));
+            std::vector<uint8_t> &out = buffers[size_t(i)];
+            const size_t capacity = compressBlockBound(size_t(n));
             try {
-                out.resize(size_t(length) + 8);
+                out.resize(capacity + 8);
             } catch (const std::bad_alloc &) {
                 noMemory = true;
                 return;
             }
-            if (compress2(out.data() + 8, &length, src + at, uLong(n), Z_BEST_SPEED) != Z_OK) {
+            const size_t length = compressBlockFast(src + at, size_t(n), out.data() + 8, capacity);
+            if (length == 0) {
                 noMemory = true;
                 return;
             }
             // A reader holds a compressed block in a buffer of block size.
-            if (length > uLongf(bs)) {
+            if (length > size_t(bs)) {
                 tooLarge = true;
                 return;
             }
             putLE(out.data(), 8, uint64_t(length));
-            out.resize(size_t(length) + 8);
+            out.resize(length + 8);
         });
+        // The group before must be on disk (and well) before this one follows.
+        if (!finishWriting())
+            return false;
         if (tooLarge)
             return fail(tr("A block of image data cannot be compressed below the project file's block size."));
         if (noMemory)
             return fail(tr("Not enough memory!"));
-        for (int i = 0; i < count; ++i) {
-            if (!append(reinterpret_cast<const char *>(packed[size_t(i)].data()), int64_t(packed[size_t(i)].size())))
-                return false;
-            if (progress)
-                *progress += std::min<uint64_t>(bs, bytes - (first + uint64_t(i)) * bs);
-        }
+        writing = std::async(std::launch::async, [this, &buffers, count, first, bs, bytes, progress]() {
+            for (int i = 0; i < count; ++i) {
+                const std::vector<uint8_t> &block = buffers[size_t(i)];
+                if (!append(reinterpret_cast<const char *>(block.data()), int64_t(block.size())))
+                    return false;
+                if (progress)
+                    *progress += std::min<uint64_t>(bs, bytes - (first + uint64_t(i)) * bs);
+            }
+            return true;
+        });
+        turn ^= 1;
     }
-    return true;
+    return finishWriting();
 }
 
 bool projectFileWriter::writeRawBlock(const QByteArray &bytes, int64_t *offset)

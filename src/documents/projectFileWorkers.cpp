@@ -6,6 +6,8 @@
 #include "app/debugLog.h"
 #include "app/rawFileIO.h"
 #include "app/sharedFlags.h"
+#include "app/utils.h"
+#include "project/parallelRanges.h"
 #include "project/processingProject.h"
 
 #include <QCoreApplication>
@@ -79,8 +81,10 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
             // 8-bit sources keep their top 10 bits, 16-bit ones their top 12:
             // the noise below compresses badly and carries nothing.
             const uint16_t keep = photo.bitDepth >= 2 ? 0xFFF0 : 0xFFC0;
-            for (uint64_t i = 0; i < samples; ++i)
-                pixels[i] &= keep;
+            runRanges(int64_t(samples), std::max(1, idealThreadCount(false)), [&](range_t r, int) {
+                for (int64_t i = r.first; i < r.end; ++i)
+                    pixels[i] &= keep;
+            });
             haveData = true;
         }
         if (!haveData)

@@ -16,12 +16,19 @@
 #include "documents/saveProjectOpts.h"
 #include "documents/settingsFile.h"
 #include "hdrdialogs/EVselection.h"
+#include "hdrdialogs/genHDR_denoise.h"
+#include "hdrdialogs/genHDR_options.h"
+#include "hdrdialogs/generateHDR.h"
 #include "imageio/exiftoolDaemon.h"
 #include "project/processingProject.h"
+#include "views/layerItem.h"
+#include "views/layersTool.h"
 #include "widgets/fileDialogs.h"
 #include "widgets/imageItem.h"
+#include "widgets/slider.h"
 #include "widgets/styledMessageBox.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -29,6 +36,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
@@ -49,6 +58,111 @@ namespace {
 QString projectFilter()
 {
     return QCoreApplication::translate("mainWindow", "Lumidra project") + " (*.lmpx)";
+}
+
+uint8_t optionByte(double v) { return uint8_t(std::clamp(int(v), 0, 255)); }
+
+// The HDR generation options as the Generate HDR dialog and the EV selector
+// show them, into the option bytes of a project header. The noise filter is
+// the merge's for several photos, the single-photo enhancement's otherwise.
+void hdrOptionsFromDialog(const generateHDR *dialog, const EVselection *ev, int photoCount, projectFileHeader_t &h)
+{
+    if (ev) {
+        h.evSource = ev->exifButton && ev->exifButton->isChecked()         ? 1
+                     : ev->exifAEBbutton && ev->exifAEBbutton->isChecked() ? 2
+                     : ev->autoButton && ev->autoButton->isChecked()       ? 3
+                                                                           : 0;
+    }
+    if (!dialog)
+        return;
+    h.autoAlign = dialog->alignAutoCheck->isChecked() ? 1 : 0;
+    h.autoLens = dialog->lensAutoCheck->isChecked() ? 1 : 0;
+    h.panorama = dialog->panoramaCheck->isChecked() ? 1 : 0;
+    const genHDR_options *o = dialog->options;
+    h.hdrMethod = uint8_t(std::clamp(o->method(), 0, HDR_METHOD_COUNT - 1));
+    h.selectivity = uint8_t(std::max(0, o->selectivity->getSelectivity()));
+    h.smartMerge = optionByte(o->smartMerge->strength->value());
+    h.deghost = o->ghostRemoval() ? 1 : 0;
+    const genHDR_denoise *noise = photoCount > 1 ? o->denoise : dialog->ldrDenoise;
+    h.noiseFilter = noise->isChecked() ? 1 : 0;
+    h.noiseStrength = optionByte(noise->strengthSlider()->value());
+    h.noiseSoftness = optionByte(noise->softnessSlider()->value());
+}
+
+// The stored options back into the dialog, signals blocked: "Automatic" lens
+// correction and alignment, the noise filter of the project's kind, method,
+// ghost removal, selectivity (the last choice for an index past the end),
+// the Smart Merge value and the panorama mode; the HDR image is not saved to
+// a file again.
+void hdrOptionsToDialog(generateHDR *dialog, const projectFileHeader_t &h, int photoCount)
+{
+    if (!dialog)
+        return;
+    {
+        const QSignalBlocker a(dialog->alignAutoCheck), l(dialog->lensAutoCheck), p(dialog->panoramaCheck);
+        dialog->alignAutoCheck->setChecked(h.autoAlign != 0);
+        dialog->lensAutoCheck->setChecked(h.autoLens != 0);
+        dialog->panoramaCheck->setChecked(h.panorama != 0);
+    }
+    genHDR_options *o = dialog->options;
+    denoiseSettings_t noise;
+    noise.enabled = h.noiseFilter != 0;
+    noise.strength = h.noiseStrength;
+    noise.softness = h.noiseSoftness;
+    (photoCount > 1 ? o->denoise : dialog->ldrDenoise)->setSettings(noise);
+    o->setMethod(h.hdrMethod < HDR_METHOD_COUNT ? int(h.hdrMethod) : int(hdrMethodTrueHdr));
+    {
+        const QSignalBlocker s(o->saveHdrCheck);
+        o->saveHdrCheck->setChecked(false);
+    }
+    o->saveHDRtoggled();
+    o->setGhostRemoval(h.deghost != 0);
+    if (!o->selectivity->buttons.isEmpty()) {
+        const int last = int(o->selectivity->buttons.size()) - 1;
+        QRadioButton *button = o->selectivity->buttons[std::min<int>(h.selectivity, last)];
+        const QSignalBlocker b(button);
+        button->setChecked(true);
+    }
+    {
+        const QSignalBlocker s(o->smartMerge->strength);
+        o->smartMerge->strength->setValue(h.smartMerge);
+    }
+}
+
+// Rows of the layers tool after a load: the restored layers shown with their
+// names and opacities, the others hidden, the base layer current.
+void showLayersInTool(layersTool *tool, processingProject *project, const QString *names)
+{
+    if (!tool)
+        return;
+    for (int l = 1; l < LAYER_ROW_COUNT && l < LAYER_COUNT; ++l) {
+        layerItem *row = tool->row(l);
+        QAction *action = tool->rowAction(l);
+        if (!row)
+            continue;
+        const bool present = project->layerExists[l] != 0;
+        if (present) {
+            const QString name = names[l].isEmpty() ? layersTool::tr("Layer") + QStringLiteral(" %1").arg(l) : names[l];
+            const QSignalBlocker b(row);
+            row->setLabelText(name);
+            if (row->opacitySlider()) {
+                const QSignalBlocker s(row->opacitySlider());
+                row->opacitySlider()->setValue(project->layerSettings[l].opacity);
+            }
+            row->opacityChanged(false);
+            if (row->enableBox()) {
+                const QSignalBlocker e(row->enableBox());
+                row->enableBox()->setChecked(project->layerEnabled[l] != 0);
+            }
+            if (action)
+                action->setText(name);
+        }
+        row->setVisible(present);
+        if (action)
+            action->setVisible(present);
+    }
+    tool->itemChanged(0, true);
+    tool->updateThumbnails(true);
 }
 
 } // namespace
@@ -127,6 +241,10 @@ void mainWindow::loadProjectSlot(QString fileName)
     if (!project->photos.isEmpty() || project->width > 0)
         newProject(true);
     stopPresetThumbnails();
+    for (QString &name : projectLayerNames)
+        name.clear();
+    projectLayerCount = 1;
+    projectHdrOptions.reset();
 
     const projectFileHeader_t &header = state->header;
     QStringList names;
@@ -312,13 +430,25 @@ void mainWindow::loadProjectFinished()
             ok = false;
     }
     projectLayerCount = layer + 1;
+    for (int l = projectLayerCount; l < 10; ++l)
+        projectLayerNames[l].clear();
+    showLayersInTool(layersToolWidget, project, projectLayerNames);
+    clearHistory(-1);
+    // The base layer's settings in the panels (forced: padlocks do not keep
+    // values of the project that was open before).
+    project->currentLayer = 0;
+    applySettingsToPanels(&project->layerSettings[0], true);
 
     QApplication::restoreOverrideCursor();
     finishProgress();
     currentProjectPath = state->path;
 
-    // The HDR generation options as they were saved.
+    // The HDR generation options as they were saved, in the Generate HDR
+    // dialog (and kept for a project without photos).
     projectHdrOptions = std::make_shared<projectFileHeader_t>(header);
+    if (!project->photos.isEmpty())
+        hdrOptionsToDialog(generateHdrDialog(), header, int(project->photos.size()));
+    project->panoramaMode = header.panorama != 0;
     project->hdrState.lensCorrected = false;
     if (result.hdrImageRead) {
         project->hdrState.hdrMedian = header.hdrPreprocess[0];
@@ -440,17 +570,23 @@ void mainWindow::saveProjectSlot(QString fileName, bool batchWithHDR)
     job.target = fileName;
     job.saveInputs = saveInputs;
     job.saveHdr = saveHdr;
-    // The HDR options as the Generate HDR tab holds them.
+    // The HDR options as the Generate HDR dialog and the EV selector hold
+    // them, read here on the GUI thread (a project of the HDR image alone
+    // keeps the options it was loaded with).
     if (projectHdrOptions)
         job.options = *projectHdrOptions;
-    if (evSelection)
-        job.options.evSource = evSelection->exifButton && evSelection->exifButton->isChecked() ? 1 : 0;
-    job.options.autoAlign = project->hdrState.aligned ? 1 : job.options.autoAlign;
+    if (!project->photos.isEmpty())
+        hdrOptionsFromDialog(generateHdrDialog(), evSelection, int(project->photos.size()), job.options);
     for (int i = 0; i < PROJECT_FILE_LAYER_SLOTS && i < LAYER_COUNT; ++i) {
         job.layerPresent[i] = i == 0 || (project->layerExists[i] && project->layerMasks[i].levels[0].data);
         if (!job.layerPresent[i])
             continue;
-        job.layerNames[i] = i == 0 ? QString() : projectLayerNames[i];
+        // The name the layer row shows; a layer made without a row keeps
+        // the name it was loaded with.
+        QString name;
+        if (i > 0 && layersToolWidget && layersToolWidget->row(i) && layersToolWidget->row(i)->isVisibleTo(layersToolWidget))
+            name = layersToolWidget->row(i)->getLabelText();
+        job.layerNames[i] = i == 0 ? QString() : name.isEmpty() ? projectLayerNames[i] : name;
         job.layerOpacity[i] = i == 0 ? 1.0 : project->layerSettings[i].opacity;
         job.layerSettings[i] = settingsToBytes(project->layerSettings[i]);
     }

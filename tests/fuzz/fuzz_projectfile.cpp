@@ -4,6 +4,7 @@
 #include "documents/projectFile.h"
 
 #include "app/rawFileIO.h"
+#include "project/photoLoading.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         ids.push_back(int(ids.size()) * 37);
         readRun(h.pixelOffsets[i], h.photoBytes());
+        // The photo loader's own reader of the same run.
+        if (h.photoBytes() <= READ_CAP) {
+            std::vector<uint16_t> pixels(size_t(h.photoBytes() / 2));
+            photoLoading::readProjectPhoto(inputPath(), raw, i, h.width, h.height, pixels.data(), nullptr);
+        }
         QByteArray block;
         if (h.exifOffsets[i])
             readProjectRawBlock(f.get(), fileSize, h.exifOffsets[i], 1 << 20, block);

@@ -4,15 +4,26 @@
 // is stopped keeps the previous file.
 
 #include "documents/projectFile.h"
+#include "documents/saveProjectOpts.h"
 #include "documents/settingsFile.h"
+#include "hdrdialogs/genHDR_denoise.h"
+#include "hdrdialogs/genHDR_options.h"
+#include "hdrdialogs/generateHDR.h"
 #include "mainwindow/mainWindow.h"
 #include "project/processingProject.h"
+#include "views/layerItem.h"
+#include "views/layersTool.h"
+#include "widgets/slider.h"
 #include "testSupport.h"
 #include "windowFixture.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QDialog>
 #include <QTimer>
 #include <QDir>
@@ -145,9 +156,23 @@ TEST_F(projectWindowTest, savedBracketWithLayersComesBackInAFreshWindow)
                 m[i] = uint8_t((i * l) % 251);
             p.layerSettings[l].opacity = 0.25 * l;
             p.layerSettings[l].saturation = 0.1 * l;
-            w.projectLayerNames[l] = QString("sky %1").arg(l);
         }
+        // Layer 1 has no row (its name as a load would leave it), layer 3
+        // was renamed in its row.
+        w.projectLayerNames[1] = "sky 1";
+        w.layersToolWidget->row(3)->setLabelText("sky 3");
+        w.layersToolWidget->row(3)->show();
         p.layerSettings[0].gamma = 1.37;
+        // HDR options unlike the defaults, as the Generate HDR dialog holds them.
+        generateHDR *d = w.generateHdrDialog();
+        d->alignAutoCheck->setChecked(false);
+        d->lensAutoCheck->setChecked(true);
+        d->panoramaCheck->setChecked(true);
+        d->options->setMethod(hdrMethodSmartMerge);
+        d->options->smartMerge->strength->setValue(3);
+        d->options->selectivity->buttons.last()->setChecked(true);
+        d->options->setGhostRemoval(true);
+        d->options->denoise->setSettings({true, 7, 4});
         for (const QString &f : files) {
             const photoInfo_t *photo = photoNamed(w, QFileInfo(f).fileName());
             ASSERT_NE(photo, nullptr);
@@ -177,6 +202,30 @@ TEST_F(projectWindowTest, savedBracketWithLayersComesBackInAFreshWindow)
     EXPECT_FALSE(p.layerExists[3]);
     EXPECT_EQ(fresh.projectLayerNames[1], "sky 1");
     EXPECT_EQ(fresh.projectLayerNames[2], "sky 3");
+    // The layers tool shows the two layers under their names, the base current.
+    layersTool *tool = fresh.layersToolWidget;
+    ASSERT_NE(tool, nullptr);
+    EXPECT_EQ(tool->row(1)->getLabelText(), "sky 1");
+    EXPECT_EQ(tool->row(2)->getLabelText(), "sky 3");
+    EXPECT_EQ(tool->rowAction(2)->text(), "sky 3");
+    EXPECT_TRUE(tool->row(1)->isVisibleTo(tool) && tool->row(2)->isVisibleTo(tool));
+    EXPECT_FALSE(tool->row(3)->isVisibleTo(tool));
+    EXPECT_NEAR(tool->row(2)->opacitySlider()->value(), 0.75, 0.01);
+    EXPECT_EQ(p.currentLayer, 0);
+    // The Generate HDR dialog holds the saved options.
+    ASSERT_NE(fresh.hdrDialog, nullptr);
+    generateHDR *d = fresh.hdrDialog;
+    EXPECT_FALSE(d->alignAutoCheck->isChecked());
+    EXPECT_TRUE(d->lensAutoCheck->isChecked());
+    EXPECT_TRUE(d->panoramaCheck->isChecked());
+    EXPECT_EQ(d->options->method(), int(hdrMethodSmartMerge));
+    EXPECT_EQ(int(d->options->smartMerge->strength->value()), 3);
+    EXPECT_EQ(d->options->selectivity->getSelectivity(), d->options->selectivity->buttons.size() - 1);
+    EXPECT_TRUE(d->options->ghostRemoval());
+    EXPECT_FALSE(d->options->saveHdrCheck->isChecked());
+    EXPECT_TRUE(d->options->denoise->isChecked());
+    EXPECT_EQ(int(d->options->denoise->strengthSlider()->value()), 7);
+    EXPECT_EQ(int(d->options->denoise->softnessSlider()->value()), 4);
     EXPECT_NEAR(p.layerSettings[1].opacity, 0.25, 1e-6);
     EXPECT_NEAR(p.layerSettings[2].opacity, 0.75, 1e-6);
     EXPECT_NEAR(p.layerSettings[2].saturation, 0.3, 0.01);
@@ -310,4 +359,93 @@ TEST_F(projectWindowTest, commandsAskForTheFileThroughTheDialogs)
     EXPECT_TRUE(loaded.first().first().toBool());
     EXPECT_TRUE(hasMessage(messages, "Close current project?"));
     EXPECT_EQ(w.project->photos.size(), 3);
+}
+
+// The options dialog decides what goes in: photos left out and the HDR image
+// embedded give a project of the HDR image whose photos are black; it opens
+// with the HDR image as the result, and saving it again offers neither box
+// (its photos have no pixels) and keeps the HDR image.
+TEST_F(projectWindowTest, optionsDialogChoicesAreHonouredAndTheHdrImageComesBack)
+{
+    const QStringList files = gradientBracket(dir);
+    const QString target = dir + "/hdr.lmpx";
+    std::vector<float> hdr;
+    struct boxes_t {
+        bool seen = false, inputsEnabled = true, hdrEnabled = true, hdrChecked = false;
+    } asked;
+    // Answers the options dialog: photos off, HDR image on (where enabled).
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *modal = qobject_cast<saveProjectOpts *>(QApplication::activeModalWidget());
+        if (!modal)
+            return;
+        asked = {true, modal->inputsBox->isEnabled(), modal->hdrBox->isEnabled(), modal->hdrBox->isChecked()};
+        if (modal->inputsBox->isEnabled())
+            modal->inputsBox->setChecked(false);
+        if (modal->hdrBox->isEnabled())
+            modal->hdrBox->setChecked(true);
+        modal->checkValid();
+        modal->saveButton->click();
+    });
+    answer.start(20);
+    {
+        mainWindow w;
+        ASSERT_TRUE(w.addImages(files));
+        ASSERT_TRUE(waitForPhotos(w));
+        processingProject &p = *w.project;
+        if (!p.hdrImage.levels[0].data)
+            ASSERT_TRUE(p.allocatePyramids());
+        auto *px = static_cast<float *>(p.hdrImage.levels[0].data);
+        for (int i = 0; i < p.width * p.height * 3; ++i)
+            px[i] = 0.001f * float(i % 5000) + 0.25f;
+        hdr.assign(px, px + size_t(p.width) * p.height * 3);
+        p.hdrState.resultValid = true;
+        p.hdrState.hdrPresent = true;
+        p.hdrState.hdrMedian = 0.31;
+        p.hdrState.lcCorrection = 1.7;
+
+        dialogAnswer = QStringList{target};
+        QSignalSpy saved(&w, &mainWindow::projectSaved);
+        w.saveProjectSlot();
+        ASSERT_TRUE(waitFor([&] { return saved.count() > 0; }));
+        ASSERT_TRUE(saved.first().first().toBool());
+        EXPECT_TRUE(asked.seen && asked.inputsEnabled && asked.hdrEnabled);
+    }
+    projectHeader_t raw;
+    projectFileHeader_t h;
+    ASSERT_EQ(readProjectFileHeader(target, raw, h), projectHeaderResult_t::ok);
+    EXPECT_FALSE(h.inputsEmbedded());
+    EXPECT_NE(h.hdrOffset, 0);
+    EXPECT_DOUBLE_EQ(h.hdrPreprocess[0], 0.31);
+
+    mainWindow fresh;
+    ASSERT_TRUE(loadProject(fresh, target));
+    processingProject &p = *fresh.project;
+    ASSERT_EQ(p.photos.size(), 3);
+    EXPECT_TRUE(p.hdrState.resultValid);
+    EXPECT_DOUBLE_EQ(p.hdrState.hdrMedian, 0.31);
+    EXPECT_DOUBLE_EQ(p.hdrState.lcCorrection, 1.7);
+    const auto *px = static_cast<const float *>(p.hdrImage.levels[0].data);
+    ASSERT_NE(px, nullptr);
+    EXPECT_TRUE(std::equal(hdr.begin(), hdr.end(), px));
+    const uint16_t *preview = p.photos.first().preview;
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(std::count(preview, preview + size_t(p.previewWidth) * p.previewHeight * 3, uint16_t(0)),
+              long(p.previewWidth) * p.previewHeight * 3);
+
+    // Saved again: both boxes disabled, the HDR image embedded once more.
+    asked = boxes_t();
+    const QString again = dir + "/again.lmpx";
+    dialogAnswer = QStringList{again};
+    QSignalSpy saved(&fresh, &mainWindow::projectSaved);
+    fresh.saveProjectSlot();
+    ASSERT_TRUE(waitFor([&] { return saved.count() > 0; }));
+    ASSERT_TRUE(saved.first().first().toBool());
+    EXPECT_TRUE(asked.seen);
+    EXPECT_FALSE(asked.inputsEnabled);
+    EXPECT_FALSE(asked.hdrEnabled);
+    EXPECT_TRUE(asked.hdrChecked);
+    ASSERT_EQ(readProjectFileHeader(again, raw, h), projectHeaderResult_t::ok);
+    EXPECT_FALSE(h.inputsEmbedded());
+    EXPECT_NE(h.hdrOffset, 0);
 }

@@ -4,6 +4,7 @@
 
 #include "testSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -216,4 +217,58 @@ TEST(rawFileIO, histogramSmoothing)
     gaussianSmoothHistogram4096(flat.data());
     EXPECT_NEAR(flat[0], 3.0, 1e-12);
     EXPECT_NEAR(flat[4095], 3.0, 1e-12);
+}
+
+// The fast block codec writes and reads plain zlib streams: what it stores
+// inflates with zlib, what zlib stored inflates with it, and a stream that
+// inflates to more or fewer bytes than asked for is refused without writing
+// past the bytes asked for.
+TEST(rawFileIO, fastBlockCodecSpeaksZlib)
+{
+    std::mt19937 rng(7);
+    struct caseRow {
+        const char *name;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<uint8_t> smooth(300000), noise(200000), one(1, 42);
+    for (size_t i = 0; i < smooth.size(); ++i)
+        smooth[i] = uint8_t((i / 97) & 0xff);
+    for (uint8_t &b : noise)
+        b = uint8_t(rng());
+    const caseRow rows[] = {{"smooth", smooth}, {"noise", noise}, {"one byte", one}};
+    for (const caseRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<uint8_t> &in = row.bytes;
+        std::vector<uint8_t> packed(compressBlockBound(in.size()));
+        const size_t length = compressBlockFast(in.data(), in.size(), packed.data(), packed.size());
+        ASSERT_GT(length, 0u);
+        std::vector<uint8_t> back(in.size() + 16, 0xee);
+        uLongf produced = uLongf(in.size());
+        ASSERT_EQ(uncompress(back.data(), &produced, packed.data(), uLong(length)), Z_OK);
+        EXPECT_EQ(produced, in.size());
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), back.begin()));
+
+        uLongf zlength = compressBound(uLong(in.size()));
+        std::vector<uint8_t> zpacked(zlength);
+        ASSERT_EQ(compress(zpacked.data(), &zlength, in.data(), uLong(in.size())), Z_OK);
+        std::fill(back.begin(), back.end(), 0xee);
+        ASSERT_TRUE(inflateBlock(zpacked.data(), size_t(zlength), back.data(), in.size()));
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), back.begin()));
+        EXPECT_EQ(back[in.size()], 0xee);
+
+        // Asked for one byte less or more than the stream holds: refused,
+        // and nothing lands past the bytes asked for.
+        std::fill(back.begin(), back.end(), 0xee);
+        if (in.size() > 1) {
+            EXPECT_FALSE(inflateBlock(zpacked.data(), size_t(zlength), back.data(), in.size() - 1));
+            EXPECT_EQ(back[in.size() - 1], 0xee);
+        }
+        EXPECT_FALSE(inflateBlock(zpacked.data(), size_t(zlength), back.data(), in.size() + 1));
+        // A damaged stream.
+        std::vector<uint8_t> broken(zpacked.begin(), zpacked.begin() + zlength);
+        broken[broken.size() / 2] ^= 0x5a;
+        broken.back() ^= 0xff;
+        EXPECT_FALSE(inflateBlock(broken.data(), broken.size(), back.data(), in.size()));
+    }
+    EXPECT_FALSE(inflateBlock(nullptr, 0, one.data(), 1));
 }
