@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang python3
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-  zlib1g-dev liblcms2-dev libopenexr-dev libraw-dev libtiff-dev libomp-dev
+  zlib1g-dev libdeflate-dev liblcms2-dev libopenexr-dev libraw-dev libtiff-dev libomp-dev
   libimage-exiftool-perl dcraw liblensfun-data-v1
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
