@@ -276,8 +276,9 @@ TEST_F(projectWindowTest, damagedFilesAreRefusedAndTheOpenProjectStays)
         EXPECT_FALSE(loadProject(w, path));
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(messages.back().kind, styledMessageBox::Error);
-        if (*row.message)
+        if (*row.message) {
             EXPECT_TRUE(hasMessage(messages, row.message)) << messages.back().text.toStdString();
+        }
         // Refused before the question: the open project is untouched.
         EXPECT_FALSE(hasMessage(messages, "Close current project?"));
         ASSERT_EQ(w.project->photos.size(), 3);
@@ -393,8 +394,9 @@ TEST_F(projectWindowTest, optionsDialogChoicesAreHonouredAndTheHdrImageComesBack
         ASSERT_TRUE(w.addImages(files));
         ASSERT_TRUE(waitForPhotos(w));
         processingProject &p = *w.project;
-        if (!p.hdrImage.levels[0].data)
+        if (!p.hdrImage.levels[0].data) {
             ASSERT_TRUE(p.allocatePyramids());
+        }
         auto *px = static_cast<float *>(p.hdrImage.levels[0].data);
         for (int i = 0; i < p.width * p.height * 3; ++i)
             px[i] = 0.001f * float(i % 5000) + 0.25f;
