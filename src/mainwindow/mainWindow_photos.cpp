@@ -1096,9 +1096,12 @@ void mainWindow::newProject(bool justClose)
     // Nothing of the old project can be undone into the new one: the base
     // layer is current again, every layer's mask-undo counter starts over and
     // the history holds one "START" row.
-    if (layersToolWidget)
+    if (layersToolWidget) {
+        layersToolWidget->showExistingLayers();
         layersToolWidget->itemChanged(0, true);
+    }
     project->currentLayer = 0;
+    currentProjectPath.clear();
     for (int l = 0; l < LAYER_COUNT; ++l)
         project->layerUndoCount[l] = 0;
     clearHistory();

@@ -232,7 +232,10 @@ void mainWindow::saveResultSlot(bool showSaveAs, saveResult *_sr, bool ee, QStri
         srgb = t->srgb->isChecked();
         opt.dpi = t->dpi->value();
     } else {
+        // PNG has no options panel: the metadata follows the saving settings.
         opt.dpi = o->savingResult.dpi;
+        job.transferExif = o->savingResult.transferExif;
+        job.transferExifGps = o->savingResult.transferExifGPS;
     }
     job.convertToSrgb = srgb && colorManagementOn() && project->transformsAreValid();
     if (showSaveAs)

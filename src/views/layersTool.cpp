@@ -171,6 +171,16 @@ void layersTool::updateAddButton()
     addBtn->setEnabled(existingLayerCount() < LAYER_ROW_COUNT);
 }
 
+void layersTool::showExistingLayers()
+{
+    for (int i = 1; i < LAYER_ROW_COUNT; ++i) {
+        const bool exists = project && i < LAYER_COUNT && project->layerExists[i];
+        rows[i]->setVisible(exists);
+        actions[i]->setVisible(exists);
+    }
+    updateAddButton();
+}
+
 void layersTool::redrawImageArea()
 {
     mainImageArea *area = canvas();

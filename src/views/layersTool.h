@@ -76,6 +76,9 @@ public:
     void setToneMappingTabCurrent(bool current) { toneMappingTab = current; }
     // Rebuilds the brush grid's icons from the painter's presets.
     void updateToolIcons();
+    // Shows the rows (and their menu actions) of the layers the project holds
+    // and hides the others, as after a new project.
+    void showExistingLayers();
 
 signals:
     void currentLayerChanged(int previous);

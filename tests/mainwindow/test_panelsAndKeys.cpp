@@ -10,6 +10,8 @@
 #include "documents/settingsFile.h"
 #include "mainwindow/historyItem.h"
 #include "mainwindow/mainWindow.h"
+#include "views/layerItem.h"
+#include "views/layersTool.h"
 #include "panels/colorAdjustGroup.h"
 #include "panels/colorSaturationGroup.h"
 #include "panels/histogramGroup.h"
@@ -400,8 +402,13 @@ TEST_F(panelsAndKeysTest, newProjectClearsTheHistoryOfEveryLayer)
     p->layerUndoCount[1] = 2;
     p->currentLayer = 1;
     ASSERT_EQ(w.historyList->count(), 6);
+    ASSERT_TRUE(w.layersToolWidget);
+    w.layersToolWidget->showExistingLayers();
+    ASSERT_TRUE(w.layersToolWidget->row(1)->isVisibleTo(w.layersToolWidget));
 
     w.newProject(true);
+    EXPECT_FALSE(w.layersToolWidget->row(1)->isVisibleTo(w.layersToolWidget)) << "the old layer's row is gone";
+    EXPECT_FALSE(w.layersToolWidget->rowAction(1)->isVisible());
     ASSERT_EQ(w.historyList->count(), 1);
     EXPECT_EQ(w.historyRow(0)->layer(), 0);
     EXPECT_TRUE(w.historyRow(0)->isStartingPoint());
