@@ -498,6 +498,8 @@ private:
     void buildPhotoList();
     void photoMessage(int kind, const QString &text);
     void startLoadThreadsLocked();
+    // Resets the progress and the load bookkeeping, queues the prepared photos and starts the loaders.
+    void queuePhotoLoads(const QList<photoInfo_t> &prepared, uint64_t progressMaximum);
     void finishAddition();
     // The import options dialog for a first file of that type; false when
     // cancelled. Files that take no options pass at once.

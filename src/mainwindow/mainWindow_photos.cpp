@@ -655,19 +655,22 @@ bool mainWindow::addImages(QStringList fnList)
     uint64_t maximum = uint64_t(fnList.size()) * uint64_t(project->width + project->height) * 4;
     if (hdrNow)
         maximum += uint64_t(project->width + 2 * project->height) * 15;
-    startProgress(std::max<uint64_t>(maximum, 1), false);
+    queuePhotoLoads(prepared, maximum);
+    return true;
+}
+
+void mainWindow::queuePhotoLoads(const QList<photoInfo_t> &prepared, uint64_t progressMaximum)
+{
+    startProgress(std::max<uint64_t>(progressMaximum, 1), false);
     progressCounter = 0;
     photoToDisplay = -1;
-    {
-        QMutexLocker lock(&loadMutex);
-        loadingFiles.clear();
-        failedFiles.clear();
-        loadErrors.clear();
-        loadWarnings.clear();
-        loadQueue = prepared;
-        startLoadThreadsLocked();
-    }
-    return true;
+    QMutexLocker lock(&loadMutex);
+    loadingFiles.clear();
+    failedFiles.clear();
+    loadErrors.clear();
+    loadWarnings.clear();
+    loadQueue = prepared;
+    startLoadThreadsLocked();
 }
 
 bool mainWindow::askImportOptions(int firstFileType)

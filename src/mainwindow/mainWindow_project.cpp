@@ -317,17 +317,7 @@ bool mainWindow::startPreparedPhotos(const QList<photoInfo_t> &prepared)
 {
     loadingInProgress = true;
     setControlsEnabled(false);
-    uint64_t maximum = uint64_t(prepared.size()) * uint64_t(project->width + project->height) * 4;
-    startProgress(std::max<uint64_t>(maximum, 1), false);
-    progressCounter = 0;
-    photoToDisplay = -1;
-    QMutexLocker lock(&loadMutex);
-    loadingFiles.clear();
-    failedFiles.clear();
-    loadErrors.clear();
-    loadWarnings.clear();
-    loadQueue = prepared;
-    startLoadThreadsLocked();
+    queuePhotoLoads(prepared, uint64_t(prepared.size()) * uint64_t(project->width + project->height) * 4);
     return true;
 }
 
