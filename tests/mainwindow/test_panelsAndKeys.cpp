@@ -74,31 +74,12 @@ protected:
     static void prepareHdr(mainWindow &w)
     {
         processingProject *p = w.project;
-        p->width = 160;
-        p->height = 100;
-        ASSERT_TRUE(p->allocatePyramids());
-        float *f = static_cast<float *>(p->hdrImage.levels[0].data);
-        for (int y = 0; y < p->height; ++y)
-            for (int x = 0; x < p->width; ++x) {
-                const size_t k = (size_t(y) * p->width + x) * 3;
-                const float v = 0.002f + 0.5f * float(x) / p->width;
-                f[k] = v;
-                f[k + 1] = v * 0.9f;
-                f[k + 2] = v * 0.7f;
-            }
-        p->hdrImage.levels[0].valid = true;
-        p->hdrImage.buildLevelsFrom(0);
-        p->hdrState.hdrPresent = true;
-        p->hdrState.resultValid = true;
-        p->hdrState.hdrMedian = 0.1;
-        p->hdrState.lcCorrection = 1.0;
-        photoInfo_t photo;
-        photo.id = ++p->photoIdCounter;
-        photo.filePath = "scene.hdr";
-        photo.isFloat = 1;
-        photo.included = 1;
-        p->photos.append(photo);
-        w.toneMappingPrepare();
+        ASSERT_TRUE(plantHdrScene(w, 160, 100, [](int x, int, float *rgb) {
+            const float v = 0.002f + 0.5f * float(x) / 160;
+            rgb[0] = v;
+            rgb[1] = v * 0.9f;
+            rgb[2] = v * 0.7f;
+        }));
         ASSERT_TRUE(waitFor([&] { return p->prepared && !w.toneMappingPreparing() && !toneMappingRunning.load(); }));
     }
 

@@ -74,33 +74,13 @@ bool idle(mainWindow &w)
 bool prepareSmallHdr(mainWindow &w)
 {
     processingProject *p = w.project;
-    p->width = 240;
-    p->height = 160;
-    if (!p->allocatePyramids())
-        return false;
-    float *f = static_cast<float *>(p->hdrImage.levels[0].data);
-    for (int y = 0; y < p->height; ++y)
-        for (int x = 0; x < p->width; ++x) {
-            const size_t k = (size_t(y) * p->width + x) * 3;
-            const float v = x > 150 && y > 30 && y < 90 ? 0.95f : 0.002f + 0.3f * float(x) / p->width;
-            f[k] = v;
-            f[k + 1] = v * 0.9f;
-            f[k + 2] = v * 0.7f;
-        }
-    p->hdrImage.levels[0].valid = true;
-    p->hdrImage.buildLevelsFrom(0);
-    p->hdrState.hdrPresent = true;
-    p->hdrState.resultValid = true;
-    p->hdrState.hdrMedian = 0.1;
-    p->hdrState.lcCorrection = 1.0;
-    photoInfo_t photo;
-    photo.id = ++p->photoIdCounter;
-    photo.filePath = "scene.hdr";
-    photo.isFloat = 1;
-    photo.included = 1;
-    p->photos.append(photo);
-    w.toneMappingPrepare();
-    return waitFor([&] { return p->prepared && idle(w); });
+    const bool planted = plantHdrScene(w, 240, 160, [](int x, int y, float *rgb) {
+        const float v = x > 150 && y > 30 && y < 90 ? 0.95f : 0.002f + 0.3f * float(x) / 240;
+        rgb[0] = v;
+        rgb[1] = v * 0.9f;
+        rgb[2] = v * 0.7f;
+    });
+    return planted && waitFor([&] { return p->prepared && idle(w); });
 }
 
 std::vector<uint8_t> viewOutput(const processingProject &p)

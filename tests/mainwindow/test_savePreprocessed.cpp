@@ -180,8 +180,9 @@ TEST_F(savePreprocessedTest, photosAreWrittenAsTheyAreUnderFreeNamesAndTheResult
     ASSERT_EQ(QSize(width, height), QSize(192, 128));
 
     // A result in the project (as tone mapping leaves it): it must survive.
-    if (w.project->outputImage.levelCount == 0 || !w.project->outputImage.levels[0].data)
+    if (w.project->outputImage.levelCount == 0 || !w.project->outputImage.levels[0].data) {
         ASSERT_TRUE(w.project->outputImage.makePyramid(width, height, 1, 2, 3, true));
+    }
     auto *result = static_cast<uint16_t *>(w.project->outputImage.levels[0].data);
     for (size_t i = 0; i < size_t(width) * height * 3; ++i)
         result[i] = uint16_t(i * 7);
@@ -307,8 +308,9 @@ TEST_F(savePreprocessedTest, everyPhotoCarriesItsOwnSourceExif)
             EXPECT_TRUE(QFileInfo(saved).fileName().startsWith(QFileInfo(source).completeBaseName() + "_aligned"));
             for (const char *tag : {"Model", "ExposureTime", "FNumber", "DateTimeOriginal"})
                 EXPECT_EQ(exiftoolTag(saved, tag), exiftoolTag(source, tag)) << tag << " of " << i;
-            if (format == 0)
+            if (format == 0) {
                 EXPECT_TRUE(exiftoolTag(saved, "Comment").startsWith("Image aligned with")) << i;
+            }
             EXPECT_EQ(exiftoolTag(saved, "XResolution"), QString::number(options->savingResult.dpi));
         }
     }

@@ -85,11 +85,6 @@ QString exiftoolTag(const QString &file, const QString &tag)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-bool noLeftovers(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty();
-}
-
 class saveResultTest : public mainWindowTest
 {
 protected:
@@ -167,8 +162,9 @@ TEST_F(saveResultTest, exifOfTheSourcePhotoIsCarriedOver)
         EXPECT_EQ(exiftoolTag(path, "DateTimeOriginal"), exiftoolTag(source, "DateTimeOriginal"));
         EXPECT_EQ(exiftoolTag(path, "XResolution"), "240");
         EXPECT_EQ(exiftoolTag(path, "Software").left(7), "Lumidra");
-        if (QString(name).endsWith(".jpg")) // TIFF has no comment tag
+        if (QString(name).endsWith(".jpg")) { // TIFF has no comment tag
             EXPECT_TRUE(exiftoolTag(path, "Comment").startsWith("HDR created and tone mapped with Lumidra"));
+        }
     }
     for (const shownMessage_t &m : messages)
         ADD_FAILURE() << "unexpected message: " << qPrintable(m.text);

@@ -109,33 +109,13 @@ protected:
     void prepareSyntheticHdr()
     {
         processingProject *p = window->project;
-        p->width = 320;
-        p->height = 200;
-        ASSERT_TRUE(p->allocatePyramids());
-        float *f = static_cast<float *>(p->hdrImage.levels[0].data);
-        for (int y = 0; y < p->height; ++y)
-            for (int x = 0; x < p->width; ++x) {
-                const size_t k = (size_t(y) * p->width + x) * 3;
-                const bool windowArea = x > 200 && x < 280 && y > 40 && y < 120;
-                const float v = windowArea ? 0.95f : 0.002f + 0.3f * float(x) / p->width;
-                f[k] = v;
-                f[k + 1] = v * (0.8f + 0.2f * float(y) / p->height);
-                f[k + 2] = v * 0.7f;
-            }
-        p->hdrImage.levels[0].valid = true;
-        p->hdrImage.buildLevelsFrom(0);
-        p->hdrState.hdrPresent = true;
-        p->hdrState.resultValid = true;
-        p->hdrState.hdrMedian = 0.1;
-        p->hdrState.lcCorrection = 1.0;
-        // Stands for one photo in the list so that the enabling rules open the tabs.
-        photoInfo_t photo;
-        photo.id = ++p->photoIdCounter;
-        photo.filePath = "scene.hdr";
-        photo.isFloat = 1;
-        photo.included = 1;
-        p->photos.append(photo);
-        window->toneMappingPrepare();
+        ASSERT_TRUE(plantHdrScene(*window, 320, 200, [](int x, int y, float *rgb) {
+            const bool windowArea = x > 200 && x < 280 && y > 40 && y < 120;
+            const float v = windowArea ? 0.95f : 0.002f + 0.3f * float(x) / 320;
+            rgb[0] = v;
+            rgb[1] = v * (0.8f + 0.2f * float(y) / 200);
+            rgb[2] = v * 0.7f;
+        }));
         ASSERT_TRUE(waitFor([&] { return p->prepared && idle(*window); }));
     }
 

@@ -10,6 +10,7 @@
 #include "app/startParams.h"
 #include "hdrdialogs/generateHDR.h"
 #include "mainwindow/mainWindow.h"
+#include "project/processingProject.h"
 #include "platform/platformSettings.h"
 #include "testSupport.h"
 #include "widgets/fileDialogs.h"
@@ -17,6 +18,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -67,5 +69,38 @@ protected:
     int messageAnswer = styledMessageBox::Ok;
     QStringList dialogAnswer;
 };
+
+// Puts a synthetic HDR scene of width x height into the window's project as a
+// merged image (pixel(x, y, rgb) fills each pixel), with one HDR photo in the
+// list so that the enabling rules open the panels, and starts the window's own
+// tone-mapping preparation; the caller waits for it. False when the image
+// cannot be allocated.
+inline bool plantHdrScene(mainWindow &w, int width, int height,
+                          const std::function<void(int x, int y, float *rgb)> &pixel)
+{
+    processingProject *p = w.project;
+    p->width = width;
+    p->height = height;
+    if (!p->allocatePyramids())
+        return false;
+    float *f = static_cast<float *>(p->hdrImage.levels[0].data);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixel(x, y, f + (size_t(y) * width + x) * 3);
+    p->hdrImage.levels[0].valid = true;
+    p->hdrImage.buildLevelsFrom(0);
+    p->hdrState.hdrPresent = true;
+    p->hdrState.resultValid = true;
+    p->hdrState.hdrMedian = 0.1;
+    p->hdrState.lcCorrection = 1.0;
+    photoInfo_t photo;
+    photo.id = ++p->photoIdCounter;
+    photo.filePath = "scene.hdr";
+    photo.isFloat = 1;
+    photo.included = 1;
+    p->photos.append(photo);
+    w.toneMappingPrepare();
+    return true;
+}
 
 #endif // WINDOWFIXTURE_H
