@@ -117,6 +117,9 @@ void mainWindow::showGenerateHDR(bool loading)
 void mainWindow::hdrGenerated()
 {
     resultSaved = false;
+    // The stages showed their photos as "before"; the new image is shown as
+    // the result, and tone mapped once it is prepared.
+    showingBefore = false;
     if (project->hdrState.hdrPresent)
         selectImageItem(HDR_ITEM_ID, true, false);
     setEvLabels(false);
