@@ -6,11 +6,15 @@
 #include "windowFixture.h"
 
 #include "app/sharedFlags.h"
+#include "documents/presetThumbWorker.h"
+#include "documents/settingsFile.h"
 #include "hdrdialogs/genHDR_denoise.h"
 #include "hdrdialogs/genHDR_options.h"
 #include "hdrdialogs/generateHDR.h"
 #include "hdr/generateHDRworker.h"
 #include "project/processingProject.h"
+#include "views/mainImageArea.h"
+#include "views/mainWorkspace.h"
 #include "widgets/slider.h"
 
 #include <QApplication>
@@ -35,6 +39,37 @@ bool waitForLoading(mainWindow &w)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     QCoreApplication::processEvents();
     return !w.loadingInProgress && !w.anyLoadRunning();
+}
+
+// Processes events until cond holds or two minutes passed.
+template <typename F> bool waitUntil(F cond)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+    return cond();
+}
+
+// Mean of the 8-bit samples of an RGB buffer.
+double meanLevel(const uint8_t *rgb, size_t samples)
+{
+    double sum = 0;
+    for (size_t i = 0; i < samples; ++i)
+        sum += rgb[i];
+    return samples ? sum / double(samples) : 0.0;
+}
+
+double meanLevel(const QImage &image)
+{
+    double sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            sum += qRed(c) + qGreen(c) + qBlue(c);
+        }
+    return image.isNull() ? 0.0 : sum / (3.0 * image.width() * image.height());
 }
 
 bool waitForRun(generateHDR &d)
@@ -334,4 +369,85 @@ TEST_F(generateHdrTest, theWindowOpensTheDialogAfterLoadingAndTakesTheImageOver)
     EXPECT_EQ(automatic.requestedExitCode, 3);
     EXPECT_FALSE(automatic.project->hdrState.hdrPresent);
     EXPECT_FALSE(QFileInfo::exists(startParams.outputFn));
+}
+
+TEST_F(generateHdrTest, anInteractiveMergeOfARealBracketShowsTheToneMappedResult)
+{
+    // The room bracket (seven photos, exposure times in EXIF), aligned in the
+    // dialog (the alignment stage shows the photos "before" while it runs),
+    // with the built-in default look: the view must end up showing the
+    // tone-mapped picture of that look, not the merged image as it is.
+    LUMIDRA_REQUIRE_TESTDATA();
+    const QDir room(testSupport::testDataDir() + "/brackets/room_7exp");
+    QStringList files;
+    for (const QString &name : room.entryList({"*.jpg"}, QDir::Files, QDir::Name))
+        files << room.absoluteFilePath(name);
+    if (files.size() != 7)
+        GTEST_SKIP() << "room bracket not found in the sample folder";
+    const QString presets = testSupport::sourceDir() + "/resources/built-in presets/";
+    processingParams_t defaultLook, neutralLook;
+    ASSERT_EQ(loadSettingsFile(presets + "default.lmsx", &defaultLook), SETTINGS_LOADED);
+    ASSERT_EQ(loadSettingsFile(presets + "none.lmsx", &neutralLook), SETTINGS_LOADED);
+    options->misc.defaultToneMappingSettings = presets + "default.lmsx";
+    options->colorManagement.enabled = false;
+
+    int shown = 0;
+    generateHDR::setExecHook([&shown](generateHDR *d) {
+        ++shown;
+        d->show();
+        d->alignAutoCheck->setChecked(true);
+        d->generateButton->click();
+        waitForRun(*d);
+        return d->result();
+    });
+    mainWindow w;
+    w.resize(1100, 750);
+    loadInto(w, files);
+    processingProject &p = *w.project;
+    ASSERT_TRUE(waitUntil([&] {
+        return p.prepared && !toneMappingRunning.load() && !w.toneMappingPending() && !w.toneMappingPreparing();
+    }));
+    ASSERT_EQ(shown, 1);
+    ASSERT_TRUE(p.hdrState.aligned) << "the alignment stage ran";
+    double lowest = p.photos.first().ev, highest = lowest;
+    for (const photoInfo_t &photo : p.photos) {
+        lowest = std::min(lowest, photo.ev);
+        highest = std::max(highest, photo.ev);
+    }
+    EXPECT_GT(highest - lowest, 12.0) << "the exposure times of the EXIF data (2 s ... 1/4000 s)";
+
+    // The base layer holds the default look and the view shows its result.
+    const processingParams_t &base = p.layerSettings[0];
+    EXPECT_NEAR(base.compression, defaultLook.compression, 1e-6);
+    EXPECT_NEAR(base.gamma, defaultLook.gamma, 1e-6);
+    EXPECT_EQ(base.lcEnabled, defaultLook.lcEnabled);
+    mainImageArea *canvas = w.workspace->canvas();
+    EXPECT_TRUE(canvas->viewState().toneMappedView);
+    EXPECT_FALSE(canvas->viewState().showSource) << "the stages' before view is over";
+    EXPECT_FALSE(w.showingBefore);
+
+    // The pixels drawn inside the view window are the pass's output.
+    const previewWindow_t &win = p.view;
+    ASSERT_TRUE(win.layerOutput[0] && win.width > 16 && win.height > 16);
+    const QImage &drawn = canvas->renderImage();
+    const int wx = std::max(0, int(canvas->originX() + 0.5)), wy = std::max(0, int(canvas->originY() + 0.5));
+    int compared = 0, differing = 0;
+    for (int y = 2; y < win.height - 2; y += 7)
+        for (int x = 2; x < win.width - 2; x += 7) {
+            const uint8_t *o = win.layerOutput[0] + (size_t(y) * size_t(win.width) + size_t(x)) * 3;
+            const QRgb c = drawn.pixel(wx + x, wy + y);
+            ++compared;
+            if (std::abs(qRed(c) - o[0]) > 1 || std::abs(qGreen(c) - o[1]) > 1 || std::abs(qBlue(c) - o[2]) > 1)
+                ++differing;
+        }
+    EXPECT_LT(differing, compared / 100) << differing << " of " << compared << " pixels are not the result";
+
+    // ... and that output has the default look's brightness, far from the
+    // neutral look's (what the merged image looks like untouched).
+    const double shownLevel = meanLevel(win.layerOutput[0], size_t(win.width) * size_t(win.height) * 3);
+    const double defaultLevel = meanLevel(presetThumbWorker::renderThumbnail(&p, defaultLook, {}, base));
+    const double neutralLevel = meanLevel(presetThumbWorker::renderThumbnail(&p, neutralLook, {}, base));
+    ASSERT_GT(defaultLevel - neutralLevel, 20.0) << "the two looks must differ to tell them apart";
+    EXPECT_LT(std::abs(shownLevel - defaultLevel), 0.25 * (defaultLevel - neutralLevel))
+        << "view " << shownLevel << ", default look " << defaultLevel << ", neutral look " << neutralLevel;
 }
