@@ -12,6 +12,8 @@
 #include "hdrdialogs/genHDR_options.h"
 #include "hdrdialogs/generateHDR.h"
 #include "hdr/generateHDRworker.h"
+#include "panels/histogramGroup.h"
+#include "panels/histogramTool.h"
 #include "project/processingProject.h"
 #include "views/mainImageArea.h"
 #include "views/mainWorkspace.h"
@@ -421,6 +423,10 @@ TEST_F(generateHdrTest, anInteractiveMergeOfARealBracketShowsTheToneMappedResult
     EXPECT_NEAR(base.compression, defaultLook.compression, 1e-6);
     EXPECT_NEAR(base.gamma, defaultLook.gamma, 1e-6);
     EXPECT_EQ(base.lcEnabled, defaultLook.lcEnabled);
+    // The levels panel shows the clip points the passes found automatically.
+    EXPECT_GT(base.blackPointValue, 0.0);
+    EXPECT_NEAR(w.histogramPanel->editor()->blackPoint(), base.blackPointValue, 1e-9);
+    EXPECT_NEAR(w.histogramPanel->editor()->whitePoint(), base.whitePointValue, 1e-9);
     mainImageArea *canvas = w.workspace->canvas();
     EXPECT_TRUE(canvas->viewState().toneMappedView);
     EXPECT_FALSE(canvas->viewState().showSource) << "the stages' before view is over";
