@@ -9,7 +9,9 @@
 
 navigator::navigator() : QWidget(nullptr)
 {
-    setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
+    QSizePolicy policy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
     setMouseTracking(true);
 }
 
@@ -22,6 +24,19 @@ int navigator::drawnWidth() const
     return std::min(picture->width(), width());
 }
 
+bool navigator::hasHeightForWidth() const
+{
+    return true;
+}
+
+int navigator::heightForWidth(int w) const
+{
+    if (!picture || picture->width() <= 0 || w <= 0)
+        return 0;
+    const int d = std::min(picture->width(), w);
+    return int(double(picture->height()) / picture->width() * d);
+}
+
 double navigator::scale() const
 {
     if (referenceWidth <= 0)
@@ -32,6 +47,7 @@ double navigator::scale() const
 void navigator::setImage(const uint8_t *pixels, int w, int h, int refWidth)
 {
     const double ratio = widgetSupport::devicePixelRatio();
+    const QSize before = picture ? picture->size() : QSize();
     if (pixels && w > 0 && h > 0) {
         if (!picture || picture->width() != w || picture->height() != h) {
             picture.reset(new QImage(w, h, QImage::Format_RGB32));
@@ -54,6 +70,9 @@ void navigator::setImage(const uint8_t *pixels, int w, int h, int refWidth)
         picture.reset();
         pixmap.reset();
     }
+    // The layout gives the widget the height of the new overview.
+    if ((picture ? picture->size() : QSize()) != before)
+        updateGeometry();
     update();
 }
 

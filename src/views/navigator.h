@@ -37,6 +37,12 @@ public:
     const QImage *overview() const { return picture.get(); }
     bool isDragging() const { return dragging; }
 
+    // The widget is as high as the overview drawn at a given width (nothing
+    // without a picture), so that a layout with a stretch below it still
+    // gives it room.
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+
 signals:
     void viewportSet(QRect viewRect);
     void wheelMoved(QRect viewRect, QWheelEvent event);

@@ -17,6 +17,8 @@
 #include "project/processingProject.h"
 #include "views/mainImageArea.h"
 #include "views/mainWorkspace.h"
+#include "views/navigator.h"
+#include "widgets/myQTabWidget.h"
 #include "widgets/slider.h"
 
 #include <QApplication>
@@ -447,6 +449,13 @@ TEST_F(generateHdrTest, anInteractiveMergeOfARealBracketShowsTheToneMappedResult
                 ++differing;
         }
     EXPECT_LT(differing, compared / 100) << differing << " of " << compared << " pixels are not the result";
+
+    // The navigator shows the overview of the result, at a size one can see.
+    w.leftTab->setCurrentIndex(w.leftTab->indexOf(w.navigatorWidget->parentWidget()));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.navigatorWidget->hasPicture());
+    EXPECT_TRUE(w.navigatorWidget->isVisible());
+    EXPECT_GT(w.navigatorWidget->height(), 20) << "width " << w.navigatorWidget->width();
 
     // ... and that output has the default look's brightness, far from the
     // neutral look's (what the merged image looks like untouched).
