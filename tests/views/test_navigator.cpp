@@ -10,6 +10,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -54,6 +55,42 @@ protected:
     std::unique_ptr<navigator> nav;
     std::vector<uint8_t> pixels;
 };
+
+TEST_F(navigatorTest, TakesTheOverviewsHeightInALayoutWithAStretchBelow)
+{
+    // The Navigator tab holds the widget above a stretch: the widget must
+    // still get the height of the overview drawn at its width.
+    QWidget page;
+    auto *column = new QVBoxLayout(&page);
+    column->setContentsMargins(0, 0, 0, 0);
+    navigator *inPage = nav.release();
+    column->addWidget(inPage);
+    column->addStretch(1);
+    nav.reset(inPage);
+    struct row_t {
+        int pageWidth, w, h, expectedHeight;
+    } rows[] = {
+        {400, 200, 100, 100}, // narrower than the page: drawn at its own size
+        {100, 200, 100, 50},  // wider: scaled down to the page's width
+        {300, 240, 160, 160},
+    };
+    for (const row_t &r : rows) {
+        SCOPED_TRACE(r.w);
+        page.resize(r.pageWidth, 600);
+        page.show();
+        setOverview(r.w, r.h, r.w * 4);
+        QCoreApplication::processEvents();
+        column->activate();
+        EXPECT_EQ(inPage->height(), r.expectedHeight);
+        EXPECT_EQ(inPage->heightForWidth(r.pageWidth), r.expectedHeight);
+    }
+    // Cleared: nothing to draw, no room taken.
+    inPage->setImage(nullptr, 0, 0, 0);
+    QCoreApplication::processEvents();
+    column->activate();
+    EXPECT_EQ(inPage->height(), 0);
+    nav.release(); // the page owns it
+}
 
 TEST_F(navigatorTest, NothingHappensBeforeAnImage)
 {
