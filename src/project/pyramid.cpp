@@ -2,7 +2,6 @@
 
 #include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
-#include "platform/systemMemory.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -127,7 +126,7 @@ bool pyramid::makePyramid(int32_t width, int32_t height, int32_t count, int32_t 
             continue;
         // At least one byte, so that an empty level still owns a buffer.
         const size_t bytes = levelBytes(i);
-        levels[i].data = callocImageBuffer(bytes);
+        levels[i].data = std::calloc(bytes ? bytes : 1, 1);
         if (!levels[i].data) {
             debugLog("%s: failed to allocate memory\n", "pyramid::makePyramid");
             return false;
