@@ -162,13 +162,13 @@ void unsharpMask(const float *input, int16_t *detail, uint16_t *luminanceCopy, i
         return _unsharpMaskThreadParams_t{r.first, r.end, input, detail, luminanceCopy};
     };
     parallelRanges(pixels, n, make, [](const _unsharpMaskThreadParams_t &p) { unsharpMaskThread(0, p); });
-    recursiveGaussian16(height, panorama, sigma, reinterpret_cast<uint16_t *>(detail), width);
+    recursiveGaussian16(height, panorama, sigma, reinterpret_cast<uint16_t *>(detail), width, n);
     parallelRanges(pixels, n, make, [](const _unsharpMaskThreadParams_t &p) { unsharpMaskThread(1, p); });
 }
 
 // ---- Recursive Gaussian ----
 
-void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *image, int32_t width)
+void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *image, int32_t width, int taskCount)
 {
     if (!image || width < 3 || height < 1 || !(sigma > 0))
         return;
@@ -195,12 +195,13 @@ void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *
     // at a time, so that the column pass walks along rows of the image.
     constexpr int64_t COLUMN_BLOCK = 32;
     const int64_t columnBlocks = (w - 1 + COLUMN_BLOCK - 1) / COLUMN_BLOCK;
-#pragma omp parallel
-    {
+    // Two passes through the program's task runner (its thread count, not
+    // OpenMP's): rows split among the tasks, then the column blocks.
+    const int n = taskCountOr(taskCount);
+    runTasks(int(std::min<int64_t>(n, h)), [&](int t) {
         std::vector<uint32_t> run(static_cast<size_t>(runLength));
-        std::vector<uint32_t> block(static_cast<size_t>(COLUMN_BLOCK * h));
-#pragma omp for schedule(static)
-        for (int64_t y = 0; y < h; ++y) {
+        const range_t rows = taskRange(h, int(std::min<int64_t>(n, h)), t);
+        for (int64_t y = rows.first; y < rows.end; ++y) {
             uint16_t *row = image + y * w;
             for (int64_t i = 0; i < runLength; ++i) {
                 int64_t x = from + i;
@@ -212,24 +213,28 @@ void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *
             for (int64_t x = 1; x <= w - 2; ++x)
                 row[x] = uint16_t(run[size_t(x - from)]);
         }
-#pragma omp for schedule(static)
-        for (int64_t blockIndex = 0; blockIndex < columnBlocks; ++blockIndex) {
+    });
+    const int blockTasks = int(std::min<int64_t>(n, columnBlocks));
+    runTasks(blockTasks, [&](int t) {
+        std::vector<uint32_t> block(static_cast<size_t>(COLUMN_BLOCK * h));
+        const range_t blocks = taskRange(columnBlocks, blockTasks, t);
+        for (int64_t blockIndex = blocks.first; blockIndex < blocks.end; ++blockIndex) {
             const int64_t x0 = 1 + blockIndex * COLUMN_BLOCK;
-            const int64_t n = std::min(COLUMN_BLOCK, w - x0);
+            const int64_t cols = std::min(COLUMN_BLOCK, w - x0);
             for (int64_t y = 0; y < h; ++y) {
                 const uint16_t *src = image + y * w + x0;
-                for (int64_t c = 0; c < n; ++c)
+                for (int64_t c = 0; c < cols; ++c)
                     block[size_t(c * h + y)] = src[c];
             }
-            for (int64_t c = 0; c < n; ++c)
+            for (int64_t c = 0; c < cols; ++c)
                 recursiveRun(block.data() + c * h, h, a);
             for (int64_t y = 0; y < h; ++y) {
                 uint16_t *dst = image + y * w + x0;
-                for (int64_t c = 0; c < n; ++c)
+                for (int64_t c = 0; c < cols; ++c)
                     dst[c] = uint16_t(block[size_t(c * h + y)]);
             }
         }
-    }
+    });
     for (int64_t y = 0; y < h; ++y) {
         uint16_t *row = image + y * w;
         row[w - 1] = row[w - 2];

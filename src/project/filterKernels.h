@@ -123,9 +123,11 @@ void unsharpMask(const float *input, int16_t *detail, uint16_t *luminanceCopy, i
                  int32_t referenceHeight, int taskCount = 0);
 void unsharpMaskThread(int pass, const _unsharpMaskThreadParams_t &p);
 
-// First-order recursive Gaussian on a 16-bit single-channel image, in place
-// (OpenMP). Images narrower than 3 columns are left alone.
-void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *image, int32_t width);
+// First-order recursive Gaussian on a 16-bit single-channel image, in place,
+// in taskCount tasks (0: idealThreadCount(false)). Images narrower than 3
+// columns are left alone.
+void recursiveGaussian16(int32_t height, bool panorama, double sigma, uint16_t *image, int32_t width,
+                         int taskCount = 0);
 
 // Integer Gaussian of an 8-bit mask (OpenMP); scratch is width x height bytes.
 void gaussianKernelInt(uint8_t *image, uint8_t *scratch, int32_t width, int32_t height, int32_t radius);

@@ -3,6 +3,7 @@
 #include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
 #include "app/rawFileIO.h"
+#include "imageio/jpegReader.h"
 
 #include <QImage>
 #include <QImageReader>
@@ -115,6 +116,17 @@ bool loadStandardImage(const QString &path, int width, int height, int divisor, 
         *stripes = n;
     if (width <= 0 || height <= 0 || !rgb16)
         return false;
+    // Full-size JPEGs: one libjpeg decode straight into the 16-bit rows.
+    if (divisor == 1) {
+        switch (imageLoader::loadJPEG16(path, width, height, rgb16)) {
+        case imageLoader::jpegDecodeResult::decoded:
+            return true;
+        case imageLoader::jpegDecodeResult::failed:
+            return false;
+        case imageLoader::jpegDecodeResult::notHandled:
+            break;
+        }
+    }
     QImage scaled;
     if (divisor != 1) {
         QImageReader reader(path);

@@ -44,8 +44,9 @@ constexpr int64_t MAX_EXIF_CARRIER_BYTES = 64 << 20;
 int stripeCount(int64_t width, int64_t height);
 
 // Reads a JPEG, PNG or BMP file into rgb16 (width x height x 3). With divisor
-// 1 each stripe is read through a clip rectangle, otherwise the reader scales
-// to width x height. 8-bit samples become trunc(v / 255 x 65535) (= v x 257),
+// 1 a JPEG is decoded by libjpeg in one pass (imageLoader::loadJPEG16; CMYK
+// ones excepted) and other files stripe by stripe through a clip rectangle;
+// otherwise the reader scales to width x height. 8-bit samples become trunc(v / 255 x 65535) (= v x 257),
 // 16-bit ones are kept. stripes (optional) receives the stripe count. On
 // failure error (optional) receives "UNSUPPORTED IMAGE FORMAT" for an image
 // whose pixel format cannot be converted, else stays empty.

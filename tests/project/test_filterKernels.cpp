@@ -319,8 +319,11 @@ TEST(filterKernels, sampleTargetBalanceKnownAnswer)
 
 TEST(filterKernels, recursiveGaussianMatchesReference)
 {
+    // The wide image has several column blocks of 32 for the tasks to share.
+    for (const auto size : {std::pair<int, int>{9, 7}, std::pair<int, int>{75, 6}})
     for (bool panorama : {false, true}) {
-        SCOPED_TRACE(panorama);
+        const int W = size.first, H = size.second;
+        SCOPED_TRACE(testing::Message() << "panorama " << panorama << " width " << W);
         std::vector<uint16_t> img(W * H);
         std::mt19937 rng(3);
         for (auto &v : img)
@@ -358,8 +361,12 @@ TEST(filterKernels, recursiveGaussianMatchesReference)
             ref[y * W + W - 1] = ref[y * W + W - 2];
             ref[y * W] = ref[y * W + 1];
         }
-        recursiveGaussian16(H, panorama, sigma, img.data(), W);
-        EXPECT_EQ(img, ref);
+        // Any split among tasks gives the same image (rows, then column blocks).
+        for (int tasks : {1, 3, 0}) {
+            std::vector<uint16_t> out = img;
+            recursiveGaussian16(H, panorama, sigma, out.data(), W, tasks);
+            EXPECT_EQ(out, ref) << "tasks " << tasks;
+        }
     }
     // White stays (nearly) white: the products exceed 32 bits.
     std::vector<uint16_t> white(W * H, 65535);
