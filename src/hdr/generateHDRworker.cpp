@@ -103,9 +103,9 @@ void generateHDRworker::generateHDR_preLensCorrection()
 {
     processingProject *project = opt.project;
     bool ok = false;
-    if (project->lensDb) {
+    if (lensfunDb *db = project->lensDatabase()) {
         const geometryStageResult_t r = lensCorrectionStage(
-            *project->lensDb, exifCamera, exifLens, exifFocalLength, geometryPassOf(project),
+            *db, exifCamera, exifLens, exifFocalLength, geometryPassOf(project),
             [project](int w, int h) { projectAfterGeometry(project, w, h); });
         status = r.statusText;
         ok = r.ok;

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -46,7 +47,7 @@ exiftoolDaemon::exiftoolDaemon(const QString &program) : requestedProgram(progra
 {
     checkTimer = new QTimer(this);
     checkTimer->setSingleShot(true);
-    checkTimer->setInterval(1000);
+    checkTimer->setInterval(VERSION_POLL_MS);
     connect(checkTimer, &QTimer::timeout, this, &exiftoolDaemon::checkExiftoolSlot);
     errorReported = false;
 
@@ -66,6 +67,8 @@ exiftoolDaemon::exiftoolDaemon(const QString &program) : requestedProgram(progra
 
 exiftoolDaemon::~exiftoolDaemon()
 {
+    waitsCancelled = true;
+    warmUpRun.waitForFinished();
     checkTimer->stop();
     if (versionPending) {
         versionPending = false;
@@ -240,10 +243,17 @@ bool exiftoolDaemon::lockWait()
     const bool gui = onGuiThread();
     for (int i = 0; i < LOCK_ATTEMPTS; ++i) {
         if (!gui) {
-            if (mutex.tryLock(250)) {
-                debugLog("tryLock success i=%d!\n", i);
-                return true;
+            // Short slices: a wait cancelled by the owner ends at once.
+            for (int slice = 0; slice < 10; ++slice) {
+                if (waitsCancelled.load())
+                    break;
+                if (mutex.tryLock(25)) {
+                    debugLog("tryLock success i=%d!\n", i);
+                    return true;
+                }
             }
+            if (waitsCancelled.load())
+                break;
             continue;
         }
         // On the GUI thread the 250 ms attempt is cut into short slices so the

@@ -20,6 +20,7 @@
 // protocol (it would split into two arguments and could inject options): such
 // a command is refused with a log line and a false result.
 
+#include <QFuture>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -44,7 +45,11 @@ public:
     static constexpr int DEFAULT_POLL_LIMIT = 70;  // polls of 100 ms without output
     static constexpr int MAX_REPLY_LINES = 256;    // lines taken from one reply
     static constexpr int LOCK_ATTEMPTS = 65;       // timed lock attempts of 250 ms
-    static constexpr int VERSION_RETRIES = 20;     // further version polls, 1 s apart
+    // The version answer is polled often, so that the first real command
+    // (often the first photo's metadata) does not wait a whole second for
+    // a reply that came long before; the patience stays about 21 s.
+    static constexpr int VERSION_POLL_MS = 50;     // between version polls
+    static constexpr int VERSION_RETRIES = 420;    // further version polls
 
     // program: the exiftool executable to run; empty = findExecutable().
     // Any program that honours the numbered stay-open protocol can stand in.
@@ -74,6 +79,16 @@ public:
     bool readIccProfile(const QString &source, const QString &iccFile);
     bool writeIccProfile(const QString &target, const QString &iccFile);
     bool readCameraLens(const QString &fileName, QString &camera, QString &lens, double &focalLength);
+
+    // exiftool loads its writing code on the first command that writes or
+    // extracts to a file, which takes a second or more. warmUp runs such a
+    // command (readIccProfile) on a tiny JPEG it writes under scratchStem
+    // (".jpg", ".icc", both removed after); startWarmUp runs it on a worker
+    // (when exiftool runs), so that the first photo does not wait for it.
+    // The destructor stops a warm-up still waiting for the lock and waits
+    // for one that runs.
+    bool warmUp(const QString &scratchStem);
+    void startWarmUp(const QString &scratchStem);
 
     // Argument lists of the metadata operations (what the operation sends).
     static QStringList writeTagsArgs(const QString &fileName, const exifInfo_t *exif, bool aligned);
@@ -114,6 +129,8 @@ private:
     QString requestedProgram;
     std::atomic<bool> running{false};
     std::atomic<bool> errorReported{false};
+    std::atomic<bool> waitsCancelled{false};
+    QFuture<bool> warmUpRun;
     QMutex mutex;
     std::unique_ptr<childProcess> process;
     QString version;

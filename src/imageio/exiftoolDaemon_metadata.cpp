@@ -7,6 +7,8 @@
 #include "imageio/exifReader.h"
 
 #include <QFile>
+#include <QImage>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -138,6 +140,28 @@ bool exiftoolDaemon::readIccProfile(const QString &source, const QString &iccFil
                            QStringLiteral("-w"), QStringLiteral("icc"),
                            fileArg(source), QStringLiteral("-o"), fileArg(iccFile)};
     return execute(args, nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
+
+bool exiftoolDaemon::warmUp(const QString &scratchStem)
+{
+    if (!running)
+        return false;
+    const QString jpeg = scratchStem + QStringLiteral(".jpg");
+    QImage pixels(8, 8, QImage::Format_RGB32);
+    pixels.fill(Qt::gray);
+    if (!pixels.save(jpeg, "JPEG"))
+        return false;
+    const bool done = readIccProfile(jpeg, scratchStem + QStringLiteral(".icc"));
+    QFile::remove(jpeg);
+    QFile::remove(scratchStem + QStringLiteral(".icc"));
+    debugLog("%s: %s\n", "exiftoolDaemon::warmUp", done ? "done" : "not answered");
+    return done;
+}
+
+void exiftoolDaemon::startWarmUp(const QString &scratchStem)
+{
+    if (running && !warmUpRun.isRunning())
+        warmUpRun = QtConcurrent::run([this, scratchStem] { return warmUp(scratchStem); });
 }
 
 bool exiftoolDaemon::writeIccProfile(const QString &target, const QString &iccFile)

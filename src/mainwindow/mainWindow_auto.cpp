@@ -29,6 +29,7 @@
 #include <QImageReader>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -81,12 +82,22 @@ bool resultReadsBack(const QString &path, int format, int tiffBitDepth, int widt
         return loaded;
     }
     QImageReader reader(path);
+    const QSize stored = reader.size();
+    if (stored.isValid() && stored != QSize(width, height)) {
+        *why = QString("%1 x %2").arg(stored.width()).arg(stored.height());
+        return false;
+    }
+    // A JPEG is decoded at an eighth of its size: every coded block is
+    // still read, only the full-size reconstruction is left out.
+    const bool jpeg = format == resultJpeg && stored.isValid();
+    if (jpeg)
+        reader.setScaledSize(QSize(std::max(1, (width + 7) / 8), std::max(1, (height + 7) / 8)));
     const QImage image = reader.read();
     if (image.isNull()) {
         *why = reader.errorString();
         return false;
     }
-    if (image.size() != QSize(width, height)) {
+    if (!jpeg && image.size() != QSize(width, height)) {
         *why = QString("%1 x %2").arg(image.width()).arg(image.height());
         return false;
     }

@@ -439,6 +439,10 @@ void mainWindow::goToUserPresetFiles()
 
 void mainWindow::invalidatePresets(bool getThumbs, bool onlyIfMissing)
 {
+    // Nobody sees the preset thumbnails of an automatic run: rendering them
+    // would only take processor time from the merge and the tone mapping.
+    if (startParams.autoProcess)
+        getThumbs = false;
     if (presets && !closing)
         presets->invalidatePresets(getThumbs, onlyIfMissing);
 }

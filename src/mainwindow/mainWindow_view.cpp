@@ -8,6 +8,7 @@
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
+#include "app/startParams.h"
 #include "panels/colorAdjustGroup.h"
 #include "panels/colorSaturationGroup.h"
 #include "panels/filterGroup.h"
@@ -219,6 +220,11 @@ void mainWindow::showImageInView(int id, bool force)
         viewPhoto.reset();
         workspace->setImage(project->hdrImage, "HDR");
     } else if (idx >= 0) {
+        // Nobody looks at the window of an automatic run: a photo's
+        // full-size picture (read back from the session and reduced level
+        // by level) would only cost time.
+        if (startParams.autoProcess)
+            return;
         QApplication::setOverrideCursor(Qt::WaitCursor);
         auto picture = std::make_unique<pyramid>();
         const int levels = std::min(fullPyramidLevels(project->width, project->height, 1.0), PYRAMID_MAX_LEVELS);

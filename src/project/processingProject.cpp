@@ -11,6 +11,7 @@
 #include "project/loadOptionsPrompt.h"
 
 #include <QCoreApplication>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -92,11 +93,23 @@ processingProject::processingProject(QWidget *parentWindow)
     const QString userFolder =
         (optionsInstance ? optionsInstance->installer.userFolder : QString())
         + QString::fromLatin1(LENSFUN_USER_SUBFOLDER);
+    // Parsing the lens files takes a while and only lens correction needs
+    // them: they are read beside the rest of the start-up and the loading
+    // of the photos.
     lensDb = new lensfunDb(lensSystemFolder(), userFolder);
-    if (!lensDb->load())
-        debugLog("WARNING: failed to load Lensfun database!\n");
+    lensfunDb *db = lensDb;
+    lensDbLoad = QtConcurrent::run([db] {
+        const bool loaded = db->load();
+        if (!loaded)
+            debugLog("WARNING: failed to load Lensfun database!\n");
+        return loaded;
+    });
 
     cleanup();
+    // exiftool's first writing command is slow (it loads its writing code):
+    // one on a tiny file of the session runs now, beside the start-up.
+    if (created)
+        exiftool->startWarmUp(sessionPath + QStringLiteral("~exiftool_warmup"));
     debugLog("Environment ready.\n\n");
 }
 
@@ -109,10 +122,17 @@ void processingProject::reportMessage(projectMessage_t kind, const QString &text
         messageHandler(kind, text);
 }
 
+lensfunDb *processingProject::lensDatabase()
+{
+    lensDbLoad.waitForFinished();
+    return lensDb;
+}
+
 processingProject::~processingProject()
 {
     delete exiftool;
     exiftool = nullptr;
+    lensDbLoad.waitForFinished();
     delete lensDb;
     lensDb = nullptr;
     loadOptions = nullptr; // owned by whoever installed it

@@ -27,6 +27,7 @@
 #include "project/toneMapping.h"
 
 #include <QColor>
+#include <QFuture>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -221,7 +222,10 @@ public:
     // services
     loadOptionsPrompt *loadOptions = nullptr;       // not owned; none without a main window
     exiftoolDaemon *exiftool = nullptr;             // owned
-    lensfunDb *lensDb = nullptr;                    // owned
+    lensfunDb *lensDb = nullptr;                    // owned; its files are read in the background
+    QFuture<bool> lensDbLoad;                       // that read (ends before lensDatabase() returns)
+    // The lens database once its background read has ended (waits for it).
+    lensfunDb *lensDatabase();
     QWidget *parentWidget = nullptr;                // not owned
 
     // sizes

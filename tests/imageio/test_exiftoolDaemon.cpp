@@ -448,3 +448,30 @@ TEST_F(exiftoolReal, stopEndsTheProcess)
     QStringList out;
     EXPECT_FALSE(daemon->run({"-ver"}, &out));
 }
+
+// The start-up warm-up runs exiftool's slow first writing command on a tiny
+// file of its own: it is answered, leaves nothing behind, and the next
+// command gets its own answer.
+TEST_F(exiftoolReal, warmUpLeavesNothingBehind)
+{
+    EXPECT_TRUE(daemon->warmUp(dir + "/~warmup"));
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QStringList out;
+    ASSERT_TRUE(daemon->run({"-ver"}, &out));
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_EQ(out.first(), daemon->getVersion());
+}
+
+// A daemon destroyed while its warm-up still waits for the lock (the
+// start-up version query holds it until the event loop runs) stops the
+// warm-up instead of deleting itself under it.
+TEST(exiftoolDaemon, destroyedWhileTheWarmUpWaits)
+{
+    const QString dir = testSupport::freshDir();
+    {
+        exiftoolDaemon d(writeStandIn());
+        ASSERT_TRUE(d.isRunning());
+        d.startWarmUp(dir + "/~warmup");
+    }
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}

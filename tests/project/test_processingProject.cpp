@@ -176,7 +176,7 @@ TEST_F(projectTest, constructsWithSessionDirectoryAndRemovesIt)
         EXPECT_EQ(sessionOwnerPid(project.sessionName), QCoreApplication::applicationPid());
         EXPECT_NE(project.exiftool, nullptr);
         EXPECT_NE(project.lensDb, nullptr);
-        EXPECT_GT(project.lensDb->lensCount(), 0); // Debian's lensfun data
+        EXPECT_GT(project.lensDatabase()->lensCount(), 0); // Debian's lensfun data
         EXPECT_EQ(project.loadOptions, nullptr); // no main window, no load-option dialogs
         EXPECT_EQ(project.exifTempPath(3), session + "lmpx_exif_3.jpg");
 
