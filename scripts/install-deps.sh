@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang python3
+  build-essential cmake ninja-build pkg-config clang lld python3
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   zlib1g-dev libdeflate-dev liblcms2-dev libopenexr-dev libraw-dev libtiff-dev libomp-dev
   libimage-exiftool-perl dcraw liblensfun-data-v1

@@ -9,7 +9,8 @@
 
 namespace testSupport {
 
-// A folder private to this test process (removed when it ends).
+// A folder private to the running test (outside a test: to this test process);
+// removed when the process ends.
 QString scratchDir();
 
 // A fresh, empty sub-folder of scratchDir() named after the running test.
