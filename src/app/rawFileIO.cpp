@@ -71,10 +71,13 @@ size_t compressBlockFast(const uint8_t *in, size_t n, uint8_t *out, size_t outCa
     if ((!in && n) || !out || n > RAW_FILE_MAX_BLOCK_SIZE)
         return 0;
 #ifdef LUMIDRA_HAVE_LIBDEFLATE
-    // A compressor per call: its tables are small next to a block's work,
-    // and no state is shared between threads.
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor *)> c(libdeflate_alloc_compressor(1),
-                                                                                libdeflate_free_compressor);
+    // One compressor per thread, kept for the thread's next blocks (its
+    // tables are set up afresh by every call); no state is shared between
+    // threads.
+    thread_local std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor *)> c(
+        nullptr, libdeflate_free_compressor);
+    if (!c)
+        c.reset(libdeflate_alloc_compressor(1));
     if (!c)
         return 0;
     return libdeflate_zlib_compress(c.get(), in, n, out, outCapacity);
@@ -91,8 +94,10 @@ bool inflateBlock(const uint8_t *in, size_t n, uint8_t *out, size_t want)
     if (!in || !out || n == 0)
         return false;
 #ifdef LUMIDRA_HAVE_LIBDEFLATE
-    std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)> d(
-        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)> d(
+        nullptr, libdeflate_free_decompressor);
+    if (!d)
+        d.reset(libdeflate_alloc_decompressor());
     if (!d)
         return false;
     size_t produced = 0;

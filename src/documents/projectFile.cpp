@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
 #include <memory>
 #include <vector>
@@ -618,6 +619,30 @@ bool projectFileWriter::begin()
 bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offset, std::atomic<uint64_t> *progress,
                                  const std::atomic<bool> *stop)
 {
+    if (!data && bytes) {
+        if (offset)
+            *offset = pos;
+        return fail(tr("Cannot write the project file."));
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(data);
+    return writeBlocks(
+        bytes, [src](uint64_t at, size_t, uint8_t *) { return src + at; }, false, offset, progress, stop);
+}
+
+bool projectFileWriter::writeRun(uint64_t bytes, const blockSource_t &source, int64_t *offset,
+                                 std::atomic<uint64_t> *progress, const std::atomic<bool> *stop)
+{
+    return writeBlocks(
+        bytes,
+        [&source](uint64_t at, size_t n, uint8_t *into) -> const uint8_t * {
+            return source(at, n, into) ? into : nullptr;
+        },
+        true, offset, progress, stop);
+}
+
+bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockBytes, bool needsScratch,
+                                    int64_t *offset, std::atomic<uint64_t> *progress, const std::atomic<bool> *stop)
+{
     if (failed)
         return false;
     if (offset)
@@ -627,14 +652,32 @@ bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offs
     const int tasks = std::max(1, idealThreadCount(false));
     // Blocks are compressed a group at a time, in parallel; while one group
     // is compressed, the group before it is written, in order, by a thread
-    // of its own. Two sets of buffers take turns.
+    // of its own. Two sets of buffers take turns; they and the input
+    // buffers stay with the writer, so that a save touches fresh memory
+    // only once.
     const uint64_t group = uint64_t(tasks) * 2;
     const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
-    std::vector<std::vector<uint8_t>> packed[2] = {std::vector<std::vector<uint8_t>>(slotCount),
-                                                   std::vector<std::vector<uint8_t>>(slotCount)};
+    const size_t capacity = compressBlockBound(size_t(bs));
+    try {
+        for (std::vector<packedBlock_t> &set : packed) {
+            if (set.size() < slotCount)
+                set.resize(slotCount);
+            for (size_t i = 0; i < slotCount; ++i)
+                if (set[i].bytes.size() < capacity + 8)
+                    set[i].bytes.resize(capacity + 8);
+        }
+        if (needsScratch) {
+            if (scratch.size() < slotCount)
+                scratch.resize(slotCount);
+            for (size_t i = 0; i < slotCount; ++i)
+                if (scratch[i].size() < size_t(bs))
+                    scratch[i].resize(size_t(bs));
+        }
+    } catch (const std::bad_alloc &) {
+        return fail(tr("Not enough memory!"));
+    }
     std::future<bool> writing;
     auto finishWriting = [&]() { return !writing.valid() || writing.get(); };
-    const uint8_t *src = static_cast<const uint8_t *>(data);
     int turn = 0;
     for (uint64_t first = 0; first < blocks; first += group) {
         if (stop && stop->load()) {
@@ -642,20 +685,18 @@ bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offs
             return fail(tr("Saving was stopped."));
         }
         const int count = int(std::min<uint64_t>(group, blocks - first));
-        std::vector<std::vector<uint8_t>> &buffers = packed[turn];
-        std::atomic<bool> tooLarge{false}, noMemory{false};
+        std::vector<packedBlock_t> &buffers = packed[turn];
+        std::atomic<bool> tooLarge{false}, noMemory{false}, noSource{false};
         runTasks(count, [&](int i) {
             const uint64_t at = (first + uint64_t(i)) * bs;
-            const uint64_t n = std::min<uint64_t>(bs, bytes - at);
-            std::vector<uint8_t> &out = buffers[size_t(i)];
-            const size_t capacity = compressBlockBound(size_t(n));
-            try {
-                out.resize(capacity + 8);
-            } catch (const std::bad_alloc &) {
-                noMemory = true;
+            const size_t n = size_t(std::min<uint64_t>(bs, bytes - at));
+            packedBlock_t &out = buffers[size_t(i)];
+            const uint8_t *in = blockBytes(at, n, needsScratch ? scratch[size_t(i)].data() : nullptr);
+            if (!in) {
+                noSource = true;
                 return;
             }
-            const size_t length = compressBlockFast(src + at, size_t(n), out.data() + 8, capacity);
+            const size_t length = compressBlockFast(in, n, out.bytes.data() + 8, capacity);
             if (length == 0) {
                 noMemory = true;
                 return;
@@ -665,29 +706,86 @@ bool projectFileWriter::writeRun(const void *data, uint64_t bytes, int64_t *offs
                 tooLarge = true;
                 return;
             }
-            putLE(out.data(), 8, uint64_t(length));
-            out.resize(length + 8);
+            putLE(out.bytes.data(), 8, uint64_t(length));
+            out.length = length + 8;
         });
         // The group before must be on disk (and well) before this one follows.
         if (!finishWriting())
             return false;
+        if (noSource)
+            return fail(tr("Cannot read the data to be saved."));
         if (tooLarge)
             return fail(tr("A block of image data cannot be compressed below the project file's block size."));
         if (noMemory)
             return fail(tr("Not enough memory!"));
         writing = std::async(std::launch::async, [this, &buffers, count, first, bs, bytes, progress]() {
             for (int i = 0; i < count; ++i) {
-                const std::vector<uint8_t> &block = buffers[size_t(i)];
-                if (!append(reinterpret_cast<const char *>(block.data()), int64_t(block.size())))
+                const packedBlock_t &block = buffers[size_t(i)];
+                if (!append(reinterpret_cast<const char *>(block.bytes.data()), int64_t(block.length)))
                     return false;
                 if (progress)
                     *progress += std::min<uint64_t>(bs, bytes - (first + uint64_t(i)) * bs);
             }
+            startWriteback();
             return true;
         });
         turn ^= 1;
     }
     return finishWriting();
+}
+
+bool projectFileWriter::writeZeroRun(uint64_t bytes, int64_t *offset, std::atomic<uint64_t> *progress,
+                                     const std::atomic<bool> *stop)
+{
+    if (failed)
+        return false;
+    if (offset)
+        *offset = pos;
+    const uint64_t bs = uint64_t(blockSize);
+    const uint64_t blocks = (bytes + bs - 1) / bs;
+    // At most two lengths: the full block and a shorter last one.
+    std::vector<uint8_t> stored[2];
+    try {
+        const std::vector<uint8_t> zeros(size_t(std::min<uint64_t>(bs, bytes)), 0);
+        for (int k = 0; k < 2; ++k) {
+            const uint64_t n = k == 0 ? std::min<uint64_t>(bs, bytes) : bytes % bs;
+            if (n == 0 || (k == 1 && blocks == 1))
+                continue;
+            std::vector<uint8_t> &out = stored[k];
+            out.resize(compressBlockBound(size_t(n)) + 8);
+            const size_t length = compressBlockFast(zeros.data(), size_t(n), out.data() + 8, out.size() - 8);
+            if (length == 0)
+                return fail(tr("Not enough memory!"));
+            putLE(out.data(), 8, uint64_t(length));
+            out.resize(length + 8);
+        }
+    } catch (const std::bad_alloc &) {
+        return fail(tr("Not enough memory!"));
+    }
+    for (uint64_t b = 0; b < blocks; ++b) {
+        if (stop && stop->load())
+            return fail(tr("Saving was stopped."));
+        const uint64_t n = std::min<uint64_t>(bs, bytes - b * bs);
+        const std::vector<uint8_t> &block = n == bs || blocks == 1 ? stored[0] : stored[1];
+        if (!append(reinterpret_cast<const char *>(block.data()), int64_t(block.size())))
+            return false;
+        if (progress)
+            *progress += n;
+    }
+    startWriteback();
+    return true;
+}
+
+void projectFileWriter::startWriteback()
+{
+#ifdef __linux__
+    const int fd = file ? file->handle() : -1;
+    if (fd >= 0 && pos > writebackFrom) {
+        // Only a hint: the data are synced by the commit either way.
+        ::sync_file_range(fd, off_t(writebackFrom), off_t(pos - writebackFrom), SYNC_FILE_RANGE_WRITE);
+        writebackFrom = pos;
+    }
+#endif
 }
 
 bool projectFileWriter::writeRawBlock(const QByteArray &bytes, int64_t *offset)

@@ -26,7 +26,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class checkedSaveFile;
 
@@ -165,6 +167,18 @@ public:
     // cannot be stored: the save fails with that reason.
     bool writeRun(const void *data, uint64_t bytes, int64_t *offset, std::atomic<uint64_t> *progress = nullptr,
                   const std::atomic<bool> *stop = nullptr);
+    // The same for a run whose bytes are made block by block: source fills
+    // `into` with the n bytes that start at byte `at` of the run (one block)
+    // and returns false when it cannot, which fails the save. It is called
+    // from several threads at once, for different blocks.
+    using blockSource_t = std::function<bool(uint64_t at, size_t n, uint8_t *into)>;
+    bool writeRun(uint64_t bytes, const blockSource_t &source, int64_t *offset,
+                  std::atomic<uint64_t> *progress = nullptr, const std::atomic<bool> *stop = nullptr);
+    // A run of zeros (photos saved without their pixels): every block of the
+    // same length compresses to the same bytes, so each length is
+    // compressed once.
+    bool writeZeroRun(uint64_t bytes, int64_t *offset, std::atomic<uint64_t> *progress = nullptr,
+                      const std::atomic<bool> *stop = nullptr);
     // Appends a raw block (length and bytes) and gives its offset.
     bool writeRawBlock(const QByteArray &bytes, int64_t *offset);
     // Writes the header at offset 0 and commits the file.
@@ -176,14 +190,32 @@ public:
     int64_t position() const { return pos; }
 
 private:
+    // Where a block's bytes come from: straight from memory, or made by a
+    // source into the block's input buffer.
+    using blockBytes_t = std::function<const uint8_t *(uint64_t at, size_t n, uint8_t *scratch)>;
+    bool writeBlocks(uint64_t bytes, const blockBytes_t &blockBytes, bool needsScratch, int64_t *offset,
+                     std::atomic<uint64_t> *progress, const std::atomic<bool> *stop);
     bool append(const char *data, int64_t bytes);
     bool fail(const QString &reason);
+    // Asks the system to start writing what was appended since the last
+    // call, so that the final sync finds little left to do.
+    void startWriteback();
 
     std::unique_ptr<checkedSaveFile> file;
     int32_t blockSize;
     int64_t pos = 0;
+    int64_t writebackFrom = 0;
     bool failed = false;
     QString error;
+    // Buffers of the block groups, kept from run to run: two sets of
+    // compressed blocks that take turns between compressing and writing,
+    // and one set of input blocks for runs made by a source.
+    struct packedBlock_t {
+        std::vector<uint8_t> bytes; // 8-byte length, then the zlib stream
+        size_t length = 0;          // bytes used
+    };
+    std::vector<packedBlock_t> packed[2];
+    std::vector<std::vector<uint8_t>> scratch;
 };
 
 #endif // PROJECTFILE_H

@@ -13,8 +13,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
+#include <unistd.h>
 
 namespace
 {
@@ -22,6 +25,21 @@ QString tr(const char *text) { return QCoreApplication::translate("saveProjectWo
 
 // The slot name of a photo: its file name, without the marker a photo that
 // came from a project carries.
+// Reads n bytes at offset `at` of a file, whatever the file position.
+bool readFully(int fd, uint64_t at, size_t n, uint8_t *into)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, into + done, n - done, off_t(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
 QString slotName(const photoInfo_t &photo)
 {
     QString name = QFileInfo(photo.filePath).fileName();
@@ -61,35 +79,46 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
         return failWith(writer.errorText(), nullptr);
 
     const uint64_t photoBytes = uint64_t(w) * uint64_t(h) * 6;
-    pyramid scratch;
-    if (!scratch.makePyramid(w, h, 1, 2, 3, true)) {
-        writer.discard();
-        return failWith(tr("Not enough memory!"), nullptr);
-    }
-    uint16_t *pixels = static_cast<uint16_t *>(scratch.levels[0].data);
-    const uint64_t samples = uint64_t(w) * uint64_t(h) * 3;
-
     for (int j = 0; j < project->photos.size(); ++j) {
         photoInfo_t &photo = project->photos[j];
         header.photoNames[j] = slotName(photo);
-        bool haveData = false;
+        bool written = false;
         if (job.saveInputs && !photo.isFloat) {
-            if (!project->readFromTempFile(photo, 0, scratch, qint64(photoBytes))) {
+            // The photo's session file is read block by block by the tasks
+            // that compress the blocks (positioned reads, so they do not get
+            // in each other's way), and its samples are masked there:
+            // 8-bit sources keep their top 10 bits, 16-bit ones their top
+            // 12; the noise below compresses badly and carries nothing.
+            QTemporaryFile *session = photo.tempFiles[0];
+            if (!session || !session->flush() || session->handle() < 0 || session->size() < qint64(photoBytes)) {
                 writer.discard();
                 return failWith(tr("Cannot read the photo's temporary file."), "%s: Cannot read temp file\n");
             }
-            // 8-bit sources keep their top 10 bits, 16-bit ones their top 12:
-            // the noise below compresses badly and carries nothing.
-            const uint16_t keep = photo.bitDepth >= 2 ? 0xFFF0 : 0xFFC0;
-            runRanges(int64_t(samples), std::max(1, idealThreadCount(false)), [&](range_t r, int) {
-                for (int64_t i = r.first; i < r.end; ++i)
-                    pixels[i] &= keep;
-            });
-            haveData = true;
+            const int fd = session->handle();
+            const uint8_t lowMask = photo.bitDepth >= 2 ? 0xF0 : 0xC0;
+            std::atomic<bool> unreadable{false};
+            written = writer.writeRun(
+                photoBytes,
+                [fd, lowMask, &unreadable](uint64_t at, size_t n, uint8_t *into) {
+                    if (!readFully(fd, at, n, into)) {
+                        unreadable = true;
+                        return false;
+                    }
+                    // Samples are little-endian: the low byte of each sits
+                    // at an even position of the run.
+                    for (size_t k = at & 1; k < n; k += 2)
+                        into[k] &= lowMask;
+                    return true;
+                },
+                &header.pixelOffsets[j], progress, stop);
+            if (!written && unreadable) {
+                debugLog("%s: Cannot read temp file\n", fn);
+                return failWith(tr("Cannot read the photo's temporary file."), nullptr);
+            }
+        } else {
+            written = writer.writeZeroRun(photoBytes, &header.pixelOffsets[j], progress, stop);
         }
-        if (!haveData)
-            memset(pixels, 0, size_t(photoBytes));
-        if (!writer.writeRun(pixels, photoBytes, &header.pixelOffsets[j], progress, stop)) {
+        if (!written) {
             debugLog("%s: Cannot write image data\n", fn);
             return failWith(writer.errorText(), nullptr);
         }
@@ -106,7 +135,6 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
         header.evs[j] = photo.ev;
         header.ghostLabels[j] = (photo.id % 100) + 1;
     }
-    scratch.freeAll();
 
     const pyramidLevel_t &ghost = project->ghostLabelMask.levels[0];
     if (job.options.deghost && job.saveInputs && ghost.data && ghost.width == header.ghostWidth &&
@@ -116,19 +144,17 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
             return failWith(writer.errorText(), "%s: Cannot ghost mask data\n");
     }
 
-    std::vector<uint8_t> emptyMask;
     for (int i = 0; i < PROJECT_FILE_LAYER_SLOTS; ++i) {
         if (i > 0 && !job.layerPresent[i])
             continue;
         if (i > 0) {
             header.layerNames[i] = job.layerNames[i];
             const pyramidLevel_t &mask = project->layerMasks[i].levels[0];
-            const void *data = mask.data;
-            if (!data || mask.width != w || mask.height != h) {
-                emptyMask.assign(size_t(w) * size_t(h), 0);
-                data = emptyMask.data();
-            }
-            if (!writer.writeRun(data, uint64_t(w) * uint64_t(h), &header.layerMaskOffsets[i], nullptr, stop))
+            const uint64_t maskBytes = uint64_t(w) * uint64_t(h);
+            const bool written = mask.data && mask.width == w && mask.height == h
+                                     ? writer.writeRun(mask.data, maskBytes, &header.layerMaskOffsets[i], nullptr, stop)
+                                     : writer.writeZeroRun(maskBytes, &header.layerMaskOffsets[i], nullptr, stop);
+            if (!written)
                 return failWith(writer.errorText(), "%s: Cannot write layer data\n");
         }
         header.layerOpacity[i] = std::clamp(job.layerOpacity[i], 0.0, 1.0);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -543,6 +544,71 @@ TEST_F(projectFileTest, aFailedSaveLeavesTheOldProjectIntact)
     projectFileWriter w(writeFailure::readOnlyFolder(dir + "/ro") + "/new.lmpx");
     EXPECT_FALSE(w.begin());
     EXPECT_FALSE(w.errorText().isEmpty());
+}
+
+// Runs made block by block by a source, and runs of zeros, read back as the
+// bytes they stand for, at block sizes that do not divide the run (odd ones
+// included); a source that cannot give a block fails the save.
+TEST_F(projectFileTest, runsFromASourceAndRunsOfZerosReadBack)
+{
+    struct caseRow {
+        int32_t blockSize;
+        uint64_t bytes;
+    };
+    const caseRow rows[] = {{4096, 20000}, {1001, 5005}, {999, 998}, {4096, 4096}, {4096, 1}};
+    for (const caseRow &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.blockSize << " " << row.bytes);
+        const QString path = dir + "/runs.lmpx";
+        std::vector<uint8_t> expected(size_t(row.bytes));
+        for (size_t i = 0; i < expected.size(); ++i)
+            expected[i] = uint8_t((i * 7) % 13);
+        std::atomic<uint64_t> progress{0};
+        std::atomic<int> calls{0};
+        projectFileWriter w(path, row.blockSize);
+        ASSERT_TRUE(w.begin());
+        int64_t sourced = 0, zeros = 0;
+        ASSERT_TRUE(w.writeRun(
+            row.bytes,
+            [&](uint64_t at, size_t n, uint8_t *into) {
+                ++calls;
+                EXPECT_EQ(at % uint64_t(row.blockSize), 0u);
+                EXPECT_EQ(n, size_t(std::min<uint64_t>(uint64_t(row.blockSize), row.bytes - at)));
+                for (size_t k = 0; k < n; ++k)
+                    into[k] = uint8_t(((at + k) * 7) % 13);
+                return true;
+            },
+            &sourced, &progress));
+        ASSERT_TRUE(w.writeZeroRun(row.bytes, &zeros, &progress));
+        EXPECT_EQ(calls.load(), int((row.bytes + uint64_t(row.blockSize) - 1) / uint64_t(row.blockSize)));
+        EXPECT_EQ(progress.load(), 2 * row.bytes);
+        projectFileHeader_t h = makeSample().header;
+        ASSERT_TRUE(w.finish(h));
+
+        filePtr f(fopen(QFile::encodeName(path).constData(), "rb"), fclose);
+        ASSERT_TRUE(f);
+        const int64_t size = QFileInfo(path).size();
+        std::vector<uint8_t> back(expected.size(), 0xAA);
+        ASSERT_TRUE(readProjectRun(f.get(), size, sourced, back.data(), row.bytes, row.blockSize));
+        EXPECT_EQ(back, expected);
+        ASSERT_TRUE(readProjectRun(f.get(), size, zeros, back.data(), row.bytes, row.blockSize));
+        EXPECT_EQ(std::count(back.begin(), back.end(), 0), long(back.size()));
+    }
+
+    const QString path = dir + "/kept.lmpx";
+    sample_t s = makeSample();
+    ASSERT_TRUE(writeSample(s, path));
+    const QByteArray before = fileBytes(path);
+    {
+        projectFileWriter w(path, 4096);
+        ASSERT_TRUE(w.begin());
+        int64_t offset = 0;
+        EXPECT_FALSE(w.writeRun(
+            50000, [](uint64_t at, size_t, uint8_t *) { return at < 20000; }, &offset));
+        EXPECT_FALSE(w.errorText().isEmpty());
+        EXPECT_FALSE(w.finish(s.header));
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(QDir(dir).entryList({"kept.lmpx*"}, QDir::Files | QDir::Hidden), QStringList{"kept.lmpx"});
 }
 
 // The options dialog: Save needs a box, disabled boxes keep their setting,

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -237,4 +238,49 @@ TEST_F(projectSaveTest, moreThanAHundredPhotosAreRefused)
     EXPECT_FALSE(saveProjectFile(project.get(), job(true, false), &error));
     EXPECT_TRUE(error.contains("100")) << error.toStdString();
     EXPECT_FALSE(QFile::exists(dir + "/session.lmpx"));
+}
+
+// A photo larger than one block is read from its session file block by block
+// and masked across the block boundaries; a session file cut short fails the
+// save with a reason and keeps the previous project.
+TEST_F(projectSaveTest, largePhotosAreMaskedAcrossBlocksAndAShortSessionFileFails)
+{
+    const int w = 400, h = 300; // 720,000 bytes a photo: the runs span blocks of 1,000,000 bytes
+    auto big = std::make_unique<processingProject>(nullptr);
+    big->width = w;
+    big->height = h;
+    ASSERT_TRUE(big->allocatePreview());
+    for (int p = 0; p < 2; ++p) {
+        photoInfo_t photo;
+        photo.id = p;
+        photo.filePath = dir + QString("/BIG_%1.TIF").arg(p);
+        photo.bitDepth = 2 - p;
+        pyramid source;
+        ASSERT_TRUE(source.makePyramid(w, h, 1, 2, 3, true));
+        uint16_t *px = static_cast<uint16_t *>(source.levels[0].data);
+        for (int i = 0; i < w * h * 3; ++i)
+            px[i] = uint16_t(i * 2654435761u >> 7);
+        ASSERT_TRUE(big->writeToTempFile(photo, 0, source, qint64(w) * h * 6));
+        big->photos.append(photo);
+    }
+    projectSaveJob_t j = job(true, false);
+    j.carrierPaths.clear();
+    QString error;
+    ASSERT_TRUE(saveProjectFile(big.get(), j, &error)) << error.toStdString();
+    projectHeader_t raw;
+    projectFileHeader_t header;
+    ASSERT_EQ(readProjectFileHeader(j.target, raw, header), projectHeaderResult_t::ok);
+    for (int p = 0; p < 2; ++p) {
+        std::vector<uint16_t> px(size_t(w) * h * 3);
+        ASSERT_TRUE(photoLoading::readProjectPhoto(j.target, raw, p, w, h, px.data(), nullptr));
+        const uint16_t keep = p == 0 ? 0xFFF0 : 0xFFC0;
+        for (int i = 0; i < w * h * 3; ++i)
+            ASSERT_EQ(px[size_t(i)], uint16_t(uint16_t(i * 2654435761u >> 7) & keep)) << p << " " << i;
+    }
+
+    const QByteArray before = fileBytes(j.target);
+    ASSERT_TRUE(big->photos[1].tempFiles[0]->resize(qint64(w) * h * 6 - 1));
+    EXPECT_FALSE(saveProjectFile(big.get(), j, &error));
+    EXPECT_TRUE(error.contains("temporary file")) << error.toStdString();
+    EXPECT_EQ(fileBytes(j.target), before);
 }

@@ -9,6 +9,7 @@
 #include "hdrdialogs/genHDR_denoise.h"
 #include "hdrdialogs/genHDR_options.h"
 #include "hdrdialogs/generateHDR.h"
+#include "mainwindow/historyItem.h"
 #include "mainwindow/mainWindow.h"
 #include "project/processingProject.h"
 #include "views/layerItem.h"
@@ -30,8 +31,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QListWidget>
 #include <QSignalSpy>
 #include <cmath>
+#include <cstring>
+#include <zlib.h>
 
 namespace {
 
@@ -450,4 +454,189 @@ TEST_F(projectWindowTest, optionsDialogChoicesAreHonouredAndTheHdrImageComesBack
     ASSERT_EQ(readProjectFileHeader(again, raw, h), projectHeaderResult_t::ok);
     EXPECT_FALSE(h.inputsEmbedded());
     EXPECT_NE(h.hdrOffset, 0);
+}
+
+namespace {
+
+// A version-1 project file written field by field as that version laid it
+// out (a 9,744-byte header, 32 photo slots, no lens-correction byte), its
+// runs compressed with zlib's ordinary compress(): 32 tiny photos of one
+// flat colour each, a ghost mask naming every photo, layer 1 with a mask,
+// and the settings of layers 0 and 1.
+struct versionOneProject_t {
+    static constexpr int W = 128, H = 128, PHOTOS = 32; // the smallest photos the program takes
+    static uint16_t sample(int photo, int channel) { return uint16_t((1000 + photo * 1900 + channel * 350) & 0xFFC0); }
+    static double ev(int photo) { return photo * 0.25 - 4; }
+    static uint8_t maskValue(int i) { return uint8_t((i * 5) % 256); }
+    static uint8_t ghostLabel(int i) { return uint8_t(i % (PHOTOS + 1)); } // 0 = none, else photo slot + 1
+
+    static QByteArray build(const QByteArray &baseSettings, const QByteArray &layerSettings)
+    {
+        QByteArray file(65536, '\0');
+        auto put = [&](int at, int n, uint64_t v) {
+            for (int i = 0; i < n; ++i, v >>= 8)
+                file[at + i] = char(v & 0xff);
+        };
+        auto putDouble = [&](int at, double d) {
+            uint64_t bits;
+            memcpy(&bits, &d, 8);
+            put(at, 8, bits);
+        };
+        // A run: blocks of at most 1,000,000 bytes, each an 8-byte length and
+        // one zlib stream.
+        auto appendRun = [&](const std::vector<uint8_t> &bytes) {
+            const int64_t at = file.size();
+            for (size_t start = 0; start < bytes.size(); start += 1000000) {
+                const size_t n = std::min<size_t>(1000000, bytes.size() - start);
+                std::vector<uint8_t> packed(compressBound(uLong(n)));
+                uLongf length = uLongf(packed.size());
+                EXPECT_EQ(compress(packed.data(), &length, bytes.data() + start, uLong(n)), Z_OK);
+                QByteArray block(8, '\0');
+                for (int i = 0; i < 8; ++i)
+                    block[i] = char((uint64_t(length) >> (8 * i)) & 0xff);
+                file += block;
+                file += QByteArray(reinterpret_cast<const char *>(packed.data()), int(length));
+            }
+            return at;
+        };
+        auto appendRaw = [&](const QByteArray &bytes) {
+            const int64_t at = file.size();
+            QByteArray length(8, '\0');
+            for (int i = 0; i < 8; ++i)
+                length[i] = char((uint64_t(bytes.size()) >> (8 * i)) & 0xff);
+            file += length + bytes;
+            return at;
+        };
+
+        memcpy(file.data(), "Lumidra 3 project", 17);
+        put(32, 4, 1);       // version
+        put(36, 4, 9744);    // header size
+        put(40, 4, 1000000); // block size
+        put(44, 4, W);
+        put(48, 4, H);
+        put(52, 4, W); // ghost mask: the photos are embedded
+        put(56, 4, H);
+        put(60, 4, 2);
+        for (int p = 0; p < PHOTOS; ++p) {
+            const QByteArray name = QByteArray("v1_") + QByteArray::number(p) + ".jpg";
+            memcpy(file.data() + 64 + 256 * p, name.constData(), size_t(name.size()));
+            std::vector<uint8_t> px(size_t(W) * H * 6);
+            for (size_t i = 0; i < px.size(); i += 2) {
+                const uint16_t v = sample(p, int((i / 2) % 3));
+                px[i] = uint8_t(v & 0xff);
+                px[i + 1] = uint8_t(v >> 8);
+            }
+            put(8520 + 8 * p, 8, uint64_t(appendRun(px)));
+            putDouble(8776 + 8 * p, ev(p));
+        }
+        std::vector<uint8_t> ghost(size_t(W) * H);
+        for (size_t i = 0; i < ghost.size(); ++i)
+            ghost[i] = ghostLabel(int(i));
+        put(9600, 8, uint64_t(appendRun(ghost)));
+        put(9432, 8, uint64_t(appendRaw(baseSettings)));
+        std::vector<uint8_t> mask(size_t(W) * H);
+        for (size_t i = 0; i < mask.size(); ++i)
+            mask[i] = maskValue(int(i));
+        put(9032 + 8, 8, uint64_t(appendRun(mask)));
+        memcpy(file.data() + 9112 + 32, "old sky", 7);
+        put(9432 + 8, 8, uint64_t(appendRaw(layerSettings)));
+        putDouble(9512, 1.0);
+        putDouble(9512 + 8, 0.4);
+        // EV source, alignment, method (Smart Merge), selectivity, Smart
+        // Merge value, ghost removal, the constant 1.
+        const uint8_t options[7] = {1, 1, 1, 2, 5, 1, 1};
+        memcpy(file.data() + 9592, options, 7);
+        // Noise filter on, strength, softness, panorama.
+        const uint8_t noise[4] = {1, 6, 3, 1};
+        memcpy(file.data() + 9608, noise, 4);
+        return file;
+    }
+};
+
+} // namespace
+
+// A version-1 project opened as the command line or a drop opens it: its 32
+// photos with their pixels and EVs, the ghost mask with the photos' new
+// labels, layer 1 with its name, opacity and mask, the settings of both
+// layers, the HDR options (lens correction off: version 1 had none), and a
+// history that starts with one START row per restored layer.
+TEST_F(projectWindowTest, aVersionOneProjectOpensUpgraded)
+{
+    using v1 = versionOneProject_t;
+    processingParams_t base, layer;
+    base.gamma = 1.3;
+    layer.saturation = 0.7;
+    const QString path = dir + "/old.lmpx";
+    ASSERT_TRUE(testSupport::writeFile(path, v1::build(settingsToBytes(base), settingsToBytes(layer))));
+
+    mainWindow w;
+    // Lens correction on before: the version-1 project turns it off.
+    w.generateHdrDialog()->lensAutoCheck->setChecked(true);
+    ASSERT_TRUE(loadProject(w, path)) << (messages.empty() ? std::string() : messages.back().text.toStdString());
+    processingProject &p = *w.project;
+    ASSERT_EQ(p.photos.size(), v1::PHOTOS);
+    EXPECT_EQ(p.width, v1::W);
+    EXPECT_EQ(p.height, v1::H);
+    std::vector<int> newIds;
+    for (int slot = 0; slot < v1::PHOTOS; ++slot) {
+        SCOPED_TRACE(slot);
+        const photoInfo_t *photo = photoNamed(w, QString("v1_%1.jpg-").arg(slot));
+        ASSERT_NE(photo, nullptr);
+        newIds.push_back(photo->id);
+        EXPECT_EQ(photo->projectPhotoIndex, slot);
+        EXPECT_DOUBLE_EQ(photo->ev, v1::ev(slot));
+        ASSERT_NE(photo->preview, nullptr);
+        const size_t last = (size_t(p.previewWidth) * p.previewHeight - 1) * 3;
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(photo->preview[c], v1::sample(slot, c));
+            EXPECT_EQ(photo->preview[last + size_t(c)], v1::sample(slot, c));
+        }
+    }
+    // Ghost labels were the slots' (slot + 1); now they are the new ids'.
+    ASSERT_EQ(p.previewWidth, v1::W);
+    const auto *ghost = static_cast<const uint8_t *>(p.ghostLabelMask.levels[0].data);
+    ASSERT_NE(ghost, nullptr);
+    for (int i = 0; i < v1::W * v1::H; ++i) {
+        const int stored = v1::ghostLabel(i);
+        ASSERT_EQ(int(ghost[i]), stored == 0 ? 0 : newIds[size_t(stored - 1)] % 100 + 1) << i;
+    }
+
+    EXPECT_EQ(w.projectLayerCount, 2);
+    ASSERT_TRUE(p.layerExists[1]);
+    EXPECT_EQ(w.projectLayerNames[1], "old sky");
+    EXPECT_EQ(w.layersToolWidget->row(1)->getLabelText(), "old sky");
+    EXPECT_NEAR(p.layerSettings[1].opacity, 0.4, 1e-9);
+    EXPECT_NEAR(p.layerSettings[1].saturation, 0.7, 1e-6);
+    EXPECT_NEAR(p.layerSettings[0].gamma, 1.3, 1e-6);
+    const auto *mask = static_cast<const uint8_t *>(p.layerMasks[1].levels[0].data);
+    ASSERT_NE(mask, nullptr);
+    for (int i = 0; i < v1::W * v1::H; ++i)
+        ASSERT_EQ(mask[i], v1::maskValue(i)) << i;
+
+    generateHDR *d = w.generateHdrDialog();
+    EXPECT_FALSE(d->lensAutoCheck->isChecked());
+    EXPECT_FALSE(p.hdrState.lensCorrected);
+    EXPECT_TRUE(d->alignAutoCheck->isChecked());
+    EXPECT_TRUE(d->panoramaCheck->isChecked());
+    EXPECT_EQ(d->options->method(), int(hdrMethodSmartMerge));
+    EXPECT_EQ(d->options->selectivity->getSelectivity(), 2);
+    EXPECT_EQ(int(d->options->smartMerge->strength->value()), 5);
+    EXPECT_TRUE(d->options->ghostRemoval());
+    EXPECT_TRUE(d->options->denoise->isChecked());
+    EXPECT_EQ(int(d->options->denoise->strengthSlider()->value()), 6);
+    EXPECT_EQ(int(d->options->denoise->softnessSlider()->value()), 3);
+
+    // One START row per restored layer, in layer order, each holding the
+    // settings the layer was restored with.
+    ASSERT_EQ(w.historyList->count(), 2);
+    for (int row = 0; row < 2; ++row) {
+        historyItem *item = w.historyRow(row);
+        ASSERT_NE(item, nullptr);
+        EXPECT_TRUE(item->isStartingPoint());
+        EXPECT_EQ(item->description(), "START");
+        EXPECT_EQ(item->layer(), row);
+    }
+    EXPECT_NEAR(w.historyRow(0)->settings.gamma, 1.3, 1e-6);
+    EXPECT_NEAR(w.historyRow(1)->settings.saturation, 0.7, 1e-6);
+    EXPECT_EQ(w.currentProjectPath, path);
 }
