@@ -1,7 +1,7 @@
 // HDR pipeline benchmark: loads the photos named on the command line into a
 // processing project and runs the HDR stages on them, timing each.
 //
-//   hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE]
+//   hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--deghost-base K] [--save-hdr FILE]
 //                [--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...
 //
 // With --tonemap the merged image is also prepared for tone mapping and
@@ -175,6 +175,7 @@ int main(int argc, char **argv)
     QStringList files;
     int method = 0, threads = 0;
     bool deghost = false, loadOnly = false, align = false, lens = false;
+    int deghostBase = -1;   // photo index (in EV order) every ghost region takes; -1 = best per subject
     QString saveHdr, scratchDir, toneMapOut, settingsPath;
     bool settingsGiven = false;
     const QStringList args = app.arguments();
@@ -185,6 +186,9 @@ int main(int argc, char **argv)
             method = m == "smart" ? 1 : m == "average" ? 2 : 0;
         } else if (a == "--deghost") {
             deghost = true;
+        } else if (a == "--deghost-base" && i + 1 < args.size()) {
+            deghost = true;
+            deghostBase = args[++i].toInt();
         } else if (a == "--align") {
             align = true;
         } else if (a == "--lens") {
@@ -210,7 +214,7 @@ int main(int argc, char **argv)
         }
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE] "
+        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--deghost-base K] [--save-hdr FILE] "
                              "[--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
         return 2;
     }
@@ -373,7 +377,7 @@ int main(int argc, char **argv)
                 timer.restart();
                 // The ghost-removal defaults: smoothness 5, strength 4.
                 deghostWorker masks(&project, 5);
-                masks.autoAntiGhostMask(ghostThresholdForStrength(4, project.photos.size()), -1);
+                masks.autoAntiGhostMask(ghostThresholdForStrength(4, project.photos.size()), deghostBase);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;
                 printStage("deghost", timer);
