@@ -1,6 +1,6 @@
 // Measures ghosts in a merged HDR image of a moving subject against merges of
 // the still scene (the subject standing where each photo shows it):
-//   ghost_compare RESULT.hdr STILL_0.hdr STILL_1.hdr ... [--dump OUT.png]
+//   ghost_compare RESULT.hdr STILL_0.hdr STILL_1.hdr ... [--dump OUT.png] [--diff OUT.png]
 // The path is where the still merges disagree (the subject is there in some
 // photos only), widened by 6 pixels for halos and seams. Every merge is
 // compared after the best monotone mapping of its luminance onto the other
@@ -109,16 +109,18 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList names;
-    QString dump;
+    QString dump, diff;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); i++) {
         if (args[i] == "--dump" && i + 1 < args.size())
             dump = args[++i];
+        else if (args[i] == "--diff" && i + 1 < args.size())
+            diff = args[++i];
         else
             names << args[i];
     }
     if (names.size() < 3) {
-        std::fprintf(stderr, "usage: ghost_compare RESULT.hdr STILL_0.hdr STILL_1.hdr ... [--dump OUT.png]\n");
+        std::fprintf(stderr, "usage: ghost_compare RESULT.hdr STILL_0.hdr STILL_1.hdr ... [--dump OUT.png] [--diff OUT.png]\n");
         return 2;
     }
     std::vector<image_t> img(size_t(names.size()));
@@ -173,12 +175,29 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < n; i++)
         pathCount += path[i];
     std::printf("size %d %d path_pixels %zu\n", w, h, pathCount);
+    int nearest = 0;
+    double nearestStops = 1e300;
     for (int k = 0; k < stills; k++) {
         double sum = 0.0;
         for (size_t i = 0; i < n; i++)
             if (path[i])
                 sum += std::fabs(mapped[i] - still[size_t(k)][i]);
-        std::printf("still %d path_stops %.3f\n", k, sum / std::max<size_t>(pathCount, 1));
+        const double stops = sum / std::max<size_t>(pathCount, 1);
+        std::printf("still %d path_stops %.3f\n", k, stops);
+        if (stops < nearestStops) {
+            nearestStops = stops;
+            nearest = k;
+        }
+    }
+    if (!diff.isEmpty()) {
+        // Distance to the nearest still scene: black 0, white 1 stop or more.
+        QImage out(w, h, QImage::Format_Grayscale8);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const size_t i = size_t(y) * w + x;
+                out.scanLine(y)[x] = uchar(std::min(255.0, std::fabs(mapped[i] - still[size_t(nearest)][i]) * 255.0));
+            }
+        out.save(diff);
     }
     // Opacity of subject k: where still k differs from every other still by
     // more than half a stop (only photo k has the subject there), the share of
