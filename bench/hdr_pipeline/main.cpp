@@ -1,7 +1,8 @@
 // HDR pipeline benchmark: loads the photos named on the command line into a
 // processing project and runs the HDR stages on them, timing each.
 //
-//   hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE]
+//   hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--deghost-strength 0..9]
+//                [--deghost-smoothness 1..10] [--deghost-base K] [--save-hdr FILE]
 //                [--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...
 //
 // With --tonemap the merged image is also prepared for tone mapping and
@@ -175,6 +176,8 @@ int main(int argc, char **argv)
     QStringList files;
     int method = 0, threads = 0;
     bool deghost = false, loadOnly = false, align = false, lens = false;
+    int deghostStrength = 4, deghostSmoothness = 5;   // the ghost-removal defaults
+    int deghostBase = -1;   // photo index (in EV order) every ghost region takes; -1 = best per subject
     QString saveHdr, scratchDir, toneMapOut, settingsPath;
     bool settingsGiven = false;
     const QStringList args = app.arguments();
@@ -185,6 +188,15 @@ int main(int argc, char **argv)
             method = m == "smart" ? 1 : m == "average" ? 2 : 0;
         } else if (a == "--deghost") {
             deghost = true;
+        } else if (a == "--deghost-strength" && i + 1 < args.size()) {
+            deghost = true;
+            deghostStrength = args[++i].toInt();
+        } else if (a == "--deghost-smoothness" && i + 1 < args.size()) {
+            deghost = true;
+            deghostSmoothness = args[++i].toInt();
+        } else if (a == "--deghost-base" && i + 1 < args.size()) {
+            deghost = true;
+            deghostBase = args[++i].toInt();
         } else if (a == "--align") {
             align = true;
         } else if (a == "--lens") {
@@ -210,7 +222,7 @@ int main(int argc, char **argv)
         }
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--save-hdr FILE] "
+        std::fprintf(stderr, "usage: hdr_pipeline [--method true|smart|average] [--lens] [--align] [--deghost] [--deghost-strength S] [--deghost-smoothness M] [--deghost-base K] [--save-hdr FILE] "
                              "[--tonemap OUT] [--settings FILE.lmsx] [--threads N] [--load-only] [--scratch DIR] PHOTO...\n");
         return 2;
     }
@@ -325,6 +337,8 @@ int main(int argc, char **argv)
             o.selectivity = 1;
             o.smartMergeStrength = 5;
             o.ghostRemoval = deghost;
+            o.ghostRemovalSmoothness = deghostSmoothness;
+            o.ghostRemovalRepair = deghost;   // the program's default ("Repair over and underexposed" on)
             o.saveHDR = !saveHdr.isEmpty();
             o.outputPath = saveHdr;
             generateHDRworker worker(o);
@@ -371,9 +385,8 @@ int main(int argc, char **argv)
             printStage("prepare", timer);
             if (deghost) {
                 timer.restart();
-                // The ghost-removal defaults: smoothness 5, strength 4.
-                deghostWorker masks(&project, 5);
-                masks.autoAntiGhostMask(ghostThresholdForStrength(4, project.photos.size()), -1);
+                deghostWorker masks(&project, deghostSmoothness);
+                masks.autoAntiGhostMask(ghostThresholdForStrength(deghostStrength, project.photos.size()), deghostBase);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;
                 printStage("deghost", timer);

@@ -115,17 +115,38 @@ void deghostWorker::autoAntiGhostMask(double threshold, int photoIndex)
             labels[k] = 128;
 
     const bool best = photoIndex < 0 || photoIndex >= project->photos.size();
-    const int label = best ? 0 : project->photos[photoIndex].id;
-    for (qint64 k = 0; k < n; k++) {
-        if (labels[k] != 128)
-            continue;
-        floodFillAt(labels, w, h, int32_t(k % w), int32_t(k / w), 255);
-        if (best)
-            maskStatistics(k);
-        else
+    if (best) {
+        labelSubjects(labels, w, h);
+    } else {
+        const int label = project->photos[photoIndex].id;
+        for (qint64 k = 0; k < n; k++) {
+            if (labels[k] != 128)
+                continue;
+            floodFillAt(labels, w, h, int32_t(k % w), int32_t(k / w), 255);
             fillUnsetMask(label);
+        }
     }
     debugLog("auto anti ghost mask - end\n");
+}
+
+void deghostWorker::labelSubjects(quint8 *labels, int w, int h)
+{
+    const std::vector<ghostRegion_t> regions = ghostRegions(labels, w, h);
+    const std::vector<int> group = ghostSubjects(regions);
+    std::vector<bool> done(regions.size(), false);
+    for (size_t r = 0; r < regions.size(); r++) {
+        if (done[r])
+            continue;
+        // Every region of this subject is marked for the choice; the first
+        // marked pixel (regions are in scan order) starts the count.
+        for (size_t q = r; q < regions.size(); q++)
+            if (group[q] == group[r]) {
+                const ghostRegion_t &g = regions[q];
+                floodFillAt(labels, w, h, int32_t(g.seed % w), int32_t(g.seed / w), 255);
+                done[q] = true;
+            }
+        maskStatistics(regions[r].seed);
+    }
 }
 
 bool deghostWorker::makeAntiGhostMasks(bool full)

@@ -39,6 +39,10 @@ public:
     bool makeAntiGhostMasks(bool full);
 
 private:
+    // Gives every moving subject among the detected (128) regions the one
+    // photo that scores best over all of its regions.
+    void labelSubjects(quint8 *labels, int w, int h);
+
     processingProject *project;
     int smoothness;
 };

@@ -98,3 +98,78 @@ double ghostRegionScore(const quint8 *labelMask, qint64 pixelCount, qint64 start
     }
     return score;
 }
+
+std::vector<ghostRegion_t> ghostRegions(const quint8 *labelMask, int width, int height)
+{
+    std::vector<ghostRegion_t> regions;
+    if (!labelMask || width <= 0 || height <= 0)
+        return regions;
+    const qint64 n = qint64(width) * height;
+    std::vector<bool> seen(static_cast<size_t>(n), false);
+    std::vector<qint64> stack;
+    for (qint64 k = 0; k < n; k++) {
+        if (labelMask[k] != 128 || seen[size_t(k)])
+            continue;
+        ghostRegion_t r;
+        r.seed = k;
+        r.left = r.right = int(k % width);
+        r.top = r.bottom = int(k / width);
+        seen[size_t(k)] = true;
+        stack.push_back(k);
+        while (!stack.empty()) {
+            const qint64 p = stack.back();
+            stack.pop_back();
+            const int x = int(p % width), y = int(p / width);
+            r.left = std::min(r.left, x);
+            r.right = std::max(r.right, x);
+            r.top = std::min(r.top, y);
+            r.bottom = std::max(r.bottom, y);
+            const qint64 next[4] = {x > 0 ? p - 1 : -1, x + 1 < width ? p + 1 : -1, y > 0 ? p - width : -1,
+                                    y + 1 < height ? p + width : -1};
+            for (qint64 q : next)
+                if (q >= 0 && labelMask[q] == 128 && !seen[size_t(q)]) {
+                    seen[size_t(q)] = true;
+                    stack.push_back(q);
+                }
+        }
+        regions.push_back(r);
+    }
+    return regions;
+}
+
+std::vector<int> ghostSubjects(const std::vector<ghostRegion_t> &regions)
+{
+    const int count = int(regions.size());
+    std::vector<int> parent(static_cast<size_t>(count));
+    for (int i = 0; i < count; i++)
+        parent[size_t(i)] = i;
+    auto root = [&parent](int i) {
+        while (parent[size_t(i)] != i) {
+            parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+            i = parent[size_t(i)];
+        }
+        return i;
+    };
+    struct box_t {
+        qint64 left, top, right, bottom;
+    };
+    std::vector<box_t> grown(static_cast<size_t>(count));
+    for (int i = 0; i < count; i++) {
+        const ghostRegion_t &r = regions[size_t(i)];
+        const qint64 g = std::max(r.right - r.left + 1, r.bottom - r.top + 1) / 4;
+        grown[size_t(i)] = {r.left - g, r.top - g, r.right + g, r.bottom + g};
+    }
+    for (int i = 0; i < count; i++)
+        for (int j = i + 1; j < count; j++) {
+            const box_t &a = grown[size_t(i)], &b = grown[size_t(j)];
+            if (a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom) {
+                const int ri = root(i), rj = root(j);
+                if (ri != rj)
+                    parent[size_t(std::max(ri, rj))] = std::min(ri, rj);
+            }
+        }
+    std::vector<int> group(static_cast<size_t>(count));
+    for (int i = 0; i < count; i++)
+        group[size_t(i)] = root(i);
+    return group;
+}

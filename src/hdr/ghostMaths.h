@@ -12,6 +12,8 @@
 
 #include <QtGlobal>
 
+#include <vector>
+
 constexpr int GHOST_MAX_PHOTOS = 100;
 
 // What ghostDeviation needs besides the pixel's samples.
@@ -57,5 +59,23 @@ void fillUnsetLabels(quint8 *labelMask, qint64 pixelCount, int label);
 // from pixel start to the end: bright-and-not-clipped pixels score high.
 double ghostRegionScore(const quint8 *labelMask, qint64 pixelCount, qint64 start,
                         const quint16 *preview);
+
+// One 4-connected region of detected pixels (value 128) of a label mask.
+struct ghostRegion_t {
+    qint64 seed = 0;              // its first pixel in scan order
+    int left = 0, top = 0, right = 0, bottom = 0;   // bounding box, inclusive
+};
+
+// The regions of bytes equal to 128, in scan order of their first pixel. The
+// mask is left as it was.
+std::vector<ghostRegion_t> ghostRegions(const quint8 *labelMask, int width, int height);
+
+// Groups the regions that belong to one moving subject: a subject that moves
+// less than its own size between the photos agrees with itself where its
+// positions overlap, so its ghost is found as several regions around an
+// undetected core. Regions whose bounding boxes, each grown by a quarter of its
+// longer side, overlap (directly or through others) form one subject. Returns
+// per region the index of the first region of its subject.
+std::vector<int> ghostSubjects(const std::vector<ghostRegion_t> &regions);
 
 #endif // GHOSTMATHS_H

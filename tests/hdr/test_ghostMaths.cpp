@@ -113,3 +113,40 @@ TEST(ghostMaths, maskRadiiAndRamp)
     EXPECT_EQ(ramp[128], 113);   // floor((128/255)^2 x 450) = floor(113.4)
     EXPECT_EQ(ramp[255], 255);
 }
+
+// Detected regions of one subject share a photo; subjects far apart do not.
+TEST(ghostMaths, regionsOfOneSubjectAreGrouped)
+{
+    // Rectangles of detected pixels (value 128) on a 100 x 60 mask.
+    struct rect_t { int x0, y0, x1, y1; };   // inclusive
+    struct case_t {
+        const char *name;
+        std::vector<rect_t> rects;
+        std::vector<int> groups;   // expected group per region, in scan order
+    };
+    const case_t cases[] = {
+        // Two tall strips 8 pixels apart: the two sides of one walking figure.
+        {"two strips of one figure", {{10, 10, 14, 49}, {23, 10, 27, 49}}, {0, 0}},
+        // The same strips and a small region far to the right: another subject.
+        {"a second subject far away", {{10, 10, 14, 49}, {23, 10, 27, 49}, {90, 20, 93, 23}}, {0, 0, 2}},
+        // Joined through a third region that is close to both.
+        {"chain", {{10, 10, 13, 13}, {40, 10, 43, 13}, {17, 12, 37, 17}}, {0, 0, 0}},
+        // Touching the borders of the mask.
+        {"at the edges", {{0, 0, 3, 59}, {96, 0, 99, 59}}, {0, 1}},
+    };
+    for (const case_t &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<quint8> mask(100 * 60, 0);
+        for (const rect_t &r : c.rects)
+            for (int y = r.y0; y <= r.y1; y++)
+                for (int x = r.x0; x <= r.x1; x++)
+                    mask[size_t(y) * 100 + x] = 128;
+        const std::vector<quint8> before = mask;
+        const std::vector<ghostRegion_t> regions = ghostRegions(mask.data(), 100, 60);
+        EXPECT_EQ(mask, before);
+        ASSERT_EQ(regions.size(), c.groups.size());
+        const std::vector<int> groups = ghostSubjects(regions);
+        for (size_t i = 0; i < groups.size(); i++)
+            EXPECT_EQ(groups[i], c.groups[i]) << "region " << i;
+    }
+}
