@@ -208,8 +208,13 @@ void mainWorkspace::resizeEvent(QResizeEvent *event)
     area->scrollX = area->scrollY = 0;
     const double fit = fitScale(area->imageWidth(), area->imageHeight());
     if (zoom) {
+        // A fitted picture stays fitted: the docks and bars that come and go
+        // around the view would otherwise leave it overflowing.
+        const bool fitted = zoom->isFit();
+        const int before = zoom->fitIndex();
         zoom->setScaleValue(fit);
-        zoom->setFitIndex(fitStepIndex(zoomWidget::zoomSteps(), fit, zoom->fitIndex()));
+        if (fitted && area->imagePresent && zoom->fitIndex() != before)
+            zoom->setFit();
     }
     if (spin->isVisible())
         showSpinner();

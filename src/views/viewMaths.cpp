@@ -27,15 +27,6 @@ double fitZoomPercent(int w, int h, int canvasW, int canvasH, double dpr)
     return double(std::min(zx, zy));
 }
 
-int fitStepIndex(const QVector<int> &steps, double fit, int current)
-{
-    for (int i = 1; i < steps.size(); ++i) {
-        if (steps[i - 1] < fit && fit <= steps[i])
-            return i;
-    }
-    return current;
-}
-
 scrollLimits_t scrollLimits(double s, int cx, int cy, int w, int h, int canvasW, int canvasH, double dpr)
 {
     const double hx = canvasW * dpr * 0.5;

@@ -43,8 +43,6 @@ int backgroundIndex(int stored);
 // pixels with a 10-pixel margin; 100 for an empty image.
 double fitZoomPercent(int w, int h, int canvasW, int canvasH, double dpr);
 
-// The first i >= 1 with steps[i-1] < fit <= steps[i]; current when none.
-int fitStepIndex(const QVector<int> &steps, double fit, int current);
 
 struct scrollLimits_t {
     int minX = 0, maxX = 0, minY = 0, maxY = 0;

@@ -151,13 +151,20 @@ void zoomWidget::incDecZoom(int dir, QPoint, int orientation)
     zslider->setValue(static_cast<int>(std::clamp<qint64>(target, INT_MIN, INT_MAX)));
 }
 
+int zoomWidget::fitStepIndex(const QVector<int> &steps, double fit, int current)
+{
+    // Rounding up to the next step would show a 1200-pixel image fitted at
+    // 115.x % at 116 %, a few pixels wider than the view: round down.
+    if (!(fit > 0.0) || steps.isEmpty() || fit > steps.last())
+        return current;
+    int index = 0;
+    for (int i = 1; i < steps.size() && steps[i] <= fit; ++i)
+        index = i;
+    return index;
+}
+
 void zoomWidget::setScaleValue(double a)
 {
     scale = a;
-    for (int i = 1; i < steps.size(); ++i) {
-        if (steps[i - 1] < a && a <= steps[i]) {
-            fitIdx = i;
-            return;
-        }
-    }
+    fitIdx = fitStepIndex(steps, a, fitIdx);
 }

@@ -26,8 +26,14 @@ public:
 
     static const QVector<int> &zoomSteps();
 
-    // Sets the fit index from a fit-to-window scale in percent: the smallest
-    // step not below it (unchanged for a scale of 1 or less, or above 400).
+    // The step that shows an image fitted at `fit` percent: the largest step
+    // not above it, so the fitted image never overflows its view. Below the
+    // first step the first step; above the last step (every step fits) or
+    // for a scale that is not positive, `current`.
+    static int fitStepIndex(const QVector<int> &steps, double fit, int current);
+
+    // Stores the fit-to-window scale in percent and sets the fit index from
+    // it (fitStepIndex).
     void setScaleValue(double percent);
     double scaleValue() const { return scale; }
     int fitIndex() const { return fitIdx; }

@@ -107,6 +107,54 @@ TEST(mainWorkspace, fitZoomCentresPictureOnCheckerboard)
     EXPECT_EQ(host.workspace->scrollPosition(), QPointF(0, 0));
 }
 
+// "Fit" shows the whole picture: the fitted image never overflows the canvas
+// and neither scroll bar has a range, for wide, tall, odd-sized and tiny
+// pictures, and at device-pixel ratios above 1.
+TEST(mainWorkspace, fitZoomNeverOverflowsTheView)
+{
+    const struct {
+        int w, h, viewW, viewH;
+        double dpr;
+    } cases[] = {
+        {1200, 800, 1400, 900, 1.0},  // the fit rounded up to 116 % before
+        {1200, 800, 1330, 1000, 1.0}, // 109.9 %: 112 % would be 14 pixels too wide
+        {1200, 800, 900, 560, 1.0},
+        {1201, 799, 1001, 677, 1.0},  // odd sizes
+        {800, 1200, 1000, 1330, 1.0}, // portrait
+        {3000, 200, 1000, 700, 1.0},  // a panorama strip
+        {1200, 800, 700, 500, 2.0},
+        {1000, 667, 701, 451, 1.5},
+        {3, 2, 400, 300, 1.0},        // tiny: above 400 % every step fits
+        {7, 5, 90, 70, 1.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QString("%1x%2 in %3x%4 at %5").arg(c.w).arg(c.h).arg(c.viewW).arg(c.viewH).arg(c.dpr).toStdString());
+        viewTestHost host(c.viewW, c.viewH);
+        host.options->devicePixelRatio = c.dpr;
+        host.loadPicture(c.w, c.h);
+        mainImageArea *canvas = host.canvas();
+        // The window's first display of a picture, then the view made
+        // smaller while fitted (a dock or a bar appearing): it stays fitted.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 0) {
+                host.zoom->setScaleValue(host.workspace->fitScale(c.w, c.h));
+                host.zoom->setFit();
+            } else {
+                host.workspace->resize(host.workspace->size() - QSize(40, 30));
+                QApplication::processEvents();
+                EXPECT_TRUE(host.zoom->isFit());
+            }
+            const double s = canvas->zoom();
+            EXPECT_LE(s * c.w, canvas->width() * c.dpr) << "pass " << pass << " at " << s;
+            EXPECT_LE(s * c.h, canvas->height() * c.dpr) << "pass " << pass << " at " << s;
+            EXPECT_EQ(host.workspace->horizontalBar()->minimum(), 0);
+            EXPECT_EQ(host.workspace->horizontalBar()->maximum(), 0);
+            EXPECT_EQ(host.workspace->verticalBar()->minimum(), 0);
+            EXPECT_EQ(host.workspace->verticalBar()->maximum(), 0);
+        }
+    }
+}
+
 TEST(mainWorkspace, scrollRangesAt100Percent)
 {
     viewTestHost host;

@@ -30,14 +30,34 @@ TEST(viewMaths, fitZoom)
         EXPECT_EQ(fitZoomPercent(c.w, c.h, c.W, c.H, c.dpr), c.expected) << c.w << "x" << c.h;
 }
 
-TEST(viewMaths, fitStepIndexFollowsZoomSteps)
+TEST(viewMaths, fitStepNeverExceedsTheFitZoom)
 {
     const QVector<int> &steps = zoomWidget::zoomSteps();
-    EXPECT_EQ(steps[fitStepIndex(steps, 59, -1)], 60);
-    EXPECT_EQ(steps[fitStepIndex(steps, 60, -1)], 60);
-    EXPECT_EQ(steps[fitStepIndex(steps, 26, -1)], 26);
-    EXPECT_EQ(fitStepIndex(steps, 0.5, 17), 17); // below the first step: unchanged
-    EXPECT_EQ(fitStepIndex(steps, 5000, 17), 17);
+    const struct {
+        double fit;
+        int expectedPercent; // -1: the current index stays
+    } cases[] = {
+        {59, 58}, {60, 60}, {26, 26}, {115, 112}, {116, 116}, {128.9, 128}, {207.5, 200},
+        {1, 1}, {0.5, 1}, // below the first step: the smallest there is
+        {400, 400}, {5000, -1}, {0, -1}, {-3, -1},
+    };
+    for (const auto &c : cases) {
+        const int index = zoomWidget::fitStepIndex(steps, c.fit, 17);
+        if (c.expectedPercent < 0) {
+            EXPECT_EQ(index, 17) << c.fit;
+            continue;
+        }
+        ASSERT_GE(index, 0);
+        EXPECT_EQ(steps[index], c.expectedPercent) << c.fit;
+    }
+    // Every fit between 1 and 400 %: the largest step not above it.
+    for (double fit = 1.0; fit <= 400.0; fit += 0.25) {
+        const int index = zoomWidget::fitStepIndex(steps, fit, -1);
+        ASSERT_LE(steps[index], fit) << fit;
+        if (index + 1 < steps.size()) {
+            ASSERT_GT(steps[index + 1], fit) << fit;
+        }
+    }
 }
 
 TEST(viewMaths, scrollRanges)

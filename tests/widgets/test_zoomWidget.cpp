@@ -34,17 +34,19 @@ TEST(zoomWidget, fitIndexFromTheFitScale)
     const struct {
         double scale;
         int index;
-    } cases[] = {{3.5, 3}, {100.0, 74}, {101.0, 75}, {50.5, 50}, {400.0, 124}, {1.5, 1}};
+    } cases[] = {{3.5, 2}, {100.0, 74}, {101.0, 74}, {103.9, 74}, {104.0, 75}, {50.5, 49},
+                 {51.9, 49}, {400.0, 124}, {1.5, 0}, {0.2, 0}};
+    // The largest step not above the fit: the fitted image never overflows.
     for (const auto &c : cases) {
         z.setScaleValue(c.scale);
         EXPECT_EQ(z.fitIndex(), c.index) << c.scale;
         EXPECT_DOUBLE_EQ(z.scaleValue(), c.scale);
     }
     z.setScaleValue(50.5);
-    z.setScaleValue(1.0);    // at or below 1 %: unchanged
-    EXPECT_EQ(z.fitIndex(), 50);
-    z.setScaleValue(400.5);  // above 400 %: unchanged
-    EXPECT_EQ(z.fitIndex(), 50);
+    z.setScaleValue(0.0);    // no fit scale: unchanged
+    EXPECT_EQ(z.fitIndex(), 49);
+    z.setScaleValue(400.5);  // above 400 %: every step fits, unchanged
+    EXPECT_EQ(z.fitIndex(), 49);
 }
 
 TEST(zoomWidget, hundredPercentAndFit)
@@ -52,7 +54,7 @@ TEST(zoomWidget, hundredPercentAndFit)
     zoomWidget z(QString(), false);
     QSignalSpy zoom(&z, &zoomWidget::zoomChanged);
     z.setScaleValue(3.5);
-    z.setFit();  // index 3 is below the slider's range: 5 %
+    z.setFit();  // index 2 (3 %) is below the slider's range: 5 %
     ASSERT_EQ(zoom.count(), 1);
     EXPECT_DOUBLE_EQ(zoom.at(0).at(0).toDouble(), 0.05);
     EXPECT_FALSE(z.isFit());
@@ -137,5 +139,5 @@ TEST(zoomWidget, minimumStepCanBeSet)
     z.setScaleValue(3.5);
     z.setFit();
     EXPECT_TRUE(z.isFit());
-    EXPECT_EQ(z.valueLabel()->text(), QString("4%"));
+    EXPECT_EQ(z.valueLabel()->text(), QString("3%"));
 }
