@@ -6,7 +6,8 @@ file(GLOB LUMIDRA_PRESET_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resource
 set(LUMIDRA_PRESET_DIRS "${CMAKE_BINARY_DIR}/built-in presets")
 if(LUMIDRA_BENCH)
   list(APPEND LUMIDRA_PRESET_DIRS "${CMAKE_BINARY_DIR}/bench/hdr_pipeline/built-in presets"
-       "${CMAKE_BINARY_DIR}/bench/presets/built-in presets")
+       "${CMAKE_BINARY_DIR}/bench/presets/built-in presets"
+       "${CMAKE_BINARY_DIR}/bench/window_shot/built-in presets")
 endif()
 set(LUMIDRA_PRESET_FILES "")
 foreach(dir ${LUMIDRA_PRESET_DIRS})

@@ -1,17 +1,20 @@
 // The main window as a photographer sees it after merging a bracket: the
 // photos are added through the window (rows, EVs, the photo on display), the
-// HDR image is merged as the Generate HDR step does, and the window prepares
-// and tone-maps it; optionally in split view or on the Postprocessing tab.
-// A developer tool (not part of the program).
+// Generate HDR dialog that opens after loading is answered with its Generate
+// button (its own options, as Return in the dialog does), and the window
+// prepares and tone-maps the merged image with the default look from the
+// "built-in presets" folder beside the tool; optionally in split view or on
+// the Postprocessing tab. With --mode photo the dialog is cancelled and the
+// window shows the photos. A developer tool (not part of the program).
 //
 //   window_shot [--mode tonemapped|split|photo|postprocessing] [--size WxH] [--grab OUT.png] PHOTO...
 
 #include "app/programOptionsSettings.h"
 #include "app/sharedFlags.h"
-#include "hdr/generateHDRworker.h"
+#include "hdrdialogs/generateHDR.h"
 #include "mainwindow/mainWindow.h"
-#include "panels/tonemappingGroup.h"
-#include "widgets/slider.h"
+#include "views/mainWorkspace.h"
+#include "widgets/zoomWidget.h"
 #include "project/processingProject.h"
 #include "widgets/myQTabWidget.h"
 #include "widgets/styleSheet.h"
@@ -21,7 +24,9 @@
 #include "shotSupport.h"
 
 #include <QAction>
-#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -59,6 +64,7 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", scratch.path().toLocal8Bit());
     auto *options = new programOptionsSettings;
     options->scratchpad.pathCurrent = scratch.path();
+    options->installer.userFolder = scratch.path() + "/user";
     options->colorManagement.enabled = false;
     options->optionsOnLoad.enabled = false;
     options->misc.splitViewMode = 1;
@@ -68,6 +74,22 @@ int main(int argc, char **argv)
     styledMessageBox::setMessageHook([](int, const QString &, const QString &text, int) {
         std::printf("message: %s\n", qPrintable(text.left(100)));
         return int(styledMessageBox::Yes);
+    });
+
+    // The Generate HDR dialog opened after loading: Generate with the
+    // dialog's own options, wait for the stages, hand the result over.
+    const bool merge = a.mode != "photo";
+    int dialogs = 0;
+    generateHDR::setExecHook([merge, &dialogs](generateHDR *d) {
+        ++dialogs;
+        if (!merge)
+            return 0;
+        d->show();
+        QCoreApplication::processEvents();
+        d->generateButton->click();
+        waitFor([d] { return !d->running(); });
+        std::printf("generate HDR dialog: %s\n", d->result() ? "merged" : qPrintable(d->failureText()));
+        return d->result();
     });
 
     int status = 0;
@@ -82,31 +104,19 @@ int main(int argc, char **argv)
             std::printf("loading failed\n");
             return 1;
         }
-        if (a.mode != "photo") {
+        if (merge) {
             processingProject &p = *w.project;
-            generateHDRoptions_t o;
-            o.project = &p;
-            o.selectivity = 1;
-            o.smartMergeStrength = 5;
-            generateHDRworker merge(o);
-            merge.generateHDR_prepare();
-            merge.generateHDR_function();
+            if (dialogs == 0)
+                w.showGenerateHDR();
             if (!p.hdrState.resultValid) {
                 std::printf("merge failed\n");
                 return 1;
             }
-            w.hdrGenerated();
-            if (!waitFor([&] { return p.prepared && !w.toneMappingPreparing() && !toneMappingRunning.load(); })) {
+            if (!waitFor([&] { return p.prepared && !w.toneMappingPreparing() && !toneMappingRunning.load()
+                                      && !w.toneMappingPending(); })) {
                 std::printf("preparation failed\n");
                 return 1;
             }
-            // A livelier look than the neutral built-in values.
-            w.toneMappingPanel->gamma->setValue(1.5);
-            waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
-            w.toneMappingPanel->localContrast->setChecked(true);
-            waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
-            w.toneMappingPanel->strength->setValue(0.6);
-            waitFor([&] { return !toneMappingRunning.load() && !w.toneMappingPending(); });
             if (a.mode == "split")
                 w.splitAct->trigger();
             if (a.mode == "postprocessing") {
@@ -114,6 +124,12 @@ int main(int argc, char **argv)
                 waitFor([&] { return !w.postProcessingPreparing(); });
             }
         }
+        QScrollBar *hBar = w.workspace->horizontalBar();
+        QScrollBar *vBar = w.workspace->verticalBar();
+        std::printf("view: canvas %dx%d, zoom %s (fit index %d), scroll ranges %d..%d / %d..%d\n",
+                    w.workspace->canvas()->width(), w.workspace->canvas()->height(),
+                    qPrintable(w.zoom->valueLabel()->text()), w.zoom->fitIndex(), hBar->minimum(), hBar->maximum(),
+                    vBar->minimum(), vBar->maximum());
         std::printf("ready: tab %d, %d photos, %dx%d\n", w.rightTab->currentIndex(), int(w.project->photos.size()),
                     w.project->width, w.project->height);
         std::fflush(stdout);
@@ -126,6 +142,7 @@ int main(int argc, char **argv)
         }
         app.exec();
     }
+    generateHDR::setExecHook(nullptr);
     optionsInstance = nullptr;
     return status;
 }

@@ -542,8 +542,12 @@ void presetLibrary::presetItemRename(int id, const QString &newName)
     debugLog("Renaming user preset: %s, new name: %s\n", qPrintable(oldPath), qPrintable(newName));
     item->applyRename(newName);
     followDefault(oldPath, item->getFilePath());
-    if (item->property("imageItemSelected").toBool() && host->currentLayer() == 0)
+    if (item->property("imageItemSelected").toBool() && host->currentLayer() == 0) {
         appliedName = item->displayedName();
+        // The applied preset keeps its id; the host takes the new name over
+        // (result names made from the preset name follow the rename).
+        host->setAppliedPresetId(item->getId());
+    }
     filterPresets(-1);
     QApplication::processEvents();
     scrollTo(item, 0, 50);

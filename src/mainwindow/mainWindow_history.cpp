@@ -10,6 +10,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/startParams.h"
 #include "mainwindow/historyItem.h"
+#include "mainwindow/windowPanels.h"
 #include "project/processingProject.h"
 #include "panels/colorAdjustGroup.h"
 #include "panels/colorSaturationGroup.h"
@@ -19,6 +20,8 @@
 #include "panels/toneCurveGroup.h"
 #include "panels/tonemappingGroup.h"
 #include "panels/vignetteGroup.h"
+#include "documents/presetLibrary.h"
+#include "panels/toolBox.h"
 #include "views/cropTool.h"
 #include "views/layersTool.h"
 #include "views/mainWorkspace.h"
@@ -82,6 +85,10 @@ void mainWindow::doAddToHistory(QString txt, int layer, bool startingPoint, bool
         layer = project->currentLayer;
     if (layer < 0 || layer >= LAYER_COUNT)
         return;
+    // The curve editors hold their points; the row's copy must have them.
+    // Only the layer the panels show has them there.
+    if (layer == project->currentLayer)
+        storeCurvesToSettings(this, &project->layerSettings[layer]);
     {
         const QSignalBlocker blocker(historyList);
         // Placeholders first, then the redo tail (starting points stay).
@@ -286,11 +293,37 @@ void mainWindow::applyHistory()
             else
                 project->currentLayer = 0;
         }
+        if (project->layerExists[c]) {
+            // A restored step shows its effects: the switches that leave
+            // them out go on again (each pass copies them into the layers).
+            for (toolBox *panel : switchablePanels(*this))
+                panel->setEffectEnabledSilently(true);
+        }
         rerenderAfterChange();
+        // The preset marked in the Presets tab is the restored layer's.
+        if (presets && project->layerExists[c])
+            presets->presetItemChanged(project->layerSettings[c].layerTag, true);
         setUpdatesEnabled(true);
     }
     applyingHistory = false;
     updateUndoRedoActions(uiEnabled);
+    // Locked panels keep their values in every thumbnail: the thumbnails are
+    // drawn again with the restored values.
+    for (toolBox *panel : switchablePanels(*this))
+        if (panel->isLocked()) {
+            invalidatePresets(true, false);
+            break;
+        }
+}
+
+QList<toolBox *> switchablePanels(const mainWindow &w)
+{
+    QList<toolBox *> panels;
+    for (toolBox *panel : {static_cast<toolBox *>(w.colorSaturationPanel), static_cast<toolBox *>(w.colorAdjustPanel),
+                           static_cast<toolBox *>(w.vignettePanel)})
+        if (panel)
+            panels << panel;
+    return panels;
 }
 
 void mainWindow::undo()

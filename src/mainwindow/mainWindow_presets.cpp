@@ -4,6 +4,7 @@
 // history only through the window.
 
 #include "mainwindow/mainWindow.h"
+#include "mainwindow/windowPanels.h"
 
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
@@ -80,27 +81,6 @@ QString settingsFilter()
 bool samePath(const QString &a, const QString &b)
 {
     return !a.isEmpty() && !b.isEmpty() && QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
-}
-
-// The curve editors keep their points themselves (the panels write only the
-// tables into the record): the points of the four tone curves and of the two
-// selective saturation curves are copied into the record.
-void storeCurvesToSettings(mainWindow *w, processingParams_t *record)
-{
-    if (!w->toneCurvePanel || !w->colorSaturationPanel || !record)
-        return;
-    for (int j = 0; j < PP_CURVE_COUNT; ++j) {
-        const toneCurveToolArea *c = w->toneCurvePanel->editor()->canvas(j);
-        if (!c)
-            continue;
-        curveEntry_t &curve = record->curves[j];
-        curve.points = c->curvePoints();
-        curve.type = c->mode();
-        // Two points on the diagonal are the untouched curve.
-        curve.flag = curve.points.size() == 2 && curve.points[0] == QPointF(0, 0) && curve.points[1] == QPointF(1, 1);
-    }
-    record->hueSelectivePoints = w->colorSaturationPanel->hueSelective->canvas()->kneePoints();
-    record->brightnessSelectivePoints = w->colorSaturationPanel->brightnessSelective->canvas()->kneePoints();
 }
 
 // The tool panels of the window as the settings refresh reaches them.
@@ -230,6 +210,24 @@ private:
 };
 
 } // namespace
+
+void storeCurvesToSettings(mainWindow *w, processingParams_t *record)
+{
+    if (!w->toneCurvePanel || !w->colorSaturationPanel || !record)
+        return;
+    for (int j = 0; j < PP_CURVE_COUNT; ++j) {
+        const toneCurveToolArea *c = w->toneCurvePanel->editor()->canvas(j);
+        if (!c)
+            continue;
+        curveEntry_t &curve = record->curves[j];
+        curve.points = c->curvePoints();
+        curve.type = c->mode();
+        // Two points on the diagonal are the untouched curve.
+        curve.flag = curve.points.size() == 2 && curve.points[0] == QPointF(0, 0) && curve.points[1] == QPointF(1, 1);
+    }
+    record->hueSelectivePoints = w->colorSaturationPanel->hueSelective->canvas()->kneePoints();
+    record->brightnessSelectivePoints = w->colorSaturationPanel->brightnessSelective->canvas()->kneePoints();
+}
 
 void mainWindow::buildPresetLibrary()
 {

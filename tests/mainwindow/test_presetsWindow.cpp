@@ -8,7 +8,9 @@
 #include "documents/settingsFile.h"
 #include "mainwindow/historyItem.h"
 #include "mainwindow/mainWindow.h"
+#include "mainwindow/windowPanels.h"
 #include "panels/colorAdjustGroup.h"
+#include "panels/colorSaturationGroup.h"
 #include "panels/toneCurveGroup.h"
 #include "panels/toneCurveTool.h"
 #include "panels/tonemappingGroup.h"
@@ -332,4 +334,125 @@ TEST_F(presetsWindowTest, aSavedResultBecomesTheLastUsedPresetExceptInTheAutomat
         ASSERT_EQ(loadSettingsFile(last, &back), SETTINGS_LOADED);
         EXPECT_NEAR(back.gamma, automatic ? 0.9 : 1.45, 1e-6);
     }
+}
+
+// "%P" in result names is the name of the base layer's applied preset; a
+// rename of that preset reaches the proposal at once, not only after the next
+// apply.
+TEST_F(presetsWindowTest, renamingTheAppliedPresetRenamesItInResultNames)
+{
+    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
+    options->colorManagement.enabled = false;
+    options->performance.liveToneMapping = false;
+    options->savingResult.defaultOutputFileName = "result%P";
+    options->savingResult.saveToSourceDirByDefault = false;
+    options->openSaveDialogs.savePhoto_LastDir = dir;
+    processingParams_t look;
+    look.gamma = 1.6;
+    const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
+    const QString cool = options->installer.userFolder + "/presets/cool.lmsx";
+    ASSERT_TRUE(saveSettingsFile(warm, look));
+    ASSERT_TRUE(saveSettingsFile(cool, look));
+
+    mainWindow w;
+    w.resize(1100, 750);
+    w.show();
+    ASSERT_TRUE(prepareSmallHdr(w));
+    presetItem *row = rowOf(w, warm);
+    ASSERT_NE(row, nullptr);
+    QTest::mouseClick(row->tile(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    ASSERT_EQ(w.presetNameForSaving, QString("warm"));
+
+    QStringList proposals;
+    fileDialogs::setHook([&proposals](const fileDialogs::request_t &r) {
+        proposals << QFileInfo(r.start).fileName();
+        return QStringList();
+    });
+    w.saveResultAsSlot(); // the proposal reaches the hook, which answers nothing
+
+    w.presets->presetItemRename(row->getId(), "sunset");
+    ASSERT_TRUE(QFileInfo::exists(options->installer.userFolder + "/presets/sunset.lmsx"));
+    EXPECT_EQ(w.presetNameForSaving, QString("sunset"));
+    EXPECT_EQ(w.project->layerSettings[0].layerTag, row->getId()) << "still the applied preset";
+    w.saveResultAsSlot();
+    EXPECT_EQ(proposals, QStringList({"result-warm.jpg", "result-sunset.jpg"}));
+
+    // A rename of another preset leaves the name alone.
+    presetItem *other = rowOf(w, cool);
+    ASSERT_NE(other, nullptr);
+    w.presets->presetItemRename(other->getId(), "icy");
+    EXPECT_EQ(w.presetNameForSaving, QString("sunset"));
+}
+
+// A restored history step brings back the curve points of its step (the
+// editors hold them, the rows must too), switches the panels' effects on
+// again, marks the restored layer's preset in the Presets tab, and redraws
+// the thumbnails when a locked panel keeps its own values in them.
+TEST_F(presetsWindowTest, undoRestoresCurvesEffectsThePresetMarkAndLockedThumbnails)
+{
+    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
+    options->colorManagement.enabled = false;
+    options->performance.liveToneMapping = false;
+    processingParams_t look;
+    look.gamma = 1.7;
+    const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
+    ASSERT_TRUE(saveSettingsFile(warm, look));
+
+    mainWindow w;
+    w.resize(1100, 750);
+    w.show();
+    ASSERT_TRUE(prepareSmallHdr(w));
+    w.clearHistory();
+    const int startTag = w.project->layerSettings[0].layerTag;
+    presetItem *row = rowOf(w, warm);
+    ASSERT_NE(row, nullptr);
+    ASSERT_NE(row->getId(), startTag);
+    QTest::mouseClick(row->tile(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    ASSERT_EQ(w.presetNameForSaving, QString("warm"));
+
+    // Two curve edits, each announced by the panel as the editor does.
+    const QList<QPointF> first = {QPointF(0, 0), QPointF(0.5, 0.7), QPointF(1, 1)};
+    const QList<QPointF> second = {QPointF(0, 0), QPointF(0.3, 0.1), QPointF(0.6, 0.8), QPointF(1, 1)};
+    for (const QList<QPointF> &points : {first, second}) {
+        ASSERT_TRUE(w.toneCurvePanel->editor()->setCurve(0, points));
+        emit w.toneCurvePanel->newToHistory("Tone curve (L), moved");
+        ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    }
+    // The colour saturation effect switched off, the vignette locked.
+    w.colorSaturationPanel->visibilitySwitch()->click();
+    ASSERT_FALSE(w.colorSaturationPanel->effectEnabled());
+    w.vignettePanel->padlock()->click();
+    ASSERT_TRUE(waitFor([&] { return idle(w) && !w.presets->thumbnailsRunning(); }));
+
+    w.undo();
+    EXPECT_EQ(historyTexts(w)[w.historyList->currentRow()], QString("Tone curve (L), moved"));
+    EXPECT_EQ(w.toneCurvePanel->editor()->canvas(0)->curvePoints(), first);
+    EXPECT_EQ(w.project->layerSettings[0].curves[0].points, first);
+    for (toolBox *panel : switchablePanels(w))
+        EXPECT_TRUE(panel->effectEnabled()) << panel->metaObject()->className();
+    EXPECT_TRUE(w.presets->thumbnailsRunning()) << "the locked vignette shows in every thumbnail";
+    ASSERT_TRUE(waitFor([&] { return idle(w) && !w.presets->thumbnailsRunning(); }));
+
+    w.undo();
+    w.undo();
+    ASSERT_EQ(w.historyList->currentRow(), 0);
+    EXPECT_EQ(w.project->layerSettings[0].layerTag, startTag);
+    EXPECT_FALSE(row->property("imageItemSelected").toBool()) << "the START step had no preset applied";
+    EXPECT_NE(w.presetNameForSaving, QString("warm"));
+    ASSERT_TRUE(waitFor([&] { return idle(w) && !w.presets->thumbnailsRunning(); }));
+
+    // Unlocked: a restored step leaves the thumbnails alone.
+    w.vignettePanel->padlock()->click();
+    ASSERT_TRUE(waitFor([&] { return idle(w) && !w.presets->thumbnailsRunning(); }));
+    w.redo();
+    EXPECT_EQ(w.project->layerSettings[0].layerTag, row->getId());
+    EXPECT_TRUE(row->property("imageItemSelected").toBool());
+    EXPECT_EQ(w.presetNameForSaving, QString("warm"));
+    EXPECT_FALSE(w.presets->thumbnailsRunning());
+    w.redo();
+    w.redo();
+    EXPECT_EQ(w.toneCurvePanel->editor()->canvas(0)->curvePoints(), second);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
 }
