@@ -1,6 +1,7 @@
 // Fuzz target of JPEG loading as the photo loader does it: the platform
-// reader's size probe, the striped decode into 16-bit RGB (full size, then
-// at half size) and the EXIF reader on the same file.
+// reader's size probe, the decode into 16-bit RGB (full size through libjpeg
+// directly, then at half size through the platform reader) and the EXIF
+// reader on the same file.
 #include "imageio/exifReader.h"
 #include "project/photoLoading.h"
 
