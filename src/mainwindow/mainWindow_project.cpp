@@ -530,12 +530,20 @@ void mainWindow::saveProjectSlot(QString fileName, bool batchWithHDR)
     // Photos read from a project that did not embed them have no pixels to
     // store.
     bool photosWithoutPixels = false;
-    for (const photoInfo_t &p : project->photos)
+    // A photo opened from an HDR file has no 16-bit pixels to store: its
+    // picture is the HDR image, which must then go in or nothing of it
+    // would come back.
+    bool hdrPhotos = false;
+    for (const photoInfo_t &p : project->photos) {
         if (!p.projectPath.isEmpty() && !p.projectFlag)
             photosWithoutPixels = true;
+        if (p.isFloat)
+            hdrPhotos = true;
+    }
+    const bool hdrRequired = haveHdr && hdrPhotos;
     if (!batch) {
         saveProjectOpts options(this);
-        options.hdrBox->setEnabled(haveHdr);
+        options.hdrBox->setEnabled(haveHdr && !hdrRequired);
         if (photosWithoutPixels) {
             options.hdrBox->setEnabled(false);
             options.inputsBox->setEnabled(false);
@@ -555,6 +563,8 @@ void mainWindow::saveProjectSlot(QString fileName, bool batchWithHDR)
     }
     if (photosWithoutPixels)
         saveInputs = false;
+    if (hdrRequired)
+        saveHdr = true;
 
     projectSaveJob_t job;
     job.target = fileName;

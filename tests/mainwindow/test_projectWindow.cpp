@@ -640,3 +640,57 @@ TEST_F(projectWindowTest, aVersionOneProjectOpensUpgraded)
     EXPECT_NEAR(w.historyRow(1)->settings.saturation, 0.7, 1e-6);
     EXPECT_EQ(w.currentProjectPath, path);
 }
+
+// A project whose photo is an HDR file holds its picture only in the HDR
+// image: the options dialog offers no way to leave it out (the box is
+// checked and disabled, its stored choice untouched), and the picture comes
+// back when the project is opened again.
+TEST_F(projectWindowTest, aProjectOfAnHdrFileAlwaysKeepsItsHdrImage)
+{
+    const QString target = dir + "/scene.lmpx";
+    const int w = 160, h = 128;
+    auto pixel = [](int x, int y, float *rgb) {
+        rgb[0] = 0.01f * float(x) + 0.1f;
+        rgb[1] = 0.02f * float(y) + 0.05f;
+        rgb[2] = 0.5f;
+    };
+    options->misc.saveHdrDataInProject = false;
+    struct boxes_t {
+        bool seen = false, hdrEnabled = true, hdrChecked = false;
+    } asked;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *modal = qobject_cast<saveProjectOpts *>(QApplication::activeModalWidget());
+        if (!modal)
+            return;
+        asked = {true, modal->hdrBox->isEnabled(), modal->hdrBox->isChecked()};
+        modal->saveButton->click();
+    });
+    answer.start(20);
+    {
+        mainWindow win;
+        ASSERT_TRUE(plantHdrScene(win, w, h, pixel));
+        dialogAnswer = QStringList{target};
+        QSignalSpy saved(&win, &mainWindow::projectSaved);
+        win.saveProjectSlot();
+        ASSERT_TRUE(waitFor([&] { return saved.count() > 0; }));
+        ASSERT_TRUE(saved.first().first().toBool());
+    }
+    EXPECT_TRUE(asked.seen);
+    EXPECT_FALSE(asked.hdrEnabled);
+    EXPECT_TRUE(asked.hdrChecked);
+    EXPECT_FALSE(options->misc.saveHdrDataInProject);
+
+    mainWindow fresh;
+    ASSERT_TRUE(loadProject(fresh, target));
+    const auto *px = static_cast<const float *>(fresh.project->hdrImage.levels[0].data);
+    ASSERT_NE(px, nullptr);
+    EXPECT_TRUE(fresh.project->hdrState.resultValid);
+    for (int y = 0; y < h; y += 7)
+        for (int x = 0; x < w; x += 5) {
+            float rgb[3];
+            pixel(x, y, rgb);
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(px[(size_t(y) * w + x) * 3 + size_t(c)], rgb[c]) << x << "," << y;
+        }
+}
