@@ -133,6 +133,10 @@ void deghostWorker::labelSubjects(quint8 *labels, int w, int h)
 {
     const std::vector<ghostRegion_t> regions = ghostRegions(labels, w, h);
     const std::vector<int> group = ghostSubjects(regions);
+    int subjects = 0;
+    for (size_t r = 0; r < regions.size(); r++)
+        subjects += group[r] == int(r);
+    debugLog("%s: %d ghost regions, %d subjects\n", "deghostWorker::labelSubjects", int(regions.size()), subjects);
     std::vector<bool> done(regions.size(), false);
     for (size_t r = 0; r < regions.size(); r++) {
         if (done[r])
