@@ -209,6 +209,7 @@ rawLoadOptions::~rawLoadOptions()
         workerThread->wait();
     }
     delete worker;
+    delete workerThread;
 }
 
 QString rawLoadOptions::getLibrawVersion()

@@ -158,16 +158,6 @@ QStringList bracketFiles(const QString &folder)
     return files;
 }
 
-// Mean of the absolute differences of two same-size images' grey values.
-double meanGreyDifference(const QImage &a, const QImage &b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            sum += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y)));
-    return sum / (double(a.width()) * a.height());
-}
-
 } // namespace
 
 TEST_F(automaticRunTest, syntheticBracketGivesAResultInEveryFormat)

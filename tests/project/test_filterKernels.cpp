@@ -320,7 +320,7 @@ TEST(filterKernels, sampleTargetBalanceKnownAnswer)
 TEST(filterKernels, recursiveGaussianMatchesReference)
 {
     // The wide image has several column blocks of 32 for the tasks to share.
-    for (const auto size : {std::pair<int, int>{9, 7}, std::pair<int, int>{75, 6}})
+    for (const auto &size : {std::pair<int, int>{9, 7}, std::pair<int, int>{75, 6}})
     for (bool panorama : {false, true}) {
         const int W = size.first, H = size.second;
         SCOPED_TRACE(testing::Message() << "panorama " << panorama << " width " << W);

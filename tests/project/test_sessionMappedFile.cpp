@@ -99,8 +99,9 @@ TEST(sessionMappedFile, noMapWhereTheFileCannotBeMade)
         if (c.limited)
             setrlimit(RLIMIT_FSIZE, &old);
         EXPECT_FALSE(map);
-        if (c.slot < PHOTO_TEMP_SLOTS)
+        if (c.slot < PHOTO_TEMP_SLOTS) {
             EXPECT_EQ(photo.tempFiles[c.slot], before);
+        }
         photo.tempFiles[0] = nullptr;
     }
     std::signal(SIGXFSZ, previous);

@@ -95,10 +95,12 @@ TEST(pathEdit, checksTable)
         if (c.accepted && QString(c.name).contains("Creat")) {
             EXPECT_TRUE(QFileInfo(c.directoryMode ? full : QFileInfo(full).absolutePath()).isDir()) << c.name;
         }
-        if (QString(c.name) == "createFolderDeclined")
+        if (QString(c.name) == "createFolderDeclined") {
             EXPECT_FALSE(QFileInfo::exists(dir + "/missing")) << c.name;
-        if (QString(c.name) == "missingFolderOfferedBeforeTheName")
+        }
+        if (QString(c.name) == "missingFolderOfferedBeforeTheName") {
             EXPECT_TRUE(QFileInfo(dir + "/missing").isDir()) << c.name;
+        }
     }
 }
 
