@@ -42,9 +42,14 @@ protected:
     {
         return QDir(scratch).entryList(QStringList{"~lumidratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
     }
+    // Files in a folder, leaving out the tiny files of exiftool's warm-up
+    // (written and removed again by a worker while the project starts).
     static int fileCount(const QString &dir)
     {
-        return QDir(dir).entryList(QDir::Files | QDir::Hidden).size();
+        int count = 0;
+        for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden))
+            count += name.startsWith(QLatin1String("~exiftool_warmup")) ? 0 : 1;
+        return count;
     }
 
     QString scratch;
