@@ -45,17 +45,6 @@ bool waitForLoading(mainWindow &w)
     return !w.loadingInProgress && !w.anyLoadRunning();
 }
 
-// Processes events until cond holds or two minutes passed.
-template <typename F> bool waitUntil(F cond)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    QCoreApplication::processEvents();
-    return cond();
-}
-
 // Mean of the 8-bit samples of an RGB buffer.
 double meanLevel(const uint8_t *rgb, size_t samples)
 {
@@ -408,7 +397,7 @@ TEST_F(generateHdrTest, anInteractiveMergeOfARealBracketShowsTheToneMappedResult
     w.resize(1100, 750);
     loadInto(w, files);
     processingProject &p = *w.project;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(waitFor([&] {
         return p.prepared && !toneMappingRunning.load() && !w.toneMappingPending() && !w.toneMappingPreparing();
     }));
     ASSERT_EQ(shown, 1);

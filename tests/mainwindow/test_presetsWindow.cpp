@@ -55,17 +55,6 @@ protected:
     QString dir;
 };
 
-// Processes events (no sleeping) until cond holds or two minutes passed.
-template <typename F> bool waitFor(F cond)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    QCoreApplication::processEvents();
-    return cond();
-}
-
 bool idle(mainWindow &w)
 {
     return !toneMappingRunning.load() && !w.toneMappingPending() && !w.toneMappingPreparing();

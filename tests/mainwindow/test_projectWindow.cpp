@@ -56,16 +56,6 @@ QStringList gradientBracket(const QString &dir, int w = 192, int h = 128)
     return files;
 }
 
-bool waitFor(const std::function<bool()> &done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    QCoreApplication::processEvents();
-    return done();
-}
-
 bool waitForPhotos(mainWindow &w)
 {
     return waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning(); });

@@ -27,20 +27,10 @@
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    QCoreApplication::processEvents();
-    return done();
-}
-
 bool loadPhotos(mainWindow &w, const QStringList &files)
 {
     w.addImages(files);
-    return waitUntil([&] { return !w.loadingInProgress && !w.anyLoadRunning(); })
+    return waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning(); })
            && w.project->photos.size() == files.size();
 }
 
@@ -90,7 +80,7 @@ bool saveAndWait(mainWindow &w)
 {
     QSignalSpy ended(&w, &mainWindow::preprocessedSaveEnded);
     w.savePreprocessedSlot();
-    if (!waitUntil([&] { return !ended.isEmpty(); }))
+    if (!waitFor([&] { return !ended.isEmpty(); }))
         return false;
     return ended.first().at(0).toBool();
 }

@@ -35,21 +35,9 @@ QStringList bracketFiles(const QString &folder, int count)
     return files;
 }
 
-// Processes events (no sleeping) until the condition holds or two minutes passed.
-template <typename F>
-bool waitUntil(F done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    QCoreApplication::processEvents();
-    return done();
-}
-
 bool loaded(mainWindow &w)
 {
-    return waitUntil([&] { return !w.loadingInProgress && !w.anyLoadRunning(); });
+    return waitFor([&] { return !w.loadingInProgress && !w.anyLoadRunning(); });
 }
 
 // Accepts the HDR load-option dialog as soon as it runs.
@@ -75,7 +63,7 @@ bool runTransform(mainWindow &w, QAction *action, bool *ranInBackground = nullpt
     action->trigger();
     if (ranInBackground)
         *ranInBackground = w.transformRunning() && !w.interfaceEnabled();
-    if (!waitUntil([&] { return done.count() > 0; }))
+    if (!waitFor([&] { return done.count() > 0; }))
         return false;
     return done.first().at(0).toBool();
 }
@@ -204,7 +192,7 @@ TEST_F(mainWindowTest, rotateFlipAndCropABracketOnTheWorker)
     w.cropMode = true;
     w.applyCropping(rect);
     EXPECT_FALSE(w.cropMode);
-    ASSERT_TRUE(waitUntil([&] { return done.count() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return done.count() > 0; }));
     EXPECT_TRUE(done.first().at(0).toBool());
     EXPECT_EQ(w.lastTransformMode, TRANSFORM_CROP);
     EXPECT_EQ(p->width, 100);

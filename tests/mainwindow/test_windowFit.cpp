@@ -17,16 +17,6 @@
 
 namespace {
 
-template <typename F> bool waitFor(F cond)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    QCoreApplication::processEvents();
-    return cond();
-}
-
 // Two flat exposures of a width x height scene (PNG, no EXIF).
 QStringList twoPhotos(int width, int height)
 {

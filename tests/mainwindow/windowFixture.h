@@ -16,11 +16,25 @@
 #include "widgets/fileDialogs.h"
 #include "widgets/styledMessageBox.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <functional>
 #include <memory>
 #include <vector>
+
+// Processes events (no sleeping) until cond holds or two minutes passed;
+// returns whether it holds.
+template <typename F> bool waitFor(F cond)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+    return cond();
+}
 
 struct shownMessage_t {
     int kind;
