@@ -8,6 +8,7 @@
 // Prints "stage add SECONDS", "rows N", "threads N" and "peak_rss_mb N".
 
 #include "app/programOptionsSettings.h"
+#include "hdrdialogs/generateHDR.h"
 #include "mainwindow/mainWindow.h"
 #include "project/processingProject.h"
 #include "widgets/fileDialogs.h"
@@ -50,6 +51,9 @@ int main(int argc, char **argv)
         return int(styledMessageBox::Ok);
     });
     fileDialogs::setHook([](const fileDialogs::request_t &) { return QStringList(); });
+    // The window offers Generate HDR once a bracket is loaded: declined here,
+    // so its modal loop does not hold the timing loop up.
+    generateHDR::setExecHook([](generateHDR *) { return int(QDialog::Rejected); });
 
     int status = 0;
     {
