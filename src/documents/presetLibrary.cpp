@@ -498,8 +498,13 @@ void presetLibrary::presetItemRemove(int id)
     if (!QFile::remove(item->getFilePath()))
         return;
     const bool wasRunning = stopThumbWorker();
-    if (item->property("imageItemSelected").toBool() && host->currentLayer() == 0)
-        appliedName.clear();
+    if (item->property("imageItemSelected").toBool()) {
+        // The layer keeps its settings but no longer has a preset: result
+        // names made from the preset name ("%P") drop it.
+        if (host->currentLayer() == 0)
+            appliedName.clear();
+        host->setAppliedPresetId(PP_NO_PRESET);
+    }
     const int position = presetList.indexOf(item);
     const QString removedPath = item->getFilePath();
     deleteRow(item);

@@ -281,12 +281,19 @@ void mainWindow::connectPresetSignals()
         if (project && layer >= 0 && layer < LAYER_COUNT && layer == project->currentLayer)
             applySettingsToPanels(&project->layerSettings[layer], true);
     });
-    if (layersToolWidget)
+    if (layersToolWidget) {
         connect(layersToolWidget, &layersTool::currentLayerChanged, this, [this](int) {
             const int layer = project->currentLayer;
             if (layer >= 0 && layer < LAYER_COUNT)
                 applySettingsToPanels(&project->layerSettings[layer], true);
         });
+        // The Presets tab marks the preset of the layer switched to (without
+        // loading it: the layer keeps its own values).
+        connect(layersToolWidget, &layersTool::presetToSelect, this, [this](int presetId) {
+            if (presets)
+                presets->presetItemChanged(presetId, true);
+        });
+    }
     // A saved result keeps its settings as the last-used preset (not in the
     // automatic run, which leaves the user's presets alone).
     connect(this, &mainWindow::resultSaveEnded, this, [this](bool saved) {

@@ -16,6 +16,7 @@
 #include "panels/tonemappingGroup.h"
 #include "panels/vignetteGroup.h"
 #include "project/processingProject.h"
+#include "views/layersTool.h"
 #include "testSupport.h"
 #include "widgets/myQPushButton.h"
 #include "widgets/presetItem.h"
@@ -372,6 +373,75 @@ TEST_F(presetsWindowTest, renamingTheAppliedPresetRenamesItInResultNames)
     ASSERT_NE(other, nullptr);
     w.presets->presetItemRename(other->getId(), "icy");
     EXPECT_EQ(w.presetNameForSaving, QString("sunset"));
+}
+
+// The Presets tab marks the preset of the layer the photographer switches
+// to, and removing the applied preset takes its name out of result names.
+TEST_F(presetsWindowTest, aLayerSwitchMarksItsPresetAndARemovedPresetLeavesResultNames)
+{
+    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
+    options->colorManagement.enabled = false;
+    options->performance.liveToneMapping = false;
+    options->savingResult.defaultOutputFileName = "result%P";
+    options->savingResult.saveToSourceDirByDefault = false;
+    options->openSaveDialogs.savePhoto_LastDir = dir;
+    const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
+    const QString cool = options->installer.userFolder + "/presets/cool.lmsx";
+    processingParams_t look;
+    look.gamma = 1.6;
+    ASSERT_TRUE(saveSettingsFile(warm, look));
+    look.gamma = 0.8;
+    ASSERT_TRUE(saveSettingsFile(cool, look));
+
+    mainWindow w;
+    w.resize(1100, 750);
+    w.show();
+    ASSERT_TRUE(prepareSmallHdr(w));
+    presetItem *warmRow = rowOf(w, warm);
+    presetItem *coolRow = rowOf(w, cool);
+    ASSERT_TRUE(warmRow && coolRow);
+    QTest::mouseClick(warmRow->tile(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+
+    int added = -1;
+    w.layersToolWidget->addSlot(&added);
+    ASSERT_EQ(added, 1);
+    ASSERT_EQ(w.project->currentLayer, 1);
+    QTest::mouseClick(coolRow->tile(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return idle(w); }));
+    ASSERT_EQ(w.project->layerSettings[1].layerTag, coolRow->getId());
+    EXPECT_EQ(w.presetNameForSaving, QString("warm")) << "only the base layer's preset names results";
+
+    const struct {
+        int layer;
+        presetItem *marked;
+        presetItem *unmarked;
+    } switches[] = {{0, warmRow, coolRow}, {1, coolRow, warmRow}, {0, warmRow, coolRow}};
+    for (const auto &s : switches) {
+        w.layersToolWidget->itemChanged(s.layer);
+        ASSERT_TRUE(waitFor([&] { return idle(w); }));
+        EXPECT_TRUE(s.marked->property("imageItemSelected").toBool()) << "layer " << s.layer;
+        EXPECT_FALSE(s.unmarked->property("imageItemSelected").toBool()) << "layer " << s.layer;
+        EXPECT_EQ(w.project->layerSettings[0].layerTag, warmRow->getId()) << "a switch loads nothing";
+        EXPECT_EQ(w.project->layerSettings[1].layerTag, coolRow->getId()) << "a switch loads nothing";
+        EXPECT_EQ(w.presetNameForSaving, QString("warm")) << "layer " << s.layer;
+    }
+
+    // The base layer's preset removed: its settings stay, its name goes.
+    const double gamma = w.project->layerSettings[0].gamma;
+    messageAnswer = styledMessageBox::Yes;
+    w.presets->presetItemRemove(warmRow->getId());
+    ASSERT_FALSE(QFileInfo::exists(warm));
+    EXPECT_EQ(w.project->layerSettings[0].layerTag, PP_NO_PRESET);
+    EXPECT_EQ(w.project->layerSettings[0].gamma, gamma);
+    EXPECT_TRUE(w.presetNameForSaving.isEmpty()) << qPrintable(w.presetNameForSaving);
+    QStringList proposals;
+    fileDialogs::setHook([&proposals](const fileDialogs::request_t &r) {
+        proposals << QFileInfo(r.start).fileName();
+        return QStringList();
+    });
+    w.saveResultAsSlot();
+    EXPECT_EQ(proposals, QStringList({"result.jpg"}));
 }
 
 // A restored history step brings back the curve points of its step (the
