@@ -781,7 +781,7 @@ void generateHDRworker::generateHDR_function()
         boxDownsampleToRgb16(project->previewDivisor, project->width, project->height,
                              static_cast<const float *>(project->hdrImage.levels[0].data), false, 1.0,
                              project->preview16);
-    project->hdrImage.buildLevelsFrom(0);
+    project->hdrImage.buildLevelsFrom(0, taskCount());
     // The photo list shows the photos as they went into this image (their
     // previews may have been aligned or corrected since they were loaded).
     for (photoInfo_t &p : project->photos)
@@ -798,7 +798,7 @@ void generateHDRworker::generateLDR_function()
     imageBusyFlag = true;
     const bool ok = ldrPreprocess() && noiseFiltering();
     imageBusyFlag = false;
-    project->hdrImage.buildLevelsFrom(0);
+    project->hdrImage.buildLevelsFrom(0, taskCount());
     hdrGenerationState_t &s = project->hdrState;
     s.hdrPresent = false;
     s.resultValid = false;

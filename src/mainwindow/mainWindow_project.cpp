@@ -450,7 +450,7 @@ void mainWindow::loadProjectFinished()
         styledMessageBox::show(this, styledMessageBox::Error, tr("Failed to load project."));
     }
     if (ok && result.hdrImageRead) {
-        project->hdrImage.buildLevelsFrom(0);
+        project->hdrImage.buildLevelsFrom(0, project->taskCount());
         project->hdrState.hdrPresent = project->photos.size() > 1;
         project->hdrState.ldrResult = project->photos.size() == 1;
         project->hdrState.resultValid = true;

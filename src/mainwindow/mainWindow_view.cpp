@@ -34,6 +34,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QVBoxLayout>
 
 namespace {
@@ -229,15 +230,23 @@ void mainWindow::showImageInView(int id, bool force)
         auto picture = std::make_unique<pyramid>();
         const int levels = std::min(fullPyramidLevels(project->width, project->height, 1.0), PYRAMID_MAX_LEVELS);
         photoInfo_t &photo = project->photos[idx];
-        const bool read = picture->makePyramid(project->width, project->height, levels, 2, 3, true)
-                          && project->readFromTempFile(photo, 0, *picture);
+        const int tasks = project->taskCount();
+        bool read = picture->makePyramid(project->width, project->height, levels, 2, 3, true);
+        if (read) {
+            // The full-size level is the session file itself, mapped: its
+            // pages are in the cache since the loader wrote them, where a
+            // copy would take as much new memory again. Session files are
+            // replaced, never rewritten in place, so the mapping stays valid.
+            const QTemporaryFile *file = photo.tempFiles[0];
+            read = (file && picture->mapLevel0(file->handle())) || project->readFromTempFile(photo, 0, *picture);
+        }
         QApplication::restoreOverrideCursor();
         if (!read) {
             debugLog("%s: cannot read the photo %d for the view\n", "mainWindow::showImageInView", id);
             return;
         }
         picture->levels[0].valid = true;
-        picture->buildLevelsFrom(0);
+        picture->buildLevelsFrom(0, tasks);
         // The view describes the new pyramid before the old one goes.
         workspace->setImage(*picture, QFileInfo(photo.filePath).fileName());
         viewPhoto = std::move(picture);
@@ -274,7 +283,7 @@ void mainWindow::showPostProcessingResult()
     if (!workspace || !project || project->outputImage.levelCount <= 0 || !project->outputImage.levels[0].data)
         return;
     project->outputImage.levels[0].valid = true;
-    project->outputImage.buildLevelsFrom(0);
+    project->outputImage.buildLevelsFrom(0, project->taskCount());
     workspace->setImage(project->outputImage, tr("Result"));
     viewShowsResult = true;
     syncViewState(true);

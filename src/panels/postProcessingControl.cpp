@@ -144,7 +144,7 @@ void postProcessingControl::postProcessingFinished()
         return;
     }
     if (success)
-        project->outputImage.buildLevelsFrom(0);
+        project->outputImage.buildLevelsFrom(0, project->taskCount());
     endPass(success);
 }
 
@@ -199,7 +199,7 @@ void postProcessingControl::undoPostProcessing()
         // A failed read leaves the image as it was (and is logged); the undo
         // step is used up either way.
         if (undoState->restore(project->outputImage)) {
-            project->outputImage.buildLevelsFrom(0);
+            project->outputImage.buildLevelsFrom(0, project->taskCount());
             emit imageChanged();
         }
     }

@@ -16,7 +16,7 @@ void postProcessWorker::prepareForPostProcessing()
     // layer without tables or a failed allocation leaves the flag false.
     succeeded = project && project->doToneMappingFull();
     if (succeeded)
-        project->outputImage.buildLevelsFrom(0);
+        project->outputImage.buildLevelsFrom(0, project->taskCount());
     emit finished();
 }
 

@@ -328,7 +328,7 @@ void processingProject::postLoadPhoto(double minValue, double maxValue, photoInf
         photoLoading::reduceFloatToPreview(static_cast<const float *>(l0.data), l0.width, l0.height, previewDivisor,
                                            top, photo.preview, previewWidth, previewHeight);
     makePhotoThumbnail(photo);
-    hdrImage.buildLevelsFrom(0);
+    hdrImage.buildLevelsFrom(0, taskCount());
     panoramaMode = photo.hdrChoices.panorama;
 }
 

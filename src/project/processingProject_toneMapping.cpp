@@ -219,7 +219,7 @@ bool processingProject::localContrast()
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_COARSE].levels[0].data), taskCount())
         == taskResult_t::done;
     for (int k = LC_PYRAMID_FINE; k <= LC_PYRAMID_COARSE; ++k)
-        lcPyramids[k].buildLevelsFrom(0);
+        lcPyramids[k].buildLevelsFrom(0, taskCount());
     return done;
 }
 
@@ -233,7 +233,7 @@ bool processingProject::computeMask()
         static_cast<quint16 *>(outputImage.levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MASK].levels[0].data), taskCount())
         == taskResult_t::done;
-    lcPyramids[LC_PYRAMID_MASK].buildLevelsFrom(0);
+    lcPyramids[LC_PYRAMID_MASK].buildLevelsFrom(0, taskCount());
     return done;
 }
 

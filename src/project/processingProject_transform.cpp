@@ -218,12 +218,12 @@ bool processingProject::transformImage(int mode, int x1, int y1, int x2, int y2,
     // 8. New level sizes, display buffer and the lower levels.
     allocateDisplayBuffer();
     if (hdrHeld)
-        hdrImage.buildLevelsFrom(0);
+        hdrImage.buildLevelsFrom(0, taskCount());
     if (mapsHeld)
         for (pyramid &p : lcPyramids)
-            p.buildLevelsFrom(0);
+            p.buildLevelsFrom(0, taskCount());
     if (outputHeld)
-        outputImage.buildLevelsFrom(0);
+        outputImage.buildLevelsFrom(0, taskCount());
     for (int layer = 1; layer < LAYER_COUNT; ++layer)
         if (layerExists[layer])
             layerMasks[layer].buildLevelsFrom(0);

@@ -2,14 +2,19 @@
 
 #include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
+#include "project/parallelRanges.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QIODevice>
 #include <QtEndian>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
@@ -22,12 +27,19 @@ int effectiveChannels(int channels)
     return (channels == 3 || channels == 4) ? channels : 1;
 }
 
-// Target pixel (x, y) is the mean of the 2 x 2 source block that ends at
-// (2x, 2y); in column 0 and row 0 the missing column/row repeats 2x / 2y.
+// A task of the level averaging gets at least this many target pixels: the
+// small levels are done on the calling thread, where starting tasks would
+// cost more than the averaging.
+constexpr int64_t MIN_PIXELS_PER_TASK = 8192;
+
+// Target rows [firstRow, endRow) of a level: pixel (x, y) is the mean of the
+// 2 x 2 source block that ends at (2x, 2y); in column 0 and row 0 the missing
+// column/row repeats 2x / 2y. Every target row reads only the source, so
+// ranges of rows can be done at the same time.
 template <typename T>
-void averageLevel(const T *src, int32_t srcWidth, T *dst, int32_t width, int32_t height, int ch)
+void averageLevel(const T *src, int32_t srcWidth, T *dst, int32_t width, int64_t firstRow, int64_t endRow, int ch)
 {
-    for (int32_t y = 0; y < height; ++y) {
+    for (int64_t y = firstRow; y < endRow; ++y) {
         const size_t row1 = size_t(2 * y) * size_t(srcWidth);
         const size_t row0 = y == 0 ? row1 : row1 - size_t(srcWidth);
         T *out = dst + size_t(y) * size_t(width) * size_t(ch);
@@ -82,6 +94,7 @@ void pyramid::moveFrom(pyramid &other)
     levelCount = other.levelCount;
     bytesPerSample = other.bytesPerSample;
     channels = other.channels;
+    mappedBytes = other.mappedBytes;
     other.reset(false);
 }
 
@@ -120,6 +133,7 @@ bool pyramid::makePyramid(int32_t width, int32_t height, int32_t count, int32_t 
         levels[i].width = levels[i].height = 0;
         levels[i].data = nullptr;
     }
+    mappedBytes = 0;
     for (int i = 0; i < levelCount; ++i) {
         levels[i].data = nullptr;
         if (!allocate)
@@ -137,7 +151,8 @@ bool pyramid::makePyramid(int32_t width, int32_t height, int32_t count, int32_t 
 
 void pyramid::freeAll()
 {
-    for (int i = 0; i < PYRAMID_MAX_LEVELS; ++i) {
+    releaseLevel0();
+    for (int i = 1; i < PYRAMID_MAX_LEVELS; ++i) {
         std::free(levels[i].data);
         levels[i].data = nullptr;
     }
@@ -156,6 +171,8 @@ void pyramid::reset(bool keepBuffers)
         if (!keepBuffers)
             levels[i].data = nullptr;
     }
+    if (!keepBuffers)
+        mappedBytes = 0;
 }
 
 void pyramid::clear()
@@ -167,11 +184,12 @@ void pyramid::clear()
         levels[i].valid = i == 0;
 }
 
-void pyramid::buildLevelsFrom(int s)
+void pyramid::buildLevelsFrom(int s, int taskCount)
 {
     if (s < 0)
         return;
     const int ch = effectiveChannels(channels);
+    const int tasksWanted = std::max(1, taskCount);
     for (int t = s + 1; t < levelCount; ++t) {
         const pyramidLevel_t &src = levels[t - 1];
         pyramidLevel_t &dst = levels[t];
@@ -182,22 +200,26 @@ void pyramid::buildLevelsFrom(int s)
         if (dst.width > src.width / 2 || dst.height > src.height / 2)
             continue;
         if (dst.width > 0 && dst.height > 0) {
-            switch (bytesPerSample) {
-            case 1:
-                averageLevel(static_cast<const uint8_t *>(src.data), src.width,
-                             static_cast<uint8_t *>(dst.data), dst.width, dst.height, ch);
-                break;
-            case 2:
-                averageLevel(static_cast<const uint16_t *>(src.data), src.width,
-                             static_cast<uint16_t *>(dst.data), dst.width, dst.height, ch);
-                break;
-            case 4:
-                averageLevel(static_cast<const float *>(src.data), src.width,
-                             static_cast<float *>(dst.data), dst.width, dst.height, ch);
-                break;
-            default:
+            if (bytesPerSample != 1 && bytesPerSample != 2 && bytesPerSample != 4)
                 continue;
-            }
+            const int64_t pixels = int64_t(dst.width) * dst.height;
+            const int tasks = int(std::max<int64_t>(1, std::min<int64_t>(tasksWanted, pixels / MIN_PIXELS_PER_TASK)));
+            runRanges(dst.height, tasks, [&](range_t rows, int) {
+                switch (bytesPerSample) {
+                case 1:
+                    averageLevel(static_cast<const uint8_t *>(src.data), src.width, static_cast<uint8_t *>(dst.data),
+                                 dst.width, rows.first, rows.end, ch);
+                    break;
+                case 2:
+                    averageLevel(static_cast<const uint16_t *>(src.data), src.width,
+                                 static_cast<uint16_t *>(dst.data), dst.width, rows.first, rows.end, ch);
+                    break;
+                default:
+                    averageLevel(static_cast<const float *>(src.data), src.width, static_cast<float *>(dst.data),
+                                 dst.width, rows.first, rows.end, ch);
+                    break;
+                }
+            });
         }
         dst.valid = true;
     }
@@ -401,6 +423,38 @@ bool pyramid::readFromTempFile(QIODevice *device)
         return false;
     }
     return true;
+}
+
+bool pyramid::mapLevel0(int fd)
+{
+    const size_t bytes = levelBytes(0);
+    if (fd < 0 || bytes == 0)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_size < off_t(bytes)) {
+        debugLog("%s: the file is shorter than the level (%lld/%lld)\n", "pyramid::mapLevel0",
+                 (long long)info.st_size, (long long)bytes);
+        return false;
+    }
+    void *mapping = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    if (mapping == MAP_FAILED) {
+        debugLog("%s: mmap() failed (%s)\n", "pyramid::mapLevel0", strerror(errno));
+        return false;
+    }
+    releaseLevel0();
+    levels[0].data = mapping;
+    mappedBytes = bytes;
+    return true;
+}
+
+void pyramid::releaseLevel0()
+{
+    if (mappedBytes)
+        munmap(levels[0].data, mappedBytes);
+    else
+        std::free(levels[0].data);
+    levels[0].data = nullptr;
+    mappedBytes = 0;
 }
 
 double powInt(double x, int n)

@@ -48,6 +48,8 @@ public:
     // Stores the layout and the level sizes; with allocate, gives every level
     // below levelCount a zero-filled buffer. Does not free buffers already
     // held (call freeAll first). False, with a log line, on a failed allocation.
+    // The buffers are freed by freeAll and the destructor, whether own or
+    // mapped (mapLevel0).
     bool makePyramid(int32_t width, int32_t height, int32_t levelCount, int32_t bytesPerSample,
                      int32_t channels, bool allocate);
     void freeAll();
@@ -55,8 +57,11 @@ public:
     // the pointers (only for a pyramid whose buffers are owned elsewhere).
     void reset(bool keepBuffers);
     void clear();
-    // Rebuilds levels s+1 .. levelCount-1 from the level above each by 2 x 2 averaging.
-    void buildLevelsFrom(int s);
+    // Rebuilds levels s+1 .. levelCount-1 from the level above each by 2 x 2
+    // averaging. The rows of each level are shared among up to taskCount
+    // tasks of the program's task runner (small levels take fewer); the
+    // result is the same for every task count.
+    void buildLevelsFrom(int s, int taskCount = 1);
 
     // Bytes of one level's buffer (64-bit), 0 outside the levels in use.
     size_t levelBytes(int level) const;
@@ -76,9 +81,20 @@ public:
     // Level 0's raw bytes at the device's position / from position 0.
     bool writeToTempFile(QIODevice *device) const;
     bool readFromTempFile(QIODevice *device);
+    // Level 0 becomes a private copy-on-write mapping of the first
+    // levelBytes(0) bytes of an open file, in place of the buffer it held:
+    // its rows are read from the file's cached pages when first used, with
+    // no copy and no new memory; a write changes this pyramid only, never the
+    // file. The file must not be shortened while the pyramid holds the
+    // mapping. False, with level 0 unchanged, when the file is shorter than
+    // the level or cannot be mapped.
+    bool mapLevel0(int fd);
 
 private:
     void moveFrom(pyramid &other);
+    void releaseLevel0();
+
+    size_t mappedBytes = 0; // length of level 0's mapping; 0 when level 0 is an own buffer
 };
 
 // x to the integer power n by repeated squaring; negative n gives 1 / x^|n|.

@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QTemporaryFile>
 #include <QtEndian>
 #include <cstring>
 #include <random>
@@ -110,6 +111,101 @@ TEST(pyramid, averagingMatchesReferenceForEveryLayout)
             }
         }
     }
+}
+
+// Levels built on several tasks are byte for byte those built on one, on an
+// odd size whose levels split into uneven row ranges (the small levels run on
+// one task), for every sample size.
+TEST(pyramid, levelsOnSeveralTasksMatchOneTask)
+{
+    struct layout_t {
+        int bps;
+        int ch;
+    };
+    const layout_t layouts[] = {{1, 1}, {1, 3}, {2, 3}, {2, 4}, {4, 1}, {4, 3}};
+    for (const layout_t &l : layouts) {
+        pyramid single;
+        ASSERT_TRUE(single.makePyramid(601, 501, 6, l.bps, l.ch, true));
+        if (l.bps == 1)
+            fillLevel<uint8_t>(single, 0, 7, 255);
+        else if (l.bps == 2)
+            fillLevel<uint16_t>(single, 0, 8, 65535);
+        else
+            fillLevel<float>(single, 0, 9, 1000);
+        single.buildLevelsFrom(0);
+        for (int tasks : {1, 3, 16}) {
+            SCOPED_TRACE(testing::Message() << "bytes " << l.bps << " channels " << l.ch << " tasks " << tasks);
+            pyramid shared;
+            ASSERT_TRUE(shared.makePyramid(601, 501, 6, l.bps, l.ch, true));
+            std::memcpy(shared.levels[0].data, single.levels[0].data, single.levelBytes(0));
+            shared.buildLevelsFrom(0, tasks);
+            for (int t = 1; t < 6; ++t) {
+                EXPECT_TRUE(shared.levels[t].valid) << "level " << t;
+                ASSERT_EQ(shared.levelBytes(t), single.levelBytes(t));
+                EXPECT_EQ(std::memcmp(shared.levels[t].data, single.levels[t].data, single.levelBytes(t)), 0)
+                    << "level " << t;
+            }
+        }
+    }
+}
+
+// Level 0 mapped from a file: the file's bytes, levels built from them as from
+// an own buffer, writes that stay out of the file, the mapping handed on by a
+// move and released by freeAll (the sanitizer build sees a mapping passed to
+// free); a file shorter than the level leaves level 0 as it was.
+TEST(pyramid, level0MappedFromFile)
+{
+    pyramid source;
+    ASSERT_TRUE(source.makePyramid(601, 501, 4, 2, 3, true));
+    fillLevel<uint16_t>(source, 0, 11, 65535);
+    source.buildLevelsFrom(0);
+    const QByteArray bytes(static_cast<const char *>(source.levels[0].data), int(source.levelBytes(0)));
+    struct case_t {
+        const char *what;
+        int extraBytes; // negative: missing at the end
+        bool ok;
+    };
+    const case_t cases[] = {
+        {"file of the level's size", 0, true},
+        {"longer file", 100, true},
+        {"last byte missing", -1, false},
+        {"half the file", -int(bytes.size() / 2), false},
+    };
+    for (const case_t &c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        const QByteArray content = c.extraBytes >= 0 ? bytes + QByteArray(c.extraBytes, 'x')
+                                                     : bytes.left(bytes.size() + c.extraBytes);
+        ASSERT_EQ(file.write(content), content.size());
+        ASSERT_TRUE(file.flush());
+        pyramid target;
+        ASSERT_TRUE(target.makePyramid(601, 501, 4, 2, 3, true));
+        std::memset(target.levels[0].data, 0x5a, target.levelBytes(0));
+        EXPECT_EQ(target.mapLevel0(file.handle()), c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(static_cast<uint8_t *>(target.levels[0].data)[0], 0x5a);
+            continue;
+        }
+        EXPECT_EQ(std::memcmp(target.levels[0].data, bytes.constData(), size_t(bytes.size())), 0);
+        target.buildLevelsFrom(0, 3);
+        for (int t = 1; t < 4; ++t)
+            EXPECT_EQ(std::memcmp(target.levels[t].data, source.levels[t].data, source.levelBytes(t)), 0) << t;
+        static_cast<uint16_t *>(target.levels[0].data)[0] = 7;
+        ASSERT_TRUE(file.seek(0));
+        EXPECT_EQ(file.read(2), bytes.left(2)) << "the write reached the file";
+        pyramid moved(std::move(target));
+        EXPECT_EQ(target.levels[0].data, nullptr);
+        EXPECT_EQ(static_cast<uint16_t *>(moved.levels[0].data)[0], 7);
+        if (c.extraBytes == 0) {
+            moved.freeAll();
+            EXPECT_EQ(moved.levels[0].data, nullptr);
+        } // else the destructor releases the mapping
+    }
+    pyramid target;
+    ASSERT_TRUE(target.makePyramid(601, 501, 1, 2, 3, true));
+    EXPECT_FALSE(target.mapLevel0(-1));
+    EXPECT_NE(target.levels[0].data, nullptr);
 }
 
 TEST(pyramid, cornerPixelsOfRebuiltLevel)
