@@ -386,6 +386,9 @@ int main(int argc, char **argv)
             if (deghost) {
                 timer.restart();
                 deghostWorker masks(&project, deghostSmoothness);
+                // As the ghost-removal dialog initialises: a preview merge
+                // without masks, and the photos' tones matched to it.
+                worker.confidenceTablesValid = masks.matchTonesToMerge(o);
                 masks.autoAntiGhostMask(ghostThresholdForStrength(deghostStrength, project.photos.size()), deghostBase);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;

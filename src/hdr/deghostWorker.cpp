@@ -3,6 +3,7 @@
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 #include "app/utils.h"
+#include "hdr/generateHDRworker.h"
 #include "hdr/ghostMaths.h"
 #include "project/parallelRanges.h"
 #include "project/filterKernels.h"
@@ -151,6 +152,56 @@ void deghostWorker::labelSubjects(quint8 *labels, int w, int h)
             }
         maskStatistics(regions[r].seed);
     }
+}
+
+bool deghostWorker::matchTonesToMerge(const generateHDRoptions_t &merge)
+{
+    const qint64 n = qint64(project->previewWidth) * project->previewHeight;
+    if (n <= 0 || !project->responseR || !project->responseG || !project->responseB)
+        return false;
+    generateHDRoptions_t o = merge;
+    o.project = project;
+    o.preview = true;
+    o.ghostRemoval = false;
+    o.exposureReference = 0.0;
+    generateHDRworker previewMerge(o);
+    const float *hdrPreview = static_cast<const float *>(project->hdrImage.levels[0].data);
+    if (!previewMerge.generateHDR_core() || !hdrPreview)
+        return false;
+    // Exposure factors as the merge divides by them; the scale puts the top
+    // response value of the darkest photo at the last bin.
+    double smallest = 0.0;
+    bool first = true;
+    for (const photoInfo_t &p : project->photos) {
+        if (!p.included)
+            continue;
+        const double f = std::exp(p.evLn + p.evlFix);
+        smallest = first ? f : std::min(smallest, f);
+        first = false;
+    }
+    const double top = project->responseR[65535];
+    if (first || !(top > 0.0))
+        return false;
+    const double invScale = smallest / top;
+    std::vector<double> hdrTables(size_t(4) * GHOST_TONE_BINS);
+    double *hdrCumulative[4];
+    for (int t = 0; t < 4; t++)
+        hdrCumulative[t] = hdrTables.data() + size_t(t) * GHOST_TONE_BINS;
+    ghostHdrCumulative(hdrPreview, n, invScale, hdrCumulative);
+    const double *response[3] = {project->responseR, project->responseG, project->responseB};
+    bool ok = true;
+    for (photoInfo_t &p : project->photos) {
+        if (!p.included)
+            continue;
+        if (!p.preview || !std::all_of(p.workTables, p.workTables + PHOTO_WORK_TABLES, [](const double *t) { return t; })) {
+            ok = false;
+            continue;
+        }
+        ghostPhotoCumulative(p.preview, n, response, std::exp(p.evLn + p.evlFix), invScale, p.workTables);
+        for (int t = 0; t < 4; t++)
+            ghostToneGains(p.workTables[t], hdrCumulative[t], p.workTables[4 + t]);
+    }
+    return ok;
 }
 
 bool deghostWorker::makeAntiGhostMasks(bool full)

@@ -11,6 +11,7 @@
 #include <QtGlobal>
 
 class processingProject;
+struct generateHDRoptions_t;
 
 struct _ghostDetectVarianceFull_threadParams_t {
     qint64 first = 0, end = 0;         // preview pixels
@@ -37,6 +38,16 @@ public:
     // False when a full-size mask could not be made (that photo then has no
     // mask file, and a ghost-masked merge refuses to run).
     bool makeAntiGhostMasks(bool full);
+    // Prepares a ghost-masked merge as the ghost-removal dialog does when it
+    // opens: a preview merge with the options of the merge to come but without
+    // ghost masks (it leaves the preview-size result in the HDR image), then
+    // every included photo's histogram matched to it. Work tables 0-3 get the
+    // photo's cumulative histograms (R, G, B, mean), 4-7 the gains that bring
+    // its tones to the merge's, which the ghost-masked merge reads as its
+    // confidence tables (set generateHDRworker::confidenceTablesValid when this
+    // returns true). False when the preview merge fails or a photo lacks its
+    // preview or tables.
+    bool matchTonesToMerge(const generateHDRoptions_t &merge);
 
 private:
     // Gives every moving subject among the detected (128) regions the one

@@ -1,6 +1,7 @@
 #include "hdr/ghostMaths.h"
 
 #include "app/debugLog.h"
+#include "app/rawFileIO.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,7 +95,8 @@ double ghostRegionScore(const quint8 *labelMask, qint64 pixelCount, qint64 start
             continue;
         const quint16 *p = preview + i * 3;
         const int l = (int(p[0]) + p[1] + p[2]) / 3;
-        score += l > 32767 ? 65536.0 - 2.0 * l : 1.1 * l - 3276.8;
+        const double x = l / 65535.0 - 0.5;
+        score += std::exp(-x * x / (2.0 * GHOST_EXPOSEDNESS_SPREAD * GHOST_EXPOSEDNESS_SPREAD));
     }
     return score;
 }
@@ -172,4 +174,82 @@ std::vector<int> ghostSubjects(const std::vector<ghostRegion_t> &regions)
     for (int i = 0; i < count; i++)
         group[size_t(i)] = root(i);
     return group;
+}
+
+int ghostToneBin(double radiance, double invScale)
+{
+    const double x = radiance * invScale;
+    if (!(x > 0.0))
+        return 0;
+    const double b = std::sqrt(x) * (GHOST_TONE_BINS - 1);
+    return b >= GHOST_TONE_BINS - 1 ? GHOST_TONE_BINS - 1 : int(b);
+}
+
+namespace {
+
+// Running sums over the bins, divided by the pixel count, then smoothed.
+void finishCumulative(double *const tables[4], qint64 pixelCount)
+{
+    const double n = pixelCount > 0 ? double(pixelCount) : 1.0;
+    for (int t = 0; t < 4; t++) {
+        double running = 0.0;
+        for (int i = 0; i < GHOST_TONE_BINS; i++) {
+            running += tables[t][i];
+            tables[t][i] = running / n;
+        }
+        gaussianSmoothHistogram4096(tables[t]);
+    }
+}
+
+} // namespace
+
+void ghostPhotoCumulative(const quint16 *preview, qint64 pixelCount, const double *const response[3],
+                          double exposureFactor, double invScale, double *const cumulative[4])
+{
+    for (int t = 0; t < 4; t++)
+        std::fill(cumulative[t], cumulative[t] + GHOST_TONE_BINS, 0.0);
+    const double s = exposureFactor > 0.0 ? invScale / exposureFactor : 0.0;
+    for (qint64 k = 0; k < pixelCount; k++) {
+        const quint16 *p = preview + k * 3;
+        int bin[3];
+        for (int c = 0; c < 3; c++) {
+            bin[c] = ghostToneBin(response[c][p[c]], s);
+            cumulative[c][bin[c]] += 1.0;
+        }
+        cumulative[3][(bin[0] + bin[1] + bin[2]) / 3] += 1.0;
+    }
+    finishCumulative(cumulative, pixelCount);
+}
+
+void ghostHdrCumulative(const float *hdr, qint64 pixelCount, double invScale, double *const cumulative[4])
+{
+    for (int t = 0; t < 4; t++)
+        std::fill(cumulative[t], cumulative[t] + GHOST_TONE_BINS, 0.0);
+    for (qint64 k = 0; k < pixelCount; k++) {
+        const float *p = hdr + k * 3;
+        int bin[3];
+        for (int c = 0; c < 3; c++) {
+            bin[c] = ghostToneBin(double(p[c]), invScale);
+            cumulative[c][bin[c]] += 1.0;
+        }
+        cumulative[3][(bin[0] + bin[1] + bin[2]) / 3] += 1.0;
+    }
+    finishCumulative(cumulative, pixelCount);
+}
+
+void ghostToneGains(const double *photoCumulative, const double *hdrCumulative, double *gain)
+{
+    // The first bin whose value reaches v is the first whose running maximum
+    // does, and the running maximum can be searched by halves.
+    double reached[GHOST_TONE_BINS];
+    double top = 0.0;
+    for (int j = 0; j < GHOST_TONE_BINS; j++) {
+        top = j == 0 ? hdrCumulative[0] : std::max(top, hdrCumulative[j]);
+        reached[j] = top;
+    }
+    for (int i = 0; i < GHOST_TONE_BINS; i++) {
+        const double *found = std::lower_bound(reached, reached + GHOST_TONE_BINS, photoCumulative[i]);
+        const int j = found == reached + GHOST_TONE_BINS ? GHOST_TONE_BINS - 1 : int(found - reached);
+        gain[i] = double(j + 1) / double(i + 1);
+    }
 }

@@ -56,7 +56,15 @@ inline int ghostLabelOf(int photoId) { return photoId % 100 + 1; }
 void fillUnsetLabels(quint8 *labelMask, qint64 pixelCount, int label);
 
 // Score of one photo for the pixels of the region being labelled (bytes 255)
-// from pixel start to the end: bright-and-not-clipped pixels score high.
+// from pixel start to the end: how well exposed the photo is there, the sum
+// over the pixels of exp(-(l - 0.5)^2 / (2 s^2)), l the mean of the pixel's
+// three samples (0..1) and s GHOST_EXPOSEDNESS_SPREAD. Middle tones score 1,
+// clipped and near-black pixels almost nothing, so the region takes the photo
+// that shows most of it with detail: a few clipped highlights do not hand a
+// subject to a photo that renders all the rest near black (that photo's few
+// 8-bit levels and its tone, which the fitted response of a JPEG camera does
+// not bring exactly to the merge's, show as a patch).
+constexpr double GHOST_EXPOSEDNESS_SPREAD = 0.2;
 double ghostRegionScore(const quint8 *labelMask, qint64 pixelCount, qint64 start,
                         const quint16 *preview);
 
@@ -77,5 +85,29 @@ std::vector<ghostRegion_t> ghostRegions(const quint8 *labelMask, int width, int 
 // longer side, overlap (directly or through others) form one subject. Returns
 // per region the index of the first region of its subject.
 std::vector<int> ghostSubjects(const std::vector<ghostRegion_t> &regions);
+
+// Tone matching of ghost-masked pixels: a photo that replaces the merge inside
+// a ghost region must show the tones the merge shows around it. Tables have
+// GHOST_TONE_BINS entries; the bin of a radiance x (a response value over the
+// photo's exposure factor, or an HDR value) is floor(4095 x sqrt(x x
+// invScale)), invScale the smallest exposure factor over the top response
+// value, as the merge indexes the photos' per-channel tone tables.
+constexpr int GHOST_TONE_BINS = 4096;
+
+int ghostToneBin(double radiance, double invScale);
+
+// Cumulative histograms (R, G, B and the mean of the three bins) of one
+// photo's 16-bit RGB preview through the response tables, its radiance
+// divided by its exposure factor: each divided by the pixel count and
+// smoothed. cumulative holds four tables of GHOST_TONE_BINS doubles.
+void ghostPhotoCumulative(const quint16 *preview, qint64 pixelCount, const double *const response[3],
+                          double exposureFactor, double invScale, double *const cumulative[4]);
+
+// The same four cumulative histograms of a float RGB HDR image.
+void ghostHdrCumulative(const float *hdr, qint64 pixelCount, double invScale, double *const cumulative[4]);
+
+// Histogram-matching gains of one channel: gain[i] = (j + 1) / (i + 1), j the
+// first bin with photo[i] <= hdr[j] (the last bin when none).
+void ghostToneGains(const double *photoCumulative, const double *hdrCumulative, double *gain);
 
 #endif // GHOSTMATHS_H

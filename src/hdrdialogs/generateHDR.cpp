@@ -473,6 +473,10 @@ void generateHDR::prepareAutomaticGhostMasks()
     const int strength = optionsInstance ? std::clamp(optionsInstance->generateHDR.ghostRemovalStrength, 0, 9) : 4;
     const int smoothness = optionsInstance ? std::clamp(optionsInstance->generateHDR.ghostRemovalSmoothness, 1, 10) : 5;
     deghostWorker masks(project, smoothness);
+    // As the dialog opens: the photos' tones matched to a merge without
+    // masks, so that a photo standing in for a moving subject shows the
+    // merge's tones around it.
+    ghostTonesMatched = masks.matchTonesToMerge(workerOptions());
     masks.autoAntiGhostMask(ghostThresholdForStrength(strength, project->photos.size()), -1);
     debugLog("%s: automatic ghost mask (strength %d)\n", "generateHDR::prepareAutomaticGhostMasks", strength);
 }
@@ -488,6 +492,7 @@ void generateHDR::generateHDRrun()
     stage = nextHdrStage(stage, c);
 
     worker = new generateHDRworker(workerOptions());
+    worker->confidenceTablesValid = ghostTonesMatched;
     project->panoramaMode = panoramaCheck->isChecked();
     thread = new QThread;
     worker->moveToThread(thread);
@@ -639,6 +644,7 @@ void generateHDR::startStage3()
 {
     const int n = project->photos.size();
     const bool ghost = options->ghostRemoval() && options->method() == hdrMethodTrueHdr;
+    ghostTonesMatched = false;
     if (ghost)
         prepareAutomaticGhostMasks();
     const uint64_t max = mergeProgressMax(n, project->width, project->height,

@@ -148,6 +148,9 @@ private:
     QThread *thread = nullptr;
     bool ldr = false;
     bool runActive = false;
+    // The photos' tones were matched to a preview merge for the ghost-masked
+    // merge of this run (the merge may read their tone tables).
+    bool ghostTonesMatched = false;
     int stage = 0;
     uint64_t progressMax = 1;
     QString lastFailure;

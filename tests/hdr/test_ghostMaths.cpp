@@ -4,6 +4,7 @@
 #include "project/tableSizes.h"
 #include "testSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -82,18 +83,28 @@ TEST(ghostMaths, labelsWrapAndFillUnsetRegions)
     EXPECT_EQ(mask, (std::vector<quint8>{0, 5, 3, 5, 128}));
 }
 
-TEST(ghostMaths, regionScoreFavoursBrightUnclippedPhotos)
+TEST(ghostMaths, regionScoreFavoursWellExposedPhotos)
 {
     std::vector<quint8> mask = {255, 255, 0};
     const std::vector<quint16> dark(9, 1000), mid(9, 30000), clipped(9, 65535);
     const double sDark = ghostRegionScore(mask.data(), 3, 0, dark.data());
     const double sMid = ghostRegionScore(mask.data(), 3, 0, mid.data());
     const double sClipped = ghostRegionScore(mask.data(), 3, 0, clipped.data());
-    EXPECT_NEAR(sDark, 2 * (1.1 * 1000 - 3276.8), 1e-9);
+    auto exposedness = [](double l) { return std::exp(-(l - 0.5) * (l - 0.5) / 0.08); };
+    EXPECT_NEAR(sDark, 2 * exposedness(1000 / 65535.0), 1e-9);
     EXPECT_GT(sMid, sDark);
     EXPECT_GT(sMid, sClipped);
     // Only pixels from start on count.
-    EXPECT_NEAR(ghostRegionScore(mask.data(), 3, 1, mid.data()), 1.1 * 30000 - 3276.8, 1e-9);
+    EXPECT_NEAR(ghostRegionScore(mask.data(), 3, 1, mid.data()), exposedness(30000 / 65535.0), 1e-9);
+
+    // A region of ten pixels: a photo with one clipped highlight and the rest
+    // in the middle tones beats one that renders it all in the shadows.
+    std::vector<quint8> region(10, 255);
+    std::vector<quint16> brightShot(30, 36000), darkShot(30, 9000);
+    std::fill(brightShot.begin(), brightShot.begin() + 3, quint16(65535));
+    std::fill(darkShot.begin(), darkShot.begin() + 3, quint16(30000));
+    EXPECT_GT(ghostRegionScore(region.data(), 10, 0, brightShot.data()),
+              ghostRegionScore(region.data(), 10, 0, darkShot.data()));
 }
 
 TEST(ghostMaths, maskRadiiAndRamp)
@@ -148,5 +159,94 @@ TEST(ghostMaths, regionsOfOneSubjectAreGrouped)
         const std::vector<int> groups = ghostSubjects(regions);
         for (size_t i = 0; i < groups.size(); i++)
             EXPECT_EQ(groups[i], c.groups[i]) << "region " << i;
+    }
+}
+
+TEST(ghostMaths, toneBinsAndGains)
+{
+    struct binRow_t {
+        double radiance, invScale;
+        int bin;
+    };
+    const binRow_t bins[] = {
+        {1.0, 1.0, 4095}, {0.25, 1.0, 2047}, {8.0, 0.125, 4095}, {4.0, 1.0, 4095},
+        {0.0, 1.0, 0},    {-1.0, 1.0, 0},    {std::nan(""), 1.0, 0},
+    };
+    for (const binRow_t &r : bins)
+        EXPECT_EQ(ghostToneBin(r.radiance, r.invScale), r.bin) << "radiance " << r.radiance;
+
+    // Cumulative tables of every pixel in one bin: a photo whose pixels sit in
+    // bin 1000 while the merge has them in bin 2000 gains 2001 / 1001 there.
+    auto step = [](int at, double top) {
+        std::vector<double> c(GHOST_TONE_BINS, 0.0);
+        for (int i = at; i < GHOST_TONE_BINS; i++)
+            c[size_t(i)] = top;
+        return c;
+    };
+    struct gainRow_t {
+        const char *name;
+        std::vector<double> photo, hdr;
+        int bin;
+        double gain;
+    };
+    std::vector<double> dip = step(2000, 1.0);
+    dip[3000] = 0.5;   // the merge's table falls back (smoothing at the end): the first bin reaching counts
+    const gainRow_t gains[] = {
+        {"brighter merge", step(1000, 1.0), step(2000, 1.0), 1000, 2001.0 / 1001.0},
+        {"darker merge", step(2000, 1.0), step(1000, 1.0), 2000, 1001.0 / 2001.0},
+        {"same tones", step(1500, 1.0), step(1500, 1.0), 1500, 1.0},
+        {"merge never reaches", step(10, 1.0), step(10, 0.9), 10, 4096.0 / 11.0},
+        {"merge dips after reaching", step(1000, 1.0), dip, 3500, 2001.0 / 3501.0},
+    };
+    std::vector<double> gain(GHOST_TONE_BINS);
+    for (const gainRow_t &r : gains) {
+        ghostToneGains(r.photo.data(), r.hdr.data(), gain.data());
+        EXPECT_NEAR(gain[size_t(r.bin)], r.gain, 1e-12) << r.name;
+    }
+}
+
+// A photo matched to an HDR image that holds exactly its own radiance keeps its
+// tones (gain 1 wherever it has pixels); the same image four times brighter
+// doubles the square-root bins, and the gains say so.
+TEST(ghostMaths, photoMatchedToItsOwnRadianceKeepsItsTones)
+{
+    std::vector<double> response(SAMPLE_TABLE_SIZE);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
+        response[size_t(i)] = std::pow(i / 65535.0, 2.2);
+    const double *tables[3] = {response.data(), response.data(), response.data()};
+    const int n = 4000;
+    std::vector<quint16> preview(size_t(n) * 3);
+    std::vector<float> same(size_t(n) * 3), brighter(size_t(n) * 3);
+    const double exposure = 4.0, invScale = 1.0;   // the darkest photo's factor 1 puts the top at the last bin
+    for (int k = 0; k < n; k++)
+        for (int c = 0; c < 3; c++) {
+            const quint16 v = quint16(2000 + (k * 61 + c * 7) % 48000);
+            preview[size_t(k) * 3 + c] = v;
+            same[size_t(k) * 3 + c] = float(response[v] / exposure);
+            brighter[size_t(k) * 3 + c] = float(4.0 * response[v] / exposure);
+        }
+    std::vector<double> store(size_t(8) * GHOST_TONE_BINS);
+    double *photoCum[4], *hdrCum[4];
+    for (int t = 0; t < 4; t++) {
+        photoCum[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
+        hdrCum[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
+    }
+    ghostPhotoCumulative(preview.data(), n, tables, exposure, invScale, photoCum);
+    EXPECT_NEAR(photoCum[0][GHOST_TONE_BINS - 1], 1.0, 1e-9);
+    std::vector<double> gain(GHOST_TONE_BINS);
+    struct row_t {
+        const char *name;
+        const std::vector<float> *hdr;
+        double expected;   // gain of the square-root bins
+    };
+    const row_t rows[] = {{"its own radiance", &same, 1.0}, {"two stops brighter", &brighter, 2.0}};
+    for (const row_t &r : rows) {
+        ghostHdrCumulative(r.hdr->data(), n, invScale, hdrCum);
+        for (int t = 0; t < 4; t++) {
+            ghostToneGains(photoCum[t], hdrCum[t], gain.data());
+            // The photo's middle tones: bins of response 0.04 .. 0.06 over the exposure.
+            for (int i = ghostToneBin(0.04 / exposure, invScale); i <= ghostToneBin(0.06 / exposure, invScale); i++)
+                EXPECT_NEAR(gain[size_t(i)], r.expected, 0.03 * r.expected) << r.name << ", table " << t << ", bin " << i;
+        }
     }
 }

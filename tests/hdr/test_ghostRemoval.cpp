@@ -62,13 +62,27 @@ double radiance(int x, int y, int figure, const figureLook_t &look)
     return 0.06 + 0.04 * hash / 97.0;
 }
 
-std::vector<quint16> photo(const std::vector<double> &response, double ev, int figure, const figureLook_t &look)
+// How the camera turns light into samples: through the program's standard
+// response curve, or as most JPEG cameras do, gamma 2.2 (a curve the fitted
+// response does not reproduce exactly, so the photos disagree a little in tone
+// after the fit).
+enum class camera_t { standardResponse, gamma22 };
+
+quint16 cameraSample(camera_t camera, const std::vector<double> &response, double linear)
+{
+    if (camera == camera_t::standardResponse)
+        return syntheticBracket::cameraSample(response, linear * response.back(), true);
+    const double v = std::round(std::pow(std::clamp(linear, 0.0, 1.0), 1.0 / 2.2) * 255.0);
+    return quint16(v * 257.0);
+}
+
+std::vector<quint16> photo(const std::vector<double> &response, double ev, int figure, const figureLook_t &look,
+                           camera_t camera = camera_t::standardResponse)
 {
     std::vector<quint16> img(size_t(W) * H * 3);
-    const double top = response.back();
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {
-            const quint16 s = syntheticBracket::cameraSample(response, radiance(x, y, figure, look) * std::exp2(ev) * top, true);
+            const quint16 s = cameraSample(camera, response, radiance(x, y, figure, look) * std::exp2(ev));
             quint16 *p = img.data() + (size_t(y) * W + x) * 3;
             p[0] = p[1] = p[2] = s;
         }
@@ -82,13 +96,14 @@ struct mergeResult_t
 
 // Merges photos whose figure stands at the given positions; with ghost
 // removal the masks are detected and built as the HDR dialog does.
-mergeResult_t merge(const int figure[3], const figureLook_t &look, bool ghostRemoval)
+mergeResult_t merge(const int figure[3], const figureLook_t &look, bool ghostRemoval,
+                    camera_t camera = camera_t::standardResponse, bool repair = false)
 {
     const std::vector<double> response =
         syntheticBracket::responseTable(syntheticBracket::standardCoefficients, 6);
     hdrProjectFixture f;
     for (int k = 0; k < 3; k++)
-        EXPECT_TRUE(f.addPhoto(photo(response, EVS[k], figure[k], look), W, H, EVS[k]));
+        EXPECT_TRUE(f.addPhoto(photo(response, EVS[k], figure[k], look, camera), W, H, EVS[k]));
     f.recentreEvs();
     processingProject *p = f.project();
     generateHDRoptions_t o;
@@ -97,12 +112,15 @@ mergeResult_t merge(const int figure[3], const figureLook_t &look, bool ghostRem
     o.selectivity = 1;
     o.smartMergeStrength = 5;
     o.ghostRemoval = ghostRemoval;
+    o.ghostRemovalRepair = ghostRemoval && repair;
     generateHDRworker worker(o);
     worker.generateHDR_prepare();
     mergeResult_t r;
     if (ghostRemoval) {
         // The ghost-removal defaults: smoothness 5, strength 4.
         deghostWorker ghosts(p, 5);
+        worker.confidenceTablesValid = ghosts.matchTonesToMerge(o);
+        EXPECT_TRUE(worker.confidenceTablesValid);
         ghosts.autoAntiGhostMask(ghostThresholdForStrength(4, p->photos.size()), -1);
         EXPECT_TRUE(ghosts.makeAntiGhostMasks(true));
     }
@@ -130,6 +148,26 @@ double stopsApart(const std::vector<float> &a, const std::vector<float> &b, cons
     for (size_t i = 0; i < a.size(); i++)
         if (path[i]) {
             sum += std::fabs(std::log2(std::max(double(a[i]), 1e-9)) + offset - std::log2(std::max(double(b[i]), 1e-9)));
+            count++;
+        }
+    return sum / std::max(count, 1.0);
+}
+
+// Mean of (a - b) in stops over the marked pixels, a scaled as in stopsApart.
+double signedStops(const std::vector<float> &a, const std::vector<float> &b, const std::vector<bool> &still,
+                   const std::vector<bool> &area)
+{
+    double offset = 0.0, n = 0.0;
+    for (size_t i = 0; i < a.size(); i++)
+        if (still[i] && a[i] > 0 && b[i] > 0) {
+            offset += std::log2(double(b[i]) / a[i]);
+            n++;
+        }
+    offset /= std::max(n, 1.0);
+    double sum = 0.0, count = 0.0;
+    for (size_t i = 0; i < a.size(); i++)
+        if (area[i]) {
+            sum += std::log2(std::max(double(a[i]), 1e-9)) + offset - std::log2(std::max(double(b[i]), 1e-9));
             count++;
         }
     return sum / std::max(count, 1.0);
@@ -243,4 +281,71 @@ TEST(ghostRemoval, detectionThresholdFollowsTheStrength)
     for (const row_t &r : rows)
         EXPECT_NEAR(ghostThresholdForStrength(r.strength, r.photos), r.threshold, 1e-12)
             << "strength " << r.strength << ", " << r.photos << " photos";
+}
+
+// Photos of a gamma-2.2 camera (JPEG) do not agree exactly in tone after the
+// response fit. The photo that replaces the merge in the figure's region must
+// still show the tones the merge shows around it: the region must not stand
+// out as a lighter or darker patch against the same area of the still scene.
+TEST(ghostRemoval, substitutedPhotoMatchesTheMergesTones)
+{
+    const int moving[3] = {figureLeft(0), figureLeft(1), figureLeft(2)};
+    std::vector<bool> path(size_t(W) * H, false);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+            for (int k = 0; k < 3 && !path[size_t(y) * W + x]; k++)
+                for (int dy = -6 * S; dy <= 6 * S && !path[size_t(y) * W + x]; dy += 3)
+                    for (int dx = -6 * S; dx <= 6 * S; dx += 3)
+                        if (insideFigure(x + dx, y + dy, moving[k])) {
+                            path[size_t(y) * W + x] = true;
+                            break;
+                        }
+    std::vector<bool> still(path.size());
+    for (size_t i = 0; i < path.size(); i++)
+        still[i] = !path[i];
+    // The wall inside the ghost region: the path without every position of
+    // the figure (a band of 3 pixels left out around them).
+    std::vector<bool> wall(path.size(), false);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            bool figure = false;
+            for (int k = 0; k < 3 && !figure; k++)
+                for (int dy = -3 * S; dy <= 3 * S && !figure; dy += 3)
+                    for (int dx = -3 * S; dx <= 3 * S && !figure; dx += 3)
+                        figure = insideFigure(x + dx, y + dy, moving[k]);
+            wall[size_t(y) * W + x] = path[size_t(y) * W + x] && !figure;
+        }
+
+    struct row_t {
+        figureLook_t look;
+        // The whole path nearer the still scene than without removal. Not yet
+        // for the dark figure: with these photos it comes out about 0.36 stops
+        // from the still scene against 0.28 without removal, although the wall
+        // around it shows no patch (left to mend: the figure's own tones).
+        bool betterThanNone;
+    };
+    const row_t rows[] = {{{"dark", 0.012, 0.05}, false}, {{"bright", 0.4, 0.2}, true}};
+    for (const row_t &row : rows) {
+        const figureLook_t &look = row.look;
+        SCOPED_TRACE(look.name);
+        const mergeResult_t ghosted = merge(moving, look, false, camera_t::gamma22);
+        const mergeResult_t removed = merge(moving, look, true, camera_t::gamma22, true);
+        double without = 1e9, with = 1e9, patch = 0.0;
+        for (int k = 0; k < 3; k++) {
+            const int at[3] = {moving[k], moving[k], moving[k]};
+            const mergeResult_t reference = merge(at, look, false, camera_t::gamma22);
+            without = std::min(without, stopsApart(ghosted.luminance, reference.luminance, path));
+            const double d = stopsApart(removed.luminance, reference.luminance, path);
+            if (d < with) {
+                with = d;
+                patch = signedStops(removed.luminance, reference.luminance, still, wall);
+            }
+        }
+        std::printf("%s figure, gamma-2.2 photos: %.3f stops from the still scene without ghost removal, "
+                    "%.3f with; the wall in the ghost region %+.3f stops\n",
+                    look.name, without, with, patch);
+        EXPECT_LT(std::fabs(patch), 0.1) << "the substituted photo shows as a patch";
+        if (row.betterThanNone)
+            EXPECT_LT(with, without);
+    }
 }
