@@ -149,99 +149,63 @@ struct windowHist_t
         for (int b = 0; b < LC_SUPER_BINS; ++b)
             super[b] += sign * qint32(sp[b]);
     }
-    // Samples below lo, times (hi - lo), plus the soft part over [lo, hi),
-    // divided by (hi - lo).
-    double query(int lo, int hi) const
-    {
-        qint64 below = 0;
-        const int sb = lo >> 8, cb = lo >> 4, hb = hi >> 4;
-        for (int S = 0; S < sb; ++S)
-            below += super[S];
-        for (int b = sb * 16; b < cb; ++b)
-            below += coarse[b];
-        for (int q = cb * 16; q < lo; ++q)
-            below += fine[q];
-        qint64 soft = 0;
-        if (cb == hb) {
-            for (int q = lo; q < hi; ++q)
-                soft += qint64(fine[q]) * (hi - q);
-        } else {
-            for (int q = lo; q < cb * 16 + 16; ++q)
-                soft += qint64(fine[q]) * (hi - q);
-            for (int b = cb + 1; b < hb; ++b)
-                soft += qint64(hi - 16 * b) * coarse[b] - coarseW[b];
-            for (int q = hb * 16; q < hi; ++q)
-                soft += qint64(fine[q]) * (hi - q);
-        }
-        const qint64 span = hi - lo;
-        return (double(below) * span + double(soft)) / double(span);
-    }
 };
 
-// Window difference of two columns, added to several windows at once.
-struct columnDelta_t
-{
-    qint32 fine[LC_LEVELS];
-    qint32 coarse[LC_COARSE_BINS];
-    qint64 coarseW[LC_COARSE_BINS];
-    qint32 super[LC_SUPER_BINS];
-};
-
-// Function clones for several vector units: GCC only (clang refuses them on
-// templates, and their resolver runs before the thread sanitizer is ready).
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__clang__)
-#define LC_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define LC_VECTOR_CLONES
-#endif
-
+// Adds (sign +1) or removes (-1) the bins of 16 and 256 levels of one column.
 template <typename Count>
-LC_VECTOR_CLONES
-void makeDelta(columnDelta_t &d, const columnSet_t<Count> &cols, int in, int out)
+void addColumnBins(windowHist_t &w, const columnSet_t<Count> &cols, size_t c, int sign)
 {
-    std::memset(&d, 0, sizeof(d));
-    if (in >= 0) {
-        const Count *f = &cols.fine[size_t(in) * LC_LEVELS];
-        for (int q = 0; q < LC_LEVELS; ++q)
-            d.fine[q] = qint32(f[q]);
-        for (int b = 0; b < LC_COARSE_BINS; ++b) {
-            d.coarse[b] = qint32(cols.coarse[size_t(in) * LC_COARSE_BINS + size_t(b)]);
-            d.coarseW[b] = qint64(cols.coarseW[size_t(in) * LC_COARSE_BINS + size_t(b)]);
-        }
-        for (int b = 0; b < LC_SUPER_BINS; ++b)
-            d.super[b] = qint32(cols.super[size_t(in) * LC_SUPER_BINS + size_t(b)]);
+    const Count *cc = &cols.coarse[c * LC_COARSE_BINS];
+    const quint32 *cw = &cols.coarseW[c * LC_COARSE_BINS];
+    for (int b = 0; b < LC_COARSE_BINS; ++b) {
+        w.coarse[b] += sign * qint32(cc[b]);
+        w.coarseW[b] += sign * qint64(cw[b]);
     }
-    if (out >= 0) {
-        const Count *f = &cols.fine[size_t(out) * LC_LEVELS];
-        for (int q = 0; q < LC_LEVELS; ++q)
-            d.fine[q] -= qint32(f[q]);
-        for (int b = 0; b < LC_COARSE_BINS; ++b) {
-            d.coarse[b] -= qint32(cols.coarse[size_t(out) * LC_COARSE_BINS + size_t(b)]);
-            d.coarseW[b] -= qint64(cols.coarseW[size_t(out) * LC_COARSE_BINS + size_t(b)]);
-        }
-        for (int b = 0; b < LC_SUPER_BINS; ++b)
-            d.super[b] -= qint32(cols.super[size_t(out) * LC_SUPER_BINS + size_t(b)]);
-    }
+    const Count *sp = &cols.super[c * LC_SUPER_BINS];
+    for (int b = 0; b < LC_SUPER_BINS; ++b)
+        w.super[b] += sign * qint32(sp[b]);
 }
 
-// The hot loop of the pass: built for the widest vector unit the processor has.
-LC_VECTOR_CLONES
-void addDelta(windowHist_t &w, const columnDelta_t &d)
+// Samples below lo, times (hi - lo), plus the soft part over [lo, hi), divided
+// by (hi - lo), over the sum of two histograms: the part the rows of a sweep
+// share and one row's own correction.
+double splitQuery(const windowHist_t &S, const windowHist_t &C, int lo, int hi)
 {
-    for (int q = 0; q < LC_LEVELS; ++q)
-        w.fine[q] += d.fine[q];
-    for (int b = 0; b < LC_COARSE_BINS; ++b) {
-        w.coarse[b] += d.coarse[b];
-        w.coarseW[b] += d.coarseW[b];
+    qint64 below = 0;
+    const int sb = lo >> 8, cb = lo >> 4, hb = hi >> 4;
+    for (int b = 0; b < sb; ++b)
+        below += S.super[b] + C.super[b];
+    for (int b = sb * 16; b < cb; ++b)
+        below += S.coarse[b] + C.coarse[b];
+    for (int q = cb * 16; q < lo; ++q)
+        below += S.fine[q] + C.fine[q];
+    qint64 soft = 0;
+    if (cb == hb) {
+        for (int q = lo; q < hi; ++q)
+            soft += qint64(S.fine[q] + C.fine[q]) * (hi - q);
+    } else {
+        for (int q = lo; q < cb * 16 + 16; ++q)
+            soft += qint64(S.fine[q] + C.fine[q]) * (hi - q);
+        for (int b = cb + 1; b < hb; ++b)
+            soft += qint64(hi - 16 * b) * (S.coarse[b] + C.coarse[b]) - (S.coarseW[b] + C.coarseW[b]);
+        for (int q = hb * 16; q < hi; ++q)
+            soft += qint64(S.fine[q] + C.fine[q]) * (hi - q);
     }
-    for (int b = 0; b < LC_SUPER_BINS; ++b)
-        w.super[b] += d.super[b];
+    const qint64 span = hi - lo;
+    return (double(below) * span + double(soft)) / double(span);
 }
 
 // Rows handled by one sweep across the task's columns: the column histograms
 // are read once for all of them.
 constexpr int SWEEP_ROWS = 16;
 
+// One sweep's windows are split in two: the shared part, the column
+// histograms (rows [Y0-r, Y0+r]) summed over the window's columns, and per
+// row j a correction for the rows [Y0+j-r, Y0+j+r] the window really holds.
+// The shared part's bins of 16 and 256 levels follow every step to the next
+// column; its single levels are brought up to date one bin of 16 at a time,
+// only when a query reads them. Every count stays an exact integer, so the
+// results are those of a full window histogram.
 template <typename Count>
 taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeometry_t &g)
 {
@@ -254,10 +218,13 @@ taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeome
     const int colsInBase = std::min(2 * r + 1, L + 1);
 
     columnSet_t<Count> cols(size_t(L) + 1);
-    std::vector<windowHist_t> win(SWEEP_ROWS + 1);
-    windowHist_t &base = win[SWEEP_ROWS]; // the window at the first column, row Y0
-    std::vector<columnDelta_t> deltaStore(1);
-    columnDelta_t &delta = deltaStore[0];
+    // Rows' corrections [0, SWEEP_ROWS), the window at the first column and
+    // row Y0, and the shared part.
+    std::vector<windowHist_t> win(SWEEP_ROWS + 2);
+    windowHist_t &base = win[SWEEP_ROWS];
+    windowHist_t &shared = win[SWEEP_ROWS + 1];
+    // The column at which each bin of the shared single levels is current.
+    std::vector<int> fineAt(LC_COARSE_BINS);
 
     // Column histograms over rows [-r, r], and the first window.
     for (int vi = 0; vi <= L; ++vi) {
@@ -270,14 +237,47 @@ taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeome
     for (int vi = 0; vi < colsInBase; ++vi)
         base.addColumn(cols, size_t(vi), 1);
 
+    // Single levels of bin b of the shared part at column X: by the columns
+    // that entered and left since it was last current, or summed afresh over
+    // the window when that is fewer columns.
+    auto fineBin = [&](int b, int X) {
+        int &at = fineAt[size_t(b)];
+        if (at == X)
+            return;
+        qint32 *f = shared.fine + b * 16;
+        auto addSegment = [&](int vi, int sign) {
+            const Count *c = &cols.fine[size_t(vi) * LC_LEVELS + size_t(b) * 16];
+            for (int k = 0; k < 16; ++k)
+                f[k] += sign * qint32(c[k]);
+        };
+        if (2 * (X - at) <= colsInBase) {
+            for (int x = at + 1; x <= X; ++x) {
+                const int vin = x - g.ga + 2 * r, vout = x - g.ga - 1;
+                if (act[size_t(vin)] >= 0)
+                    addSegment(vin, 1);
+                if (act[size_t(vout)] >= 0)
+                    addSegment(vout, -1);
+            }
+        } else {
+            std::fill(f, f + 16, 0);
+            for (int vi = X - g.ga; vi < X - g.ga + colsInBase; ++vi) {
+                if (act[size_t(vi)] >= 0)
+                    addSegment(vi, 1);
+            }
+        }
+        at = X;
+    };
+
     const qint64 taskPixels = qint64(std::min(g.gb * g.s, g.W) - g.ga * g.s);
     qint64 progressDone = 0;
     auto rowValid = [&](int gy) { return gy >= 0 && gy < g.GH; };
 
     for (int Y0 = 0; Y0 < g.GH; Y0 += SWEEP_ROWS) {
         const int nb = std::min(SWEEP_ROWS, g.GH - Y0);
-        // Windows of rows Y0 .. Y0+nb-1 at the first column.
-        win[0] = base;
+        shared = base;
+        std::fill(fineAt.begin(), fineAt.end(), g.ga);
+        // Corrections of rows Y0 .. Y0+nb-1 at the first column.
+        win[0].clear();
         for (int j = 1; j < nb; ++j) {
             win[size_t(j)] = win[size_t(j) - 1];
             const int add = Y0 + j + r, rem = Y0 + j - 1 - r;
@@ -295,9 +295,10 @@ taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeome
             if (X > g.ga) {
                 const int vin = X - g.ga + 2 * r, vout = X - g.ga - 1;
                 const int ain = act[size_t(vin)], aout = act[size_t(vout)];
-                makeDelta(delta, cols, ain >= 0 ? vin : -1, aout >= 0 ? vout : -1);
-                for (int j = 0; j < nb; ++j)
-                    addDelta(win[size_t(j)], delta);
+                if (ain >= 0)
+                    addColumnBins(shared, cols, size_t(vin), 1);
+                if (aout >= 0)
+                    addColumnBins(shared, cols, size_t(vout), -1);
                 // The column histograms hold rows [Y0-r, Y0+r]; window j needs
                 // rows [Y0+j-r, Y0+j+r].
                 for (int t = 1; t < nb; ++t) {
@@ -320,10 +321,14 @@ taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeome
             }
             const qint64 nCols = g.validColumns(X);
             for (int j = 0; j < nb; ++j) {
-                const windowHist_t &w = win[size_t(j)];
+                const windowHist_t &c = win[size_t(j)];
                 const qint64 samples = nCols * g.validRows(Y0 + j);
                 writeBlock(p, g, X, Y0 + j, std::max<qint64>(samples, 1),
-                           [&w](int lo, int hi) { return w.query(lo, hi); });
+                           [&](int lo, int hi) {
+                               fineBin(lo >> 4, X);
+                               fineBin(hi >> 4, X);
+                               return splitQuery(shared, c, lo, hi);
+                           });
             }
             if (stopRequested())
                 return taskResult_t::cancelled;

@@ -171,8 +171,11 @@ bool processingProject::doToneMappingFull()
         return false;
     }
     double detailFactor = 1.0;
-    unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail.get(), nullptr, width,
-                height, panoramaMode, detailFactor, 1.0, width, height, n);
+    // The output image, written only by the tone mapping below, keeps the
+    // detail image's luminance meanwhile so that it is computed once.
+    unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail.get(),
+                static_cast<quint16 *>(outputImage.levels[0].data), width, height, panoramaMode,
+                detailFactor, 1.0, width, height, n);
 
     toneMappingFullJob_t job;
     job.width = width;

@@ -84,7 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                       passCase{"radiusLargerThanImage", 33, 29, 80, false, false, 2},
                       passCase{"panoramaWrap", 64, 40, 12, false, true, 3},
                       passCase{"panoramaFine", 45, 30, 8, true, true, 5},
-                      passCase{"singleTask", 40, 90, 14, true, false, 1}),
+                      passCase{"singleTask", 40, 90, 14, true, false, 1},
+                      // Long rows under a small window: many levels go unread
+                      // for more columns than the window holds.
+                      passCase{"longRowsSmallWindow", 301, 37, 6, false, false, 2}),
     [](const ::testing::TestParamInfo<passCase> &info) { return std::string(info.param.name); });
 
 TEST(localContrast, radiiAndValueWindow)
