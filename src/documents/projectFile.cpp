@@ -422,9 +422,9 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
     const uint64_t maxStored = compressBound(uLong(bs));
     const uint64_t blocks = (bytes + bs - 1) / bs;
     const uint64_t group = uint64_t(std::max(1, idealThreadCount(false))) * 2;
-    const size_t slots = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
-    std::vector<std::vector<uint8_t>> packed[2] = {std::vector<std::vector<uint8_t>>(slots),
-                                                   std::vector<std::vector<uint8_t>>(slots)};
+    const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
+    std::vector<std::vector<uint8_t>> packed[2] = {std::vector<std::vector<uint8_t>>(slotCount),
+                                                   std::vector<std::vector<uint8_t>>(slotCount)};
     uint8_t *dst = static_cast<uint8_t *>(destination);
     int64_t at = offset;
     // Reads the `count` blocks of a group into a set.
@@ -582,7 +582,7 @@ void remapGhostLabels(uint8_t *mask, uint64_t count, const projectFileHeader_t &
         const int32_t stored = header.ghostLabels[slot];
         const int label = (newIds[k] % 100) + 1;
         ++k;
-        // A stored label names one photo; should two slots carry the same
+        // A stored label names one photo; should two slotCount carry the same
         // label, the first one keeps it.
         if (stored > 0 && stored < 256 && !taken[stored]) {
             table[stored] = uint8_t(label);
@@ -674,17 +674,17 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
     if (blocks == 0)
         return true;
     // The compressing tasks take the blocks in order, one at a time, and
-    // put block k into slot k % slots of the ring; this thread writes the
-    // blocks in order as they come ready and frees their slots. A task
+    // put block k into slot k % slotCount of the ring; this thread writes the
+    // blocks in order as they come ready and frees their slotCount. A task
     // waits only when the slot of its block still holds one not yet
     // written, so no task idles at the end of a group while others finish.
     const int tasks = int(std::min<uint64_t>(uint64_t(std::max(1, idealThreadCount(false))), blocks));
-    const size_t slots = size_t(std::min<uint64_t>(uint64_t(tasks) * 2, blocks));
+    const size_t slotCount = size_t(std::min<uint64_t>(uint64_t(tasks) * 2, blocks));
     const size_t capacity = compressBlockBound(size_t(bs));
     try {
-        if (ring.size() < slots)
-            ring.resize(slots);
-        for (size_t i = 0; i < slots; ++i)
+        if (ring.size() < slotCount)
+            ring.resize(slotCount);
+        for (size_t i = 0; i < slotCount; ++i)
             if (ring[i].bytes.size() < capacity + 8)
                 ring[i].bytes.resize(capacity + 8);
         if (needsScratch) {
@@ -701,7 +701,7 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
     enum class problem_t { none, noSource, tooLarge, noMemory };
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<uint64_t> readyBlock(slots, UINT64_MAX); // the block a slot holds, ready to write
+    std::vector<uint64_t> readyBlock(slotCount, UINT64_MAX); // the block a slot holds, ready to write
     uint64_t written = 0;                                // blocks written (under the mutex)
     bool abandon = false;                                // under the mutex
     problem_t problem = problem_t::none;                 // the first problem (under the mutex)
@@ -713,10 +713,10 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
             const uint64_t k = next++;
             if (k >= blocks)
                 return;
-            packedBlock_t &out = ring[size_t(k % slots)];
+            packedBlock_t &out = ring[size_t(k % slotCount)];
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&]() { return abandon || k < written + slots; });
+                changed.wait(lock, [&]() { return abandon || k < written + slotCount; });
                 if (abandon)
                     return;
             }
@@ -741,7 +741,7 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (p == problem_t::none) {
-                    readyBlock[size_t(k % slots)] = k;
+                    readyBlock[size_t(k % slotCount)] = k;
                 } else {
                     if (problem == problem_t::none)
                         problem = p;
@@ -768,7 +768,7 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
     };
 
     for (uint64_t k = 0; k < blocks; ++k) {
-        const size_t slot = size_t(k % slots);
+        const size_t slot = size_t(k % slotCount);
         bool stopped = false;
         problem_t p = problem_t::none;
         {
@@ -806,7 +806,7 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
             written = k + 1;
         }
         changed.notify_all();
-        if ((k + 1) % slots == 0)
+        if ((k + 1) % slotCount == 0)
             startWriteback();
     }
     endTasks();
