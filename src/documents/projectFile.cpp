@@ -423,12 +423,17 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
     const uint64_t blocks = (bytes + bs - 1) / bs;
     const uint64_t group = uint64_t(std::max(1, idealThreadCount(false))) * 2;
     const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
-    std::vector<std::vector<uint8_t>> packed[2] = {std::vector<std::vector<uint8_t>>(slotCount),
-                                                   std::vector<std::vector<uint8_t>>(slotCount)};
+    // The buffers only grow (to the longest block they held), so their
+    // bytes are not cleared again for every block.
+    struct packed_t {
+        std::vector<uint8_t> bytes;
+        size_t length = 0;
+    };
+    std::vector<packed_t> packed[2] = {std::vector<packed_t>(slotCount), std::vector<packed_t>(slotCount)};
     uint8_t *dst = static_cast<uint8_t *>(destination);
     int64_t at = offset;
     // Reads the `count` blocks of a group into a set.
-    auto readGroup = [&](std::vector<std::vector<uint8_t>> &set, int count) {
+    auto readGroup = [&](std::vector<packed_t> &set, int count) {
         for (int i = 0; i < count; ++i) {
             uint8_t lengthBytes[8];
             if (fread(lengthBytes, 1, 8, file) != 8)
@@ -436,13 +441,16 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
             const uint64_t length = getLE(lengthBytes, 8);
             if (length == 0 || length > maxStored || int64_t(length) > fileSize - at - 8)
                 return false;
+            packed_t &block = set[size_t(i)];
             try {
-                set[size_t(i)].resize(size_t(length));
+                if (block.bytes.size() < size_t(length))
+                    block.bytes.resize(size_t(length));
             } catch (const std::bad_alloc &) {
                 return false;
             }
-            if (fread(set[size_t(i)].data(), 1, size_t(length), file) != size_t(length))
+            if (fread(block.bytes.data(), 1, size_t(length), file) != size_t(length))
                 return false;
+            block.length = size_t(length);
             at += 8 + int64_t(length);
         }
         return true;
@@ -455,13 +463,13 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
     int turn = 0;
     for (uint64_t first = 0; first < blocks; first += group) {
         const int count = countFrom(first);
-        const std::vector<std::vector<uint8_t>> &set = packed[turn];
+        const std::vector<packed_t> &set = packed[turn];
         std::future<taskResult_t> inflating = std::async(std::launch::async, [&set, count, first, bs, bytes, dst]() {
             return runTasks(count, [&](int i) {
                 const uint64_t start = (first + uint64_t(i)) * bs;
                 const uint64_t want = std::min<uint64_t>(bs, bytes - start);
-                const std::vector<uint8_t> &in = set[size_t(i)];
-                if (!inflateBlock(in.data(), in.size(), dst + start, size_t(want)))
+                const packed_t &in = set[size_t(i)];
+                if (!inflateBlock(in.bytes.data(), in.length, dst + start, size_t(want)))
                     return taskResult_t::failed;
                 return taskResult_t::done;
             });
