@@ -10,12 +10,16 @@
 #include "project/photoLoading.h"
 
 #include <QCoreApplication>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <vector>
 #include <zlib.h>
 
@@ -409,19 +413,27 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
         return false;
     if (fseeko(file, off_t(offset), SEEK_SET) != 0)
         return false;
-    // Blocks are read in order a group at a time and inflated in parallel.
-    // Every length is checked against what a block of this size can be
-    // stored as and against the bytes left in the file, and every block
-    // must inflate to exactly the bytes it stands for.
+    // Blocks are read in order a group at a time and inflated in parallel;
+    // while one group is inflated the next one is read (two sets of
+    // buffers take turns). Every length is checked against what a block of
+    // this size can be stored as and against the bytes left in the file,
+    // and every block must inflate to exactly the bytes it stands for.
     const uint64_t bs = uint64_t(blockSize);
     const uint64_t maxStored = compressBound(uLong(bs));
     const uint64_t blocks = (bytes + bs - 1) / bs;
     const uint64_t group = uint64_t(std::max(1, idealThreadCount(false))) * 2;
-    std::vector<std::vector<uint8_t>> packed(size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1))));
+    const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
+    // The buffers only grow (to the longest block they held), so their
+    // bytes are not cleared again for every block.
+    struct packed_t {
+        std::vector<uint8_t> bytes;
+        size_t length = 0;
+    };
+    std::vector<packed_t> packed[2] = {std::vector<packed_t>(slotCount), std::vector<packed_t>(slotCount)};
     uint8_t *dst = static_cast<uint8_t *>(destination);
     int64_t at = offset;
-    for (uint64_t first = 0; first < blocks; first += group) {
-        const int count = int(std::min<uint64_t>(group, blocks - first));
+    // Reads the `count` blocks of a group into a set.
+    auto readGroup = [&](std::vector<packed_t> &set, int count) {
         for (int i = 0; i < count; ++i) {
             uint8_t lengthBytes[8];
             if (fread(lengthBytes, 1, 8, file) != 8)
@@ -429,25 +441,43 @@ bool readProjectRun(FILE *file, int64_t fileSize, int64_t offset, void *destinat
             const uint64_t length = getLE(lengthBytes, 8);
             if (length == 0 || length > maxStored || int64_t(length) > fileSize - at - 8)
                 return false;
+            packed_t &block = set[size_t(i)];
             try {
-                packed[size_t(i)].resize(size_t(length));
+                if (block.bytes.size() < size_t(length))
+                    block.bytes.resize(size_t(length));
             } catch (const std::bad_alloc &) {
                 return false;
             }
-            if (fread(packed[size_t(i)].data(), 1, size_t(length), file) != size_t(length))
+            if (fread(block.bytes.data(), 1, size_t(length), file) != size_t(length))
                 return false;
+            block.length = size_t(length);
             at += 8 + int64_t(length);
         }
-        const taskResult_t r = runTasks(count, [&](int i) {
-            const uint64_t start = (first + uint64_t(i)) * bs;
-            const uint64_t want = std::min<uint64_t>(bs, bytes - start);
-            const std::vector<uint8_t> &in = packed[size_t(i)];
-            if (!inflateBlock(in.data(), in.size(), dst + start, size_t(want)))
-                return taskResult_t::failed;
-            return taskResult_t::done;
+        return true;
+    };
+    auto countFrom = [&](uint64_t first) { return int(std::min<uint64_t>(group, blocks - first)); };
+    if (blocks == 0)
+        return true;
+    if (!readGroup(packed[0], countFrom(0)))
+        return false;
+    int turn = 0;
+    for (uint64_t first = 0; first < blocks; first += group) {
+        const int count = countFrom(first);
+        const std::vector<packed_t> &set = packed[turn];
+        std::future<taskResult_t> inflating = std::async(std::launch::async, [&set, count, first, bs, bytes, dst]() {
+            return runTasks(count, [&](int i) {
+                const uint64_t start = (first + uint64_t(i)) * bs;
+                const uint64_t want = std::min<uint64_t>(bs, bytes - start);
+                const packed_t &in = set[size_t(i)];
+                if (!inflateBlock(in.bytes.data(), in.length, dst + start, size_t(want)))
+                    return taskResult_t::failed;
+                return taskResult_t::done;
+            });
         });
-        if (r != taskResult_t::done)
+        const bool nextRead = first + group >= blocks || readGroup(packed[turn ^ 1], countFrom(first + group));
+        if (inflating.get() != taskResult_t::done || !nextRead)
             return false;
+        turn ^= 1;
     }
     return true;
 }
@@ -560,7 +590,7 @@ void remapGhostLabels(uint8_t *mask, uint64_t count, const projectFileHeader_t &
         const int32_t stored = header.ghostLabels[slot];
         const int label = (newIds[k] % 100) + 1;
         ++k;
-        // A stored label names one photo; should two slots carry the same
+        // A stored label names one photo; should two slotCount carry the same
         // label, the first one keeps it.
         if (stored > 0 && stored < 256 && !taken[stored]) {
             table[stored] = uint8_t(label);
@@ -649,89 +679,147 @@ bool projectFileWriter::writeBlocks(uint64_t bytes, const blockBytes_t &blockByt
         *offset = pos;
     const uint64_t bs = uint64_t(blockSize);
     const uint64_t blocks = (bytes + bs - 1) / bs;
-    const int tasks = std::max(1, idealThreadCount(false));
-    // Blocks are compressed a group at a time, in parallel; while one group
-    // is compressed, the group before it is written, in order, by a thread
-    // of its own. Two sets of buffers take turns; they and the input
-    // buffers stay with the writer, so that a save touches fresh memory
-    // only once.
-    const uint64_t group = uint64_t(tasks) * 2;
-    const size_t slotCount = size_t(std::min<uint64_t>(group, std::max<uint64_t>(blocks, 1)));
+    if (blocks == 0)
+        return true;
+    // The compressing tasks take the blocks in order, one at a time, and
+    // put block k into slot k % slotCount of the ring; this thread writes the
+    // blocks in order as they come ready and frees their slotCount. A task
+    // waits only when the slot of its block still holds one not yet
+    // written, so no task idles at the end of a group while others finish.
+    const int tasks = int(std::min<uint64_t>(uint64_t(std::max(1, idealThreadCount(false))), blocks));
+    const size_t slotCount = size_t(std::min<uint64_t>(uint64_t(tasks) * 2, blocks));
     const size_t capacity = compressBlockBound(size_t(bs));
     try {
-        for (std::vector<packedBlock_t> &set : packed) {
-            if (set.size() < slotCount)
-                set.resize(slotCount);
-            for (size_t i = 0; i < slotCount; ++i)
-                if (set[i].bytes.size() < capacity + 8)
-                    set[i].bytes.resize(capacity + 8);
-        }
+        if (ring.size() < slotCount)
+            ring.resize(slotCount);
+        for (size_t i = 0; i < slotCount; ++i)
+            if (ring[i].bytes.size() < capacity + 8)
+                ring[i].bytes.resize(capacity + 8);
         if (needsScratch) {
-            if (scratch.size() < slotCount)
-                scratch.resize(slotCount);
-            for (size_t i = 0; i < slotCount; ++i)
-                if (scratch[i].size() < size_t(bs))
-                    scratch[i].resize(size_t(bs));
+            if (scratch.size() < size_t(tasks))
+                scratch.resize(size_t(tasks));
+            for (int i = 0; i < tasks; ++i)
+                if (scratch[size_t(i)].size() < size_t(bs))
+                    scratch[size_t(i)].resize(size_t(bs));
         }
     } catch (const std::bad_alloc &) {
         return fail(tr("Not enough memory!"));
     }
-    std::future<bool> writing;
-    auto finishWriting = [&]() { return !writing.valid() || writing.get(); };
-    int turn = 0;
-    for (uint64_t first = 0; first < blocks; first += group) {
-        if (stop && stop->load()) {
-            finishWriting();
-            return fail(tr("Saving was stopped."));
-        }
-        const int count = int(std::min<uint64_t>(group, blocks - first));
-        std::vector<packedBlock_t> &buffers = packed[turn];
-        std::atomic<bool> tooLarge{false}, noMemory{false}, noSource{false};
-        runTasks(count, [&](int i) {
-            const uint64_t at = (first + uint64_t(i)) * bs;
+
+    enum class problem_t { none, noSource, tooLarge, noMemory };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint64_t> readyBlock(slotCount, UINT64_MAX); // the block a slot holds, ready to write
+    uint64_t written = 0;                                // blocks written (under the mutex)
+    bool abandon = false;                                // under the mutex
+    problem_t problem = problem_t::none;                 // the first problem (under the mutex)
+    std::atomic<uint64_t> next{0};
+
+    auto compressing = [&](int task) {
+        uint8_t *input = needsScratch ? scratch[size_t(task)].data() : nullptr;
+        for (;;) {
+            const uint64_t k = next++;
+            if (k >= blocks)
+                return;
+            packedBlock_t &out = ring[size_t(k % slotCount)];
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&]() { return abandon || k < written + slotCount; });
+                if (abandon)
+                    return;
+            }
+            const uint64_t at = k * bs;
             const size_t n = size_t(std::min<uint64_t>(bs, bytes - at));
-            packedBlock_t &out = buffers[size_t(i)];
-            const uint8_t *in = blockBytes(at, n, needsScratch ? scratch[size_t(i)].data() : nullptr);
+            problem_t p = problem_t::none;
+            const uint8_t *in = blockBytes(at, n, input);
+            size_t length = 0;
             if (!in) {
-                noSource = true;
-                return;
+                p = problem_t::noSource;
+            } else {
+                length = compressBlockFast(in, n, out.bytes.data() + 8, capacity);
+                if (length == 0)
+                    p = problem_t::noMemory;
+                else if (length > size_t(bs)) // a reader holds a compressed block in a buffer of block size
+                    p = problem_t::tooLarge;
             }
-            const size_t length = compressBlockFast(in, n, out.bytes.data() + 8, capacity);
-            if (length == 0) {
-                noMemory = true;
-                return;
+            if (p == problem_t::none) {
+                putLE(out.bytes.data(), 8, uint64_t(length));
+                out.length = length + 8;
             }
-            // A reader holds a compressed block in a buffer of block size.
-            if (length > size_t(bs)) {
-                tooLarge = true;
-                return;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (p == problem_t::none) {
+                    readyBlock[size_t(k % slotCount)] = k;
+                } else {
+                    if (problem == problem_t::none)
+                        problem = p;
+                    abandon = true;
+                }
             }
-            putLE(out.bytes.data(), 8, uint64_t(length));
-            out.length = length + 8;
-        });
-        // The group before must be on disk (and well) before this one follows.
-        if (!finishWriting())
-            return false;
-        if (noSource)
-            return fail(tr("Cannot read the data to be saved."));
-        if (tooLarge)
-            return fail(tr("A block of image data cannot be compressed below the project file's block size."));
-        if (noMemory)
+            changed.notify_all();
+            if (p != problem_t::none)
+                return;
+        }
+    };
+    std::vector<QFuture<void>> running;
+    running.reserve(size_t(tasks));
+    for (int t = 0; t < tasks; ++t)
+        running.push_back(QtConcurrent::run([&compressing, t]() { compressing(t); }));
+    auto endTasks = [&]() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            abandon = true;
+        }
+        changed.notify_all();
+        for (QFuture<void> &f : running)
+            f.waitForFinished();
+    };
+
+    for (uint64_t k = 0; k < blocks; ++k) {
+        const size_t slot = size_t(k % slotCount);
+        bool stopped = false;
+        problem_t p = problem_t::none;
+        {
+            // Waits in short steps so that a stop is seen while the tasks
+            // work.
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                stopped = stop && stop->load();
+                p = problem;
+                if (stopped || p != problem_t::none || readyBlock[slot] == k)
+                    break;
+                changed.wait_for(lock, std::chrono::milliseconds(50));
+            }
+        }
+        if (stopped || p != problem_t::none) {
+            endTasks();
+            if (stopped)
+                return fail(tr("Saving was stopped."));
+            if (p == problem_t::noSource)
+                return fail(tr("Cannot read the data to be saved."));
+            if (p == problem_t::tooLarge)
+                return fail(tr("A block of image data cannot be compressed below the project file's block size."));
             return fail(tr("Not enough memory!"));
-        writing = std::async(std::launch::async, [this, &buffers, count, first, bs, bytes, progress]() {
-            for (int i = 0; i < count; ++i) {
-                const packedBlock_t &block = buffers[size_t(i)];
-                if (!append(reinterpret_cast<const char *>(block.bytes.data()), int64_t(block.length)))
-                    return false;
-                if (progress)
-                    *progress += std::min<uint64_t>(bs, bytes - (first + uint64_t(i)) * bs);
-            }
+        }
+        // The slot is this thread's until it is freed below.
+        if (!append(reinterpret_cast<const char *>(ring[slot].bytes.data()), int64_t(ring[slot].length))) {
+            endTasks();
+            return false;
+        }
+        if (progress)
+            *progress += std::min<uint64_t>(bs, bytes - k * bs);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            readyBlock[slot] = UINT64_MAX;
+            written = k + 1;
+        }
+        changed.notify_all();
+        if ((k + 1) % slotCount == 0)
             startWriteback();
-            return true;
-        });
-        turn ^= 1;
     }
-    return finishWriting();
+    endTasks();
+    startWriteback();
+    return true;
 }
 
 bool projectFileWriter::writeZeroRun(uint64_t bytes, int64_t *offset, std::atomic<uint64_t> *progress,

@@ -207,14 +207,14 @@ private:
     int64_t writebackFrom = 0;
     bool failed = false;
     QString error;
-    // Buffers of the block groups, kept from run to run: two sets of
-    // compressed blocks that take turns between compressing and writing,
-    // and one set of input blocks for runs made by a source.
+    // Buffers kept from run to run: a ring of compressed blocks (block k
+    // of a run in slot k % size) between the compressing tasks and the
+    // writing, and one input block per task for runs made by a source.
     struct packedBlock_t {
         std::vector<uint8_t> bytes; // 8-byte length, then the zlib stream
         size_t length = 0;          // bytes used
     };
-    std::vector<packedBlock_t> packed[2];
+    std::vector<packedBlock_t> ring;
     std::vector<std::vector<uint8_t>> scratch;
 };
 

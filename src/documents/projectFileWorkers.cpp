@@ -7,16 +7,21 @@
 #include "app/rawFileIO.h"
 #include "app/sharedFlags.h"
 #include "app/utils.h"
+#include "imageio/exiftoolDaemon.h"
 #include "project/parallelRanges.h"
 #include "project/processingProject.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -47,7 +52,87 @@ QString slotName(const photoInfo_t &photo)
         name.chop(5);
     return name;
 }
+
+// Makes the EXIF carriers of a save one after the other on a thread of its
+// own (exiftool runs one command at a time anyway) while the photos'
+// pixels are compressed; the save takes photo j's carrier when its pixels
+// are written. Carriers left over when the save ends (a failed or stopped
+// save) are removed, and the thread is waited for.
+class carrierMaker
+{
+public:
+    carrierMaker(const projectSaveJob_t &job, const std::atomic<bool> *stop)
+        : jobs(job.carrierJobs), state(job.carrierJobs.size(), pending)
+    {
+        if (!job.exiftool || jobs.empty()) {
+            std::fill(state.begin(), state.end(), none);
+            return;
+        }
+        thread = std::thread([this, exiftool = job.exiftool, stop]() {
+            for (size_t j = 0; j < jobs.size(); ++j) {
+                const bool made = !cancelled && !(stop && stop->load()) && makeExifCarrier(exiftool, jobs[j]);
+                std::lock_guard<std::mutex> lock(mutex);
+                state[j] = made ? ready : none;
+                changed.notify_all();
+            }
+        });
+    }
+    ~carrierMaker()
+    {
+        cancelled = true;
+        if (thread.joinable())
+            thread.join();
+        for (const exifCarrierJob_t &c : jobs)
+            if (!c.carrier.isEmpty())
+                QFile::remove(c.carrier);
+    }
+    carrierMaker(const carrierMaker &) = delete;
+    carrierMaker &operator=(const carrierMaker &) = delete;
+
+    // Photo j's carrier once it is made; empty when there is none.
+    QString take(int j)
+    {
+        if (j < 0 || size_t(j) >= jobs.size())
+            return QString();
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&]() { return state[size_t(j)] != pending; });
+        return state[size_t(j)] == ready ? jobs[size_t(j)].carrier : QString();
+    }
+
+private:
+    enum state_t { pending, ready, none };
+    const std::vector<exifCarrierJob_t> &jobs;
+    std::vector<state_t> state;
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread thread;
+};
 } // namespace
+
+bool makeExifCarrier(exiftoolDaemon *exiftool, const exifCarrierJob_t &job)
+{
+    if (!exiftool || job.carrier.isEmpty())
+        return false;
+    QImage dummy(10, 10, QImage::Format_RGB888);
+    dummy.fill(Qt::black);
+    bool made = false;
+    if (dummy.save(job.carrier, "JPEG")) {
+        debugLog("Loading EXIF data from: '%s'\n", job.source.toLocal8Bit().constData());
+        if (QFileInfo::exists(job.source)) {
+            made = job.writeTags ? exiftool->writeTags(job.carrier, &job.tags, false)
+                                 : exiftool->transferExif(job.carrier, job.source, QString(), false, 300, true, true,
+                                                          false);
+            if (made && !job.iccProfile.isEmpty() && QFileInfo::exists(job.iccProfile))
+                exiftool->writeIccProfile(job.carrier, job.iccProfile);
+        }
+    }
+    if (!made) {
+        debugLog("%s: Exif transfer failed\n", "saveProjectWorker::doSaveProject");
+        QFile::remove(job.carrier);
+    }
+    return made;
+}
 
 bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QString *error,
                      std::atomic<uint64_t> *progress, const std::atomic<bool> *stop)
@@ -77,6 +162,7 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
     debugLog("Saving project: %s\n", qPrintable(job.target));
     if (!writer.begin())
         return failWith(writer.errorText(), nullptr);
+    carrierMaker carriers(job, stop);
 
     const uint64_t photoBytes = uint64_t(w) * uint64_t(h) * 6;
     for (int j = 0; j < project->photos.size(); ++j) {
@@ -122,14 +208,16 @@ bool saveProjectFile(processingProject *project, const projectSaveJob_t &job, QS
             debugLog("%s: Cannot write image data\n", fn);
             return failWith(writer.errorText(), nullptr);
         }
-        if (j < job.carrierPaths.size() && !job.carrierPaths[j].isEmpty() && QFile::exists(job.carrierPaths[j])) {
-            QFile carrier(job.carrierPaths[j]);
+        const QString carrierPath =
+            j < job.carrierPaths.size() && !job.carrierPaths[j].isEmpty() ? job.carrierPaths[j] : carriers.take(j);
+        if (!carrierPath.isEmpty() && QFile::exists(carrierPath)) {
+            QFile carrier(carrierPath);
             if (carrier.open(QIODevice::ReadOnly)) {
                 const QByteArray bytes = carrier.readAll();
                 carrier.close();
                 if (!writer.writeRawBlock(bytes, &header.exifOffsets[j]))
                     return failWith(writer.errorText(), "%s: Cannot write image data\n");
-                QFile::remove(job.carrierPaths[j]);
+                QFile::remove(carrierPath);
             }
         }
         header.evs[j] = photo.ev;

@@ -11,6 +11,7 @@
 // loader read is handed back in its result for the GUI thread to apply.
 
 #include "documents/projectFile.h"
+#include "imageio/exifReader.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -19,7 +20,23 @@
 #include <atomic>
 #include <vector>
 
+class exiftoolDaemon;
 class processingProject;
+
+// How the save makes the small JPEG that carries one photo's EXIF data (and
+// colour profile) into the project file. Filled on the GUI thread from the
+// photo record and the settings, so the worker reads neither.
+struct exifCarrierJob_t {
+    QString carrier;     // where the JPEG is made (the session folder); empty: no carrier
+    QString source;      // the file whose tags are copied
+    bool writeTags = false; // the tags below are written instead (FITS photos)
+    exifInfo_t tags {};     // the photo's tags (its strip tables are not copied)
+    QString iccProfile;     // profile embedded after the tags; empty: none
+};
+
+// The carrier for a photo: the dummy JPEG with the source's tags (and the
+// profile). False, with nothing left at job.carrier, when any step failed.
+bool makeExifCarrier(exiftoolDaemon *exiftool, const exifCarrierJob_t &job);
 
 struct projectSaveJob_t {
     QString target;
@@ -32,6 +49,12 @@ struct projectSaveJob_t {
     // Per photo in project order: a small JPEG that carries its EXIF data
     // (copied into the file, then removed); an empty or missing file: none.
     QStringList carrierPaths;
+    // Per photo in project order: a carrier the save makes itself (used
+    // where carrierPaths has none), through this exiftool. They are made on
+    // a thread of their own while the pixels are compressed; a carrier that
+    // cannot be made leaves its photo without EXIF data, as before.
+    std::vector<exifCarrierJob_t> carrierJobs;
+    exiftoolDaemon *exiftool = nullptr;
     // Per layer slot: present (the base always is), name, opacity and the
     // layer's settings file text.
     bool layerPresent[PROJECT_FILE_LAYER_SLOTS] = {true};

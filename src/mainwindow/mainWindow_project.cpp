@@ -591,38 +591,28 @@ void mainWindow::saveProjectSlot(QString fileName, bool batchWithHDR)
         job.layerSettings[i] = settingsToBytes(project->layerSettings[i]);
     }
 
-    // EXIF carriers: a tiny JPEG per photo that holds its tags.
+    // EXIF carriers: a tiny JPEG per photo that holds its tags. The save
+    // makes them on its own thread while it compresses the pixels; what
+    // they need is copied here.
+    job.exiftool = project->exiftool;
+    const bool embedProfiles = optionsInstance && optionsInstance->colorManagement.enabled;
     for (int j = 0; j < project->photos.size(); ++j) {
         const photoInfo_t &photo = project->photos[j];
         const quint8 type = fileTypeOf(photo.filePath);
-        QString carrier;
+        exifCarrierJob_t carrier;
         if (type == FILETYPE_JPEG || type == FILETYPE_TIFF || type == FILETYPE_RAW || type == FILETYPE_FITS ||
             type == FILETYPE_PROJECT) {
-            carrier = project->sessionPath + QStringLiteral("/dummy_%1.jpg").arg(j);
-            QImage dummy(10, 10, QImage::Format_RGB888);
-            dummy.fill(Qt::black);
-            const QString source =
-                type == FILETYPE_PROJECT ? project->exifTempPath(photo.projectPhotoIndex) : photo.filePath;
-            bool transferred = false;
-            if (dummy.save(carrier, "JPEG")) {
-                debugLog("Loading EXIF data from: '%s'\n", source.toLocal8Bit().constData());
-                if (project->exiftool && QFileInfo::exists(source)) {
-                    transferred = type == FILETYPE_FITS
-                                      ? project->exiftool->writeTags(carrier, &photo.exif, false)
-                                      : project->exiftool->transferExif(carrier, source, QString(), false, 300, true,
-                                                                        true, false);
-                    if (transferred && optionsInstance && optionsInstance->colorManagement.enabled &&
-                        !photo.profilePath.isEmpty() && QFileInfo::exists(photo.profilePath))
-                        project->exiftool->writeIccProfile(carrier, photo.profilePath);
-                }
-            }
-            if (!transferred) {
-                debugLog("%s: Exif transfer failed\n", fn);
-                QFile::remove(carrier);
-                carrier.clear();
-            }
+            carrier.carrier = project->sessionPath + QStringLiteral("/dummy_%1.jpg").arg(j);
+            carrier.source = type == FILETYPE_PROJECT ? project->exifTempPath(photo.projectPhotoIndex) : photo.filePath;
+            carrier.writeTags = type == FILETYPE_FITS;
+            carrier.tags = photo.exif;
+            carrier.tags.stripOffsets = nullptr;
+            carrier.tags.stripByteCounts = nullptr;
+            carrier.tags.stripCount = carrier.tags.stripByteCountCount = 0;
+            if (embedProfiles)
+                carrier.iccProfile = photo.profilePath;
         }
-        job.carrierPaths << carrier;
+        job.carrierJobs.push_back(carrier);
     }
 
     toggleFullScreen2();

@@ -13,11 +13,13 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace
@@ -609,6 +611,84 @@ TEST_F(projectFileTest, runsFromASourceAndRunsOfZerosReadBack)
     }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_EQ(QDir(dir).entryList({"kept.lmpx*"}, QDir::Files | QDir::Hidden), QStringList{"kept.lmpx"});
+}
+
+// Long runs go through the ring of compressed blocks many times over: the
+// blocks land in the file in order however the compressing tasks overtake
+// each other (some blocks take longer), and a stop or a source failure far
+// into the run ends the save without a hang and without touching the old
+// file.
+TEST_F(projectFileTest, longRunsKeepTheirBlockOrderAndStopCleanly)
+{
+    constexpr int32_t blockSize = 1000;
+    // Each block says which one it is; the bytes inside vary a little.
+    auto fill = [](uint64_t at, size_t n, uint8_t *into) {
+        for (size_t k = 0; k < n; ++k)
+            into[k] = (at + k) % 50 == 0 ? uint8_t((at + k) / blockSize) : uint8_t((at + k) % 7);
+    };
+    auto slowSome = [](uint64_t at) {
+        // Every fifth block keeps its task a little longer.
+        if ((at / blockSize) % 5 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    struct caseRow {
+        const char *what;
+        uint64_t bytes;
+        int stopAtBlock;    // -1: never
+        int failAtBlock;    // -1: never
+    };
+    const caseRow rows[] = {
+        {"many ring turns", 300 * blockSize + 17, -1, -1},
+        {"stopped far in", 300 * blockSize, 150, -1},
+        {"source fails far in", 300 * blockSize, -1, 150},
+    };
+    const QString path = dir + "/order.lmpx";
+    sample_t s = makeSample();
+    ASSERT_TRUE(writeSample(s, path));
+    for (const caseRow &row : rows) {
+        SCOPED_TRACE(row.what);
+        const QByteArray before = fileBytes(path);
+        std::atomic<bool> stop{false};
+        std::atomic<uint64_t> progress{0};
+        int64_t offset = 0;
+        bool written = false;
+        {
+            projectFileWriter w(path, blockSize);
+            ASSERT_TRUE(w.begin());
+            written = w.writeRun(
+                row.bytes,
+                [&](uint64_t at, size_t n, uint8_t *into) {
+                    const int block = int(at / blockSize);
+                    if (block == row.stopAtBlock)
+                        stop = true;
+                    if (block == row.failAtBlock)
+                        return false;
+                    slowSome(at);
+                    fill(at, n, into);
+                    return true;
+                },
+                &offset, &progress, &stop);
+            if (written)
+                ASSERT_TRUE(w.finish(s.header));
+            else
+                EXPECT_FALSE(w.errorText().isEmpty());
+        }
+        const bool complete = row.stopAtBlock < 0 && row.failAtBlock < 0;
+        EXPECT_EQ(written, complete);
+        if (!complete) {
+            EXPECT_LT(progress.load(), row.bytes);
+            EXPECT_EQ(fileBytes(path), before);
+            EXPECT_EQ(QDir(dir).entryList({"order.lmpx*"}, QDir::Files | QDir::Hidden), QStringList{"order.lmpx"});
+            continue;
+        }
+        EXPECT_EQ(progress.load(), row.bytes);
+        std::vector<uint8_t> expected(size_t(row.bytes)), back(size_t(row.bytes), 0xAA);
+        fill(0, expected.size(), expected.data());
+        filePtr f(fopen(QFile::encodeName(path).constData(), "rb"), fclose);
+        ASSERT_TRUE(f);
+        ASSERT_TRUE(readProjectRun(f.get(), QFileInfo(path).size(), offset, back.data(), row.bytes, blockSize));
+        EXPECT_TRUE(back == expected);
+    }
 }
 
 // The options dialog: Save needs a box, disabled boxes keep their setting,

@@ -2,14 +2,19 @@
 
 #include "app/programOptionsSettings.h"
 #include "app/rawFileIO.h"
+#include "imageio/exifReader.h"
+#include "imageio/exiftoolDaemon.h"
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
 
 #include "../imageio/writeFailure.h"
 #include "testSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <memory>
@@ -282,5 +287,71 @@ TEST_F(projectSaveTest, largePhotosAreMaskedAcrossBlocksAndAShortSessionFileFail
     ASSERT_TRUE(big->photos[1].tempFiles[0]->resize(qint64(w) * h * 6 - 1));
     EXPECT_FALSE(saveProjectFile(big.get(), j, &error));
     EXPECT_TRUE(error.contains("temporary file")) << error.toStdString();
+    EXPECT_EQ(fileBytes(j.target), before);
+}
+
+// The EXIF carriers the save makes itself, through exiftool beside the
+// compression: a photo whose source has tags gets a carrier holding them,
+// one whose source is gone goes without, a carrier handed in ready is taken
+// as it is, and no carrier stays in the session folder, whether the save
+// succeeded or failed part-way.
+TEST_F(projectSaveTest, theSaveMakesTheExifCarriers)
+{
+    const QString source = testSupport::testDataFile("exif_jpeg/Canon_40D.jpg");
+    if (source.isEmpty() || QStandardPaths::findExecutable("exiftool").isEmpty())
+        GTEST_SKIP() << "sample photos (../shared/testdata) or exiftool missing";
+    exiftoolDaemon *exiftool = project->exiftool;
+    ASSERT_TRUE(exiftool);
+    // The version query at start-up is answered through this thread's
+    // events; the save's own thread then has exiftool to itself.
+    QElapsedTimer wait;
+    wait.start();
+    while (exiftool->isRunning() && exiftool->getVersion().isEmpty() && wait.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(exiftool->isRunning());
+
+    projectSaveJob_t j = job(true, false); // photo 1 comes with a ready carrier
+    j.exiftool = exiftool;
+    for (int p = 0; p < 3; ++p) {
+        exifCarrierJob_t c;
+        c.carrier = project->sessionDirPath() + QString("/dummy_%1.jpg").arg(p);
+        c.source = p == 2 ? dir + "/gone.jpg" : source;
+        j.carrierJobs.push_back(c);
+    }
+    auto carriersLeft = [&]() {
+        int left = 0;
+        for (const exifCarrierJob_t &c : j.carrierJobs)
+            left += QFile::exists(c.carrier) ? 1 : 0;
+        return left;
+    };
+    QString error;
+    ASSERT_TRUE(saveProjectFile(project.get(), j, &error)) << error.toStdString();
+    EXPECT_EQ(carriersLeft(), 0);
+
+    projectHeader_t raw;
+    projectFileHeader_t h;
+    ASSERT_EQ(readProjectFileHeader(j.target, raw, h), projectHeaderResult_t::ok);
+    EXPECT_NE(h.exifOffsets[0], 0);
+    EXPECT_EQ(h.exifOffsets[2], 0);
+    const QString made = dir + "/made.jpg", ready = dir + "/ready.jpg";
+    ASSERT_TRUE(photoLoading::extractExifCarrier(j.target, raw, 0, made, nullptr));
+    exifInfo_t fromSource {}, fromCarrier {};
+    ASSERT_TRUE(exifReadFile(source, &fromSource));
+    ASSERT_TRUE(exifReadFile(made, &fromCarrier));
+    EXPECT_STRNE(fromSource.model, "");
+    EXPECT_STREQ(fromCarrier.model, fromSource.model);
+    EXPECT_EQ(fromCarrier.iso, fromSource.iso);
+    exifFreeStripTables(&fromSource);
+    exifFreeStripTables(&fromCarrier);
+    ASSERT_TRUE(photoLoading::extractExifCarrier(j.target, raw, 1, ready, nullptr));
+    EXPECT_EQ(fileBytes(ready), QByteArray("\xff\xd8 exif \xff\xd9"));
+
+    // The second photo's session file is cut short: the save fails there,
+    // with carriers made or being made for the photos after it.
+    const QByteArray before = fileBytes(j.target);
+    j.carrierPaths.clear();
+    ASSERT_TRUE(project->photos[1].tempFiles[0]->resize(qint64(W) * H * 6 - 1));
+    EXPECT_FALSE(saveProjectFile(project.get(), j, &error));
+    EXPECT_EQ(carriersLeft(), 0);
     EXPECT_EQ(fileBytes(j.target), before);
 }
