@@ -194,12 +194,16 @@ exiftoolDaemon::jpegIccResult_t exiftoolDaemon::readJpegIccProfile(const QString
     }
     if (!count)
         return jpegIccNone;
+    QByteArray joined;
     for (const QByteArray &c : chunks) {
         if (c.isNull())
-            return jpegIccUnreadable;
-        profile->append(c);
+            return jpegIccUnreadable; // a gap: nothing is handed out
+        joined.append(c);
     }
-    return profile->isEmpty() ? jpegIccUnreadable : jpegIccFound;
+    if (joined.isEmpty())
+        return jpegIccUnreadable;
+    *profile = joined;
+    return jpegIccFound;
 }
 
 bool exiftoolDaemon::readIccProfile(const QString &source, const QString &iccFile)
