@@ -8,6 +8,11 @@
 # times, since the machine load changes from minute to minute.
 #
 #   bench/auto_run.sh BUILD_DIR [WIDTH HEIGHT FRAMES RUNS]
+#   BEFORE=OTHER/lumidra bench/auto_run.sh BUILD_DIR ...
+#
+# With BEFORE, that binary (an older build, kept beside its own "built-in
+# presets") runs too, in the same alternation, and gets its own line: a
+# before/after comparison under the same machine state.
 #
 # BUILD_DIR is a Release build with -DLUMIDRA_BENCH=ON (for make_bracket).
 # Needs /usr/bin/time and luminance-hdr-cli (Debian: apt-get install
@@ -45,7 +50,13 @@ run() {
 }
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+BEFORE=${BEFORE:-}
+[ -z "$BEFORE" ] || [ -x "$BEFORE" ] || { echo "BEFORE=$BEFORE is not a program" >&2; exit 2; }
+BEFORE_CMD=(env QT_QPA_PLATFORM=offscreen HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" TMPDIR="$WORK/tmp"
+            "$BEFORE" --auto --output_fn="$WORK/before.jpg" "${PHOTOS[@]}")
+
 for i in $(seq "$RUNS"); do
+    [ -z "$BEFORE" ] || run before "${BEFORE_CMD[@]}"
     run ours "${OURS[@]}"
     run peer "$PEER" -e "$EVS" --tmo durand -q 95 -o "$WORK/peer.jpg" "${PHOTOS[@]}"
 done
@@ -56,6 +67,13 @@ pt=$(cut -d' ' -f1 "$WORK/peer" | median); pm=$(cut -d' ' -f2 "$WORK/peer" | med
 echo "bracket: $FRAMES JPEG frames of ${W}x${H}, median of $RUNS alternating runs"
 echo "ours: $(cat "$WORK/ours" | tr '\n' ' ')"
 echo "peer: $(cat "$WORK/peer" | tr '\n' ' ')"
+if [ -n "$BEFORE" ]; then
+    bt=$(cut -d' ' -f1 "$WORK/before" | median); bm=$(cut -d' ' -f2 "$WORK/before" | median)
+    echo "before: $(cat "$WORK/before" | tr '\n' ' ')"
+    awk -v bt="$bt" -v bm="$bm" -v ot="$ot" -v pt="$pt" 'BEGIN {
+        printf "before (%s): %.2f s %d MB, time ratio to the peer %.2f; after / before %.2f\n",
+               ENVIRON["BEFORE"], bt, bm / 1024, bt / pt, ot / bt }'
+fi
 awk -v ot="$ot" -v om="$om" -v pt="$pt" -v pm="$pm" 'BEGIN {
     printf "automatic run (lumidra --auto / luminance-hdr-cli -e EVS --tmo durand -o out.jpg): ours %.2f s %d MB, peer %.2f s %d MB, time ratio %.2f, memory ratio %.2f\n",
            ot, om / 1024, pt, pm / 1024, ot / pt, om / pm }'

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QStyleFactory>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTranslator>
 #include <csignal>
 #include <cstring>
@@ -157,16 +158,24 @@ int main(int argc, char **argv)
                                       styledMessageBox::Yes | styledMessageBox::No);
     });
 
-    // Splash screen and the Qt message handler.
-    QPointer<splash> splashScreen = new splash(screenIndex, startParams.plugin);
-    splashScreen->start();
+    // Splash screen (not in the automatic run: nobody sees it, and its fade
+    // would tick on the GUI thread all through the loading) and the Qt
+    // message handler.
+    QPointer<splash> splashScreen;
+    if (!startParams.autoProcess) {
+        splashScreen = new splash(screenIndex, startParams.plugin);
+        splashScreen->start();
+    }
     qInstallMessageHandler(messageHandler);
 
     // Main window.
     mainWindowInstance = new mainWindow();
     mainWindow *w = mainWindowInstance;
     w->updateWindowTitle(QString());
-    QObject::connect(splashScreen.data(), &splash::finished, w, &mainWindow::splashFinished);
+    if (splashScreen)
+        QObject::connect(splashScreen.data(), &splash::finished, w, &mainWindow::splashFinished);
+    else
+        QTimer::singleShot(0, w, [w] { w->splashFinished(nullptr); });
 
     // Window geometry: maximised, or the saved rectangle kept on the screen.
     const startGeometry_t start = computeStartGeometry(savedMaximized, savedGeometry, available, screenGeometry);
@@ -191,7 +200,8 @@ int main(int argc, char **argv)
     // Start-up finished: the start parameters are logged, the splash fades,
     // files opened by the desktop go to the window, quitting reaches it.
     logStartParams(argc, argv);
-    splashScreen->startHiding();
+    if (splashScreen)
+        splashScreen->startHiding();
     startupFinished = true;
     QObject::connect(&app, &myApplication::addFileToOpen, w, &mainWindow::addFileToOpen);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, w, &mainWindow::handleQuit);

@@ -75,16 +75,26 @@ public:
     // removeExposureTime: the stored "SavingResult/HdrRemoveExpTime", copied by
     // the caller on the GUI thread (the daemon reads no settings).
     bool transferExif(const QString &target, const QString &source, const QString &methodText,
-                      bool aligned, int resolution, bool keepGps, bool copyOnly, bool removeExposureTime);
+                      bool aligned, int resolution, bool keepGps, bool copyOnly, bool removeExposureTime,
+                      const QString &iccFile = QString());
+    // Writes the profile embedded in source to iccFile (nothing when it has
+    // none; an older iccFile is removed first). A JPEG is read here, without
+    // exiftool; other files, or a JPEG whose profile chunks do not add up,
+    // go to exiftool.
     bool readIccProfile(const QString &source, const QString &iccFile);
     bool writeIccProfile(const QString &target, const QString &iccFile);
+    // The profile of a JPEG from its APP2 "ICC_PROFILE" chunks, in their
+    // sequence order. jpegIccNone: a JPEG without one; jpegIccUnreadable:
+    // not a JPEG, or chunks missing, repeated or inconsistent.
+    enum jpegIccResult_t { jpegIccFound, jpegIccNone, jpegIccUnreadable };
+    static jpegIccResult_t readJpegIccProfile(const QString &path, QByteArray *profile);
     bool readCameraLens(const QString &fileName, QString &camera, QString &lens, double &focalLength);
 
-    // exiftool loads its writing code on the first command that writes or
-    // extracts to a file, which takes a second or more. warmUp runs such a
-    // command (readIccProfile) on a tiny JPEG it writes under scratchStem
-    // (".jpg", ".icc", both removed after); startWarmUp runs it on a worker
-    // (when exiftool runs), so that the first photo does not wait for it.
+    // exiftool loads its writing code on the first command that writes,
+    // which takes a second or more. warmUp runs a command of the EXIF
+    // transfer's form on a tiny JPEG it writes under scratchStem (".jpg",
+    // removed after); startWarmUp runs it on a worker (when exiftool runs),
+    // so that the result's metadata does not wait for it at the end.
     // The destructor stops a warm-up still waiting for the lock and waits
     // for one that runs.
     bool warmUp(const QString &scratchStem);
@@ -92,9 +102,12 @@ public:
 
     // Argument lists of the metadata operations (what the operation sends).
     static QStringList writeTagsArgs(const QString &fileName, const exifInfo_t *exif, bool aligned);
+    // iccFile, when given, is embedded in the same command (the colour
+    // profile of the pixels, in place of one copied from the source).
     static QStringList transferExifArgs(const QString &target, const QString &source,
                                         const QString &methodText, bool aligned, int resolution,
-                                        bool keepGps, bool copyOnly, bool removeExposureTags);
+                                        bool keepGps, bool copyOnly, bool removeExposureTags,
+                                        const QString &iccFile = QString());
     // Parses the reply lines of readCameraLens.
     static bool parseCameraLens(const QStringList &lines, QString &camera, QString &lens,
                                 double &focalLength);

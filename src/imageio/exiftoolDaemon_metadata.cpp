@@ -7,6 +7,7 @@
 #include "imageio/exifReader.h"
 
 #include <QFile>
+#include <QVector>
 #include <QImage>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QFileInfo>
@@ -82,7 +83,7 @@ bool exiftoolDaemon::writeTags(const QString &fileName, const exifInfo_t *exif, 
 QStringList exiftoolDaemon::transferExifArgs(const QString &target, const QString &source,
                                              const QString &methodText, bool aligned,
                                              int resolution, bool keepGps, bool copyOnly,
-                                             bool removeExposureTags)
+                                             bool removeExposureTags, const QString &iccFile)
 {
     QString comment;
     bool clearExposure = false;
@@ -118,23 +119,114 @@ QStringList exiftoolDaemon::transferExifArgs(const QString &target, const QStrin
                  << QStringLiteral("-YResolution=%1").arg(resolution);
         }
     }
+    // An assignment after the copy wins over the profile copied with -all:all.
+    if (!iccFile.isEmpty())
+        args << QStringLiteral("-icc_profile<=") + fileArg(iccFile);
     args << fileArg(target);
     return args;
 }
 
 bool exiftoolDaemon::transferExif(const QString &target, const QString &source,
                                   const QString &methodText, bool aligned, int resolution,
-                                  bool keepGps, bool copyOnly, bool removeExposureTime)
+                                  bool keepGps, bool copyOnly, bool removeExposureTime,
+                                  const QString &iccFile)
 {
     return execute(transferExifArgs(target, source, methodText, aligned, resolution, keepGps,
-                                    copyOnly, removeExposureTime),
+                                    copyOnly, removeExposureTime, iccFile),
                    nullptr, false, DEFAULT_POLL_LIMIT, true);
+}
+
+exiftoolDaemon::jpegIccResult_t exiftoolDaemon::readJpegIccProfile(const QString &path,
+                                                                   QByteArray *profile)
+{
+    profile->clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return jpegIccUnreadable;
+    uchar head[4];
+    if (file.read(reinterpret_cast<char *>(head), 2) != 2 || head[0] != 0xFF || head[1] != 0xD8)
+        return jpegIccUnreadable;
+    static const char tag[] = "ICC_PROFILE"; // followed by a zero byte
+    const int tagBytes = int(sizeof tag);    // with the zero
+    QVector<QByteArray> chunks;
+    int count = 0;
+    // The marker segments before the first scan; the profile lives there.
+    for (;;) {
+        if (file.read(reinterpret_cast<char *>(head), 2) != 2 || head[0] != 0xFF)
+            return jpegIccUnreadable;
+        const uchar marker = head[1];
+        if (marker == 0xFF) { // fill byte: the marker code follows
+            file.seek(file.pos() - 1);
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) // start of scan, end of image
+            break;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) // no length
+            continue;
+        if (file.read(reinterpret_cast<char *>(head), 2) != 2)
+            return jpegIccUnreadable;
+        const int length = (int(head[0]) << 8) | head[1];
+        if (length < 2)
+            return jpegIccUnreadable;
+        const qint64 next = file.pos() + length - 2;
+        if (marker == 0xE2 && length - 2 >= tagBytes + 2) {
+            const QByteArray payload = file.read(length - 2);
+            if (payload.size() != length - 2)
+                return jpegIccUnreadable;
+            if (payload.startsWith(QByteArray(tag, tagBytes))) {
+                const int sequence = uchar(payload[tagBytes]);
+                const int total = uchar(payload[tagBytes + 1]);
+                if (total == 0 || sequence == 0 || sequence > total || (count && total != count))
+                    return jpegIccUnreadable;
+                if (!count) {
+                    count = total;
+                    chunks.resize(count);
+                }
+                if (!chunks[sequence - 1].isNull())
+                    return jpegIccUnreadable;
+                chunks[sequence - 1] = payload.mid(tagBytes + 2);
+                if (chunks[sequence - 1].isNull())
+                    chunks[sequence - 1] = QByteArray("");
+            }
+        }
+        if (!file.seek(next) || next > file.size())
+            return jpegIccUnreadable;
+    }
+    if (!count)
+        return jpegIccNone;
+    QByteArray joined;
+    for (const QByteArray &c : chunks) {
+        if (c.isNull())
+            return jpegIccUnreadable; // a gap: nothing is handed out
+        joined.append(c);
+    }
+    if (joined.isEmpty())
+        return jpegIccUnreadable;
+    *profile = joined;
+    return jpegIccFound;
 }
 
 bool exiftoolDaemon::readIccProfile(const QString &source, const QString &iccFile)
 {
     if (QFile::exists(iccFile))
         QFile::remove(iccFile);
+    // A JPEG's profile is read here: no wait for exiftool on the photos' way in.
+    QByteArray profile;
+    switch (readJpegIccProfile(fileArg(source), &profile)) {
+    case jpegIccNone:
+        debugLog("%s: no profile in '%s'\n", "exiftoolDaemon::readIccProfile", qUtf8Printable(source));
+        return true;
+    case jpegIccFound: {
+        QFile out(iccFile);
+        const bool written = out.open(QIODevice::WriteOnly) && out.write(profile) == profile.size() && out.flush();
+        out.close();
+        if (!written)
+            QFile::remove(iccFile);
+        return written;
+    }
+    case jpegIccUnreadable:
+        break;
+    }
     const QStringList args{QStringLiteral("-v0"), QStringLiteral("-ver"),
                            QStringLiteral("-icc_profile"), QStringLiteral("-b"),
                            QStringLiteral("-w"), QStringLiteral("icc"),
@@ -151,9 +243,11 @@ bool exiftoolDaemon::warmUp(const QString &scratchStem)
     pixels.fill(Qt::gray);
     if (!pixels.save(jpeg, "JPEG"))
         return false;
-    const bool done = readIccProfile(jpeg, scratchStem + QStringLiteral(".icc"));
+    // The EXIF transfer's own form (copy, assignments, deletions, the file
+    // rewritten), so that every module it needs is loaded.
+    const bool done = transferExif(jpeg, jpeg, QStringLiteral("warm-up"), false, 72, false, false, true);
     QFile::remove(jpeg);
-    QFile::remove(scratchStem + QStringLiteral(".icc"));
+    QFile::remove(jpeg + QStringLiteral("_original"));
     debugLog("%s: %s\n", "exiftoolDaemon::warmUp", done ? "done" : "not answered");
     return done;
 }

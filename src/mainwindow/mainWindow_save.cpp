@@ -293,6 +293,16 @@ void mainWindow::saveResultFinished()
         bool metadataOk = true;
         exiftoolDaemon *exif = project->exiftool;
         const int base = std::clamp(int(project->idxMid), 0, std::max(0, int(project->photos.size()) - 1));
+        // The colour profile belongs to the pixels: embedded whenever colour
+        // management is on, with or without the EXIF transfer (a photo
+        // without an embedded profile leaves none to embed).
+        QString profile;
+        if (colorManagementOn() && project->transformsAreValid() && !project->photos.isEmpty()) {
+            profile = job.convertToSrgb ? processingProject::stockProfilePath("sRGB.icm")
+                                        : project->photos[base].profilePath;
+            if (!profile.isEmpty() && !fileExists(profile))
+                profile.clear();
+        }
         if (job.transferExif && !project->photos.isEmpty()) {
             const QString source =
                 project->isProjectInput() ? project->exifTempPath(base) : project->photos[base].filePath;
@@ -304,17 +314,13 @@ void mainWindow::saveResultFinished()
                     if (p.included)
                         method += QStringLiteral("[%1] ").arg(++n) + fileNameOf(p.filePath) + ", ";
             }
+            // One exiftool command for the EXIF and the profile: the file is
+            // rewritten once.
             metadataOk = exif && exif->transferExif(temporary, source, method, false, job.options.dpi,
                                                     job.transferExifGps, false,
-                                                    optionsInstance->savingResult.hdrRemoveExpTime);
-        }
-        // The colour profile belongs to the pixels: embedded whenever colour
-        // management is on, with or without the EXIF transfer.
-        if (colorManagementOn() && project->transformsAreValid() && !project->photos.isEmpty()) {
-            const QString profile = job.convertToSrgb ? processingProject::stockProfilePath("sRGB.icm")
-                                                      : project->photos[base].profilePath;
-            if (!profile.isEmpty())
-                metadataOk = exif && exif->writeIccProfile(temporary, profile) && metadataOk;
+                                                    optionsInstance->savingResult.hdrRemoveExpTime, profile);
+        } else if (!profile.isEmpty()) {
+            metadataOk = exif && exif->writeIccProfile(temporary, profile);
         }
         QString moveReason;
         if (!checkedSaveFile::moveFinishedFile(temporary, fileName, false, &moveReason)) {

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QBuffer>
 #include <QImage>
 #include <QSignalSpy>
 #include <QtConcurrent>
@@ -95,6 +96,41 @@ QString makeJpeg(const QString &dir, const QString &name)
     return path;
 }
 
+// A small JPEG with the given APP2 "ICC_PROFILE" chunks (sequence number,
+// chunk count, data) right after the start marker.
+struct iccChunk_t {
+    int sequence;
+    int count;
+    QByteArray data;
+};
+QByteArray jpegWithIccChunks(const QList<iccChunk_t> &chunks)
+{
+    QImage img(16, 8, QImage::Format_RGB888);
+    img.fill(Qt::darkCyan);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    img.save(&buffer, "JPEG", 90);
+    QByteArray segments;
+    for (const iccChunk_t &c : chunks) {
+        const QByteArray payload = QByteArray("ICC_PROFILE", 12) + char(c.sequence) + char(c.count) + c.data;
+        const int length = int(payload.size()) + 2;
+        segments += QByteArray("\xFF\xE2", 2) + char(length >> 8) + char(length & 0xFF) + payload;
+    }
+    return jpeg.left(2) + segments + jpeg.mid(2);
+}
+
+QByteArray sRgbProfileBytes()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(srgb, nullptr, &size);
+    QByteArray bytes(int(size), 0);
+    cmsSaveProfileToMem(srgb, bytes.data(), &size);
+    cmsCloseProfile(srgb);
+    return bytes;
+}
+
 } // namespace
 
 // --- pure helpers --------------------------------------------------------
@@ -165,6 +201,92 @@ TEST(exiftoolDaemon, transferExifArguments)
     a = exiftoolDaemon::transferExifArgs(t, s, "x", true, 0, true, false, true);
     EXPECT_TRUE(a.contains("-comment=Image aligned with Lumidra " LUMIDRA_VERSION "."));
     EXPECT_FALSE(a.contains("-ExposureTime="));
+}
+
+TEST(exiftoolDaemon, transferExifArgumentsWithProfile)
+{
+    const QString t = QStringLiteral("/out/t.jpg"), s = QStringLiteral("/in/s.jpg");
+    const QString icc = QStringLiteral("/p/sRGB.icm");
+    // The profile is assigned after the copy (so it wins over the source's)
+    // and before the target.
+    QStringList a = exiftoolDaemon::transferExifArgs(t, s, "m", false, 300, false, false, true, icc);
+    ASSERT_GE(a.size(), 2);
+    EXPECT_EQ(a[a.size() - 2], "-icc_profile<=" + icc);
+    EXPECT_GT(a.indexOf("-icc_profile<=" + icc), a.indexOf("-all:all"));
+    EXPECT_EQ(a.last(), t);
+    a = exiftoolDaemon::transferExifArgs(t, s, "m", false, 300, false, false, true);
+    EXPECT_FALSE(a.join(' ').contains("icc_profile"));
+}
+
+// The profile chunks of a JPEG, read without exiftool: found and joined in
+// sequence order, or none, or unreadable (then exiftool is asked).
+TEST(exiftoolDaemon, jpegIccProfileChunks)
+{
+    const QByteArray a("first part "), b("second part "), c("third");
+    struct row {
+        const char *name;
+        QList<iccChunk_t> chunks;
+        exiftoolDaemon::jpegIccResult_t expected;
+        QByteArray profile;
+    };
+    const row rows[] = {
+        {"none", {}, exiftoolDaemon::jpegIccNone, QByteArray()},
+        {"one chunk", {{1, 1, a}}, exiftoolDaemon::jpegIccFound, a},
+        {"three in order", {{1, 3, a}, {2, 3, b}, {3, 3, c}}, exiftoolDaemon::jpegIccFound, a + b + c},
+        {"three out of order", {{3, 3, c}, {1, 3, a}, {2, 3, b}}, exiftoolDaemon::jpegIccFound, a + b + c},
+        {"one missing", {{1, 3, a}, {3, 3, c}}, exiftoolDaemon::jpegIccUnreadable, QByteArray()},
+        {"one repeated", {{1, 2, a}, {1, 2, a}, {2, 2, b}}, exiftoolDaemon::jpegIccUnreadable, QByteArray()},
+        {"counts disagree", {{1, 2, a}, {2, 3, b}}, exiftoolDaemon::jpegIccUnreadable, QByteArray()},
+        {"sequence zero", {{0, 1, a}}, exiftoolDaemon::jpegIccUnreadable, QByteArray()},
+        {"sequence past count", {{2, 1, a}}, exiftoolDaemon::jpegIccUnreadable, QByteArray()},
+    };
+    const QString dir = testSupport::freshDir();
+    for (const row &r : rows) {
+        const QString path = dir + "/" + r.name + ".jpg";
+        ASSERT_TRUE(testSupport::writeFile(path, jpegWithIccChunks(r.chunks)));
+        QByteArray profile("stale");
+        EXPECT_EQ(exiftoolDaemon::readJpegIccProfile(path, &profile), r.expected) << r.name;
+        EXPECT_EQ(profile, r.profile) << r.name;
+    }
+
+    // Not a JPEG, a segment running past the end, a missing file.
+    const QByteArray whole = jpegWithIccChunks({{1, 1, a}});
+    const struct {
+        const char *name;
+        QByteArray bytes;
+    } broken[] = {
+        {"png", QByteArray("\x89PNG\r\n\x1a\n", 8) + whole},
+        {"cut in the profile", whole.left(10)},
+        {"cut after the start", whole.left(2)},
+    };
+    for (const auto &b : broken) {
+        const QString path = dir + "/" + b.name + ".jpg";
+        ASSERT_TRUE(testSupport::writeFile(path, b.bytes));
+        QByteArray profile;
+        EXPECT_EQ(exiftoolDaemon::readJpegIccProfile(path, &profile), exiftoolDaemon::jpegIccUnreadable) << b.name;
+    }
+    QByteArray profile;
+    EXPECT_EQ(exiftoolDaemon::readJpegIccProfile(dir + "/missing.jpg", &profile), exiftoolDaemon::jpegIccUnreadable);
+}
+
+// A photo's profile reaches the session without exiftool: the profile of a
+// JPEG is read even while exiftool does not run; a JPEG without one leaves
+// no file (an older one is removed).
+TEST(exiftoolDaemon, jpegProfileReadWithoutExiftool)
+{
+    exiftoolDaemon d(QStringLiteral("/nonexistent/exiftool"));
+    ASSERT_FALSE(d.isRunning());
+    const QString dir = testSupport::freshDir();
+    const QByteArray icc = sRgbProfileBytes();
+    const QString withProfile = dir + "/with.jpg", without = dir + "/without.jpg";
+    ASSERT_TRUE(testSupport::writeFile(withProfile, jpegWithIccChunks({{2, 2, icc.mid(100)}, {1, 2, icc.left(100)}})));
+    ASSERT_TRUE(testSupport::writeFile(without, jpegWithIccChunks({})));
+    const QString out = dir + "/out.icc";
+    ASSERT_TRUE(testSupport::writeFile(out, "stale"));
+    ASSERT_TRUE(d.readIccProfile(withProfile, out));
+    EXPECT_EQ(testSupport::readFile(out), icc);
+    ASSERT_TRUE(d.readIccProfile(without, out));
+    EXPECT_FALSE(QFile::exists(out));
 }
 
 TEST(exiftoolDaemon, cameraLensParsing)
@@ -396,6 +518,36 @@ TEST_F(exiftoolReal, iccProfileWrittenAndReadBack)
     testSupport::writeFile(back, "stale"); // readIccProfile replaces an old file
     ASSERT_TRUE(daemon->readIccProfile(target, back));
     EXPECT_EQ(testSupport::readFile(back), bytes);
+}
+
+// The EXIF transfer with a profile in the same command: the given profile
+// replaces the one the source carries; the EXIF comes along.
+TEST_F(exiftoolReal, transferExifEmbedsTheGivenProfile)
+{
+    const QString source = dir + "/source.jpg";
+    ASSERT_TRUE(testSupport::writeFile(source, jpegWithIccChunks({{1, 1, sRgbProfileBytes()}})));
+    ASSERT_TRUE(daemon->run({"-overwrite_original", "-Model=Test Camera", source}, nullptr));
+    cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE other = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(other, nullptr, &size);
+    QByteArray otherBytes(int(size), 0);
+    cmsSaveProfileToMem(other, otherBytes.data(), &size);
+    cmsCloseProfile(other);
+    ASSERT_NE(otherBytes, sRgbProfileBytes());
+    const QString icc = dir + "/other.icc";
+    ASSERT_TRUE(testSupport::writeFile(icc, otherBytes));
+
+    const QString target = makeJpeg(dir, "result.jpg");
+    ASSERT_TRUE(daemon->transferExif(target, source, "True HDR", false, 0, false, false, false, icc));
+    EXPECT_EQ(tagOf(*daemon, target, "Model"), "Test Camera");
+    QByteArray embedded;
+    ASSERT_EQ(exiftoolDaemon::readJpegIccProfile(target, &embedded), exiftoolDaemon::jpegIccFound);
+    EXPECT_EQ(embedded, otherBytes);
 }
 
 TEST_F(exiftoolReal, readCameraLensOnSampleFiles)

@@ -471,3 +471,44 @@ TEST_F(saveResultTest, srgbAndOwnProfileGiveTheSameColours)
     for (const shownMessage_t &m : messages)
         ADD_FAILURE() << "unexpected message: " << qPrintable(m.text);
 }
+
+// With colour management on, the EXIF transfer and the colour profile go into
+// the result together: the photo's camera data and the pixels' own profile
+// (not a profile the photo may carry), in JPEG and TIFF alike.
+TEST_F(saveResultTest, exifAndProfileTogether)
+{
+    const QString source = testSupport::testDataFile("exif_jpeg/Canon_40D.jpg");
+    if (source.isEmpty() || QStandardPaths::findExecutable("exiftool").isEmpty())
+        GTEST_SKIP() << "sample photo or exiftool missing";
+    options->colorManagement.enabled = true;
+    options->colorManagement.intent = INTENT_RELATIVE_COLORIMETRIC;
+    options->colorManagement.inputProfile = 2; // Adobe RGB (1998)
+    options->colorManagement.outputProfile = 1;
+    mainWindow w;
+    fillResult(w);
+    photoInfo_t photo;
+    photo.filePath = source;
+    photo.included = 1;
+    photo.profilePath = w.project->sessionDirPath() + "/photo_profile.icc";
+    ASSERT_TRUE(QFile::copy(processingProject::stockProfilePath("AdobeRGB1998.icc"), photo.profilePath));
+    w.project->photos.append(photo);
+    ASSERT_TRUE(w.project->setMonitorProfile(photo));
+    ASSERT_TRUE(w.project->transformsAreValid());
+    const QByteArray ownProfile = testSupport::readFile(photo.profilePath);
+    const QByteArray srgbProfile = testSupport::readFile(processingProject::stockProfilePath("sRGB.icm"));
+
+    const QString dir = testSupport::freshDir("exifAndProfile");
+    for (const char *name : {"r.jpg", "r.tif"}) {
+        for (int convert : {0, 1}) {
+            SCOPED_TRACE(QStringLiteral("%1, to sRGB %2").arg(name).arg(convert).toStdString());
+            options->savingResult.convertToSrgb = convert == 1;
+            const QString path = dir + "/" + QString::number(convert) + name;
+            ASSERT_TRUE(saveAndWait(w, path)) << qPrintable(w.lastSaveFailure);
+            EXPECT_EQ(exiftoolTag(path, "Model"), exiftoolTag(source, "Model"));
+            EXPECT_EQ(exiftoolTag(path, "Software").left(7), "Lumidra");
+            EXPECT_TRUE(embeddedProfile(path) == (convert ? srgbProfile : ownProfile)) << "the embedded profile";
+        }
+    }
+    for (const shownMessage_t &m : messages)
+        ADD_FAILURE() << "unexpected message: " << qPrintable(m.text);
+}
