@@ -9,6 +9,10 @@
 #include <cmath>
 #include <memory>
 #include <sys/mman.h>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -296,6 +300,26 @@ void populateForReading(const quint16 *rows, size_t bytes)
 #endif
 }
 
+// Copies a merged row segment to the image with streaming stores: the image
+// is far larger than the caches and only the next pass reads it again, so its
+// cache lines need not be fetched before they are overwritten.
+void streamRow(float *to, const float *from, size_t count)
+{
+#if defined(__SSE2__)
+    size_t k = 0;
+    while (k < count && (reinterpret_cast<uintptr_t>(to + k) & 15) != 0) {
+        to[k] = from[k];
+        k++;
+    }
+    for (; k + 4 <= count; k += 4)
+        _mm_stream_ps(to + k, _mm_loadu_ps(from + k));
+    for (; k < count; k++)
+        to[k] = from[k];
+#else
+    std::copy(from, from + count, to);
+#endif
+}
+
 } // namespace
 
 int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *maxOut)
@@ -318,6 +342,8 @@ int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *m
     }
     const qint64 width = p.width > 0 ? p.width : p.count;
     float *out = p.output + p.start * 3;
+    // Each row segment is merged into this buffer, then streamed to the image.
+    std::vector<float> rowBuffer(size_t(std::min<qint64>(width, p.count)) * 3);
     qint64 i = 0;
     while (i < p.count) {
         const qint64 column = (p.start + i) % width;
@@ -332,28 +358,34 @@ int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *m
         for (int j = 0; j < s.n; j++)
             populateForReading(s.pixels[j] + i * 3, size_t(end - i) * 3 * sizeof(quint16));
         double v[3];
+        const qint64 segment = i;
+        float *row = rowBuffer.data();
         switch (p.method) {
         case 0:
             for (; i < end; i++) {
                 mergeTrueHdrPixel(p, s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         case 1:
             for (; i < end; i++) {
                 mergeSmartPixel(p, s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         default:
             for (; i < end; i++) {
                 averagePixel(s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         }
+        streamRow(out + segment * 3, rowBuffer.data(), size_t(end - segment) * 3);
         lastRow = int((p.start + i - 1) / width);
     }
+#if defined(__SSE2__)
+    _mm_sfence();   // the streamed rows are visible before the task reports done
+#endif
     *minOut = mn;
     *maxOut = mx;
     return lastRow;
