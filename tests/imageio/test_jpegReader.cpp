@@ -151,7 +151,7 @@ TEST(jpegReader, rowSinkRefusalEndsTheDecode)
     // A sink that cannot store its rows (a full disk) makes the decode fail at
     // once, with no further rows handed out.
     const QString dir = testSupport::freshDir();
-    const int w = 40, h = 300;
+    const int w = 2000, h = 100; // rows of 12000 bytes: several batches
     ASSERT_TRUE(texturedPicture(w, h).save(dir + "/tall.jpg", "JPG", 90));
     int calls = 0;
     EXPECT_EQ(imageLoader::loadJPEG16Rows(dir + "/tall.jpg", w, h,
