@@ -8,6 +8,12 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <sys/mman.h>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <unistd.h>
 
 namespace {
 
@@ -260,6 +266,60 @@ bool prepareSetup(const _HDRgeneration_threadParams_t &p, mergeSetup_t &s)
     return true;
 }
 
+// Makes the pages of out[0, bytes) present in one call instead of one page
+// fault per page as the loop first writes them (costly on virtual machines).
+// Only whole pages inside the range are touched; where the kernel cannot do it
+// the loop's writes fault the pages in as before.
+void populate(const void *data, size_t bytes, int advice)
+{
+    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void *>(begin), end - begin, advice);
+}
+
+void populateForWriting(float *out, size_t bytes)
+{
+#ifdef MADV_POPULATE_WRITE
+    populate(out, bytes, MADV_POPULATE_WRITE);
+#else
+    (void)out;
+    (void)bytes;
+#endif
+}
+
+// The same for the photos' rows the task reads (mapped session files).
+void populateForReading(const quint16 *rows, size_t bytes)
+{
+#ifdef MADV_POPULATE_READ
+    populate(rows, bytes, MADV_POPULATE_READ);
+#else
+    (void)rows;
+    (void)bytes;
+#endif
+}
+
+// Copies a merged row segment to the image with streaming stores: the image
+// is far larger than the caches and only the next pass reads it again, so its
+// cache lines need not be fetched before they are overwritten.
+void streamRow(float *to, const float *from, size_t count)
+{
+#if defined(__SSE2__)
+    size_t k = 0;
+    while (k < count && (reinterpret_cast<uintptr_t>(to + k) & 15) != 0) {
+        to[k] = from[k];
+        k++;
+    }
+    for (; k + 4 <= count; k += 4)
+        _mm_stream_ps(to + k, _mm_loadu_ps(from + k));
+    for (; k < count; k++)
+        to[k] = from[k];
+#else
+    std::copy(from, from + count, to);
+#endif
+}
+
 } // namespace
 
 int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *maxOut)
@@ -282,6 +342,8 @@ int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *m
     }
     const qint64 width = p.width > 0 ? p.width : p.count;
     float *out = p.output + p.start * 3;
+    // Each row segment is merged into this buffer, then streamed to the image.
+    std::vector<float> rowBuffer(size_t(std::min<qint64>(width, p.count)) * 3);
     qint64 i = 0;
     while (i < p.count) {
         const qint64 column = (p.start + i) % width;
@@ -290,29 +352,40 @@ int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *m
         if (hdrBreakFlag.load(std::memory_order_relaxed) || abortBackgroundFlag.load(std::memory_order_relaxed))
             break;
         const qint64 end = std::min<qint64>(p.count, i + (width - column));
+        // One row at a time, so that the freshly cleared pages are still in
+        // the cache when the loop writes them.
+        populateForWriting(out + i * 3, size_t(end - i) * 3 * sizeof(float));
+        for (int j = 0; j < s.n; j++)
+            populateForReading(s.pixels[j] + i * 3, size_t(end - i) * 3 * sizeof(quint16));
         double v[3];
+        const qint64 segment = i;
+        float *row = rowBuffer.data();
         switch (p.method) {
         case 0:
             for (; i < end; i++) {
                 mergeTrueHdrPixel(p, s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         case 1:
             for (; i < end; i++) {
                 mergeSmartPixel(p, s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         default:
             for (; i < end; i++) {
                 averagePixel(s, i, v);
-                writePixel(out + i * 3, v[0], v[1], v[2], mn, mx);
+                writePixel(row + (i - segment) * 3, v[0], v[1], v[2], mn, mx);
             }
             break;
         }
+        streamRow(out + segment * 3, rowBuffer.data(), size_t(end - segment) * 3);
         lastRow = int((p.start + i - 1) / width);
     }
+#if defined(__SSE2__)
+    _mm_sfence();   // the streamed rows are visible before the task reports done
+#endif
     *minOut = mn;
     *maxOut = mx;
     return lastRow;

@@ -3,6 +3,7 @@
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 #include "hdr/ghostMaths.h"
+#include "project/parallelRanges.h"
 #include "project/tableSizes.h"
 
 #include <algorithm>
@@ -121,19 +122,26 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
     for (int k = 0; k < photos; k++)
         invSqrtExposure[k] = exposures[k] > 0.0 ? 1.0 / std::sqrt(exposures[k]) : 0.0;
 
-    double best[CURVE_MAX_COEFFICIENTS];
-    std::copy(c, c + count, best);
-    double bestError = 0.0;
-    bool haveBest = false;
-    int bestSteps[4] = {0, 0, 0, 0};
-
-    double cand[CURVE_MAX_COEFFICIENTS];
-    std::copy(c, c + count, cand);
-    double rootT[256];
-    double error[CURVE_MAX_PHOTOS], weight[CURVE_MAX_PHOTOS], rk[CURVE_MAX_PHOTOS];
-    bool stop = false;
-
-    for (int a = -5; a <= 4 && !stop; a++) {
+    // The candidate grid is searched in ten slices (one per step of the first
+    // coefficient), each on its own task; the slices' winners are then taken
+    // in grid order with the same rule as within a slice (the first candidate
+    // with a strictly smaller error), so the result is the serial search's.
+    struct slice_t {
+        double best[CURVE_MAX_COEFFICIENTS];
+        double bestError = 0.0;
+        bool haveBest = false;
+        int steps[4] = {0, 0, 0, 0};
+    };
+    slice_t slices[10];
+    runTasks(10, [&](int slice) {
+        const int a = slice - 5;
+        slice_t &out = slices[slice];
+        std::copy(c, c + count, out.best);
+        double cand[CURVE_MAX_COEFFICIENTS];
+        std::copy(c, c + count, cand);
+        double rootT[256];
+        double error[CURVE_MAX_PHOTOS], weight[CURVE_MAX_PHOTOS], rk[CURVE_MAX_PHOTOS];
+        bool stop = false;
         for (int b = -5; b <= 4 && !stop; b++) {
             for (int cc = -5; cc <= 4 && !stop; cc++) {
                 for (int d = -5; d <= 4 && !stop; d++) {
@@ -178,14 +186,14 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
                             if (!use[k] || weight[k] <= 0.0)
                                 continue;
                             const double e = error[k] / weight[k];
-                            if (!haveBest || e < bestError) {
-                                haveBest = true;
-                                bestError = e;
-                                std::copy(cand, cand + count, best);
-                                bestSteps[0] = a;
-                                bestSteps[1] = b;
-                                bestSteps[2] = cc;
-                                bestSteps[3] = d;
+                            if (!out.haveBest || e < out.bestError) {
+                                out.haveBest = true;
+                                out.bestError = e;
+                                std::copy(cand, cand + count, out.best);
+                                out.steps[0] = a;
+                                out.steps[1] = b;
+                                out.steps[2] = cc;
+                                out.steps[3] = d;
                             }
                         }
                     }
@@ -194,6 +202,19 @@ void fitResponsePolynomial(int photoCount, const quint8 *samples, int sampleCoun
                 }
             }
         }
+    });
+    double best[CURVE_MAX_COEFFICIENTS];
+    std::copy(c, c + count, best);
+    double bestError = 0.0;
+    bool haveBest = false;
+    int bestSteps[4] = {0, 0, 0, 0};
+    for (const slice_t &sl : slices) {
+        if (!sl.haveBest || (haveBest && !(sl.bestError < bestError)))
+            continue;
+        haveBest = true;
+        bestError = sl.bestError;
+        std::copy(sl.best, sl.best + count, best);
+        std::copy(sl.steps, sl.steps + 4, bestSteps);
     }
     for (int j = 0; j < 4; j++)
         debugLog("--- %d: %d\n", j + 1, bestSteps[j]);

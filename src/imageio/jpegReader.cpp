@@ -54,7 +54,16 @@ void widenGreyRow(const JSAMPLE *in, size_t width, uint16_t *out)
 
 // The decode proper. Everything that outlives a jump (the row buffer, the
 // result) is created before setjmp; after it only plain locals change.
-imageLoader::jpegDecodeResult decodeFile(const uchar *data, qint64 size, int width, int height, uint16_t *rgb16,
+// Rows decoded into a batch buffer of `batchRows` rows are handed to the sink
+// when it is full (and at the end); with rgb16 set the rows go there directly.
+struct rowOutput_t {
+    uint16_t *rgb16 = nullptr;
+    const std::function<bool(int, int, const uint16_t *)> *sink = nullptr;
+    std::vector<uint16_t> batch;
+    int batchRows = 0;
+};
+
+imageLoader::jpegDecodeResult decodeFile(const uchar *data, qint64 size, int width, int height, rowOutput_t &output,
                                            std::vector<JSAMPLE> &rows)
 {
     using imageLoader::jpegDecodeResult;
@@ -91,20 +100,37 @@ imageLoader::jpegDecodeResult decodeFile(const uchar *data, qint64 size, int wid
     for (int k = 0; k < batch && k < 16; ++k)
         pointers[k] = rows.data() + rowSamples * size_t(k);
     const size_t outRow = size_t(width) * 3;
-    while (cinfo.output_scanline < cinfo.output_height) {
+    if (!output.rgb16)
+        output.batch.resize(outRow * size_t(output.batchRows));
+    int pendingFirst = 0, pending = 0;   // rows in the batch buffer not yet handed out
+    bool sinkFailed = false;
+    while (cinfo.output_scanline < cinfo.output_height && !sinkFailed) {
         const JDIMENSION first = cinfo.output_scanline;
         const JDIMENSION got = jpeg_read_scanlines(&cinfo, pointers, JDIMENSION(std::min(batch, 16)));
         if (got == 0)
             break; // a source without more data; libjpeg has already warned
-        for (JDIMENSION k = 0; k < got; ++k) {
-            uint16_t *out = rgb16 + size_t(first + k) * outRow;
+        for (JDIMENSION k = 0; k < got && !sinkFailed; ++k) {
+            uint16_t *out;
+            if (output.rgb16) {
+                out = output.rgb16 + size_t(first + k) * outRow;
+            } else {
+                if (pending == 0)
+                    pendingFirst = int(first + k);
+                out = output.batch.data() + size_t(pending) * outRow;
+            }
             if (grey)
                 widenGreyRow(pointers[k], size_t(width), out);
             else
                 widenRow(pointers[k], outRow, out);
+            if (!output.rgb16 && ++pending == output.batchRows) {
+                sinkFailed = !(*output.sink)(pendingFirst, pending, output.batch.data());
+                pending = 0;
+            }
         }
     }
-    const bool complete = cinfo.output_scanline == cinfo.output_height;
+    if (!output.rgb16 && pending > 0 && !sinkFailed)
+        sinkFailed = !(*output.sink)(pendingFirst, pending, output.batch.data());
+    const bool complete = cinfo.output_scanline == cinfo.output_height && !sinkFailed;
     if (complete)
         jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -115,10 +141,10 @@ imageLoader::jpegDecodeResult decodeFile(const uchar *data, qint64 size, int wid
 
 namespace imageLoader {
 
-jpegDecodeResult loadJPEG16(const QString &path, int width, int height, uint16_t *rgb16)
+namespace {
+
+jpegDecodeResult decodePath(const QString &path, int width, int height, rowOutput_t &output)
 {
-    if (width <= 0 || height <= 0 || !rgb16)
-        return jpegDecodeResult::notHandled;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return jpegDecodeResult::notHandled;
@@ -136,7 +162,30 @@ jpegDecodeResult loadJPEG16(const QString &path, int width, int height, uint16_t
         return jpegDecodeResult::notHandled;
     const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
     std::vector<JSAMPLE> rows;
-    return decodeFile(data, size, width, height, rgb16, rows);
+    return decodeFile(data, size, width, height, output, rows);
+}
+
+} // namespace
+
+jpegDecodeResult loadJPEG16(const QString &path, int width, int height, uint16_t *rgb16)
+{
+    if (width <= 0 || height <= 0 || !rgb16)
+        return jpegDecodeResult::notHandled;
+    rowOutput_t output;
+    output.rgb16 = rgb16;
+    return decodePath(path, width, height, output);
+}
+
+jpegDecodeResult loadJPEG16Rows(const QString &path, int width, int height,
+                                const std::function<bool(int, int, const uint16_t *)> &sink)
+{
+    if (width <= 0 || height <= 0 || !sink)
+        return jpegDecodeResult::notHandled;
+    rowOutput_t output;
+    output.sink = &sink;
+    // About 256 KiB of rows per batch: written out while they are still in the cache.
+    output.batchRows = int(std::clamp<qint64>(qint64(256 * 1024) / (qint64(width) * 6), 1, height));
+    return decodePath(path, width, height, output);
 }
 
 } // namespace imageLoader

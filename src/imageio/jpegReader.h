@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace imageLoader {
 
@@ -23,6 +24,13 @@ enum class jpegDecodeResult {
 // own size must be width x height. notHandled leaves rgb16 untouched; failed
 // may leave it partly written.
 jpegDecodeResult loadJPEG16(const QString &path, int width, int height, uint16_t *rgb16);
+
+// The same decode handing the 16-bit rows out in batches instead of writing a
+// full-size buffer: sink(firstRow, rowCount, rows) gets every row once, in
+// order; rows holds rowCount x width x 3 samples and is reused after the call.
+// A sink returning false ends the decode with failed.
+jpegDecodeResult loadJPEG16Rows(const QString &path, int width, int height,
+                                const std::function<bool(int, int, const uint16_t *)> &sink);
 
 } // namespace imageLoader
 

@@ -1,6 +1,7 @@
 #include "project/exposureValues.h"
 
 #include "app/debugLog.h"
+#include "project/parallelRanges.h"
 #include "project/pyramid.h"
 #include "project/tableSizes.h"
 
@@ -252,10 +253,18 @@ void sortPhotosByEV(QList<photoInfo_t> &photos, evState_t &state, int previewWid
     if (state.evFromExif || state.biasDistinct)
         evRange(photos, state);
 
+    // The neighbours' EV differences are independent searches: one task each
+    // (on the program's thread pool), added up in order afterwards.
+    // (Read through a const list: the tasks must not make it detach.)
+    const QList<photoInfo_t> &list = photos;
+    std::vector<double> steps(size_t(count - 1), 0.0);
+    runTasks(count - 1, [&](int k) {
+        steps[size_t(k)] = computeAutoEV(list.at(order[size_t(k)]), list.at(order[size_t(k) + 1]), previewWidth,
+                                         previewHeight, L, W);
+    });
     photos[order[0]].evAuto = 0.0;
     for (int k = 0; k + 1 < count; ++k)
-        photos[order[k + 1]].evAuto = photos[order[k]].evAuto +
-            computeAutoEV(photos[order[k]], photos[order[k + 1]], previewWidth, previewHeight, L, W);
+        photos[order[k + 1]].evAuto = photos[order[k]].evAuto + steps[size_t(k)];
     const int reference = (state.evFromExif || state.biasDistinct) ? state.idxMid : order[count / 2];
     const double refAuto = photos[reference].evAuto;
     for (photoInfo_t &p : photos)

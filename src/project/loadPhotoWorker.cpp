@@ -4,6 +4,7 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "imageio/fitsReader.h"
+#include "imageio/jpegReader.h"
 #include "imageio/openEXR.h"
 #include "imageio/radianceRGBE.h"
 #include "imageio/rawDecoder.h"
@@ -15,6 +16,7 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <QTemporaryFile>
 #include <memory>
 #include <new>
 #include <utility>
@@ -134,6 +136,77 @@ bool loadPhotoWorker::decode(int type, int w, int h, uint16_t *rgb16, float &min
     }
 }
 
+int loadPhotoWorker::loadJPEGStreamed(int w, int h, int64_t previewCapacity, bool &streamed)
+{
+    streamed = false;
+    exifFreeStripTables(&photo.exif);
+    memset(&photo.exif, 0, sizeof photo.exif);
+    if (!exifReadFile(photo.filePath, &photo.exif))
+        debugLog("%s: Failed to get JPEGs EXIF: '%s'.\n", "loadPhotoWorker::loadPhoto",
+                 photo.filePath.toLocal8Bit().constData());
+    // A photo to be turned is turned whole after decoding: the general path.
+    if (photo.autoRotate && photoLoading::orientationMode(photo.exif.orientation) != -1)
+        return 0;
+    int divisor = 1, previewW = 0, previewH = 0;
+    {
+        QMutexLocker lock(&project->orientationMutex);
+        divisor = project->previewDivisor;
+        previewW = project->previewWidth;
+        previewH = project->previewHeight;
+    }
+    if (int64_t(previewW) * previewH > previewCapacity || previewW <= 0 || previewH <= 0)
+        return 0;
+    photoLoading::previewRowReducer preview(w, h, divisor, photo.preview, previewW, previewH);
+    const QString session = project->sessionDirPath();
+    bool created = false, writeFailed = false;
+    const imageLoader::jpegDecodeResult result = imageLoader::loadJPEG16Rows(
+        photo.filePath, w, h, [&](int firstRow, int rowCount, const uint16_t *rows) {
+            if (!created && !(created = sessionMappedFile::create(session, photo, 0))) {
+                writeFailed = true;
+                return false;
+            }
+            const qint64 rowBytes = qint64(w) * 6;
+            if (!sessionMappedFile::writeAt(photo, 0, firstRow * rowBytes, rows, rowCount * rowBytes)) {
+                writeFailed = true;
+                return false;
+            }
+            preview.addRows(firstRow, rowCount, rows);
+            return true;
+        });
+    if (result != imageLoader::jpegDecodeResult::decoded && created)
+        sessionMappedFile::end(photo, 0, nullptr, false);
+    if (result == imageLoader::jpegDecodeResult::notHandled)
+        return 0;
+    if (result == imageLoader::jpegDecodeResult::failed) {
+        debugLog("%s: Failed to load image: '%s'.\n", "loadPhotoWorker::loadPhoto",
+                 photo.filePath.toLocal8Bit().constData());
+        return writeFailed ? 1 : 2;
+    }
+    // Another photo may have changed the preview's size meanwhile (a turned
+    // first photo): then reduce again from the file.
+    {
+        QMutexLocker lock(&project->orientationMutex);
+        if (divisor != project->previewDivisor || previewW != project->previewWidth
+            || previewH != project->previewHeight) {
+            divisor = project->previewDivisor;
+            previewW = project->previewWidth;
+            previewH = project->previewHeight;
+            lock.unlock();
+            if (int64_t(previewW) * previewH > previewCapacity)
+                return 1;
+            QTemporaryFile *file = photo.tempFiles[0];
+            uchar *mapped = file->map(0, qint64(w) * h * 6);
+            if (!mapped)
+                return 1;
+            photoLoading::reduceToPreview(reinterpret_cast<const uint16_t *>(mapped), w, h, divisor, photo.preview,
+                                          previewW, previewH);
+            file->unmap(mapped);
+        }
+    }
+    streamed = true;
+    return 0;
+}
+
 int loadPhotoWorker::loadPhoto()
 {
     debugLog("Loading: %s (id=%d)...\n", photo.filePath.toLocal8Bit().constData(), photo.id);
@@ -159,22 +232,32 @@ int loadPhotoWorker::loadPhoto()
         debugLog("%s: image buffer does not fit %d x %d\n", "loadPhotoWorker::loadPhoto", w, h);
         return finish(1, tr("Not enough memory!"));
     }
-    if (!photo.isFloat) {
-        directFile = sessionMappedFile::begin(project->sessionDirPath(), photo, 0, qint64(w) * h * 6);
-        if (directFile)
-            rgb16 = reinterpret_cast<uint16_t *>(directFile);
-    }
-    float minValue = 0, maxValue = 0;
-    QString reason;
-    if (!decode(type, w, h, photo.isFloat ? nullptr : rgb16, minValue, maxValue, reason))
-        return finish(2, reason);
-    progressCounter += uint64_t(w + h) * 2;
-
     const int pw = project->previewWidth, ph = project->previewHeight;
     photo.preview = new (std::nothrow) uint16_t[size_t(pw) * ph * 3];
     photo.mask = new (std::nothrow) uint8_t[size_t(pw) * ph];
     if (!photo.preview || !photo.mask)
         return finish(1, tr("Not enough memory!"));
+
+    // A full-size JPEG that needs no turning: its rows go to the session file
+    // and into the preview as they are decoded.
+    bool streamed = false;
+    float minValue = 0, maxValue = 0;
+    QString reason;
+    if (type == FILETYPE_JPEG && photo.loadDivisor == 1 && !photo.isFloat) {
+        const int status = loadJPEGStreamed(w, h, int64_t(pw) * ph, streamed);
+        if (status != 0)
+            return finish(status, status == 2 ? tr("The image is damaged or cut short.") : tr(WRITE_ERROR));
+    }
+    if (!streamed) {
+        if (!photo.isFloat) {
+            directFile = sessionMappedFile::begin(project->sessionDirPath(), photo, 0, qint64(w) * h * 6);
+            if (directFile)
+                rgb16 = reinterpret_cast<uint16_t *>(directFile);
+        }
+        if (!decode(type, w, h, photo.isFloat ? nullptr : rgb16, minValue, maxValue, reason))
+            return finish(2, reason);
+    }
+    progressCounter += uint64_t(w + h) * 2;
     for (double *&table : photo.workTables) {
         table = new (std::nothrow) double[PHOTO_WORK_TABLE_BYTES / sizeof(double)]();
         if (!table)
@@ -212,7 +295,7 @@ int loadPhotoWorker::loadPhoto()
         }
     }
 
-    if (!photo.isFloat) {
+    if (!photo.isFloat && !streamed) {
         int divisor = 1, previewW = 0, previewH = 0;
         {
             QMutexLocker lock(&project->orientationMutex);

@@ -40,6 +40,10 @@ signals:
 private:
     int finish(int status, const QString &message);
     // False with a reason the user can read when the file cannot be decoded.
+    // A full-size JPEG decoded straight to the session file and the preview
+    // (streamed true); 0 with streamed false when the general path must load
+    // it, else the status to finish with (1 write error, 2 damaged file).
+    int loadJPEGStreamed(int width, int height, int64_t previewCapacity, bool &streamed);
     bool decode(int type, int width, int height, uint16_t *rgb16, float &minValue, float &maxValue,
                 QString &reason);
 

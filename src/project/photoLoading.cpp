@@ -319,6 +319,49 @@ void reduceToPreview(const uint16_t *src, int width, int height, int divisor, ui
                  [](double v) { return uint16_t(std::min(65535.0, v + 0.5)); });
 }
 
+previewRowReducer::previewRowReducer(int w, int h, int d, uint16_t *out, int pw, int ph)
+    : width(w), height(h), divisor(std::max(1, d)), previewWidth(std::max(0, pw)), previewHeight(std::max(0, ph)),
+      dst(out), sums(size_t(std::max(0, pw)) * 3, 0.0)
+{
+    if (dst)
+        std::fill(dst, dst + size_t(previewWidth) * size_t(previewHeight) * 3, uint16_t(0));
+}
+
+void previewRowReducer::addRows(int firstRow, int rowCount, const uint16_t *rows)
+{
+    if (!dst)
+        return;
+    const int d = divisor;
+    for (int k = 0; k < rowCount; ++k) {
+        const int y = firstRow + k;
+        const int py = y / d;
+        if (y < 0 || y >= height || py >= previewHeight)
+            continue;
+        const uint16_t *row = rows + size_t(k) * size_t(width) * 3;
+        for (int px = 0; px < previewWidth; ++px) {
+            const int x0 = px * d, x1 = std::min(width, x0 + d);
+            double *sum = sums.data() + size_t(px) * 3;
+            for (int x = x0; x < x1; ++x)
+                for (int c = 0; c < 3; ++c)
+                    sum[c] += double(row[size_t(x) * 3 + c]);
+        }
+        const int y0 = py * d, y1 = std::min(height, y0 + d);
+        if (y != y1 - 1)
+            continue;
+        // The block row is complete: the same division and rounding as reduceToPreview.
+        uint16_t *out = dst + size_t(py) * size_t(previewWidth) * 3;
+        for (int px = 0; px < previewWidth; ++px) {
+            const int x0 = px * d, x1 = std::min(width, x0 + d);
+            const int count = x1 > x0 ? (y1 - y0) * (x1 - x0) : 0;
+            double *sum = sums.data() + size_t(px) * 3;
+            for (int c = 0; c < 3; ++c) {
+                out[size_t(px) * 3 + c] = count ? uint16_t(std::min(65535.0, sum[c] / count + 0.5)) : 0;
+                sum[c] = 0.0;
+            }
+        }
+    }
+}
+
 void reduceFloatToPreview(const float *src, int width, int height, int divisor, double maximum, uint16_t *dst,
                           int previewWidth, int previewHeight)
 {

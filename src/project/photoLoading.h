@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 // The RAW decode choices of the "Load RAW image" dialog, as the dialog's
 // controls hold them or as the "LoadRAW/" settings stored them.
@@ -79,6 +80,23 @@ void rotateImage16(const uint16_t *src, int width, int height, int mode, uint16_
 // blocks (clipped at the right and bottom edges).
 void reduceToPreview(const uint16_t *src, int width, int height, int divisor, uint16_t *dst, int previewWidth,
                      int previewHeight);
+
+// reduceToPreview for rows that arrive in order, top to bottom, a batch at a
+// time (a decoder writing its rows out): each preview pixel gets the same sums
+// in the same order, so the preview is the same to the last bit. Preview rows
+// without any source row stay 0.
+class previewRowReducer
+{
+public:
+    previewRowReducer(int width, int height, int divisor, uint16_t *dst, int previewWidth, int previewHeight);
+    // Rows firstRow .. firstRow + rowCount - 1, width x 3 samples each.
+    void addRows(int firstRow, int rowCount, const uint16_t *rows);
+
+private:
+    int width, height, divisor, previewWidth, previewHeight;
+    uint16_t *dst;
+    std::vector<double> sums;   // previewWidth x 3, the block row being summed
+};
 
 // The same for a float RGB image, mapped linearly from 0..maximum to 0..65535.
 void reduceFloatToPreview(const float *src, int width, int height, int divisor, double maximum, uint16_t *dst,

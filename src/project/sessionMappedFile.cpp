@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace sessionMappedFile {
 
@@ -54,6 +55,41 @@ void end(photoInfo_t &photo, int slot, uchar *mapping, bool keep)
         photo.tempFiles[slot] = nullptr;
         delete file;
     }
+}
+
+bool create(const QString &sessionPath, photoInfo_t &photo, int slot)
+{
+    if (slot < 0 || slot >= PHOTO_TEMP_SLOTS || photo.tempFiles[slot] || sessionPath.isEmpty())
+        return false;
+    auto file = std::make_unique<QTemporaryFile>(sessionPath + QStringLiteral("XXXXXX"));
+    file->setAutoRemove(true);
+    if (!file->open()) {
+        debugLog("%s: open() failed (%s)\n", "sessionMappedFile::create", qUtf8Printable(sessionPath));
+        return false;
+    }
+    photo.tempFiles[slot] = file.release();
+    return true;
+}
+
+bool writeAt(photoInfo_t &photo, int slot, qint64 offset, const void *data, qint64 bytes)
+{
+    if (slot < 0 || slot >= PHOTO_TEMP_SLOTS || !photo.tempFiles[slot] || offset < 0 || bytes < 0)
+        return false;
+    const int fd = photo.tempFiles[slot]->handle();
+    const char *p = static_cast<const char *>(data);
+    while (bytes > 0) {
+        const ssize_t n = pwrite(fd, p, size_t(bytes), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            debugLog("%s: write() failed (%s)\n", "sessionMappedFile::writeAt", n < 0 ? strerror(errno) : "nothing written");
+            return false;
+        }
+        p += n;
+        offset += n;
+        bytes -= n;
+    }
+    return true;
 }
 
 } // namespace sessionMappedFile

@@ -121,11 +121,43 @@ TEST(jpegReader, decodesLikeQtAndLeavesOtherFilesToIt)
         EXPECT_EQ(photoLoading::loadStandardImage(path, c.width, c.height, 1, loaded.data()), c.loads) << c.file;
         if (c.direct == jpegDecodeResult::decoded)
             expectSameAsQt(path, direct, c.file);
+        // The row-batch decode: the same answer, every row once and in order, the same samples.
+        std::vector<uint16_t> batched(size_t(c.width) * c.height * 3, 7);
+        int nextRow = 0;
+        bool inOrder = true;
+        const jpegDecodeResult rowsResult = imageLoader::loadJPEG16Rows(
+            path, c.width, c.height, [&](int first, int count, const uint16_t *rows) {
+                inOrder = inOrder && first == nextRow && count > 0 && first + count <= c.height;
+                if (inOrder)
+                    std::copy(rows, rows + size_t(count) * c.width * 3, batched.begin() + size_t(first) * c.width * 3);
+                nextRow = first + count;
+                return true;
+            });
+        EXPECT_EQ(rowsResult, c.direct) << c.file;
+        if (c.direct == jpegDecodeResult::decoded) {
+            EXPECT_TRUE(inOrder) << c.file;
+            EXPECT_EQ(nextRow, c.height) << c.file;
+            EXPECT_TRUE(batched == direct) << c.file;
+        }
         if (c.direct == jpegDecodeResult::notHandled && c.loads) {
             EXPECT_TRUE(std::all_of(direct.begin(), direct.end(), [](uint16_t v) { return v == 7; })) << c.file;
             expectSameAsQt(path, loaded, c.file);
         }
     }
+}
+
+TEST(jpegReader, rowSinkRefusalEndsTheDecode)
+{
+    // A sink that cannot store its rows (a full disk) makes the decode fail at
+    // once, with no further rows handed out.
+    const QString dir = testSupport::freshDir();
+    const int w = 2000, h = 100; // rows of 12000 bytes: several batches
+    ASSERT_TRUE(texturedPicture(w, h).save(dir + "/tall.jpg", "JPG", 90));
+    int calls = 0;
+    EXPECT_EQ(imageLoader::loadJPEG16Rows(dir + "/tall.jpg", w, h,
+                                          [&](int, int, const uint16_t *) { return ++calls < 2; }),
+              jpegDecodeResult::failed);
+    EXPECT_EQ(calls, 2);
 }
 
 TEST(jpegReader, fileCutShortDecodesAsQtDoes)

@@ -187,3 +187,32 @@ TEST(photoLoading, projectPhotoBlocksAndCarrier)
     std::vector<uint16_t> bigger(size_t(w) * (h + 10) * 3);
     EXPECT_FALSE(photoLoading::readProjectPhoto(p.path, p.header, entry, w, h + 10, bigger.data()));
 }
+
+TEST(photoLoading, previewFromRowBatchesEqualsWholeImageReduction)
+{
+    // Rows handed over in batches (as the decoder writes them out) give the
+    // preview reduceToPreview makes of the whole image, to the last bit:
+    // clipped blocks at the right and bottom, preview rows and columns with no
+    // source pixels, batches that split a block.
+    struct {
+        int width, height, divisor, batch;
+    } cases[] = {
+        {64, 48, 4, 16}, {61, 37, 4, 5}, {61, 37, 3, 1}, {17, 29, 8, 7}, {10, 10, 1, 3}, {9, 7, 16, 2},
+    };
+    for (const auto &c : cases) {
+        const int pw = (c.width + c.divisor - 1) / c.divisor + 1;   // one column and row more than needed
+        const int ph = (c.height + c.divisor - 1) / c.divisor + 1;
+        std::vector<uint16_t> image(size_t(c.width) * c.height * 3);
+        uint32_t state = 12345;
+        for (uint16_t &v : image) {
+            state = state * 1664525u + 1013904223u;
+            v = uint16_t(state >> 16);
+        }
+        std::vector<uint16_t> whole(size_t(pw) * ph * 3, 9), rows(size_t(pw) * ph * 3, 9);
+        photoLoading::reduceToPreview(image.data(), c.width, c.height, c.divisor, whole.data(), pw, ph);
+        photoLoading::previewRowReducer reducer(c.width, c.height, c.divisor, rows.data(), pw, ph);
+        for (int y = 0; y < c.height; y += c.batch)
+            reducer.addRows(y, std::min(c.batch, c.height - y), image.data() + size_t(y) * c.width * 3);
+        EXPECT_TRUE(rows == whole) << c.width << "x" << c.height << " / " << c.divisor << " batch " << c.batch;
+    }
+}

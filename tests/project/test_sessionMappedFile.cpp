@@ -110,3 +110,44 @@ TEST(sessionMappedFile, noMapWhereTheFileCannotBeMade)
     used.close();
     EXPECT_EQ(filesIn(dir).filter(QRegularExpression("^(?!plain$|used)")), QStringList());
 }
+
+TEST(sessionMappedFile, rowsWrittenAtTheirOffsetsAndWriteErrorsReported)
+{
+    const QString dir = testSupport::freshDir();
+    ASSERT_TRUE(testSupport::writeFile(dir + "/plain", "x"));
+    photoInfo_t unusable;
+    EXPECT_FALSE(sessionMappedFile::create(dir + "/plain/sub/", unusable, 0)); // below a plain file
+    EXPECT_FALSE(unusable.tempFiles[0]);
+
+    // Batches written out of order land at their offsets; the file is exactly their extent.
+    photoInfo_t photo;
+    ASSERT_TRUE(sessionMappedFile::create(dir + "/", photo, 0));
+    EXPECT_FALSE(sessionMappedFile::create(dir + "/", photo, 0)); // the slot is taken
+    const int rowBytes = 4096 + 6, rows = 5;
+    QByteArray expected(rowBytes * rows, '\0');
+    for (int i = 0; i < expected.size(); ++i)
+        expected[i] = char(i * 13 + 1);
+    for (const int first : {2, 0, 4, 1, 3})
+        ASSERT_TRUE(sessionMappedFile::writeAt(photo, 0, qint64(first) * rowBytes, expected.constData() + first * rowBytes,
+                                               rowBytes));
+    ASSERT_TRUE(photo.tempFiles[0]->seek(0));
+    EXPECT_TRUE(photo.tempFiles[0]->readAll() == expected);
+
+    // Past a file-size limit (a full disk as far as the program can tell) the write fails.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1 << 16;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = sessionMappedFile::writeAt(photo, 0, 1 << 20, expected.constData(), rowBytes);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(sessionMappedFile::writeAt(photo, 1, 0, expected.constData(), 1)); // empty slot
+
+    const QString name = photo.tempFiles[0]->fileName();
+    sessionMappedFile::end(photo, 0, nullptr, false);
+    EXPECT_FALSE(photo.tempFiles[0]);
+    EXPECT_FALSE(QFile::exists(name));
+}
