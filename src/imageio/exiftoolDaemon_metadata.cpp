@@ -214,8 +214,10 @@ bool exiftoolDaemon::readIccProfile(const QString &source, const QString &iccFil
     QByteArray profile;
     switch (readJpegIccProfile(fileArg(source), &profile)) {
     case jpegIccNone:
+        // As exiftool answers for a file without one: nothing read (the
+        // caller warns and assumes sRGB).
         debugLog("%s: no profile in '%s'\n", "exiftoolDaemon::readIccProfile", qUtf8Printable(source));
-        return true;
+        return false;
     case jpegIccFound: {
         QFile out(iccFile);
         const bool written = out.open(QIODevice::WriteOnly) && out.write(profile) == profile.size() && out.flush();

@@ -42,6 +42,7 @@
 #include <QStorageInfo>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -833,6 +834,18 @@ void mainWindow::addImagesFinished(int status, QString errorMsg, int workerId)
 {
     if (workerId < 0 || workerId >= LOAD_SLOT_COUNT || !loadSlots[workerId].worker)
         return;
+    // Only the GUI thread takes the load lock, and this slot holds it while it
+    // asks exiftool for missing EXIF values; a wait for exiftool keeps the
+    // window painting, which can deliver another loader's "finished" here. That
+    // one comes back once the first is done instead of waiting for a lock its
+    // own thread holds.
+    if (!loadMutex.tryLock()) {
+        QTimer::singleShot(10, this, [this, status, errorMsg, workerId] {
+            addImagesFinished(status, errorMsg, workerId);
+        });
+        return;
+    }
+    loadMutex.unlock();
     bool finished = false;
     {
         QMutexLocker lock(&loadMutex);
