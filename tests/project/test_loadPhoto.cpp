@@ -461,14 +461,32 @@ TEST_F(loadPhotoTest, colourManagementProfiles)
     newProject();
     if (project->exiftool)
         project->exiftool->start();
-    // A JPEG without an embedded profile: a warning, then loading goes on.
+    // A JPEG with an embedded profile (the room bracket carries a 3,144-byte
+    // display profile): no warning, the profile's bytes in the session.
     messages.clear();
-    const loadResult r = load(testSupport::testDataFile("brackets/room_7exp/stack_room_exp_2.jpg"));
+    const QString withProfile = testSupport::testDataFile("brackets/room_7exp/stack_room_exp_2.jpg");
+    const loadResult p = load(withProfile);
+    EXPECT_EQ(p.prepare, 0);
+    EXPECT_EQ(p.load, 0) << p.error.toStdString();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+    const QString profilePath = project->photos.value(0).profilePath;
+    EXPECT_TRUE(profilePath.endsWith("/~profile0.icc"));
+    const QByteArray profile = testSupport::readFile(profilePath);
+    EXPECT_EQ(profile.size(), 3144);
+    EXPECT_EQ(profile.mid(36, 4), QByteArray("acsp")) << "an ICC profile's signature";
+
+    // A JPEG without one: a warning, then loading goes on.
+    newProject();
+    messages.clear();
+    const QString plain = testSupport::freshDir("noProfile") + "/plain.jpg";
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(qRgb(120, 90, 60));
+    ASSERT_TRUE(picture.save(plain, "JPEG"));
+    const loadResult r = load(plain);
     EXPECT_EQ(r.prepare, 0);
     EXPECT_EQ(r.load, 0) << r.error.toStdString();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0], "Failed to get color profile embedded in: stack_room_exp_2.jpg. Assuming sRGB.");
-    EXPECT_TRUE(project->photos.value(0).profilePath.endsWith("/~profile0.icc"));
+    EXPECT_EQ(messages[0], "Failed to get color profile embedded in: plain.jpg. Assuming sRGB.");
 
     // A Radiance image gets a profile made for it.
     newProject();
