@@ -3,17 +3,16 @@
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 #include "hdr/ghostMaths.h"
+#include "project/pyramid.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <memory>
-#include <sys/mman.h>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <unistd.h>
 
 namespace {
 
@@ -266,40 +265,6 @@ bool prepareSetup(const _HDRgeneration_threadParams_t &p, mergeSetup_t &s)
     return true;
 }
 
-// Makes the pages of out[0, bytes) present in one call instead of one page
-// fault per page as the loop first writes them (costly on virtual machines).
-// Only whole pages inside the range are touched; where the kernel cannot do it
-// the loop's writes fault the pages in as before.
-void populate(const void *data, size_t bytes, int advice)
-{
-    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void *>(begin), end - begin, advice);
-}
-
-void populateForWriting(float *out, size_t bytes)
-{
-#ifdef MADV_POPULATE_WRITE
-    populate(out, bytes, MADV_POPULATE_WRITE);
-#else
-    (void)out;
-    (void)bytes;
-#endif
-}
-
-// The same for the photos' rows the task reads (mapped session files).
-void populateForReading(const quint16 *rows, size_t bytes)
-{
-#ifdef MADV_POPULATE_READ
-    populate(rows, bytes, MADV_POPULATE_READ);
-#else
-    (void)rows;
-    (void)bytes;
-#endif
-}
-
 // Copies a merged row segment to the image with streaming stores: the image
 // is far larger than the caches and only the next pass reads it again, so its
 // cache lines need not be fetched before they are overwritten.
@@ -354,9 +319,9 @@ int mergeChunk(const _HDRgeneration_threadParams_t &p, double *minOut, double *m
         const qint64 end = std::min<qint64>(p.count, i + (width - column));
         // One row at a time, so that the freshly cleared pages are still in
         // the cache when the loop writes them.
-        populateForWriting(out + i * 3, size_t(end - i) * 3 * sizeof(float));
+        prefaultPages(out + i * 3, size_t(end - i) * 3 * sizeof(float), true);
         for (int j = 0; j < s.n; j++)
-            populateForReading(s.pixels[j] + i * 3, size_t(end - i) * 3 * sizeof(quint16));
+            prefaultPages(s.pixels[j] + i * 3, size_t(end - i) * 3 * sizeof(quint16), false);
         double v[3];
         const qint64 segment = i;
         float *row = rowBuffer.data();

@@ -237,16 +237,23 @@ void mainWindow::showImageInView(int id, bool force)
             // pages are in the cache since the loader wrote them, where a
             // copy would take as much new memory again. Session files are
             // replaced, never rewritten in place, so the mapping stays valid.
+            // The smaller levels are built from the file's rows read in
+            // strips, so the mapping's pages are only touched where the view
+            // shows level 0.
             const QTemporaryFile *file = photo.tempFiles[0];
-            read = (file && picture->mapLevel0(file->handle())) || project->readFromTempFile(photo, 0, *picture);
+            const bool mapped = file && picture->mapLevel0(file->handle());
+            read = mapped || project->readFromTempFile(photo, 0, *picture);
+            if (read) {
+                picture->levels[0].valid = true;
+                if (!mapped || !picture->buildLevelsFromFile(file->handle(), tasks))
+                    picture->buildLevelsFrom(0, tasks);
+            }
         }
         QApplication::restoreOverrideCursor();
         if (!read) {
             debugLog("%s: cannot read the photo %d for the view\n", "mainWindow::showImageInView", id);
             return;
         }
-        picture->levels[0].valid = true;
-        picture->buildLevelsFrom(0, tasks);
         // The view describes the new pyramid before the old one goes.
         workspace->setImage(*picture, QFileInfo(photo.filePath).fileName());
         viewPhoto = std::move(picture);

@@ -13,8 +13,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <type_traits>
+#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -37,28 +40,52 @@ constexpr int64_t MIN_PIXELS_PER_TASK = 8192;
 // column/row repeats 2x / 2y. Every target row reads only the source, so
 // ranges of rows can be done at the same time.
 template <typename T>
+void averageRow(const T *row1, const T *row0, T *out, int32_t width, int ch)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        const size_t c1 = size_t(2 * x);
+        const size_t c0 = x == 0 ? c1 : c1 - 1;
+        const T *a = row1 + c1 * size_t(ch);
+        const T *b = row1 + c0 * size_t(ch);
+        const T *c = row0 + c1 * size_t(ch);
+        const T *d = row0 + c0 * size_t(ch);
+        for (int k = 0; k < ch; ++k) {
+            if constexpr (std::is_floating_point<T>::value)
+                out[k] = (a[k] + b[k] + c[k] + d[k]) * 0.25f;
+            else
+                out[k] = T((uint32_t(a[k]) + b[k] + c[k] + d[k]) >> 2);
+        }
+        out += ch;
+    }
+}
+
+template <typename T>
 void averageLevel(const T *src, int32_t srcWidth, T *dst, int32_t width, int64_t firstRow, int64_t endRow, int ch)
 {
     for (int64_t y = firstRow; y < endRow; ++y) {
         const size_t row1 = size_t(2 * y) * size_t(srcWidth);
         const size_t row0 = y == 0 ? row1 : row1 - size_t(srcWidth);
-        T *out = dst + size_t(y) * size_t(width) * size_t(ch);
-        for (int32_t x = 0; x < width; ++x) {
-            const size_t c1 = size_t(2 * x);
-            const size_t c0 = x == 0 ? c1 : c1 - 1;
-            const T *a = src + (row1 + c1) * size_t(ch);
-            const T *b = src + (row1 + c0) * size_t(ch);
-            const T *c = src + (row0 + c1) * size_t(ch);
-            const T *d = src + (row0 + c0) * size_t(ch);
-            for (int k = 0; k < ch; ++k) {
-                if constexpr (std::is_floating_point<T>::value)
-                    out[k] = (a[k] + b[k] + c[k] + d[k]) * 0.25f;
-                else
-                    out[k] = T((uint32_t(a[k]) + b[k] + c[k] + d[k]) >> 2);
-            }
-            out += ch;
-        }
+        averageRow(src + row1 * size_t(ch), src + row0 * size_t(ch), dst + size_t(y) * size_t(width) * size_t(ch),
+                   width, ch);
     }
+}
+
+// Reads exactly bytes at offset, however the kernel splits the read; false on
+// an error or the end of the file.
+bool readAt(int fd, void *data, size_t bytes, off_t offset)
+{
+    char *to = static_cast<char *>(data);
+    while (bytes > 0) {
+        const ssize_t got = pread(fd, to, bytes, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        to += got;
+        bytes -= size_t(got);
+        offset += got;
+    }
+    return true;
 }
 
 } // namespace
@@ -223,6 +250,90 @@ void pyramid::buildLevelsFrom(int s, int taskCount)
         }
         dst.valid = true;
     }
+}
+
+bool pyramid::buildLevelsFromFile(int fd, int taskCount)
+{
+    const char *fn = "pyramid::buildLevelsFromFile";
+    if (levelCount < 2)
+        return true;
+    const int ch = effectiveChannels(channels);
+    const pyramidLevel_t &src = levels[0];
+    pyramidLevel_t &dst = levels[1];
+    if (ch != channels || (bytesPerSample != 1 && bytesPerSample != 2 && bytesPerSample != 4) || !dst.data
+        || dst.width > src.width / 2 || dst.height > src.height / 2 || dst.width <= 0 || dst.height <= 0)
+        return false;
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < off_t(levelBytes(0))) {
+        debugLog("%s: no file, or the file is shorter than level 0\n", fn);
+        return false;
+    }
+    const size_t rowBytes = size_t(src.width) * size_t(ch) * size_t(bytesPerSample);
+    // Target rows are done in strips; a strip reads the 2 * STRIP_ROWS - 1 or
+    // 2 * STRIP_ROWS source rows its targets average, into the task's buffer.
+    constexpr int64_t STRIP_ROWS = 16;
+    const int64_t pixels = int64_t(dst.width) * dst.height;
+    const int tasks = int(std::max<int64_t>(1, std::min<int64_t>(std::max(1, taskCount), pixels / MIN_PIXELS_PER_TASK)));
+    const taskResult_t result = runRanges(dst.height, tasks, [&](range_t rows, int) {
+        std::vector<char> strip;
+        try {
+            strip.resize(size_t(2 * STRIP_ROWS) * rowBytes);
+        } catch (const std::bad_alloc &) {
+            return taskResult_t::failed;
+        }
+        char *out = static_cast<char *>(dst.data);
+        const size_t outRowBytes = size_t(dst.width) * size_t(ch) * size_t(bytesPerSample);
+        prefaultPages(out + size_t(rows.first) * outRowBytes, size_t(rows.end - rows.first) * outRowBytes, true);
+        for (int64_t first = rows.first; first < rows.end; first += STRIP_ROWS) {
+            const int64_t end = std::min(first + STRIP_ROWS, rows.end);
+            const int64_t top = first == 0 ? 0 : 2 * first - 1; // first source row the strip needs
+            const int64_t count = 2 * (end - 1) - top + 1;
+            if (!readAt(fd, strip.data(), size_t(count) * rowBytes, off_t(top) * off_t(rowBytes)))
+                return taskResult_t::failed;
+            for (int64_t y = first; y < end; ++y) {
+                const char *row1 = strip.data() + size_t(2 * y - top) * rowBytes;
+                const char *row0 = y == 0 ? row1 : row1 - rowBytes;
+                char *target = out + size_t(y) * outRowBytes;
+                switch (bytesPerSample) {
+                case 1:
+                    averageRow(reinterpret_cast<const uint8_t *>(row1), reinterpret_cast<const uint8_t *>(row0),
+                               reinterpret_cast<uint8_t *>(target), dst.width, ch);
+                    break;
+                case 2:
+                    averageRow(reinterpret_cast<const uint16_t *>(row1), reinterpret_cast<const uint16_t *>(row0),
+                               reinterpret_cast<uint16_t *>(target), dst.width, ch);
+                    break;
+                default:
+                    averageRow(reinterpret_cast<const float *>(row1), reinterpret_cast<const float *>(row0),
+                               reinterpret_cast<float *>(target), dst.width, ch);
+                    break;
+                }
+            }
+        }
+        return taskResult_t::done;
+    });
+    if (result != taskResult_t::done) {
+        debugLog("%s: reading the rows failed\n", fn);
+        dst.valid = false;
+        return false;
+    }
+    dst.valid = true;
+    buildLevelsFrom(1, taskCount);
+    return true;
+}
+
+void prefaultPages(const void *data, size_t bytes, bool forWriting)
+{
+    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+    if (end <= begin)
+        return;
+#if defined(MADV_POPULATE_WRITE) && defined(MADV_POPULATE_READ)
+    madvise(reinterpret_cast<void *>(begin), end - begin, forWriting ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
+#else
+    (void)forWriting;
+#endif
 }
 
 bool pyramid::writeMaskFile(const QString &path) const

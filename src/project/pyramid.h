@@ -89,6 +89,15 @@ public:
     // mapping. False, with level 0 unchanged, when the file is shorter than
     // the level or cannot be mapped.
     bool mapLevel0(int fd);
+    // Builds level 1 from level 0's rows as they stand in an open file (its
+    // first levelBytes(0) bytes, the layout mapLevel0 maps), then the levels
+    // below it: the same pixels as buildLevelsFrom(0, taskCount) over those
+    // rows. Each task reads its rows with pread into a small strip buffer, so
+    // level 0 itself is never touched: on a virtual machine the first touch
+    // of each page of a fresh mapping costs more than copying the page. False,
+    // with a log line and level 1 not valid, for a file shorter than level 0,
+    // a failed read, or 2-channel levels (not built this way).
+    bool buildLevelsFromFile(int fd, int taskCount = 1);
 
 private:
     void moveFrom(pyramid &other);
@@ -99,5 +108,11 @@ private:
 
 // x to the integer power n by repeated squaring; negative n gives 1 / x^|n|.
 double powInt(double x, int n);
+
+// Makes the whole pages of [data, data + bytes) present in one call, for
+// writing or for reading, instead of one page fault per page when a loop first
+// touches them (page faults are costly on virtual machines). Where the kernel
+// cannot do it, nothing happens and the loop's accesses fault the pages in.
+void prefaultPages(const void *data, size_t bytes, bool forWriting);
 
 #endif // PYRAMID_H

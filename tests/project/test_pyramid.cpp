@@ -208,6 +208,66 @@ TEST(pyramid, level0MappedFromFile)
     EXPECT_NE(target.levels[0].data, nullptr);
 }
 
+// The view's levels built from the session file's rows, read in strips by
+// each task, equal the levels built from level 0 in memory: every sample size,
+// odd sizes (the last source row and column unused), strip and task edges
+// anywhere; level 0's own buffer is not touched. A file shorter than level 0,
+// or a level 1 that cannot be built this way, is refused.
+TEST(pyramid, levelsBuiltFromFileRowsMatchLevelsBuiltInMemory)
+{
+    struct case_t {
+        int width, height, bytes, channels, tasks;
+    };
+    const case_t cases[] = {
+        {601, 501, 2, 3, 3}, {601, 501, 2, 3, 1}, {1000, 67, 1, 1, 4}, {333, 99, 4, 3, 2},
+        {97, 1003, 2, 4, 5}, {4, 2, 2, 3, 8},
+    };
+    for (const case_t &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << ", " << c.bytes << " bytes, " << c.channels
+                                        << " channels, " << c.tasks << " tasks");
+        const int levels = 4;
+        pyramid reference;
+        ASSERT_TRUE(reference.makePyramid(c.width, c.height, levels, c.bytes, c.channels, true));
+        if (c.bytes == 1)
+            fillLevel<uint8_t>(reference, 0, 5, 255);
+        else if (c.bytes == 2)
+            fillLevel<uint16_t>(reference, 0, 6, 65535);
+        else
+            fillLevel<float>(reference, 0, 7, 1000);
+        reference.buildLevelsFrom(0);
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        const qint64 size = qint64(reference.levelBytes(0));
+        ASSERT_EQ(file.write(static_cast<const char *>(reference.levels[0].data), size), size);
+        ASSERT_TRUE(file.flush());
+
+        pyramid target;
+        ASSERT_TRUE(target.makePyramid(c.width, c.height, levels, c.bytes, c.channels, true));
+        std::memset(target.levels[0].data, 0x5a, target.levelBytes(0));
+        ASSERT_TRUE(target.buildLevelsFromFile(file.handle(), c.tasks));
+        for (int t = 1; t < target.levelCount; ++t) {
+            if (!reference.levels[t].data)
+                continue;
+            EXPECT_TRUE(target.levels[t].valid) << t;
+            EXPECT_EQ(std::memcmp(target.levels[t].data, reference.levels[t].data, reference.levelBytes(t)), 0) << t;
+        }
+        EXPECT_EQ(static_cast<const uint8_t *>(target.levels[0].data)[0], 0x5a);
+
+        ASSERT_TRUE(file.resize(size - 1));
+        pyramid shortFile;
+        ASSERT_TRUE(shortFile.makePyramid(c.width, c.height, levels, c.bytes, c.channels, true));
+        EXPECT_FALSE(shortFile.buildLevelsFromFile(file.handle(), c.tasks));
+        EXPECT_FALSE(shortFile.levels[1].valid);
+    }
+    pyramid twoChannels;
+    ASSERT_TRUE(twoChannels.makePyramid(64, 64, 2, 1, 2, true));
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.resize(qint64(twoChannels.levelBytes(0))));
+    EXPECT_FALSE(twoChannels.buildLevelsFromFile(file.handle(), 2));
+    EXPECT_FALSE(twoChannels.buildLevelsFromFile(-1, 2));
+}
+
 TEST(pyramid, cornerPixelsOfRebuiltLevel)
 {
     pyramid p;
