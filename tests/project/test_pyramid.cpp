@@ -40,6 +40,17 @@ void fillLevel(pyramid &p, int level, unsigned seed, int maxValue)
         d[i] = T(rng() % unsigned(maxValue + 1));
 }
 
+// Level 0 filled with random samples of the pyramid's own sample size.
+void fillLevel0(pyramid &p, unsigned seed)
+{
+    if (p.bytesPerSample == 1)
+        fillLevel<uint8_t>(p, 0, seed, 255);
+    else if (p.bytesPerSample == 2)
+        fillLevel<uint16_t>(p, 0, seed, 65535);
+    else
+        fillLevel<float>(p, 0, seed, 1000);
+}
+
 } // namespace
 
 TEST(pyramid, levelSizesHalveWithTruncation)
@@ -76,12 +87,7 @@ TEST(pyramid, averagingMatchesReferenceForEveryLayout)
             SCOPED_TRACE(testing::Message() << "channels " << ch << " bytes " << bps);
             pyramid p;
             ASSERT_TRUE(p.makePyramid(9, 7, 3, bps, ch, true));
-            if (bps == 1)
-                fillLevel<uint8_t>(p, 0, 1, 255);
-            else if (bps == 2)
-                fillLevel<uint16_t>(p, 0, 2, 65535);
-            else
-                fillLevel<float>(p, 0, 3, 1000);
+            fillLevel0(p, 1);
             p.buildLevelsFrom(0);
             for (int t = 1; t < 3; ++t) {
                 EXPECT_TRUE(p.levels[t].valid);
@@ -126,12 +132,7 @@ TEST(pyramid, levelsOnSeveralTasksMatchOneTask)
     for (const layout_t &l : layouts) {
         pyramid single;
         ASSERT_TRUE(single.makePyramid(601, 501, 6, l.bps, l.ch, true));
-        if (l.bps == 1)
-            fillLevel<uint8_t>(single, 0, 7, 255);
-        else if (l.bps == 2)
-            fillLevel<uint16_t>(single, 0, 8, 65535);
-        else
-            fillLevel<float>(single, 0, 9, 1000);
+        fillLevel0(single, 7);
         single.buildLevelsFrom(0);
         for (int tasks : {1, 3, 16}) {
             SCOPED_TRACE(testing::Message() << "bytes " << l.bps << " channels " << l.ch << " tasks " << tasks);
@@ -228,12 +229,7 @@ TEST(pyramid, levelsBuiltFromFileRowsMatchLevelsBuiltInMemory)
         const int levels = 4;
         pyramid reference;
         ASSERT_TRUE(reference.makePyramid(c.width, c.height, levels, c.bytes, c.channels, true));
-        if (c.bytes == 1)
-            fillLevel<uint8_t>(reference, 0, 5, 255);
-        else if (c.bytes == 2)
-            fillLevel<uint16_t>(reference, 0, 6, 65535);
-        else
-            fillLevel<float>(reference, 0, 7, 1000);
+        fillLevel0(reference, 5);
         reference.buildLevelsFrom(0);
         QTemporaryFile file;
         ASSERT_TRUE(file.open());
