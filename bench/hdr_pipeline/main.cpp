@@ -388,8 +388,9 @@ int main(int argc, char **argv)
                 deghostWorker masks(&project, deghostSmoothness);
                 // As the ghost-removal dialog initialises: a preview merge
                 // without masks, and the photos' tones matched to it.
-                worker.confidenceTablesValid = masks.matchTonesToMerge(o);
-                masks.autoAntiGhostMask(ghostThresholdForStrength(deghostStrength, project.photos.size()), deghostBase);
+                const double threshold = ghostThresholdForStrength(deghostStrength, project.photos.size());
+                worker.confidenceTablesValid = masks.matchTonesToMerge(o, threshold);
+                masks.autoAntiGhostMask(threshold, deghostBase);
                 if (!masks.makeAntiGhostMasks(true))
                     status = 1;
                 printStage("deghost", timer);

@@ -38,7 +38,7 @@ void ghostDetectVarianceFull(const _ghostDetectVarianceFull_threadParams_t &p)
     t.responseG = project->responseG;
     t.responseB = project->responseB;
     t.ghostWeightTable = project->ghostWeightTable;
-    quint8 *labels = static_cast<quint8 *>(project->ghostLabelMask.levels[0].data);
+    quint8 *labels = p.out ? p.out : static_cast<quint8 *>(project->ghostLabelMask.levels[0].data);
     quint16 r[GHOST_MAX_PHOTOS] = {}, g[GHOST_MAX_PHOTOS] = {}, b[GHOST_MAX_PHOTOS] = {};
     for (qint64 k = p.first; k < p.end; k++) {
         for (int i = 0; i < count; i++) {
@@ -96,15 +96,7 @@ void deghostWorker::autoAntiGhostMask(double threshold, int photoIndex)
     const qint64 n = qint64(w) * h;
     if (!labels || n <= 0 || !project->responseR || !project->ghostWeightTable)
         return;
-    const int tasks = int(std::min<qint64>(idealThreadCount(project->quiet), n));
-    runTasks(tasks, [&](int i) {
-        _ghostDetectVarianceFull_threadParams_t p;
-        p.project = project;
-        const range_t part = taskRange(n, tasks, i);
-        p.first = part.first;
-        p.end = part.end;
-        ghostDetectVarianceFull(p);
-    });
+    deviationMap(labels);
     std::vector<quint8> scratch(static_cast<size_t>(n));
     gaussianKernelInt(labels, scratch.data(), w, h, 7);
     const double limit = threshold * 255.0;
@@ -128,6 +120,42 @@ void deghostWorker::autoAntiGhostMask(double threshold, int photoIndex)
         }
     }
     debugLog("auto anti ghost mask - end\n");
+}
+
+void deghostWorker::deviationMap(quint8 *out)
+{
+    const qint64 n = qint64(project->previewWidth) * project->previewHeight;
+    const int tasks = int(std::min<qint64>(idealThreadCount(project->quiet), n));
+    runTasks(tasks, [&](int i) {
+        _ghostDetectVarianceFull_threadParams_t p;
+        p.project = project;
+        p.out = out;
+        const range_t part = taskRange(n, tasks, i);
+        p.first = part.first;
+        p.end = part.end;
+        ghostDetectVarianceFull(p);
+    });
+}
+
+std::vector<quint8> deghostWorker::stillPixels(double threshold)
+{
+    // What the detection with this threshold would find, without the
+    // labelling: blurred deviation at or above the threshold, and what is
+    // labelled already.
+    const int w = project->previewWidth, h = project->previewHeight;
+    const qint64 n = qint64(w) * h;
+    std::vector<quint8> moving(static_cast<size_t>(n)), scratch(static_cast<size_t>(n));
+    deviationMap(moving.data());
+    gaussianKernelInt(moving.data(), scratch.data(), w, h, 7);
+    const quint8 *labels = static_cast<const quint8 *>(project->ghostLabelMask.levels[0].data);
+    const double limit = threshold * 255.0;
+    for (qint64 k = 0; k < n; k++)
+        moving[size_t(k)] = moving[size_t(k)] >= limit || (labels && labels[k]) ? 255 : 0;
+    // A margin around what moved: its blurred edge is a mixture.
+    gaussianKernelInt(moving.data(), scratch.data(), w, h, 3);
+    for (qint64 k = 0; k < n; k++)
+        moving[size_t(k)] = moving[size_t(k)] ? 0 : 255;
+    return moving;
 }
 
 void deghostWorker::labelSubjects(quint8 *labels, int w, int h)
@@ -154,10 +182,10 @@ void deghostWorker::labelSubjects(quint8 *labels, int w, int h)
     }
 }
 
-bool deghostWorker::matchTonesToMerge(const generateHDRoptions_t &merge)
+bool deghostWorker::matchTonesToMerge(const generateHDRoptions_t &merge, double threshold)
 {
     const qint64 n = qint64(project->previewWidth) * project->previewHeight;
-    if (n <= 0 || !project->responseR || !project->responseG || !project->responseB)
+    if (n <= 0 || !project->responseR || !project->responseG || !project->responseB || !project->ghostWeightTable)
         return false;
     generateHDRoptions_t o = merge;
     o.project = project;
@@ -183,11 +211,21 @@ bool deghostWorker::matchTonesToMerge(const generateHDRoptions_t &merge)
     if (first || !(top > 0.0))
         return false;
     const double invScale = smallest / top;
-    std::vector<double> hdrTables(size_t(4) * GHOST_TONE_BINS);
-    double *hdrCumulative[4];
-    for (int t = 0; t < 4; t++)
-        hdrCumulative[t] = hdrTables.data() + size_t(t) * GHOST_TONE_BINS;
-    ghostHdrCumulative(hdrPreview, n, invScale, hdrCumulative);
+    const std::vector<quint8> still = stillPixels(threshold);
+    const qint64 stillCount = std::count(still.begin(), still.end(), quint8(255));
+    // When almost everything moved (or the photos are not aligned) the still
+    // pixels are too few to follow the tones: whole histograms then.
+    const bool byPixel = stillCount >= n / GHOST_TONE_MIN_STILL_SHARE;
+    debugLog("%s: %lld of %lld preview pixels still, tones matched %s\n", "deghostWorker::matchTonesToMerge",
+             (long long)stillCount, (long long)n, byPixel ? "pixel by pixel" : "by histograms");
+    std::vector<double> hdrTables;
+    double *hdrCumulative[4] = {};
+    if (!byPixel) {
+        hdrTables.resize(size_t(4) * GHOST_TONE_BINS);
+        for (int t = 0; t < 4; t++)
+            hdrCumulative[t] = hdrTables.data() + size_t(t) * GHOST_TONE_BINS;
+        ghostHdrCumulative(hdrPreview, n, invScale, hdrCumulative);
+    }
     const double *response[3] = {project->responseR, project->responseG, project->responseB};
     bool ok = true;
     for (photoInfo_t &p : project->photos) {
@@ -197,9 +235,15 @@ bool deghostWorker::matchTonesToMerge(const generateHDRoptions_t &merge)
             ok = false;
             continue;
         }
-        ghostPhotoCumulative(p.preview, n, response, std::exp(p.evLn + p.evlFix), invScale, p.workTables);
-        for (int t = 0; t < 4; t++)
-            ghostToneGains(p.workTables[t], hdrCumulative[t], p.workTables[4 + t]);
+        const double exposure = std::exp(p.evLn + p.evlFix);
+        if (byPixel) {
+            ghostStillToneGains(p.preview, hdrPreview, still.data(), n, response, exposure, invScale, p.workTables,
+                                p.workTables + 4);
+        } else {
+            ghostPhotoCumulative(p.preview, n, response, exposure, invScale, p.workTables);
+            for (int t = 0; t < 4; t++)
+                ghostToneGains(p.workTables[t], hdrCumulative[t], p.workTables[4 + t]);
+        }
     }
     return ok;
 }

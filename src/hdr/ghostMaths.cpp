@@ -250,6 +250,103 @@ void ghostToneGains(const double *photoCumulative, const double *hdrCumulative, 
     for (int i = 0; i < GHOST_TONE_BINS; i++) {
         const double *found = std::lower_bound(reached, reached + GHOST_TONE_BINS, photoCumulative[i]);
         const int j = found == reached + GHOST_TONE_BINS ? GHOST_TONE_BINS - 1 : int(found - reached);
-        gain[i] = double(j + 1) / double(i + 1);
+        const double ratio = (j + 0.5) / (i + 0.5);
+        gain[i] = ratio * ratio;
     }
+}
+
+namespace {
+
+// Gains of one table from its per-bin sums of log(merge / photo) and pixel
+// counts (see ghostStillToneGains).
+void stillGainsOfTable(const double *logSum, const double *count, double *gain)
+{
+    constexpr double enough = 3.0;   // pixels (window-weighted) a bin needs
+    std::vector<double> mean(GHOST_TONE_BINS, 0.0);
+    std::vector<bool> valid(GHOST_TONE_BINS, false);
+    bool any = false;
+    for (int i = 0; i < GHOST_TONE_BINS; i++) {
+        const double sigma = std::max(double(GHOST_TONE_MIN_WINDOW), i / 20.0) / 2.0;
+        const int reach = int(std::ceil(2.0 * sigma));
+        double s = 0.0, w = 0.0;
+        for (int j = std::max(0, i - reach); j <= std::min(GHOST_TONE_BINS - 1, i + reach); j++) {
+            if (count[j] <= 0.0)
+                continue;
+            const double d = (j - i) / sigma;
+            const double g = std::exp(-0.5 * d * d);
+            s += g * logSum[j];
+            w += g * count[j];
+        }
+        if (w >= enough) {
+            mean[size_t(i)] = s / w;
+            valid[size_t(i)] = true;
+            any = true;
+        }
+    }
+    if (!any) {
+        std::fill(gain, gain + GHOST_TONE_BINS, 1.0);
+        return;
+    }
+    // Gaps: straight lines between the neighbours; the ends keep the
+    // nearest value.
+    int last = -1;
+    for (int i = 0; i < GHOST_TONE_BINS; i++) {
+        if (!valid[size_t(i)])
+            continue;
+        if (last < 0) {
+            std::fill(mean.begin(), mean.begin() + i, mean[size_t(i)]);
+        } else {
+            for (int k = last + 1; k < i; k++)
+                mean[size_t(k)] = mean[size_t(last)] + (mean[size_t(i)] - mean[size_t(last)]) * (k - last) / (i - last);
+        }
+        last = i;
+    }
+    std::fill(mean.begin() + last + 1, mean.end(), mean[size_t(last)]);
+    // Rising output: the bin's radiance (proportional to (i + 0.5)^2) times
+    // its gain never falls.
+    double top = 0.0;
+    for (int i = 0; i < GHOST_TONE_BINS; i++) {
+        const double x = (i + 0.5) * (i + 0.5);
+        const double out = std::max(top, x * std::exp(mean[size_t(i)]));
+        top = out;
+        gain[i] = out / x;
+    }
+}
+
+} // namespace
+
+void ghostStillToneGains(const quint16 *preview, const float *hdr, const quint8 *still, qint64 pixelCount,
+                         const double *const response[3], double exposureFactor, double invScale,
+                         double *const count[4], double *const gain[4])
+{
+    std::vector<double> logSum(size_t(4) * GHOST_TONE_BINS, 0.0);
+    for (int t = 0; t < 4; t++)
+        std::fill(count[t], count[t] + GHOST_TONE_BINS, 0.0);
+    const double inv = exposureFactor > 0.0 ? 1.0 / exposureFactor : 0.0;
+    for (qint64 k = 0; k < pixelCount; k++) {
+        if (!still[k])
+            continue;
+        const quint16 *p = preview + k * 3;
+        const float *h = hdr + k * 3;
+        int bin[3];
+        double ratio[3];
+        int usable = 0;
+        for (int c = 0; c < 3; c++) {
+            const double x = response[c][p[c]] * inv, y = double(h[c]);
+            if (p[c] < GHOST_TONE_LOW_SAMPLE || p[c] > GHOST_TONE_HIGH_SAMPLE || !(x > 0.0) || !(y > 0.0))
+                continue;
+            bin[c] = ghostToneBin(x, invScale);
+            ratio[c] = std::log(y / x);
+            logSum[size_t(c) * GHOST_TONE_BINS + size_t(bin[c])] += ratio[c];
+            count[c][bin[c]] += 1.0;
+            usable++;
+        }
+        if (usable == 3) {
+            const int b = (bin[0] + bin[1] + bin[2]) / 3;
+            logSum[size_t(3) * GHOST_TONE_BINS + size_t(b)] += (ratio[0] + ratio[1] + ratio[2]) / 3.0;
+            count[3][b] += 1.0;
+        }
+    }
+    for (int t = 0; t < 4; t++)
+        stillGainsOfTable(logSum.data() + size_t(t) * GHOST_TONE_BINS, count[t], gain[t]);
 }

@@ -106,8 +106,39 @@ void ghostPhotoCumulative(const quint16 *preview, qint64 pixelCount, const doubl
 // The same four cumulative histograms of a float RGB HDR image.
 void ghostHdrCumulative(const float *hdr, qint64 pixelCount, double invScale, double *const cumulative[4]);
 
-// Histogram-matching gains of one channel: gain[i] = (j + 1) / (i + 1), j the
-// first bin with photo[i] <= hdr[j] (the last bin when none).
+// Histogram-matching gains of one channel: the photo's radiance at bin i
+// brought to the merge's at bin j, j the first bin with photo[i] <= hdr[j]
+// (the last bin when none); the bins stand for square roots, so the gain is
+// ((j + 0.5) / (i + 0.5))^2.
 void ghostToneGains(const double *photoCumulative, const double *hdrCumulative, double *gain);
+
+// Tone matching pixel by pixel where nothing moved. Histograms are a poor
+// guide for a moving subject's own tones: where the subject is the only
+// thing of its tone, the merge's histogram holds its translucent ghosts
+// there instead, and the gains pull the subject towards the background.
+// The photo and the merge of the same preview pixels are compared instead:
+// each still pixel adds, in the bin of the photo's radiance (as in
+// ghostToneBin), the log of merge / photo; the bins of a channel are then
+// averaged over a window of neighbours (a twentieth of the bin either side,
+// at least GHOST_TONE_MIN_WINDOW bins), bins without enough pixels
+// interpolated between their neighbours (the end values carried outwards),
+// and the result kept rising (a brighter sample never comes out darker).
+// Samples outside GHOST_TONE_LOW_SAMPLE..GHOST_TONE_HIGH_SAMPLE (near black
+// or clipped) say nothing of the photo's tone and are left out.
+// preview is the photo's 16-bit RGB preview, hdr the merge's float RGB of
+// the same size, still one byte per pixel (not 0 = use); the photo's radiance
+// is response over exposureFactor. Tables 0-2 are R, G, B, table 3 the mean
+// of the three bins and of their ratios (pixels whose three samples are all
+// usable). count gets the still pixels per bin, gain the gains (GHOST_TONE_BINS
+// each; 1 everywhere when a table has no usable pixel).
+// The still pixels must be at least a GHOST_TONE_MIN_STILL_SHARE-th of the
+// preview for the pixel-by-pixel matching (else whole histograms are matched).
+constexpr int GHOST_TONE_MIN_STILL_SHARE = 20;
+constexpr int GHOST_TONE_LOW_SAMPLE = 5 * 257;
+constexpr int GHOST_TONE_HIGH_SAMPLE = 250 * 257;
+constexpr int GHOST_TONE_MIN_WINDOW = 8;
+void ghostStillToneGains(const quint16 *preview, const float *hdr, const quint8 *still, qint64 pixelCount,
+                         const double *const response[3], double exposureFactor, double invScale,
+                         double *const count[4], double *const gain[4]);
 
 #endif // GHOSTMATHS_H

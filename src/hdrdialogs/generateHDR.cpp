@@ -473,11 +473,12 @@ void generateHDR::prepareAutomaticGhostMasks()
     const int strength = optionsInstance ? std::clamp(optionsInstance->generateHDR.ghostRemovalStrength, 0, 9) : 4;
     const int smoothness = optionsInstance ? std::clamp(optionsInstance->generateHDR.ghostRemovalSmoothness, 1, 10) : 5;
     deghostWorker masks(project, smoothness);
+    const double threshold = ghostThresholdForStrength(strength, project->photos.size());
     // As the dialog opens: the photos' tones matched to a merge without
-    // masks, so that a photo standing in for a moving subject shows the
-    // merge's tones around it.
-    ghostTonesMatched = masks.matchTonesToMerge(workerOptions());
-    masks.autoAntiGhostMask(ghostThresholdForStrength(strength, project->photos.size()), -1);
+    // masks where nothing moved, so that a photo standing in for a moving
+    // subject shows the merge's tones.
+    ghostTonesMatched = masks.matchTonesToMerge(workerOptions(), threshold);
+    masks.autoAntiGhostMask(threshold, -1);
     debugLog("%s: automatic ghost mask (strength %d)\n", "generateHDR::prepareAutomaticGhostMasks", strength);
 }
 

@@ -176,7 +176,8 @@ TEST(ghostMaths, toneBinsAndGains)
         EXPECT_EQ(ghostToneBin(r.radiance, r.invScale), r.bin) << "radiance " << r.radiance;
 
     // Cumulative tables of every pixel in one bin: a photo whose pixels sit in
-    // bin 1000 while the merge has them in bin 2000 gains 2001 / 1001 there.
+    // bin 1000 while the merge has them in bin 2000 gains (2000.5 / 1000.5)^2
+    // there (the bins stand for square roots of radiance).
     auto step = [](int at, double top) {
         std::vector<double> c(GHOST_TONE_BINS, 0.0);
         for (int i = at; i < GHOST_TONE_BINS; i++)
@@ -192,11 +193,11 @@ TEST(ghostMaths, toneBinsAndGains)
     std::vector<double> dip = step(2000, 1.0);
     dip[3000] = 0.5;   // the merge's table falls back (smoothing at the end): the first bin reaching counts
     const gainRow_t gains[] = {
-        {"brighter merge", step(1000, 1.0), step(2000, 1.0), 1000, 2001.0 / 1001.0},
-        {"darker merge", step(2000, 1.0), step(1000, 1.0), 2000, 1001.0 / 2001.0},
+        {"brighter merge", step(1000, 1.0), step(2000, 1.0), 1000, std::pow(2000.5 / 1000.5, 2)},
+        {"darker merge", step(2000, 1.0), step(1000, 1.0), 2000, std::pow(1000.5 / 2000.5, 2)},
         {"same tones", step(1500, 1.0), step(1500, 1.0), 1500, 1.0},
-        {"merge never reaches", step(10, 1.0), step(10, 0.9), 10, 4096.0 / 11.0},
-        {"merge dips after reaching", step(1000, 1.0), dip, 3500, 2001.0 / 3501.0},
+        {"merge never reaches", step(10, 1.0), step(10, 0.9), 10, std::pow(4095.5 / 10.5, 2)},
+        {"merge dips after reaching", step(1000, 1.0), dip, 3500, std::pow(2000.5 / 3500.5, 2)},
     };
     std::vector<double> gain(GHOST_TONE_BINS);
     for (const gainRow_t &r : gains) {
@@ -206,8 +207,8 @@ TEST(ghostMaths, toneBinsAndGains)
 }
 
 // A photo matched to an HDR image that holds exactly its own radiance keeps its
-// tones (gain 1 wherever it has pixels); the same image four times brighter
-// doubles the square-root bins, and the gains say so.
+// tones (gain 1 wherever it has pixels); against the same image four times
+// brighter (the square-root bins doubled) it gains 4.
 TEST(ghostMaths, photoMatchedToItsOwnRadianceKeepsItsTones)
 {
     std::vector<double> response(SAMPLE_TABLE_SIZE);
@@ -237,9 +238,9 @@ TEST(ghostMaths, photoMatchedToItsOwnRadianceKeepsItsTones)
     struct row_t {
         const char *name;
         const std::vector<float> *hdr;
-        double expected;   // gain of the square-root bins
+        double expected;   // gain of the radiance
     };
-    const row_t rows[] = {{"its own radiance", &same, 1.0}, {"two stops brighter", &brighter, 2.0}};
+    const row_t rows[] = {{"its own radiance", &same, 1.0}, {"two stops brighter", &brighter, 4.0}};
     for (const row_t &r : rows) {
         ghostHdrCumulative(r.hdr->data(), n, invScale, hdrCum);
         for (int t = 0; t < 4; t++) {
@@ -248,5 +249,128 @@ TEST(ghostMaths, photoMatchedToItsOwnRadianceKeepsItsTones)
             for (int i = ghostToneBin(0.04 / exposure, invScale); i <= ghostToneBin(0.06 / exposure, invScale); i++)
                 EXPECT_NEAR(gain[size_t(i)], r.expected, 0.03 * r.expected) << r.name << ", table " << t << ", bin " << i;
         }
+    }
+}
+
+// Tone matching where nothing moved: the photo and the merge are compared
+// pixel by pixel. Moving pixels (not still) and clipped or near-black samples
+// say nothing of the photo's tone and must not sway the gains; tones the still
+// pixels do not show take the gains of their neighbours.
+TEST(ghostMaths, stillPixelsSetTheToneGains)
+{
+    std::vector<double> response(SAMPLE_TABLE_SIZE);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
+        response[size_t(i)] = std::pow(i / 65535.0, 2.2);
+    const double *tables[3] = {response.data(), response.data(), response.data()};
+    const double exposure = 4.0, invScale = 1.0;
+    const int n = 6000;
+    auto radianceOf = [&](quint16 v) { return response[v] / exposure; };
+
+    struct row_t {
+        const char *name;
+        // Sample of pixel k, whether it is still, and what the merge shows
+        // for a photo radiance x there.
+        quint16 (*sample)(int k);
+        bool (*still)(int k);
+        double (*merge)(double x, int k);
+        // Bins checked: samples lo..hi, and the gain expected there.
+        quint16 lo, hi;
+        double gain;
+    };
+    const row_t rows[] = {
+        {"the photo's own radiance", [](int k) { return quint16(2000 + (k * 61) % 60000); }, [](int) { return true; },
+         [](double x, int) { return x; }, 3000, 60000, 1.0},
+        {"a merge twice as bright", [](int k) { return quint16(2000 + (k * 61) % 60000); }, [](int) { return true; },
+         [](double x, int) { return 2.0 * x; }, 3000, 60000, 2.0},
+        {"moving pixels left out", [](int k) { return quint16(2000 + (k * 61) % 60000); },
+         [](int k) { return k % 2 == 0; }, [](double x, int k) { return k % 2 == 0 ? 2.0 * x : 0.05 * x; }, 3000,
+         60000, 2.0},
+        // Clipped samples (above 250/255) show a far brighter merge; the top
+        // bins keep the gain of the last usable tones instead.
+        {"clipped samples left out", [](int k) { return quint16(k % 3 == 0 ? 65535 : 2000 + (k * 61) % 60000); },
+         [](int) { return true; }, [](double x, int k) { return k % 3 == 0 ? 40.0 * x : 0.5 * x; }, 3000, 65535, 0.5},
+        // Only the darkest tones are still; the rest take their gain.
+        {"tones without still pixels", [](int k) { return quint16(2000 + (k * 61) % 60000); },
+         [](int k) { return 2000 + (k * 61) % 60000 < 20000; }, [](double x, int) { return 3.0 * x; }, 3000, 65535,
+         3.0},
+    };
+    std::vector<quint16> preview(size_t(n) * 3);
+    std::vector<float> hdr(size_t(n) * 3);
+    std::vector<quint8> still(static_cast<size_t>(n));
+    std::vector<double> store(size_t(8) * GHOST_TONE_BINS);
+    double *count[4], *gain[4];
+    for (int t = 0; t < 4; t++) {
+        count[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
+        gain[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
+    }
+    for (const row_t &r : rows) {
+        SCOPED_TRACE(r.name);
+        for (int k = 0; k < n; k++) {
+            still[size_t(k)] = r.still(k) ? 255 : 0;
+            for (int c = 0; c < 3; c++) {
+                const quint16 v = r.sample(k);
+                preview[size_t(k) * 3 + c] = v;
+                hdr[size_t(k) * 3 + c] = float(r.merge(radianceOf(v), k));
+            }
+        }
+        ghostStillToneGains(preview.data(), hdr.data(), still.data(), n, tables, exposure, invScale, count, gain);
+        for (int t = 0; t < 4; t++) {
+            for (int i = ghostToneBin(radianceOf(r.lo), invScale); i <= ghostToneBin(radianceOf(r.hi), invScale); i++)
+                ASSERT_NEAR(gain[t][i], r.gain, 1e-3 * r.gain) << "table " << t << ", bin " << i;
+            // A brighter sample never comes out darker.
+            for (int i = 1; i < GHOST_TONE_BINS; i++)
+                ASSERT_GE(gain[t][i] * (i + 0.5) * (i + 0.5), gain[t][i - 1] * (i - 0.5) * (i - 0.5) * (1 - 1e-12))
+                    << "table " << t << ", bin " << i;
+        }
+    }
+}
+
+// Between two still tones the gains run from one to the other; a tone curve
+// that would turn the order of tones round is held level instead.
+TEST(ghostMaths, stillToneGainsBridgeGapsAndKeepTheOrder)
+{
+    std::vector<double> response(SAMPLE_TABLE_SIZE);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; i++)
+        response[size_t(i)] = i / 65535.0;
+    const double *tables[3] = {response.data(), response.data(), response.data()};
+    // Two tones, bins 1000 and 2000 (radiance (bin / 4095)^2), with gains 1 and 4.
+    const quint16 a = quint16(std::lround(std::pow(1000.5 / 4095.0, 2) * 65535.0));
+    const quint16 b = quint16(std::lround(std::pow(2000.5 / 4095.0, 2) * 65535.0));
+    struct row_t {
+        const char *name;
+        double gainA, gainB;
+        int bin;
+        double expected;
+    };
+    const row_t rows[] = {
+        // Halfway between the two the log of the gain is about halfway.
+        {"gap", 1.0, 4.0, 1480, 2.0},
+        {"below the first tone", 1.0, 4.0, 200, 1.0},
+        {"above the last tone", 1.0, 4.0, 3500, 4.0},
+        // Tone b would come out darker than tone a: it is held a little above
+        // a (a's gain reaches a few bins beyond it), far above its own 0.1.
+        {"order kept", 1.0, 0.1, 2000, std::pow(1050.0 / 2000.5, 2)},
+    };
+    const int n = 200;
+    std::vector<quint16> preview(size_t(n) * 3);
+    std::vector<float> hdr(size_t(n) * 3);
+    std::vector<quint8> still(static_cast<size_t>(n), 255);
+    std::vector<double> store(size_t(8) * GHOST_TONE_BINS);
+    double *count[4], *gain[4];
+    for (int t = 0; t < 4; t++) {
+        count[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
+        gain[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
+    }
+    for (const row_t &r : rows) {
+        for (int k = 0; k < n; k++)
+            for (int c = 0; c < 3; c++) {
+                const quint16 v = k % 2 ? a : b;
+                preview[size_t(k) * 3 + c] = v;
+                hdr[size_t(k) * 3 + c] = float(response[v] * (k % 2 ? r.gainA : r.gainB));
+            }
+        ghostStillToneGains(preview.data(), hdr.data(), still.data(), n, tables, 1.0, 1.0, count, gain);
+        EXPECT_DOUBLE_EQ(count[0][ghostToneBin(response[a], 1.0)], n / 2.0) << r.name;
+        EXPECT_NEAR(gain[0][r.bin], r.expected, 0.1 * r.expected) << r.name;
+        EXPECT_GE(gain[0][2000] * 2000.5 * 2000.5, gain[0][1000] * 1000.5 * 1000.5) << r.name;
     }
 }

@@ -97,7 +97,7 @@ struct mergeResult_t
 // Merges photos whose figure stands at the given positions; with ghost
 // removal the masks are detected and built as the HDR dialog does.
 mergeResult_t merge(const int figure[3], const figureLook_t &look, bool ghostRemoval,
-                    camera_t camera = camera_t::standardResponse, bool repair = false)
+                    camera_t camera = camera_t::standardResponse, bool repair = false, int strength = 4)
 {
     const std::vector<double> response =
         syntheticBracket::responseTable(syntheticBracket::standardCoefficients, 6);
@@ -119,9 +119,10 @@ mergeResult_t merge(const int figure[3], const figureLook_t &look, bool ghostRem
     if (ghostRemoval) {
         // The ghost-removal defaults: smoothness 5, strength 4.
         deghostWorker ghosts(p, 5);
-        worker.confidenceTablesValid = ghosts.matchTonesToMerge(o);
+        const double threshold = ghostThresholdForStrength(strength, p->photos.size());
+        worker.confidenceTablesValid = ghosts.matchTonesToMerge(o, threshold);
         EXPECT_TRUE(worker.confidenceTablesValid);
-        ghosts.autoAntiGhostMask(ghostThresholdForStrength(4, p->photos.size()), -1);
+        ghosts.autoAntiGhostMask(threshold, -1);
         EXPECT_TRUE(ghosts.makeAntiGhostMasks(true));
     }
     EXPECT_TRUE(worker.generateHDR_core());
@@ -316,36 +317,50 @@ TEST(ghostRemoval, substitutedPhotoMatchesTheMergesTones)
             wall[size_t(y) * W + x] = path[size_t(y) * W + x] && !figure;
         }
 
+    // The dark figure's ghosts in the two darker photos (its coat at 34 and
+    // 64 of 255 against a wall at 71-168) deviate 0.31-0.37 from the wall:
+    // the darkest photo's coat counts little in the deviation (a sample that
+    // dark weighs 0.27) and the response fitted to these photos renders its
+    // shadows two to three times too bright. At the default strength (4,
+    // threshold 0.4) only the half of its path where the brightest photo
+    // differs is found, and the result comes out only a little nearer the
+    // still scene than no removal does; strength 6 (threshold 0.3) finds the
+    // whole path.
     struct row_t {
         figureLook_t look;
-        // The whole path nearer the still scene than without removal. Not yet
-        // for the dark figure: with these photos it comes out about 0.36 stops
-        // from the still scene against 0.28 without removal, although the wall
-        // around it shows no patch (left to mend: the figure's own tones).
-        bool betterThanNone;
+        int strength;
+        double gain;   // the path at most this share of its distance without removal
     };
-    const row_t rows[] = {{{"dark", 0.012, 0.05}, false}, {{"bright", 0.4, 0.2}, true}};
+    const figureLook_t dark = {"dark", 0.012, 0.05}, bright = {"bright", 0.4, 0.2};
+    const row_t rows[] = {{dark, 4, 1.0}, {dark, 6, 0.5}, {bright, 4, 0.6}};
+    const figureLook_t *lastLook = nullptr;
+    mergeResult_t ghosted, reference[3];
     for (const row_t &row : rows) {
         const figureLook_t &look = row.look;
         SCOPED_TRACE(look.name);
-        const mergeResult_t ghosted = merge(moving, look, false, camera_t::gamma22);
-        const mergeResult_t removed = merge(moving, look, true, camera_t::gamma22, true);
+        SCOPED_TRACE(row.strength);
+        if (lastLook != &look) {
+            ghosted = merge(moving, look, false, camera_t::gamma22);
+            for (int k = 0; k < 3; k++) {
+                const int at[3] = {moving[k], moving[k], moving[k]};
+                reference[k] = merge(at, look, false, camera_t::gamma22);
+            }
+            lastLook = &look;
+        }
+        const mergeResult_t removed = merge(moving, look, true, camera_t::gamma22, true, row.strength);
         double without = 1e9, with = 1e9, patch = 0.0;
         for (int k = 0; k < 3; k++) {
-            const int at[3] = {moving[k], moving[k], moving[k]};
-            const mergeResult_t reference = merge(at, look, false, camera_t::gamma22);
-            without = std::min(without, stopsApart(ghosted.luminance, reference.luminance, path));
-            const double d = stopsApart(removed.luminance, reference.luminance, path);
+            without = std::min(without, stopsApart(ghosted.luminance, reference[k].luminance, path));
+            const double d = stopsApart(removed.luminance, reference[k].luminance, path);
             if (d < with) {
                 with = d;
-                patch = signedStops(removed.luminance, reference.luminance, still, wall);
+                patch = signedStops(removed.luminance, reference[k].luminance, still, wall);
             }
         }
-        std::printf("%s figure, gamma-2.2 photos: %.3f stops from the still scene without ghost removal, "
-                    "%.3f with; the wall in the ghost region %+.3f stops\n",
-                    look.name, without, with, patch);
+        std::printf("%s figure, gamma-2.2 photos, strength %d: %.3f stops from the still scene without ghost "
+                    "removal, %.3f with; the wall in the ghost region %+.3f stops\n",
+                    look.name, row.strength, without, with, patch);
         EXPECT_LT(std::fabs(patch), 0.1) << "the substituted photo shows as a patch";
-        if (row.betterThanNone)
-            EXPECT_LT(with, without);
+        EXPECT_LT(with, row.gain * without);
     }
 }
