@@ -483,22 +483,56 @@ taskResult_t toneMapFull(const toneMappingFullJob_t &job)
         }
     }
 
+    int rendered = 0;
+    for (int layer = 0; layer < LAYER_COUNT; ++layer)
+        rendered += job.layers[layer] && (layer == 0 || job.layersOn) ? 1 : 0;
+    if (job.detailInOutput && (rendered != 1 || !job.detail)) {
+        debugLog("%s: the detail image in the output needs a single layer\n", "toneMapFull");
+        return taskResult_t::failed;
+    }
     const std::vector<range_t> ranges = splitRanges(total, n);
+    // Rounds of ranges run one after the other; the tasks of a round run side
+    // by side. Pixel i writes output samples 3i .. 3i+2; with the detail image
+    // in the last third (value j at sample 2 total + j), a round [a, b) with
+    // 3 b <= a + 2 total overwrites only detail values of pixels before a,
+    // which earlier rounds have read. Each round is a third of what is left;
+    // the last few pixels go in one task, in order (each pixel reads its own
+    // detail value before it writes, and overwrites none after its own).
+    std::vector<std::vector<range_t>> rounds;
+    if (job.detailInOutput) {
+        constexpr qint64 LAST_ROUND = 16384;
+        qint64 a = 0;
+        while (total - a > LAST_ROUND) {
+            const qint64 b = (a + 2 * total) / 3;
+            std::vector<range_t> round = splitRanges(b - a, n);
+            for (range_t &r : round) {
+                r.first += a;
+                r.end += a;
+            }
+            rounds.push_back(round);
+            a = b;
+        }
+        rounds.push_back({range_t{a, total}});
+    } else {
+        rounds.push_back(ranges);
+    }
     for (int layer = LAYER_COUNT - 1; layer >= 0; --layer) {
         if (!job.layers[layer] || (layer > 0 && !job.layersOn))
             continue;
-        std::vector<toneMapping_threadParams_t> records;
-        for (const range_t &r : ranges) {
-            toneMapping_threadParams_t p = common;
-            p.start = r.first;
-            p.end = r.end;
-            p.params = job.layers[layer];
-            p.layerMask = job.masks[layer];
-            records.push_back(p);
+        for (const std::vector<range_t> &round : rounds) {
+            std::vector<toneMapping_threadParams_t> records;
+            for (const range_t &r : round) {
+                toneMapping_threadParams_t p = common;
+                p.start = r.first;
+                p.end = r.end;
+                p.params = job.layers[layer];
+                p.layerMask = job.masks[layer];
+                records.push_back(p);
+            }
+            const taskResult_t toned = runThreadRecords(records, toneMappingThread);
+            if (toned != taskResult_t::done)
+                return toned;
         }
-        const taskResult_t toned = runThreadRecords(records, toneMappingThread);
-        if (toned != taskResult_t::done)
-            return toned;
         if (!job.layersOn)
             continue;
         std::vector<mergeLayers_threadParams_t> merges;
