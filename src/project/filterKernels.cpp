@@ -3,6 +3,7 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "project/parallelRanges.h"
+#include "project/pyramid.h"
 #include "project/tableSizes.h"
 
 #include <algorithm>
@@ -460,6 +461,9 @@ taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
         // The row goes in pieces whose sums stay in the first-level cache.
         constexpr int64_t PIECE = 1024;
         double sums[PIECE], weightSums[PIECE];
+        if (p.end > p.first)
+            prefaultPages(p.output + int64_t(p.first) * w, size_t(p.end - p.first) * size_t(w) * sizeof(uint16_t),
+                          true);
         for (int64_t line = p.first; line < p.end; ++line) {
             if (breakFlag || abortBackgroundFlag)
                 return taskResult_t::cancelled;

@@ -4,6 +4,7 @@
 #include "app/sharedFlags.h"
 #include "project/filterKernels.h"
 #include "project/parallelRanges.h"
+#include "project/pyramid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,6 +113,7 @@ struct columnSet_t
     }
     columnSet_t(size_t n, unsigned char *store)
     {
+        prefaultPages(store, bytesFor(n), true);
         std::memset(store, 0, bytesFor(n));
         coarseW = reinterpret_cast<quint32 *>(store);
         fine = reinterpret_cast<Count *>(coarseW + n * LC_COARSE_BINS);
@@ -423,6 +425,8 @@ int localContrastRadius(int pass, int m)
 
 void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p)
 {
+    if (p.end > p.start)
+        prefaultPages(p.output + p.start, size_t(p.end - p.start) * sizeof(quint16), true);
     for (qint64 i = p.start; i < p.end; ++i) {
         const float *px = p.input + i * 3;
         const double R = px[0], G = px[1], B = px[2];
@@ -441,6 +445,8 @@ void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p)
 
 void powHdrLumThread(const _powHdrLum_threadParams_t &p)
 {
+    if (p.end > p.start)
+        prefaultPages(p.output + p.start, size_t(p.end - p.start) * sizeof(quint16), true);
     for (qint64 i = p.start; i < p.end; ++i) {
         const float *px = p.input + i * 3;
         double v = std::pow(0.3086 * px[0] + 0.6094 * px[1] + 0.082 * px[2], p.exponent);
@@ -596,6 +602,13 @@ taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, d
         }
         histograms[k].reserve(bytes[k]);
     }
+    // The maps are new memory: their pages are made present a block per task
+    // in one call each, cheaper than a fault per page as the passes write.
+    const quint16 *maps[3] = {mediumMap, fineMap, coarseMap};
+    runRanges(total, threads, [&](range_t r, int) {
+        for (const quint16 *map : maps)
+            prefaultPages(map + r.first, size_t(r.end - r.first) * sizeof(quint16), true);
+    });
     for (int i = 0; i < 3; ++i) {
         debugLog("* step %d (k=%d)...\n", passes[i].pass, localContrastRadius(passes[i].pass, m));
         const taskResult_t result = runThreadRecords(records[i], localContrastThread);
