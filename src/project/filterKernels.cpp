@@ -11,9 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -381,59 +378,39 @@ const double *unitScaleTable()
     return table.data();
 }
 
-// One tap of the grey bilateral for count pixels side by side: the centre
-// values c and the tap values d, the spatial weight s of the tap. Adds the
-// weighted samples and the weights to the pixels' sums, each pixel's in the
-// same order and with the same roundings as one pixel at a time.
-void bilateralTapScalar(const uint16_t *centre, const uint16_t *tap, int64_t count, double s,
-                        const double *range, const double *unit, double *sums, double *weightSums)
+// The grey bilateral's sums of N neighbouring pixels over their taps kFrom ..
+// kTo: tap k of pixel j is taps[j + k * step], its centre value centre[j].
+// Each pixel adds its taps in order with the same roundings as one pixel at a
+// time; the N pixels' additions do not wait for each other.
+template <int N>
+inline void bilateralSums(const uint16_t *centre, const uint16_t *taps, int64_t step, int kFrom, int kTo,
+                          const double *spatial, const double *range, const double *unit, double *sums,
+                          double *weightSums)
 {
-    for (int64_t x = 0; x < count; ++x) {
-        const int64_t c = centre[x], d = tap[x];
-        const double wgt = s * range[std::abs(d - c)];
-        sums[x] += unit[d] * wgt;
-        weightSums[x] += wgt;
+    double s[N], ws[N];
+    int64_t c[N];
+    for (int j = 0; j < N; ++j) {
+        s[j] = 0;
+        ws[j] = 0;
+        c[j] = centre[j];
+    }
+    for (int k = kFrom; k <= kTo; ++k) {
+        const double spatialWeight = spatial[std::abs(k)];
+        const uint16_t *tap = taps + k * step;
+        for (int j = 0; j < N; ++j) {
+            const int64_t d = tap[j];
+            const double wgt = spatialWeight * range[std::abs(d - c[j])];
+            s[j] += unit[d] * wgt;
+            ws[j] += wgt;
+        }
+    }
+    for (int j = 0; j < N; ++j) {
+        sums[j] = s[j];
+        weightSums[j] = ws[j];
     }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// The same four pixels at a time with AVX2 gathers for the two tables (no
-// fused multiply-add, so every product and sum is rounded as above).
-__attribute__((target("avx2"))) void bilateralTapAvx2(const uint16_t *centre, const uint16_t *tap,
-                                                      int64_t count, double s, const double *range,
-                                                      const double *unit, double *sums,
-                                                      double *weightSums)
-{
-    const __m256d spatial = _mm256_set1_pd(s);
-    // Gathers of all four lanes (the plain form warns of its undefined start value).
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    const __m256d zero = _mm256_setzero_pd();
-    int64_t x = 0;
-    for (; x + 4 <= count; x += 4) {
-        const __m128i c = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(centre + x)));
-        const __m128i d = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tap + x)));
-        const __m128i distance = _mm_abs_epi32(_mm_sub_epi32(d, c));
-        const __m256d wgt = _mm256_mul_pd(spatial, _mm256_mask_i32gather_pd(zero, range, distance, all, 8));
-        const __m256d sample = _mm256_mask_i32gather_pd(zero, unit, d, all, 8);
-        _mm256_storeu_pd(sums + x, _mm256_add_pd(_mm256_loadu_pd(sums + x), _mm256_mul_pd(sample, wgt)));
-        _mm256_storeu_pd(weightSums + x, _mm256_add_pd(_mm256_loadu_pd(weightSums + x), wgt));
-    }
-    bilateralTapScalar(centre + x, tap + x, count - x, s, range, unit, sums + x, weightSums + x);
-}
-#endif
-
-using bilateralTap_t = void (*)(const uint16_t *, const uint16_t *, int64_t, double, const double *,
-                                const double *, double *, double *);
-
-bilateralTap_t bilateralTap()
-{
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bilateralTap_t chosen = __builtin_cpu_supports("avx2") ? bilateralTapAvx2 : bilateralTapScalar;
-    return chosen;
-#else
-    return bilateralTapScalar;
-#endif
-}
+constexpr int BILATERAL_BLOCK = 4;
 
 } // namespace
 
@@ -448,19 +425,14 @@ taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
     for (int64_t e = 0; e < SAMPLE_TABLE_SIZE; ++e)
         rangeByDistance[size_t(e)] = p.rangeWeights[e * e / 65535];
     const double *range = rangeByDistance.data();
-    const bilateralTap_t tapRow = bilateralTap();
     auto finish = [&p](int64_t c, double sum, double weights) {
         const double result = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
         return uint16_t((1 - p.opacity) * c + p.opacity * result);
     };
+    constexpr int B = BILATERAL_BLOCK;
+    double sums[B], weightSums[B];
 
     if (!p.vertical) {
-        // Tap by tap over the whole row: every pixel still adds its taps from
-        // the left one to the right one (the same sums), but the additions of
-        // neighbouring pixels no longer wait for each other.
-        // The row goes in pieces whose sums stay in the first-level cache.
-        constexpr int64_t PIECE = 1024;
-        double sums[PIECE], weightSums[PIECE];
         if (p.end > p.first)
             prefaultPages(p.output + int64_t(p.first) * w, size_t(p.end - p.first) * size_t(w) * sizeof(uint16_t),
                           true);
@@ -469,46 +441,49 @@ taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
                 return taskResult_t::cancelled;
             const uint16_t *in = p.input + line * w;
             uint16_t *out = p.output + line * w;
-            for (int64_t x0 = 0; x0 < w; x0 += PIECE) {
-                const int64_t x1 = std::min(w, x0 + PIECE);
-                std::fill(sums, sums + (x1 - x0), 0.0);
-                std::fill(weightSums, weightSums + (x1 - x0), 0.0);
-                for (int k = -r; k <= r; ++k) {
-                    // The pixels whose tap k lies inside the row.
-                    const int64_t from = std::max<int64_t>(x0, -k), to = std::min<int64_t>(x1, w - k);
-                    if (to > from)
-                        tapRow(in + from, in + from + k, to - from, spatial[std::abs(k)], range, unit,
-                               sums + (from - x0), weightSums + (from - x0));
+            int64_t i = 0;
+            while (i < w) {
+                // Pixels whose taps all lie inside the row go B at a time.
+                if (i >= r && i + B - 1 + r <= w - 1) {
+                    bilateralSums<B>(in + i, in + i, 1, -r, r, spatial, range, unit, sums, weightSums);
+                    for (int j = 0; j < B; ++j)
+                        out[i + j] = finish(in[i + j], sums[j], weightSums[j]);
+                    i += B;
+                } else {
+                    const int kFrom = int(std::max<int64_t>(-r, -i)), kTo = int(std::min<int64_t>(r, w - 1 - i));
+                    bilateralSums<1>(in + i, in + i, 1, kFrom, kTo, spatial, range, unit, sums, weightSums);
+                    out[i] = finish(in[i], sums[0], weightSums[0]);
+                    ++i;
                 }
-                for (int64_t i = x0; i < x1; ++i)
-                    out[i] = finish(in[i], sums[i - x0], weightSums[i - x0]);
             }
             ++progressCounter;
         }
         return taskResult_t::done;
     }
 
-    // Along columns: the task's columns are walked a row at a time so that
-    // every tap reads along a row; each pixel still adds its taps from the
-    // top one down, as along rows.
+    // Along columns: the task's columns are walked a row at a time, B columns
+    // side by side, so that every tap reads along a row; each pixel adds its
+    // taps from the top one down, as along rows.
     const int64_t first = p.first, cols = int64_t(p.end) - p.first;
     if (cols <= 0)
         return taskResult_t::done;
-    std::vector<double> sums(static_cast<size_t>(cols)), weightSums(static_cast<size_t>(cols));
     int64_t reported = 0;
     for (int64_t y = 0; y < h; ++y) {
         if (breakFlag || abortBackgroundFlag)
             return taskResult_t::cancelled;
         const uint16_t *centre = p.input + y * w + first;
-        std::fill(sums.begin(), sums.end(), 0.0);
-        std::fill(weightSums.begin(), weightSums.end(), 0.0);
         const int kFrom = int(std::max<int64_t>(-r, -y)), kTo = int(std::min<int64_t>(r, h - 1 - y));
-        for (int k = kFrom; k <= kTo; ++k)
-            tapRow(centre, p.input + (y + k) * w + first, cols, spatial[std::abs(k)], range, unit,
-                   sums.data(), weightSums.data());
         uint16_t *out = p.output + y * w + first;
-        for (int64_t x = 0; x < cols; ++x)
-            out[x] = finish(centre[x], sums[size_t(x)], weightSums[size_t(x)]);
+        int64_t x = 0;
+        for (; x + B <= cols; x += B) {
+            bilateralSums<B>(centre + x, centre + x, w, kFrom, kTo, spatial, range, unit, sums, weightSums);
+            for (int j = 0; j < B; ++j)
+                out[x + j] = finish(centre[x + j], sums[j], weightSums[j]);
+        }
+        for (; x < cols; ++x) {
+            bilateralSums<1>(centre + x, centre + x, w, kFrom, kTo, spatial, range, unit, sums, weightSums);
+            out[x] = finish(centre[x], sums[0], weightSums[0]);
+        }
         // One step per column over the whole pass, as along rows.
         const int64_t target = cols * (y + 1) / h;
         progressCounter += uint64_t(target - reported);

@@ -207,6 +207,42 @@ TEST(toneMapping, hueSelectiveAndWrap)
     EXPECT_GT(red[0], red[1] + 10000);
 }
 
+// Tables the kernel may take a short cut for: selective saturation with a
+// zero table beside a non-zero one, and output curves that differ by channel
+// after equal ones.
+TEST(toneMapping, tablesThatLookAlikeStillCount)
+{
+    layer_t layer(0, 1, 1);
+    layer.params.saturationActive = true;
+    layer.params.hueSelectiveSet = true;
+    layer.params.brightnessSelectiveSet = true;
+    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + SAMPLE_TABLE_SIZE, 0.0);
+    std::fill(layer.params.brightnessSelectiveTable,
+              layer.params.brightnessSelectiveTable + SAMPLE_TABLE_SIZE, 0.0);
+    layer.rebuild();
+    const std::vector<quint16> plain = renderPixel(0.6f, 0.3f, 0.1f, layer.params);
+    // Zero tables change nothing.
+    layer.params.hueSelectiveSet = layer.params.brightnessSelectiveSet = false;
+    EXPECT_EQ(renderPixel(0.6f, 0.3f, 0.1f, layer.params), plain);
+    // A brightness table of -1 with the hue table still zero: grey.
+    layer.params.hueSelectiveSet = layer.params.brightnessSelectiveSet = true;
+    std::fill(layer.params.brightnessSelectiveTable,
+              layer.params.brightnessSelectiveTable + SAMPLE_TABLE_SIZE, -1.0);
+    const std::vector<quint16> grey = renderPixel(0.6f, 0.3f, 0.1f, layer.params);
+    EXPECT_NEAR(grey[0], grey[2], 4.0);
+    EXPECT_GT(plain[0], plain[2] + 10000);
+
+    // Equal curves, then a red curve that halves: only red changes.
+    layer_t curves(0, 1, 1);
+    const std::vector<quint16> same = renderPixel(0.5f, 0.4f, 0.3f, curves.params);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
+        curves.params.channelLut[0][i] *= 0.5;
+    const std::vector<quint16> halved = renderPixel(0.5f, 0.4f, 0.3f, curves.params);
+    EXPECT_NEAR(halved[0], same[0] / 2.0, 2.0);
+    EXPECT_EQ(halved[1], same[1]);
+    EXPECT_EQ(halved[2], same[2]);
+}
+
 TEST(toneMapping, layerMergeThroughMasks)
 {
     const image_t img(40, 30);
