@@ -3,12 +3,14 @@
 #include "app/sharedFlags.h"
 #include "app/utils.h"
 #include "project/parallelRanges.h"
+#include "project/pyramid.h"
 #include "project/tableSizes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
 
 namespace {
 
@@ -376,6 +378,40 @@ const double *unitScaleTable()
     return table.data();
 }
 
+// The grey bilateral's sums of N neighbouring pixels over their taps kFrom ..
+// kTo: tap k of pixel j is taps[j + k * step], its centre value centre[j].
+// Each pixel adds its taps in order with the same roundings as one pixel at a
+// time; the N pixels' additions do not wait for each other.
+template <int N>
+inline void bilateralSums(const uint16_t *centre, const uint16_t *taps, int64_t step, int kFrom, int kTo,
+                          const double *spatial, const double *range, const double *unit, double *sums,
+                          double *weightSums)
+{
+    double s[N], ws[N];
+    int64_t c[N];
+    for (int j = 0; j < N; ++j) {
+        s[j] = 0;
+        ws[j] = 0;
+        c[j] = centre[j];
+    }
+    for (int k = kFrom; k <= kTo; ++k) {
+        const double spatialWeight = spatial[std::abs(k)];
+        const uint16_t *tap = taps + k * step;
+        for (int j = 0; j < N; ++j) {
+            const int64_t d = tap[j];
+            const double wgt = spatialWeight * range[std::abs(d - c[j])];
+            s[j] += unit[d] * wgt;
+            ws[j] += wgt;
+        }
+    }
+    for (int j = 0; j < N; ++j) {
+        sums[j] = s[j];
+        weightSums[j] = ws[j];
+    }
+}
+
+constexpr int BILATERAL_BLOCK = 4;
+
 } // namespace
 
 taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
@@ -393,58 +429,61 @@ taskResult_t bilateralGrayThread(const _bilateral_threadParams_t &p)
         const double result = weights > 0 ? clamp16(sum / weights * 65535) : double(c);
         return uint16_t((1 - p.opacity) * c + p.opacity * result);
     };
+    constexpr int B = BILATERAL_BLOCK;
+    double sums[B], weightSums[B];
 
     if (!p.vertical) {
+        if (p.end > p.first)
+            prefaultPages(p.output + int64_t(p.first) * w, size_t(p.end - p.first) * size_t(w) * sizeof(uint16_t),
+                          true);
         for (int64_t line = p.first; line < p.end; ++line) {
             if (breakFlag || abortBackgroundFlag)
                 return taskResult_t::cancelled;
             const uint16_t *in = p.input + line * w;
             uint16_t *out = p.output + line * w;
-            for (int64_t i = 0; i < w; ++i) {
-                const int64_t c = in[i];
-                const int kFrom = int(std::max<int64_t>(-r, -i)), kTo = int(std::min<int64_t>(r, w - 1 - i));
-                double sum = 0, weights = 0;
-                for (int k = kFrom; k <= kTo; ++k) {
-                    const int64_t d = in[i + k];
-                    const double wgt = spatial[std::abs(k)] * range[std::abs(d - c)];
-                    sum += unit[d] * wgt;
-                    weights += wgt;
+            int64_t i = 0;
+            while (i < w) {
+                // Pixels whose taps all lie inside the row go B at a time.
+                if (i >= r && i + B - 1 + r <= w - 1) {
+                    bilateralSums<B>(in + i, in + i, 1, -r, r, spatial, range, unit, sums, weightSums);
+                    for (int j = 0; j < B; ++j)
+                        out[i + j] = finish(in[i + j], sums[j], weightSums[j]);
+                    i += B;
+                } else {
+                    const int kFrom = int(std::max<int64_t>(-r, -i)), kTo = int(std::min<int64_t>(r, w - 1 - i));
+                    bilateralSums<1>(in + i, in + i, 1, kFrom, kTo, spatial, range, unit, sums, weightSums);
+                    out[i] = finish(in[i], sums[0], weightSums[0]);
+                    ++i;
                 }
-                out[i] = finish(c, sum, weights);
             }
             ++progressCounter;
         }
         return taskResult_t::done;
     }
 
-    // Along columns: the task's columns are walked a row at a time so that
-    // every tap reads along a row; each pixel still adds its taps from the
-    // top one down, as along rows.
+    // Along columns: the task's columns are walked a row at a time, B columns
+    // side by side, so that every tap reads along a row; each pixel adds its
+    // taps from the top one down, as along rows.
     const int64_t first = p.first, cols = int64_t(p.end) - p.first;
     if (cols <= 0)
         return taskResult_t::done;
-    std::vector<double> sums(static_cast<size_t>(cols)), weightSums(static_cast<size_t>(cols));
     int64_t reported = 0;
     for (int64_t y = 0; y < h; ++y) {
         if (breakFlag || abortBackgroundFlag)
             return taskResult_t::cancelled;
         const uint16_t *centre = p.input + y * w + first;
-        std::fill(sums.begin(), sums.end(), 0.0);
-        std::fill(weightSums.begin(), weightSums.end(), 0.0);
         const int kFrom = int(std::max<int64_t>(-r, -y)), kTo = int(std::min<int64_t>(r, h - 1 - y));
-        for (int k = kFrom; k <= kTo; ++k) {
-            const uint16_t *tap = p.input + (y + k) * w + first;
-            const double s = spatial[std::abs(k)];
-            for (int64_t x = 0; x < cols; ++x) {
-                const int64_t c = centre[x], d = tap[x];
-                const double wgt = s * range[std::abs(d - c)];
-                sums[size_t(x)] += unit[d] * wgt;
-                weightSums[size_t(x)] += wgt;
-            }
-        }
         uint16_t *out = p.output + y * w + first;
-        for (int64_t x = 0; x < cols; ++x)
-            out[x] = finish(centre[x], sums[size_t(x)], weightSums[size_t(x)]);
+        int64_t x = 0;
+        for (; x + B <= cols; x += B) {
+            bilateralSums<B>(centre + x, centre + x, w, kFrom, kTo, spatial, range, unit, sums, weightSums);
+            for (int j = 0; j < B; ++j)
+                out[x + j] = finish(centre[x + j], sums[j], weightSums[j]);
+        }
+        for (; x < cols; ++x) {
+            bilateralSums<1>(centre + x, centre + x, w, kFrom, kTo, spatial, range, unit, sums, weightSums);
+            out[x] = finish(centre[x], sums[0], weightSums[0]);
+        }
         // One step per column over the whole pass, as along rows.
         const int64_t target = cols * (y + 1) / h;
         progressCounter += uint64_t(target - reported);

@@ -4,10 +4,13 @@
 #include "app/sharedFlags.h"
 #include "project/filterKernels.h"
 #include "project/parallelRanges.h"
+#include "project/pyramid.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -97,15 +100,25 @@ void writeBlock(const _localContrast_threadParams_t &p, const passGeometry_t &g,
 // Column histograms (counts of one window column over the window's rows) and
 // window histograms, each on three levels: single levels, bins of 16 levels
 // (with the sum of the level offsets inside the bin) and bins of 256 levels.
+// The column histograms live in the task's scratch, zeroed here.
 template <typename Count>
 struct columnSet_t
 {
-    std::vector<Count> fine, coarse, super;
-    std::vector<quint32> coarseW;
-    explicit columnSet_t(size_t n)
-        : fine(n * LC_LEVELS, 0), coarse(n * LC_COARSE_BINS, 0), super(n * LC_SUPER_BINS, 0),
-          coarseW(n * LC_COARSE_BINS, 0)
+    quint32 *coarseW;
+    Count *fine, *coarse, *super;
+    static size_t bytesFor(size_t n)
     {
+        return n * LC_COARSE_BINS * sizeof(quint32)
+               + n * (LC_LEVELS + LC_COARSE_BINS + LC_SUPER_BINS) * sizeof(Count);
+    }
+    columnSet_t(size_t n, unsigned char *store)
+    {
+        prefaultPages(store, bytesFor(n), true);
+        std::memset(store, 0, bytesFor(n));
+        coarseW = reinterpret_cast<quint32 *>(store);
+        fine = reinterpret_cast<Count *>(coarseW + n * LC_COARSE_BINS);
+        coarse = fine + n * LC_LEVELS;
+        super = coarse + n * LC_COARSE_BINS;
     }
     void update(size_t c, int v, int d)
     {
@@ -198,6 +211,14 @@ double splitQuery(const windowHist_t &S, const windowHist_t &C, int lo, int hi)
 // Rows handled by one sweep across the task's columns: the column histograms
 // are read once for all of them.
 constexpr int SWEEP_ROWS = 16;
+constexpr int WINDOW_COUNT = SWEEP_ROWS + 2;
+
+// Scratch bytes of a pass whose task touches L + 1 window columns.
+template <typename Count>
+size_t passScratchBytes(int L)
+{
+    return WINDOW_COUNT * sizeof(windowHist_t) + columnSet_t<Count>::bytesFor(size_t(L) + 1);
+}
 
 // One sweep's windows are split in two: the shared part, the column
 // histograms (rows [Y0-r, Y0+r]) summed over the window's columns, and per
@@ -217,10 +238,16 @@ taskResult_t slidingPass(const _localContrast_threadParams_t &p, const passGeome
         act[size_t(vi)] = g.column(g.ga - r + vi);
     const int colsInBase = std::min(2 * r + 1, L + 1);
 
-    columnSet_t<Count> cols(size_t(L) + 1);
     // Rows' corrections [0, SWEEP_ROWS), the window at the first column and
-    // row Y0, and the shared part.
-    std::vector<windowHist_t> win(SWEEP_ROWS + 2);
+    // row Y0, and the shared part, then the column histograms, all in the
+    // task's scratch (kept by the driver from pass to pass).
+    localContrastScratch_t ownScratch;
+    localContrastScratch_t &scratch = p.scratch ? *p.scratch : ownScratch;
+    unsigned char *store = scratch.reserve(passScratchBytes<Count>(L));
+    windowHist_t *win = reinterpret_cast<windowHist_t *>(store);
+    for (int j = 0; j < WINDOW_COUNT; ++j)
+        new (win + j) windowHist_t();
+    columnSet_t<Count> cols(size_t(L) + 1, store + WINDOW_COUNT * sizeof(windowHist_t));
     windowHist_t &base = win[SWEEP_ROWS];
     windowHist_t &shared = win[SWEEP_ROWS + 1];
     // The column at which each bin of the shared single levels is current.
@@ -398,6 +425,8 @@ int localContrastRadius(int pass, int m)
 
 void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p)
 {
+    if (p.end > p.start)
+        prefaultPages(p.output + p.start, size_t(p.end - p.start) * sizeof(quint16), true);
     for (qint64 i = p.start; i < p.end; ++i) {
         const float *px = p.input + i * 3;
         const double R = px[0], G = px[1], B = px[2];
@@ -416,6 +445,8 @@ void localContrastPrepareThread(const _localContrastPrepare_threadParams_t &p)
 
 void powHdrLumThread(const _powHdrLum_threadParams_t &p)
 {
+    if (p.end > p.start)
+        prefaultPages(p.output + p.start, size_t(p.end - p.start) * sizeof(quint16), true);
     for (qint64 i = p.start; i < p.end; ++i) {
         const float *px = p.input + i * 3;
         double v = std::pow(0.3086 * px[0] + 0.6094 * px[1] + 0.082 * px[2], p.exponent);
@@ -424,6 +455,21 @@ void powHdrLumThread(const _powHdrLum_threadParams_t &p)
         p.output[i] = quint16(std::min(v, 1.0) * 65535.0);
     }
 }
+
+namespace {
+
+// Scratch bytes the task of a record needs (0 when it has no columns).
+size_t scratchBytesOf(const _localContrast_threadParams_t &p)
+{
+    const passGeometry_t g = geometryOf(p);
+    if (g.ga >= g.gb)
+        return 0;
+    const int L = g.gb - g.ga + 2 * g.r;
+    return std::min(2 * g.r + 1, g.GH) <= 65535 ? passScratchBytes<quint16>(L)
+                                                : passScratchBytes<quint32>(L);
+}
+
+} // namespace
 
 taskResult_t localContrastThread(const _localContrast_threadParams_t &p)
 {
@@ -476,7 +522,8 @@ taskResult_t localContrastThreadReference(const _localContrast_threadParams_t &p
 
 taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
                               bool panorama, quint16 *scratch, quint16 *fineMap,
-                              quint16 *mediumMap, quint16 *coarseMap, int threads)
+                              quint16 *mediumMap, quint16 *coarseMap, int threads,
+                              const std::vector<spareMemory_t> &spare)
 {
     if (!hdr || !scratch || !fineMap || !mediumMap || !coarseMap || width <= 0 || height <= 0)
         return taskResult_t::failed;
@@ -502,14 +549,14 @@ taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, d
         bool fine;
         quint16 *out;
     } passes[3] = {{1, false, mediumMap}, {2, true, fineMap}, {3, false, coarseMap}};
-    for (const auto &pass : passes) {
-        const int k = localContrastRadius(pass.pass, m);
-        debugLog("* step %d (k=%d)...\n", pass.pass, k);
-        std::vector<int> valueWindow(LC_LEVELS);
-        localContrastValueWindow(valueWindow.data(), pass.fine);
+    std::vector<int> valueWindows[3];
+    std::vector<_localContrast_threadParams_t> records[3];
+    for (int i = 0; i < 3; ++i) {
+        const auto &pass = passes[i];
+        valueWindows[i].resize(LC_LEVELS);
+        localContrastValueWindow(valueWindows[i].data(), pass.fine);
         const int s = localContrastStep(pass.fine, width, height);
         const int gridWidth = (width + s - 1) / s;
-        std::vector<_localContrast_threadParams_t> records;
         for (const range_t &r : splitRanges(gridWidth, threads)) {
             _localContrast_threadParams_t p;
             p.width = width;
@@ -518,13 +565,53 @@ taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, d
             p.lastColumn = int(std::min<qint64>(r.end * s, width));
             p.input = scratch;
             p.output = pass.out;
-            p.radius = k;
+            p.radius = localContrastRadius(pass.pass, m);
             p.panorama = panorama;
             p.fine = pass.fine;
-            p.valueWindow = valueWindow.data();
-            records.push_back(p);
+            p.valueWindow = valueWindows[i].data();
+            records[i].push_back(p);
         }
-        const taskResult_t result = runThreadRecords(records, localContrastThread);
+    }
+    // Task k of every pass works in the same histograms, set up once at the
+    // size the largest pass needs.
+    size_t taskCount = 0;
+    for (const auto &r : records)
+        taskCount = std::max(taskCount, r.size());
+    std::vector<localContrastScratch_t> histograms(taskCount);
+    std::vector<size_t> bytes(taskCount, 0);
+    for (auto &r : records) {
+        for (size_t k = 0; k < r.size(); ++k) {
+            r[k].scratch = &histograms[k];
+            bytes[k] = std::max(bytes[k], scratchBytesOf(r[k]));
+        }
+    }
+    // Each task's block from the spare memory while it lasts (first fit,
+    // 64-byte aligned), the rest allocated.
+    std::vector<spareMemory_t> left = spare;
+    for (size_t k = 0; k < taskCount; ++k) {
+        for (spareMemory_t &m : left) {
+            unsigned char *begin = static_cast<unsigned char *>(m.data);
+            const size_t skip = (64 - reinterpret_cast<uintptr_t>(begin) % 64) % 64;
+            if (!begin || m.bytes < skip + bytes[k])
+                continue;
+            histograms[k].data = begin + skip;
+            histograms[k].size = bytes[k];
+            m.data = begin + skip + bytes[k];
+            m.bytes -= skip + bytes[k];
+            break;
+        }
+        histograms[k].reserve(bytes[k]);
+    }
+    // The maps are new memory: their pages are made present a block per task
+    // in one call each, cheaper than a fault per page as the passes write.
+    const quint16 *maps[3] = {mediumMap, fineMap, coarseMap};
+    runRanges(total, threads, [&](range_t r, int) {
+        for (const quint16 *map : maps)
+            prefaultPages(map + r.first, size_t(r.end - r.first) * sizeof(quint16), true);
+    });
+    for (int i = 0; i < 3; ++i) {
+        debugLog("* step %d (k=%d)...\n", passes[i].pass, localContrastRadius(passes[i].pass, m));
+        const taskResult_t result = runThreadRecords(records[i], localContrastThread);
         if (result != taskResult_t::done)
             return result;
     }

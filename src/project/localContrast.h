@@ -21,6 +21,9 @@
 #include "project/taskResult.h"
 
 #include <QtGlobal>
+#include <cstddef>
+#include <memory>
+#include <vector>
 
 constexpr int LC_LEVELS = 2048;       // 11-bit input levels
 constexpr int LC_COARSE_BINS = 128;   // bins of 16 levels
@@ -34,6 +37,36 @@ struct _localContrastPrepare_threadParams_t
     double exponent = 0.75;
 };
 
+// A task's own histograms. The driver keeps one per task from pass to pass,
+// so that the memory is set up once for the three passes, and may lend it
+// memory that is already in use by the process (see computeLocalContrastMaps);
+// a pass zeroes what it uses.
+struct localContrastScratch_t
+{
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    std::unique_ptr<unsigned char[]> own;
+    // At least n bytes (the content is left as it is); a larger block of its
+    // own replaces a smaller one.
+    unsigned char *reserve(size_t n)
+    {
+        if (n > size) {
+            own.reset(new unsigned char[n]);
+            data = own.get();
+            size = n;
+        }
+        return data;
+    }
+};
+
+// A block of memory the caller lends to the passes for their histograms
+// while they run (its content is overwritten).
+struct spareMemory_t
+{
+    void *data = nullptr;
+    size_t bytes = 0;
+};
+
 struct _localContrast_threadParams_t
 {
     int width = 0, height = 0;
@@ -44,6 +77,7 @@ struct _localContrast_threadParams_t
     bool panorama = false;               // wrap around horizontally
     bool fine = false;
     const int *valueWindow = nullptr;    // LC_LEVELS entries
+    localContrastScratch_t *scratch = nullptr; // the task's histograms; null: the task makes its own
 };
 
 struct _powHdrLum_threadParams_t
@@ -79,9 +113,13 @@ int localContrastRadius(int pass, int m);
 // into scratch (width x height values), then the medium, fine and coarse
 // passes. Done only when every pass finished; cancelled when a stop flag
 // ended a pass.
+// The tasks' histograms are carved from the spare blocks where they fit
+// (memory already touched costs nothing more to use; new memory is slow to
+// fault in on virtual machines), else allocated.
 taskResult_t computeLocalContrastMaps(const float *hdr, int width, int height, double lcCorrection,
                               bool panorama, quint16 *scratch, quint16 *fineMap,
-                              quint16 *mediumMap, quint16 *coarseMap, int threads);
+                              quint16 *mediumMap, quint16 *coarseMap, int threads,
+                              const std::vector<spareMemory_t> &spare = {});
 
 // Builds the mask luminance: min(1, luminance^(2/3)) as 16 bits, smoothed by
 // a bilateral filter (sigma 10, range 0.2) along rows into scratch and along

@@ -174,6 +174,8 @@ public:
     // Renders and merges every used layer into level 0 of outputImage; true
     // only for a complete image.
     bool doToneMappingFull();
+    // The local-contrast maps and the mask luminance use separate planes of
+    // level 0 of outputImage as scratch, so the two may run at the same time.
     bool localContrast();  // true when every pass finished
     bool computeMask();    // true when both passes finished
     void generateTMtable(processingParams_t *settings);

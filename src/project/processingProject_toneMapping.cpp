@@ -165,16 +165,29 @@ bool processingProject::doToneMappingFull()
         return false;
     }
     const int n = taskCount();
-    std::unique_ptr<qint16[]> detail(new (std::nothrow) qint16[size_t(total)]);
-    if (!detail) {
-        debugLog("%s: failed to allocate memory\n", "processingProject::doToneMappingFull");
-        return false;
+    int rendered = 0;
+    for (int k = 0; k < LAYER_COUNT; ++k)
+        rendered += layerExists[k] && layerEnabled[k] && (k == 0 || layersOn) ? 1 : 0;
+    // The output image, written only by the tone mapping below, keeps the
+    // detail image's luminance meanwhile so that it is computed once. With a
+    // single layer it holds the detail image too (its last third, which the
+    // tone mapping overwrites only where the detail has been read): no new
+    // memory.
+    quint16 *output = static_cast<quint16 *>(outputImage.levels[0].data);
+    const bool detailInOutput = rendered == 1 && outputImage.levelBytes(0) >= size_t(total) * 6;
+    std::unique_ptr<qint16[]> ownDetail;
+    qint16 *detail = reinterpret_cast<qint16 *>(output + 2 * total);
+    if (!detailInOutput) {
+        ownDetail.reset(new (std::nothrow) qint16[size_t(total)]);
+        if (!ownDetail) {
+            debugLog("%s: failed to allocate memory\n", "processingProject::doToneMappingFull");
+            return false;
+        }
+        detail = ownDetail.get();
     }
     double detailFactor = 1.0;
-    // The output image, written only by the tone mapping below, keeps the
-    // detail image's luminance meanwhile so that it is computed once.
-    unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail.get(),
-                static_cast<quint16 *>(outputImage.levels[0].data), width, height, panoramaMode,
+    unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail,
+                detailInOutput ? output + total : output, width, height, panoramaMode,
                 detailFactor, 1.0, width, height, n);
 
     toneMappingFullJob_t job;
@@ -185,7 +198,8 @@ bool processingProject::doToneMappingFull()
     job.localMedium = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_MEDIUM], 0));
     job.localCoarse = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_COARSE], 0));
     job.maskLuminance = static_cast<const quint16 *>(levelData(lcPyramids[LC_PYRAMID_MASK], 0));
-    job.detail = detail.get();
+    job.detail = detail;
+    job.detailInOutput = detailInOutput;
     job.detailFactor = detailFactor;
     job.hdrMedian = hdrState.hdrMedian;
     job.lcCorrection = hdrState.lcCorrection;
@@ -213,13 +227,27 @@ bool processingProject::localContrast()
         if (!levelData(lcPyramids[k], 0))
             return false;
     }
-    // Level 0 of outputImage serves as scratch for the 11-bit luminance.
+    // The first plane of level 0 of outputImage serves as scratch for the
+    // 11-bit luminance. The passes' histograms go into memory that is written
+    // later anyway: the third plane (the second is the mask's scratch) and
+    // the lower levels of the three maps, rebuilt after the passes.
+    const qint64 total = qint64(width) * height;
+    std::vector<spareMemory_t> spare;
+    if (outputImage.levelBytes(0) >= size_t(total) * 6)
+        spare.push_back({static_cast<quint16 *>(outputImage.levels[0].data) + 2 * total,
+                         size_t(total) * 2});
+    for (int k = LC_PYRAMID_FINE; k <= LC_PYRAMID_COARSE; ++k) {
+        for (int level = 1; level < lcPyramids[k].levelCount; ++level) {
+            if (lcPyramids[k].levels[level].data)
+                spare.push_back({lcPyramids[k].levels[level].data, lcPyramids[k].levelBytes(level)});
+        }
+    }
     const bool done = computeLocalContrastMaps(
         static_cast<const float *>(hdrImage.levels[0].data), width, height, hdrState.lcCorrection,
         panoramaMode, static_cast<quint16 *>(outputImage.levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_FINE].levels[0].data),
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MEDIUM].levels[0].data),
-        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_COARSE].levels[0].data), taskCount())
+        static_cast<quint16 *>(lcPyramids[LC_PYRAMID_COARSE].levels[0].data), taskCount(), spare)
         == taskResult_t::done;
     for (int k = LC_PYRAMID_FINE; k <= LC_PYRAMID_COARSE; ++k)
         lcPyramids[k].buildLevelsFrom(0, taskCount());
@@ -228,12 +256,16 @@ bool processingProject::localContrast()
 
 bool processingProject::computeMask()
 {
+    const qint64 total = qint64(width) * height;
     if (width <= 0 || height <= 0 || !levelData(hdrImage, 0) || !levelData(outputImage, 0)
-        || !levelData(lcPyramids[LC_PYRAMID_MASK], 0))
+        || !levelData(lcPyramids[LC_PYRAMID_MASK], 0) || outputImage.levelBytes(0) < size_t(total) * 4)
         return false;
+    // The scratch is the second single-channel plane of level 0 of
+    // outputImage: the local-contrast pass uses the first, so the two can run
+    // at the same time.
     const bool done = computeMaskLuminance(
         static_cast<const float *>(hdrImage.levels[0].data), width, height,
-        static_cast<quint16 *>(outputImage.levels[0].data),
+        static_cast<quint16 *>(outputImage.levels[0].data) + total,
         static_cast<quint16 *>(lcPyramids[LC_PYRAMID_MASK].levels[0].data), taskCount())
         == taskResult_t::done;
     lcPyramids[LC_PYRAMID_MASK].buildLevelsFrom(0, taskCount());

@@ -232,6 +232,9 @@ void pyramid::buildLevelsFrom(int s, int taskCount)
             const int64_t pixels = int64_t(dst.width) * dst.height;
             const int tasks = int(std::max<int64_t>(1, std::min<int64_t>(tasksWanted, pixels / MIN_PIXELS_PER_TASK)));
             runRanges(dst.height, tasks, [&](range_t rows, int) {
+                const size_t rowBytes = size_t(dst.width) * size_t(ch) * size_t(bytesPerSample);
+                prefaultPages(static_cast<unsigned char *>(dst.data) + size_t(rows.first) * rowBytes,
+                              size_t(rows.end - rows.first) * rowBytes, true);
                 switch (bytesPerSample) {
                 case 1:
                     averageLevel(static_cast<const uint8_t *>(src.data), src.width, static_cast<uint8_t *>(dst.data),

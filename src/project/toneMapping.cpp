@@ -3,9 +3,11 @@
 #include "app/debugLog.h"
 #include "app/sharedFlags.h"
 #include "project/parallelRanges.h"
+#include "project/tableSizes.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -54,6 +56,18 @@ struct derived_t
     bool selective = false;
 };
 
+// Whether a selective-saturation table holds anything but zeros.
+bool changesSomething(const double *table)
+{
+    if (!table)
+        return false;
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i) {
+        if (table[i] != 0.0)
+            return true;
+    }
+    return false;
+}
+
 derived_t deriveConstants(const toneMapping_threadParams_t &p)
 {
     const processingParams_t &s = *p.params;
@@ -90,9 +104,11 @@ derived_t deriveConstants(const toneMapping_threadParams_t &p)
     d.clipScale = std::fabs(range) > 1e-9 ? 1.0 / range : 1e9;
     d.vignette = s.vignetteEnabled && s.vignetteAmount != 0.0 && s.vignetteProfile
                  && s.vignetteProfileCount > 0;
+    // A table of zeros changes nothing (the factor is 1 + 0): with both
+    // tables so, the step and its two lookups per pixel are left out.
     d.selective = s.saturationActive
-                  && ((s.hueSelectiveSet && s.hueSelectiveTable)
-                      || (s.brightnessSelectiveSet && s.brightnessSelectiveTable));
+                  && ((s.hueSelectiveSet && changesSomething(s.hueSelectiveTable))
+                      || (s.brightnessSelectiveSet && changesSomething(s.brightnessSelectiveTable)));
     return d;
 }
 
@@ -329,6 +345,15 @@ taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
     const bool lc = s.lcEnabled && p.localFine && p.localMedium && p.localCoarse;
     const bool mask = s.maskEnabled && p.maskLuminance && s.maskToneTable && s.maskWeightTable;
     const bool channelCurves = s.channelLut[0] && s.channelLut[1] && s.channelLut[2];
+    // Equal curves (the usual case: no colour curve) are read from one table,
+    // a third of the memory the lookups keep in the caches.
+    const double *lut[3] = {s.channelLut[0], s.channelLut[1], s.channelLut[2]};
+    if (channelCurves) {
+        for (int c = 1; c < 3; ++c) {
+            if (lut[c] != lut[0] && std::memcmp(lut[c], lut[0], SAMPLE_TABLE_SIZE * sizeof(double)) == 0)
+                lut[c] = lut[0];
+        }
+    }
 
     // Column and row of the first pixel; advanced without a division per pixel.
     int x = int(p.start % p.width);
@@ -351,9 +376,9 @@ taskResult_t toneMappingThread(const toneMapping_threadParams_t &p)
                 adjustColor(R, G, B, s);
             compressLuminance(R, G, B, i, p, s, d, lc);
             if (channelCurves) {
-                R = s.channelLut[0][int(R * 65535.0)];
-                G = s.channelLut[1][int(G * 65535.0)];
-                B = s.channelLut[2][int(B * 65535.0)];
+                R = lut[0][int(R * 65535.0)];
+                G = lut[1][int(G * 65535.0)];
+                B = lut[2][int(B * 65535.0)];
             }
             if (mask)
                 applyMaskTone(R, G, B, i, p, s);
@@ -483,22 +508,56 @@ taskResult_t toneMapFull(const toneMappingFullJob_t &job)
         }
     }
 
+    int rendered = 0;
+    for (int layer = 0; layer < LAYER_COUNT; ++layer)
+        rendered += job.layers[layer] && (layer == 0 || job.layersOn) ? 1 : 0;
+    if (job.detailInOutput && (rendered != 1 || !job.detail)) {
+        debugLog("%s: the detail image in the output needs a single layer\n", "toneMapFull");
+        return taskResult_t::failed;
+    }
     const std::vector<range_t> ranges = splitRanges(total, n);
+    // Rounds of ranges run one after the other; the tasks of a round run side
+    // by side. Pixel i writes output samples 3i .. 3i+2; with the detail image
+    // in the last third (value j at sample 2 total + j), a round [a, b) with
+    // 3 b <= a + 2 total overwrites only detail values of pixels before a,
+    // which earlier rounds have read. Each round is a third of what is left;
+    // the last few pixels go in one task, in order (each pixel reads its own
+    // detail value before it writes, and overwrites none after its own).
+    std::vector<std::vector<range_t>> rounds;
+    if (job.detailInOutput) {
+        constexpr qint64 LAST_ROUND = 16384;
+        qint64 a = 0;
+        while (total - a > LAST_ROUND) {
+            const qint64 b = (a + 2 * total) / 3;
+            std::vector<range_t> round = splitRanges(b - a, n);
+            for (range_t &r : round) {
+                r.first += a;
+                r.end += a;
+            }
+            rounds.push_back(round);
+            a = b;
+        }
+        rounds.push_back({range_t{a, total}});
+    } else {
+        rounds.push_back(ranges);
+    }
     for (int layer = LAYER_COUNT - 1; layer >= 0; --layer) {
         if (!job.layers[layer] || (layer > 0 && !job.layersOn))
             continue;
-        std::vector<toneMapping_threadParams_t> records;
-        for (const range_t &r : ranges) {
-            toneMapping_threadParams_t p = common;
-            p.start = r.first;
-            p.end = r.end;
-            p.params = job.layers[layer];
-            p.layerMask = job.masks[layer];
-            records.push_back(p);
+        for (const std::vector<range_t> &round : rounds) {
+            std::vector<toneMapping_threadParams_t> records;
+            for (const range_t &r : round) {
+                toneMapping_threadParams_t p = common;
+                p.start = r.first;
+                p.end = r.end;
+                p.params = job.layers[layer];
+                p.layerMask = job.masks[layer];
+                records.push_back(p);
+            }
+            const taskResult_t toned = runThreadRecords(records, toneMappingThread);
+            if (toned != taskResult_t::done)
+                return toned;
         }
-        const taskResult_t toned = runThreadRecords(records, toneMappingThread);
-        if (toned != taskResult_t::done)
-            return toned;
         if (!job.layersOn)
             continue;
         std::vector<mergeLayers_threadParams_t> merges;

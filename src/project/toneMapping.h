@@ -98,6 +98,11 @@ struct toneMappingFullJob_t
     const quint16 *localFine = nullptr, *localMedium = nullptr, *localCoarse = nullptr;
     const quint16 *maskLuminance = nullptr;
     const qint16 *detail = nullptr;     // may be null (no sharpening)
+    // The detail image is the last third of output (the w x h values after
+    // the first 2 w h samples). Only for a job that renders one layer: its
+    // pixels are then rendered in rounds such that no output write reaches a
+    // detail value still to be read.
+    bool detailInOutput = false;
     double detailFactor = 1.0;
     double hdrMedian = 0.5, lcCorrection = 1.0;
     bool layersOn = false;

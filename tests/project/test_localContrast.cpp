@@ -90,6 +90,44 @@ INSTANTIATE_TEST_SUITE_P(
                       passCase{"longRowsSmallWindow", 301, 37, 6, false, false, 2}),
     [](const ::testing::TestParamInfo<passCase> &info) { return std::string(info.param.name); });
 
+// The driver hands every pass of a task the same histograms: what a larger
+// pass (or a different image) left in them must not leak into the next one.
+TEST(localContrast, scratchKeptFromPassToPassChangesNothing)
+{
+    const passCase passes[] = {{"large", 75, 58, 30, false, false, 1},
+                               {"small", 61, 47, 8, true, false, 1},
+                               {"panorama", 64, 40, 12, false, true, 1},
+                               {"large again", 75, 58, 20, false, false, 1}};
+    localContrastScratch_t kept;
+    int round = 0;
+    for (const passCase &c : passes) {
+        SCOPED_TRACE(c.name);
+        std::vector<quint16> input = patternImage(c.width, c.height);
+        for (quint16 &v : input)
+            v = quint16((v + 97 * round) % 2048);
+        ++round;
+        std::vector<int> window(LC_LEVELS);
+        localContrastValueWindow(window.data(), c.fine);
+        std::vector<quint16> fresh(input.size(), 1), reused(input.size(), 2);
+        _localContrast_threadParams_t p;
+        p.width = c.width;
+        p.height = c.height;
+        p.firstColumn = 0;
+        p.lastColumn = c.width;
+        p.input = input.data();
+        p.radius = c.radius;
+        p.panorama = c.panorama;
+        p.fine = c.fine;
+        p.valueWindow = window.data();
+        p.output = fresh.data();
+        ASSERT_EQ(localContrastThread(p), taskResult_t::done);
+        p.output = reused.data();
+        p.scratch = &kept;
+        ASSERT_EQ(localContrastThread(p), taskResult_t::done);
+        EXPECT_EQ(fresh, reused);
+    }
+}
+
 TEST(localContrast, radiiAndValueWindow)
 {
     // Short side 1000: 116, 20 and 356 pixels.

@@ -207,6 +207,42 @@ TEST(toneMapping, hueSelectiveAndWrap)
     EXPECT_GT(red[0], red[1] + 10000);
 }
 
+// Tables the kernel may take a short cut for: selective saturation with a
+// zero table beside a non-zero one, and output curves that differ by channel
+// after equal ones.
+TEST(toneMapping, tablesThatLookAlikeStillCount)
+{
+    layer_t layer(0, 1, 1);
+    layer.params.saturationActive = true;
+    layer.params.hueSelectiveSet = true;
+    layer.params.brightnessSelectiveSet = true;
+    std::fill(layer.params.hueSelectiveTable, layer.params.hueSelectiveTable + SAMPLE_TABLE_SIZE, 0.0);
+    std::fill(layer.params.brightnessSelectiveTable,
+              layer.params.brightnessSelectiveTable + SAMPLE_TABLE_SIZE, 0.0);
+    layer.rebuild();
+    const std::vector<quint16> plain = renderPixel(0.6f, 0.3f, 0.1f, layer.params);
+    // Zero tables change nothing.
+    layer.params.hueSelectiveSet = layer.params.brightnessSelectiveSet = false;
+    EXPECT_EQ(renderPixel(0.6f, 0.3f, 0.1f, layer.params), plain);
+    // A brightness table of -1 with the hue table still zero: grey.
+    layer.params.hueSelectiveSet = layer.params.brightnessSelectiveSet = true;
+    std::fill(layer.params.brightnessSelectiveTable,
+              layer.params.brightnessSelectiveTable + SAMPLE_TABLE_SIZE, -1.0);
+    const std::vector<quint16> grey = renderPixel(0.6f, 0.3f, 0.1f, layer.params);
+    EXPECT_NEAR(grey[0], grey[2], 4.0);
+    EXPECT_GT(plain[0], plain[2] + 10000);
+
+    // Equal curves, then a red curve that halves: only red changes.
+    layer_t curves(0, 1, 1);
+    const std::vector<quint16> same = renderPixel(0.5f, 0.4f, 0.3f, curves.params);
+    for (int i = 0; i < SAMPLE_TABLE_SIZE; ++i)
+        curves.params.channelLut[0][i] *= 0.5;
+    const std::vector<quint16> halved = renderPixel(0.5f, 0.4f, 0.3f, curves.params);
+    EXPECT_NEAR(halved[0], same[0] / 2.0, 2.0);
+    EXPECT_EQ(halved[1], same[1]);
+    EXPECT_EQ(halved[2], same[2]);
+}
+
 TEST(toneMapping, layerMergeThroughMasks)
 {
     const image_t img(40, 30);
@@ -256,6 +292,55 @@ TEST(toneMapping, layerMergeThroughMasks)
     }
     // Layers switched off: only the base counts.
     EXPECT_EQ(render(&base.params, &upper.params, mask.data(), false), baseOnly);
+}
+
+// The detail image kept in the output's last third gives the result of a
+// separate detail buffer, however the pixels are shared among the tasks, for
+// images small enough for one ordered round and large enough for several.
+TEST(toneMapping, detailInTheOutputGivesTheSameResult)
+{
+    for (const auto &size : {std::pair<int, int>{37, 23}, std::pair<int, int>{211, 97},
+                             std::pair<int, int>{300, 200}}) {
+        const image_t img(size.first, size.second);
+        layer_t base(0, img.w, img.h);
+        base.params.lcEnabled = true;
+        base.params.lcStrength = 0.6;
+        base.params.sharpness = 0.8;
+        base.rebuild();
+        const size_t n = size_t(img.w) * img.h;
+        std::vector<qint16> detail(n);
+        for (size_t i = 0; i < n; ++i)
+            detail[i] = qint16(int((i * 7919) % 20001) - 10000);
+        for (const int threads : {1, 3, 7}) {
+            SCOPED_TRACE(testing::Message() << img.w << "x" << img.h << " tasks " << threads);
+            std::vector<quint16> separate(n * 3, 0), inside(n * 3, 0);
+            toneMappingFullJob_t job = img.job(separate.data());
+            job.threads = threads;
+            job.layers[0] = &base.params;
+            job.detail = detail.data();
+            job.detailFactor = 0.9;
+            ASSERT_EQ(toneMapFull(job), taskResult_t::done);
+            std::copy(detail.begin(), detail.end(), reinterpret_cast<qint16 *>(inside.data() + 2 * n));
+            job.output = inside.data();
+            job.detail = reinterpret_cast<const qint16 *>(inside.data() + 2 * n);
+            job.detailInOutput = true;
+            ASSERT_EQ(toneMapFull(job), taskResult_t::done);
+            EXPECT_EQ(inside, separate);
+        }
+    }
+    // Refused where the layers would read the detail after it was overwritten.
+    const image_t img(20, 10);
+    layer_t base(0, img.w, img.h), upper(1, img.w, img.h);
+    std::vector<quint16> out(size_t(img.w) * img.h * 3, 0);
+    std::vector<quint8> mask(size_t(img.w) * img.h, 255);
+    toneMappingFullJob_t job = img.job(out.data());
+    job.layers[0] = &base.params;
+    job.layers[1] = &upper.params;
+    job.masks[1] = mask.data();
+    job.layersOn = true;
+    job.detail = reinterpret_cast<const qint16 *>(out.data() + 2 * out.size() / 3);
+    job.detailInOutput = true;
+    EXPECT_EQ(toneMapFull(job), taskResult_t::failed);
 }
 
 TEST(toneMapping, refusesRecordsWithoutTables)

@@ -112,6 +112,19 @@ TEST_F(toneMappingProjectTest, preparationSetsReadinessOnlyForCompleteMaps)
             EXPECT_GT(s[p.levels[1].width - 2], 0) << k;
         }
     }
+    // The worker computes the two side by side in separate scratch; the maps
+    // are those of the passes run one after the other.
+    std::vector<std::vector<quint16>> together;
+    for (int k = 0; k < 4; ++k) {
+        const quint16 *d = static_cast<const quint16 *>(project->lcPyramids[k].levels[0].data);
+        together.emplace_back(d, d + size_t(W) * H);
+    }
+    ASSERT_TRUE(project->localContrast());
+    ASSERT_TRUE(project->computeMask());
+    for (int k = 0; k < 4; ++k) {
+        const quint16 *d = static_cast<const quint16 *>(project->lcPyramids[k].levels[0].data);
+        EXPECT_EQ(std::vector<quint16>(d, d + size_t(W) * H), together[size_t(k)]) << k;
+    }
 
     // A batch task that makes no image prepares nothing.
     project->maskReady = project->localContrastReady = false;
