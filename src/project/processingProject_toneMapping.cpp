@@ -6,6 +6,7 @@
 #include "app/rawFileIO.h"
 #include "app/sharedFlags.h"
 #include "app/utils.h"
+#include "platform/systemMemory.h"
 #include "project/filterKernels.h"
 #include "project/localContrast.h"
 #include "project/processingProject.h"
@@ -170,6 +171,7 @@ bool processingProject::doToneMappingFull()
         debugLog("%s: failed to allocate memory\n", "processingProject::doToneMappingFull");
         return false;
     }
+    adviseHugePages(detail.get(), size_t(total) * sizeof(qint16));
     double detailFactor = 1.0;
     // The output image, written only by the tone mapping below, keeps the
     // detail image's luminance meanwhile so that it is computed once.
