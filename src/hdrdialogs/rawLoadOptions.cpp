@@ -23,6 +23,7 @@
 #include <QSignalBlocker>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <libraw/libraw.h>
 
 namespace {
@@ -176,7 +177,9 @@ rawLoadOptions::rawLoadOptions(QWidget *parent) : styledDialog(parent, true, tru
     layout->addLayout(buttons);
 
     librawVersion = getLibrawVersion();
-    dcrawVersion = getDcrawVersion();
+    // dcraw answers a run without arguments with its version; the wait for
+    // that child process is no part of building the window.
+    dcrawProbe = QtConcurrent::run(&rawLoadOptions::getDcrawVersion);
 
     connect(fileCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &rawLoadOptions::otherImageSelected);
     connect(wbCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &rawLoadOptions::whiteBalanceToggled);
@@ -203,6 +206,7 @@ rawLoadOptions::rawLoadOptions(QWidget *parent) : styledDialog(parent, true, tru
 
 rawLoadOptions::~rawLoadOptions()
 {
+    dcrawProbe.waitForFinished();
     // A preview still decoding writes into the pyramid: wait for it first.
     if (workerThread) {
         workerThread->quit();
@@ -215,6 +219,13 @@ rawLoadOptions::~rawLoadOptions()
 QString rawLoadOptions::getLibrawVersion()
 {
     return QString(LibRaw::version()).remove("-Release");
+}
+
+QString rawLoadOptions::dcrawVersionText() const
+{
+    if (dcrawVersion.isEmpty())
+        dcrawVersion = dcrawProbe.isCanceled() ? QStringLiteral("?") : dcrawProbe.result();
+    return dcrawVersion;
 }
 
 QString rawLoadOptions::dcrawVersionFromOutput(const QByteArray &output)
@@ -259,7 +270,7 @@ void rawLoadOptions::updateDecoderNote()
             tr("If your RAW photos do not load correctly, it probably means that your camera is not supported by DCRAW "
                "version <b>%1</b> that is currently used by Lumidra. Click <b><%2>here</a></b> to download the most "
                "recent version of DCRAW. For more information about DCRAW please visit <b><%3>Varnel's website</a></b>.")
-                .arg(dcrawVersion, anchor + "\"https://www.dechifro.org/dcraw/?ver=" + dcrawVersion + "\"",
+                .arg(dcrawVersionText(), anchor + "\"https://www.dechifro.org/dcraw/?ver=" + dcrawVersionText() + "\"",
                      anchor + "\"https://www.dechifro.org/dcraw/\"") +
             " <b>" + tr("Please also try using LIBRAW instead - you can select it in the Program Options.") + "</b>");
     }

@@ -13,6 +13,7 @@
 #include "project/pyramid.h"
 #include "widgets/styledDialog.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QStringList>
 
@@ -84,7 +85,9 @@ public:
     void saveSettings();
 
     QString librawVersionText() const { return librawVersion; }
-    QString dcrawVersionText() const { return dcrawVersion; }
+    // Waits for the version probe started by the constructor (dcraw runs
+    // beside the rest of the start-up).
+    QString dcrawVersionText() const;
     static QString getLibrawVersion();
     static QString getDcrawVersion();
     // The dcraw version from the text dcraw prints when run without arguments;
@@ -150,7 +153,8 @@ private:
     previewWorker *worker = nullptr;
     QThread *workerThread = nullptr;
     QString librawVersion;
-    QString dcrawVersion;
+    QFuture<QString> dcrawProbe;
+    mutable QString dcrawVersion; // empty until the probe has answered
 
     QComboBox *fileCombo = nullptr;
     QGroupBox *colorGroup = nullptr;

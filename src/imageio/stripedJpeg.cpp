@@ -1,5 +1,7 @@
 #include "imageio/stripedJpeg.h"
 
+#include "platform/systemMemory.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -195,6 +197,9 @@ bool encodeStripedJpeg(int width, int height, const jpegRowSource_t &rows, const
     if (ok) {
         out->clear();
         out->reserve(int(std::min<qint64>(total, 0x7fffffff)));
+        // Filled once, from one thread, straight after: huge pages spare
+        // that thread a page fault every 4 KiB.
+        adviseHugePages(out->data(), size_t(out->capacity()));
         const stripe_t &first = stripes.front();
         QByteArray head(reinterpret_cast<const char *>(first.data), int(layouts[0].dataEnd));
         head[int(layouts[0].heightField)] = char((height >> 8) & 0xFF);

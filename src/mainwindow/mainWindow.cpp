@@ -86,7 +86,6 @@ mainWindow::mainWindow()
     buildFrame();
     logStartupDiagnostics();
     createProject();
-    logLibraryVersions();
 
     auto *central = new QWidget(this);
     central->setObjectName("centralArea");
@@ -121,6 +120,8 @@ mainWindow::mainWindow()
     aboutDialog = new about(this, project);
     qtLicenseDialog = new qtLicense(this);
     updateCheck = new checkUpdates(this);
+    // Logged last: the dcraw version probe has run beside the building.
+    logLibraryVersions();
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     if (!startParams.inputPhoto.isEmpty())

@@ -9,6 +9,7 @@
 #include "imageio/radianceRGBE.h"
 #include "imageio/rawDecoder.h"
 #include "imageio/tiffReader.h"
+#include "platform/systemMemory.h"
 #include "project/photoLoading.h"
 #include "project/processingProject.h"
 #include "project/pyramid.h"
@@ -237,6 +238,7 @@ int loadPhotoWorker::loadPhoto()
     photo.mask = new (std::nothrow) uint8_t[size_t(pw) * ph];
     if (!photo.preview || !photo.mask)
         return finish(1, tr("Not enough memory!"));
+    adviseHugePages(photo.preview, size_t(pw) * ph * 3 * sizeof(uint16_t));
 
     // A full-size JPEG that needs no turning: its rows go to the session file
     // and into the preview as they are decoded.

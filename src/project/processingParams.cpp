@@ -1,5 +1,7 @@
 #include "project/processingParams.h"
 
+#include "platform/systemMemory.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +56,9 @@ bool allocateZeroed(Table &table, size_t count)
     using T = typename Table::element_type;
     static_assert(std::is_trivial<T>::value, "tables hold plain numbers");
     table.reset(static_cast<T *>(std::calloc(count, sizeof(T))));
+    // The 2048 x 2048 mask-tone table is read at random by the tone mapping:
+    // huge pages keep its address translations few.
+    adviseHugePages(table.get(), count * sizeof(T));
     return bool(table);
 }
 

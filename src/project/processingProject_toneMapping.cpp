@@ -6,6 +6,7 @@
 #include "app/rawFileIO.h"
 #include "app/sharedFlags.h"
 #include "app/utils.h"
+#include "platform/systemMemory.h"
 #include "project/filterKernels.h"
 #include "project/localContrast.h"
 #include "project/processingProject.h"
@@ -185,6 +186,7 @@ bool processingProject::doToneMappingFull()
         }
         detail = ownDetail.get();
     }
+    adviseHugePages(detail.get(), size_t(total) * sizeof(qint16));
     double detailFactor = 1.0;
     unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail,
                 detailInOutput ? output + total : output, width, height, panoramaMode,

@@ -2,6 +2,7 @@
 
 #include "app/checkedSaveFile.h"
 #include "app/debugLog.h"
+#include "platform/systemMemory.h"
 #include "project/parallelRanges.h"
 
 #include <QFile>
@@ -172,6 +173,9 @@ bool pyramid::makePyramid(int32_t width, int32_t height, int32_t count, int32_t 
             debugLog("%s: failed to allocate memory\n", "pyramid::makePyramid");
             return false;
         }
+        // A large level comes straight from the system, not yet touched:
+        // its first writes fault in huge pages.
+        adviseHugePages(levels[i].data, bytes);
     }
     return true;
 }
