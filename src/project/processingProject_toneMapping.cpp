@@ -184,9 +184,9 @@ bool processingProject::doToneMappingFull()
             debugLog("%s: failed to allocate memory\n", "processingProject::doToneMappingFull");
             return false;
         }
+        adviseHugePages(ownDetail.get(), size_t(total) * sizeof(qint16));
         detail = ownDetail.get();
     }
-    adviseHugePages(detail.get(), size_t(total) * sizeof(qint16));
     double detailFactor = 1.0;
     unsharpMask(static_cast<const float *>(hdrImage.levels[0].data), detail,
                 detailInOutput ? output + total : output, width, height, panoramaMode,

@@ -80,8 +80,9 @@ TEST(systemMemory, hugePageAdviceStaysInsideTheBuffer)
             // Refused by the system (no huge pages) or whole pages inside.
             EXPECT_EQ(marked % (2 * MIB), 0u);
             EXPECT_LE(marked, r.bytes);
-            if (marked)
+            if (marked) {
                 EXPECT_GE(marked + 4 * MIB, r.bytes);
+            }
         }
         for (size_t i = 0; i < r.bytes; i += 4093)
             ASSERT_EQ(data[i], static_cast<unsigned char>(i * 7 + 1)) << i;
