@@ -37,6 +37,22 @@ struct deviationFixture {
     }
 };
 
+// The count and gain tables the tone-gain functions fill: four of each.
+struct toneTables_t {
+    std::vector<double> store = std::vector<double>(size_t(8) * GHOST_TONE_BINS);
+    double *count[4];
+    double *gain[4];
+    toneTables_t()
+    {
+        for (int t = 0; t < 4; t++) {
+            count[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
+            gain[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
+        }
+    }
+    toneTables_t(const toneTables_t &) = delete;
+    toneTables_t &operator=(const toneTables_t &) = delete;
+};
+
 } // namespace
 
 TEST(ghostMaths, agreeingPhotosOneStopApartDeviateNothing)
@@ -297,12 +313,9 @@ TEST(ghostMaths, stillPixelsSetTheToneGains)
     std::vector<quint16> preview(size_t(n) * 3);
     std::vector<float> hdr(size_t(n) * 3);
     std::vector<quint8> still(static_cast<size_t>(n));
-    std::vector<double> store(size_t(8) * GHOST_TONE_BINS);
-    double *count[4], *gain[4];
-    for (int t = 0; t < 4; t++) {
-        count[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
-        gain[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
-    }
+    toneTables_t toneStore;
+    double *const *count = toneStore.count;
+    double *const *gain = toneStore.gain;
     for (const row_t &r : rows) {
         SCOPED_TRACE(r.name);
         for (int k = 0; k < n; k++) {
@@ -355,12 +368,9 @@ TEST(ghostMaths, stillToneGainsBridgeGapsAndKeepTheOrder)
     std::vector<quint16> preview(size_t(n) * 3);
     std::vector<float> hdr(size_t(n) * 3);
     std::vector<quint8> still(static_cast<size_t>(n), 255);
-    std::vector<double> store(size_t(8) * GHOST_TONE_BINS);
-    double *count[4], *gain[4];
-    for (int t = 0; t < 4; t++) {
-        count[t] = store.data() + size_t(t) * GHOST_TONE_BINS;
-        gain[t] = store.data() + size_t(4 + t) * GHOST_TONE_BINS;
-    }
+    toneTables_t toneStore;
+    double *const *count = toneStore.count;
+    double *const *gain = toneStore.gain;
     for (const row_t &r : rows) {
         for (int k = 0; k < n; k++)
             for (int c = 0; c < 3; c++) {

@@ -41,6 +41,23 @@ class localContrastPass : public ::testing::TestWithParam<passCase>
 {
 };
 
+// The pass's parameters for the columns [firstColumn, lastColumn) of a case.
+_localContrast_threadParams_t passParams(const passCase &c, const std::vector<quint16> &input,
+                                         const std::vector<int> &window, int firstColumn, int lastColumn)
+{
+    _localContrast_threadParams_t p;
+    p.width = c.width;
+    p.height = c.height;
+    p.firstColumn = firstColumn;
+    p.lastColumn = lastColumn;
+    p.input = input.data();
+    p.radius = c.radius;
+    p.panorama = c.panorama;
+    p.fine = c.fine;
+    p.valueWindow = window.data();
+    return p;
+}
+
 } // namespace
 
 // The sliding-histogram pass gives the same map as counting every window.
@@ -54,16 +71,8 @@ TEST_P(localContrastPass, matchesDirectCount)
     const int s = localContrastStep(c.fine, c.width, c.height);
     const int gridWidth = (c.width + s - 1) / s;
     for (const range_t &r : splitRanges(gridWidth, c.tasks)) {
-        _localContrast_threadParams_t p;
-        p.width = c.width;
-        p.height = c.height;
-        p.firstColumn = int(r.first) * s;
-        p.lastColumn = std::min(int(r.end) * s, c.width);
-        p.input = input.data();
-        p.radius = c.radius;
-        p.panorama = c.panorama;
-        p.fine = c.fine;
-        p.valueWindow = window.data();
+        _localContrast_threadParams_t p =
+            passParams(c, input, window, int(r.first) * s, std::min(int(r.end) * s, c.width));
         p.output = fast.data();
         ASSERT_EQ(localContrastThread(p), taskResult_t::done);
         p.output = slow.data();
@@ -109,16 +118,7 @@ TEST(localContrast, scratchKeptFromPassToPassChangesNothing)
         std::vector<int> window(LC_LEVELS);
         localContrastValueWindow(window.data(), c.fine);
         std::vector<quint16> fresh(input.size(), 1), reused(input.size(), 2);
-        _localContrast_threadParams_t p;
-        p.width = c.width;
-        p.height = c.height;
-        p.firstColumn = 0;
-        p.lastColumn = c.width;
-        p.input = input.data();
-        p.radius = c.radius;
-        p.panorama = c.panorama;
-        p.fine = c.fine;
-        p.valueWindow = window.data();
+        _localContrast_threadParams_t p = passParams(c, input, window, 0, c.width);
         p.output = fresh.data();
         ASSERT_EQ(localContrastThread(p), taskResult_t::done);
         p.output = reused.data();
