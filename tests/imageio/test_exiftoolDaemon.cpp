@@ -503,12 +503,7 @@ TEST_F(exiftoolReal, writeTagsStoresTheRecord)
 
 TEST_F(exiftoolReal, iccProfileWrittenAndReadBack)
 {
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(srgb, nullptr, &size);
-    QByteArray bytes(int(size), 0);
-    cmsSaveProfileToMem(srgb, bytes.data(), &size);
-    cmsCloseProfile(srgb);
+    const QByteArray bytes = sRgbProfileBytes();
     const QString icc = dir + "/in.icc";
     ASSERT_TRUE(testSupport::writeFile(icc, bytes));
 

@@ -53,6 +53,17 @@ protected:
         EXPECT_TRUE(saveSettingsFile(path, p));
         return path;
     }
+    // Result names "result%P" proposed in the test folder, no live tone
+    // mapping and no colour management.
+    void useResultNamesWithPresetName()
+    {
+        options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
+        options->colorManagement.enabled = false;
+        options->performance.liveToneMapping = false;
+        options->savingResult.defaultOutputFileName = "result%P";
+        options->savingResult.saveToSourceDirByDefault = false;
+        options->openSaveDialogs.savePhoto_LastDir = dir;
+    }
     QString dir;
 };
 
@@ -331,12 +342,7 @@ TEST_F(presetsWindowTest, aSavedResultBecomesTheLastUsedPresetExceptInTheAutomat
 // apply.
 TEST_F(presetsWindowTest, renamingTheAppliedPresetRenamesItInResultNames)
 {
-    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
-    options->colorManagement.enabled = false;
-    options->performance.liveToneMapping = false;
-    options->savingResult.defaultOutputFileName = "result%P";
-    options->savingResult.saveToSourceDirByDefault = false;
-    options->openSaveDialogs.savePhoto_LastDir = dir;
+    useResultNamesWithPresetName();
     processingParams_t look;
     look.gamma = 1.6;
     const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
@@ -379,12 +385,7 @@ TEST_F(presetsWindowTest, renamingTheAppliedPresetRenamesItInResultNames)
 // to, and removing the applied preset takes its name out of result names.
 TEST_F(presetsWindowTest, aLayerSwitchMarksItsPresetAndARemovedPresetLeavesResultNames)
 {
-    options->scratchpad.pathCurrent = testSupport::freshDir("presetsScratch");
-    options->colorManagement.enabled = false;
-    options->performance.liveToneMapping = false;
-    options->savingResult.defaultOutputFileName = "result%P";
-    options->savingResult.saveToSourceDirByDefault = false;
-    options->openSaveDialogs.savePhoto_LastDir = dir;
+    useResultNamesWithPresetName();
     const QString warm = options->installer.userFolder + "/presets/warm.lmsx";
     const QString cool = options->installer.userFolder + "/presets/cool.lmsx";
     processingParams_t look;

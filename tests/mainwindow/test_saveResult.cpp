@@ -55,6 +55,20 @@ void addSourcePhoto(mainWindow &w, const QString &path)
     w.project->photos.append(photo);
 }
 
+// A source photo in Adobe RGB, its profile in the session, set as the
+// project's photo profile (the colour transforms follow it).
+void addAdobeRgbPhoto(mainWindow &w, const QString &path)
+{
+    photoInfo_t photo;
+    photo.filePath = path;
+    photo.included = 1;
+    photo.profilePath = w.project->sessionDirPath() + "/photo_profile.icc";
+    ASSERT_TRUE(QFile::copy(processingProject::stockProfilePath("AdobeRGB1998.icc"), photo.profilePath));
+    w.project->photos.append(photo);
+    ASSERT_TRUE(w.project->setMonitorProfile(photo));
+    ASSERT_TRUE(w.project->transformsAreValid());
+}
+
 // Waits for the end of a save by processing events (not through a nested
 // event loop: an earlier test's automatic run may have asked the application
 // to quit, which makes every new event loop return at once).
@@ -411,14 +425,8 @@ TEST_F(saveResultTest, srgbAndOwnProfileGiveTheSameColours)
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
             std::copy_n(chart[(y / 16) * 6 + x / 16], 3, rgb + (size_t(y) * W + x) * 3);
-    photoInfo_t photo;
-    photo.filePath = testSupport::scratchDir() + "/photo.jpg";
-    photo.included = 1;
-    photo.profilePath = w.project->sessionDirPath() + "/photo_profile.icc";
-    ASSERT_TRUE(QFile::copy(processingProject::stockProfilePath("AdobeRGB1998.icc"), photo.profilePath));
-    w.project->photos.append(photo);
-    ASSERT_TRUE(w.project->setMonitorProfile(photo));
-    ASSERT_TRUE(w.project->transformsAreValid());
+    ASSERT_NO_FATAL_FAILURE(addAdobeRgbPhoto(w, testSupport::scratchDir() + "/photo.jpg"));
+    const photoInfo_t photo = w.project->photos.last();
 
     const QByteArray srgbProfile = testSupport::readFile(processingProject::stockProfilePath("sRGB.icm"));
     const QByteArray ownProfile = testSupport::readFile(photo.profilePath);
@@ -486,14 +494,8 @@ TEST_F(saveResultTest, exifAndProfileTogether)
     options->colorManagement.outputProfile = 1;
     mainWindow w;
     fillResult(w);
-    photoInfo_t photo;
-    photo.filePath = source;
-    photo.included = 1;
-    photo.profilePath = w.project->sessionDirPath() + "/photo_profile.icc";
-    ASSERT_TRUE(QFile::copy(processingProject::stockProfilePath("AdobeRGB1998.icc"), photo.profilePath));
-    w.project->photos.append(photo);
-    ASSERT_TRUE(w.project->setMonitorProfile(photo));
-    ASSERT_TRUE(w.project->transformsAreValid());
+    ASSERT_NO_FATAL_FAILURE(addAdobeRgbPhoto(w, source));
+    const photoInfo_t photo = w.project->photos.last();
     const QByteArray ownProfile = testSupport::readFile(photo.profilePath);
     const QByteArray srgbProfile = testSupport::readFile(processingProject::stockProfilePath("sRGB.icm"));
 
